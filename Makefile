@@ -1,0 +1,54 @@
+# Thin wrapper over CMake. `make run` and `make test` are the two commands of the README.
+.PHONY: run test build release deps bench fuzz format clean
+
+JOBS        ?= $(shell nproc)
+DEBUG_DIR   := build/debug
+RELEASE_DIR := build/release
+FUZZ_DIR    := build/fuzz
+FUZZ_SECONDS ?= 60
+SAMPLE      := examples/sample.morv
+
+deps:
+	@./scripts/install-deps
+
+# Release build, then show the bundled sample.
+run: deps release
+	./$(RELEASE_DIR)/tools/morv3d/morv3d chunks $(SAMPLE)
+
+release:
+	@cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORV_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, then every test.
+test: deps
+	@cmake -S . -B $(DEBUG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORV_SANITIZE=ON -DMORV_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(DEBUG_DIR) -j $(JOBS)
+	@cd $(DEBUG_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QT_QPA_PLATFORM=offscreen \
+	    ctest --output-on-failure -j $(JOBS)
+
+build: deps
+	@cmake -S . -B $(DEBUG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORV_SANITIZE=ON -DMORV_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(DEBUG_DIR) -j $(JOBS)
+
+# Benchmarks print each figure and its ratio against the baseline of the same run.
+bench: deps release
+	@cmake --build $(RELEASE_DIR) --target benchmarks -j $(JOBS)
+	@for b in $(RELEASE_DIR)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
+
+# Each fuzz target runs FUZZ_SECONDS on a copy of its corpus; findings land in build/fuzz/.
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORV_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@for f in $(FUZZ_DIR)/fuzz/*_fuzzer; do \
+	    name=$$(basename $$f); mkdir -p $(FUZZ_DIR)/corpus/$$name; \
+	    echo "== $$name for $(FUZZ_SECONDS) s"; \
+	    $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ \
+	        $(FUZZ_DIR)/corpus/$$name fuzz/corpus/$$name || exit 1; \
+	done
+
+format:
+	@find src tools tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

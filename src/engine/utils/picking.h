@@ -1,0 +1,39 @@
+// Ray picking: the records of a pick, the triangle test and the ordering of hits along a ray.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "abstractdata/hresult.h"
+#include "engine/3dobjects/vecmath.h"
+
+struct PickRay {
+    Vector3 vOrigin;
+    Vector3 vDirection;  // any non-zero length; never normalised
+};
+
+struct PickHit {
+    Vector3 vPoint;  // in the coordinate system of the ray passed to the outermost Pick
+    int32_t nPickId = -1;
+};
+
+using PickHitList = std::vector<PickHit>;
+
+struct TrianglePickQuery {
+    const uint16_t* pIndices = nullptr;
+    uint32_t dwIndexCount = 0;  // index count / 3 triangles; a remainder is ignored
+    const uint8_t* pVertices = nullptr;  // vertex k at pVertices + k * dwStride, position first
+    uint32_t dwStride = 0;
+    Vector3 vRayOrigin;
+    Vector3 vRayDirection;
+    int32_t nPickId = -1;
+};
+
+// Appends one hit for every triangle the ray's line crosses, in triangle order. Always S_FALSE.
+HRESULT IntersectTriangles(const TrianglePickQuery& query, PickHitList& hits);
+
+// Orders the hits so that the first one met travelling along vDirection comes first.
+void SortHitsAlongRay(PickHitList& hits, const Vector3& vDirection);
+
+// Perpendicular distance of vPoint from the infinite line of the ray.
+float DistanceToLine(const Vector3& vPoint, const PickRay& ray);

@@ -1,0 +1,48 @@
+#include "abstractdata/debugreport.h"
+
+#include <gtest/gtest.h>
+
+static constexpr char kReportUnit[] = "tests/debugreport";
+
+TEST(DebugReport, FailureReportNamesUnitLineAndCode) {
+    CReportCapture capture;
+    const int nLine = __LINE__ + 1;
+    ASSERT_HRESULT(E_FAIL);
+    ASSERT_EQ(capture.Entries().size(), 1u);
+    EXPECT_EQ(capture.Entries()[0].strMessage, "Error: ASSERT_HRESULT(0x80004005)\n");
+    EXPECT_EQ(capture.Lines()[0],
+              "tests/debugreport(" + std::to_string(nLine) + ") : Error: ASSERT_HRESULT(0x80004005)");
+}
+
+TEST(DebugReport, SwitchedOffReportsReachNoSink) {
+    CReportCapture capture;
+    const bool bWas = SetReportsEnabled(false);
+    ASSERT_HRESULT(E_UNEXPECTED);
+    DEBUG_ASSERT(1 == 2);
+    SetReportsEnabled(bWas);
+    EXPECT_TRUE(capture.Entries().empty());
+}
+
+TEST(DebugReport, CaptureRestoresPreviousState) {
+    const bool bBefore = ReportsEnabled();
+    {
+        CReportCapture capture;
+        EXPECT_TRUE(ReportsEnabled());
+        REPORT_IF_FAILED(S_OK);
+        REPORT_IF_FAILED(MORV_E_BADFORMAT);
+        DEBUG_ASSERT(false);
+        ASSERT_EQ(capture.Entries().size(), 2u);
+        EXPECT_EQ(capture.Entries()[1].kind, ReportKind::Assertion);
+    }
+    EXPECT_EQ(ReportsEnabled(), bBefore);
+}
+
+TEST(HResult, Win32CodesAndMessages) {
+    EXPECT_EQ(HRESULT_FROM_WIN32(0), S_OK);
+    EXPECT_EQ(static_cast<uint32_t>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)), 0x80070002u);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER), E_INVALIDARG);
+    EXPECT_STREQ(HResultMessage(MORV_E_BADFORMAT), "invalid file format");
+    EXPECT_STREQ(HResultMessage(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)), "file not found");
+    EXPECT_TRUE(FAILED(E_OUTOFMEMORY));
+    EXPECT_TRUE(SUCCEEDED(S_FALSE));
+}

@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+    std::puts("morv3d " MORV3D_VERSION);
+    return 0;
+}
