@@ -35,5 +35,9 @@ HRESULT IntersectTriangles(const TrianglePickQuery& query, PickHitList& hits);
 // Orders the hits so that the first one met travelling along vDirection comes first.
 void SortHitsAlongRay(PickHitList& hits, const Vector3& vDirection);
 
-// Perpendicular distance of vPoint from the infinite line of the ray.
-float DistanceToLine(const Vector3& vPoint, const PickRay& ray);
+// Perpendicular distance of vPoint from the infinite line of the ray: |(P - O) x D| / |D|.
+// Not a number for a zero direction, so that no sphere test passes then.
+inline float DistanceToLine(const Vector3& vPoint, const PickRay& ray) {
+    const Vector3 vCross = Cross(Subtract(vPoint, ray.vOrigin), ray.vDirection);
+    return static_cast<float>(static_cast<double>(Length(vCross)) / Length(ray.vDirection));
+}
