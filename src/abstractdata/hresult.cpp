@@ -24,6 +24,7 @@ const char* HResultMessage(HRESULT hr) {
         case 0x80070000u | ERROR_SHARING_VIOLATION: return "file is locked by another process";
         case 0x80070000u | ERROR_FILE_EXISTS: return "file exists";
         case 0x80070000u | ERROR_DISK_FULL: return "disk full";
+        case 0x80070000u | ERROR_NEGATIVE_SEEK: return "seek before the beginning of the file";
         case 0x80070000u | ERROR_FILENAME_EXCED_RANGE: return "file name too long";
         case 0x80070000u | ERROR_FILE_TOO_LARGE: return "file or position beyond 4 GiB - 1";
         case 0x80070000u | ERROR_RESOURCE_NAME_NOT_FOUND: return "string resource not found";

@@ -30,6 +30,7 @@ constexpr uint32_t ERROR_GEN_FAILURE = 31;
 constexpr uint32_t ERROR_SHARING_VIOLATION = 32;
 constexpr uint32_t ERROR_FILE_EXISTS = 80;
 constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
+constexpr uint32_t ERROR_NEGATIVE_SEEK = 131;
 constexpr uint32_t ERROR_DISK_FULL = 112;
 constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr uint32_t ERROR_FILE_TOO_LARGE = 223;

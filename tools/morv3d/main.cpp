@@ -1,6 +1,90 @@
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
-int main() {
-    std::puts("morv3d " MORV3D_VERSION);
-    return 0;
+#include "abstractdata/debugreport.h"
+#include "cli.h"
+
+namespace {
+
+const CliCommand kCommands[] = {
+    {"chunks", "FILE [--trace]",
+     "print a morv container's header and its chunk tree (type id, children, payload)",
+     RunChunks},
+};
+
+void PrintHelp(FILE* pOut) {
+    std::fprintf(pOut,
+                 "Usage: morv3d COMMAND [ARGS]\n"
+                 "       morv3d --help | --version\n\n"
+                 "Commands:\n");
+    for (const CliCommand& command : kCommands) {
+        std::fprintf(pOut, "  %s %s\n      %s\n", command.pszName, command.pszUsage,
+                     command.pszSummary);
+    }
+    std::fprintf(pOut,
+                 "\nOptions of every command:\n"
+                 "  --trace   show the failure reports of the library on stderr\n\n"
+                 "Exit status: 0 success, 1 the file could not be read completely, 2 usage error.\n");
+}
+
+}  // namespace
+
+int UsageError(const std::string& strMessage) {
+    std::fprintf(stderr, "morv3d: %s\nTry 'morv3d --help'.\n", strMessage.c_str());
+    return kExitUsage;
+}
+
+std::string HexCode(uint32_t dwValue) {
+    char szText[16];
+    std::snprintf(szText, sizeof(szText), "0x%08X", dwValue);
+    return szText;
+}
+
+void PrintFailure(const std::string& strPath, const std::string& strWhat, HRESULT hr) {
+    std::fprintf(stderr, "morv3d: %s: %s: %s (%s)\n", strPath.c_str(), strWhat.c_str(),
+                 HexCode(static_cast<uint32_t>(hr)).c_str(), HResultMessage(hr));
+}
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        return UsageError("no command given");
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        PrintHelp(stdout);
+        return kExitOk;
+    }
+    if (args[0] == "--version") {
+        std::printf("morv3d " MORV3D_VERSION "\n");
+        return kExitOk;
+    }
+
+    // The library reports nothing unless the user asks for it.
+    bool bTrace = false;
+    std::vector<std::string> rest;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--trace") {
+            bTrace = true;
+        } else {
+            rest.push_back(args[i]);
+        }
+    }
+    SetReportsEnabled(bTrace);
+
+    for (const CliCommand& command : kCommands) {
+        if (args[0] != command.pszName) {
+            continue;
+        }
+        for (const std::string& strArg : rest) {
+            if (strArg == "--help" || strArg == "-h") {
+                std::printf("Usage: morv3d %s %s\n  %s\n", command.pszName, command.pszUsage,
+                            command.pszSummary);
+                return kExitOk;
+            }
+        }
+        return command.pfnRun(rest);
+    }
+    return UsageError("unknown command '" + args[0] + "'");
 }

@@ -1,0 +1,504 @@
+#include "fileformats/morv/morv.h"
+
+#include <algorithm>
+#include <climits>
+#include <new>
+#include <vector>
+
+#include "abstractdata/bytes.h"
+#include "abstractdata/debugreport.h"
+
+static constexpr char kReportUnit[] = "fileformats/morv/morv";
+
+namespace {
+
+HRESULT Reported(HRESULT hr) {
+    if (FAILED(hr)) {
+        ASSERT_HRESULT(hr);
+    }
+    return hr;
+}
+
+// The directory is written in pieces of this size, not built whole in memory.
+constexpr size_t kDirectoryWriteBlock = 64 * 1024;
+
+}  // namespace
+
+void MorvHeader::Decode(const uint8_t* p) {
+    dwHeaderSize = LoadU32(p);
+    dwReserved1 = LoadU32(p + 4);
+    guidFileKind = GuidFromBytes(p + 8);
+    dwDirOffset = LoadU32(p + 24);
+    dwDirSize = LoadU32(p + 28);
+    dwReserved2 = LoadU32(p + 32);
+    dwDataOffset = LoadU32(p + 36);
+    dwDirEntrySize = LoadU32(p + 40);
+}
+
+void MorvHeader::Encode(uint8_t* p) const {
+    StoreU32(p, dwHeaderSize);
+    StoreU32(p + 4, dwReserved1);
+    GuidToBytes(guidFileKind, p + 8);
+    StoreU32(p + 24, dwDirOffset);
+    StoreU32(p + 28, dwDirSize);
+    StoreU32(p + 32, dwReserved2);
+    StoreU32(p + 36, dwDataOffset);
+    StoreU32(p + 40, dwDirEntrySize);
+}
+
+uint32_t CMorvChunk::CountChildren() const {
+    uint32_t dwCount = 0;
+    for (const CMorvChunk* pChild = m_pFirstChild; pChild != nullptr;
+         pChild = pChild->m_pNextSibling) {
+        ++dwCount;
+    }
+    return dwCount;
+}
+
+void CMorvChunk::AppendChild(CMorvChunk* pChild) {
+    pChild->m_pNextSibling = nullptr;
+    if (m_pLastChild != nullptr) {
+        m_pLastChild->m_pNextSibling = pChild;
+    } else {
+        m_pFirstChild = pChild;
+    }
+    m_pLastChild = pChild;
+}
+
+CMorvFile::CMorvFile() : m_pCurrentChunk(&m_root) {
+    m_header.dwHeaderSize = MORV_HEADER_SIZE;
+    m_header.guidFileKind = MORV_DEFAULT_FILE_KIND;
+    m_root.bClosed = true;
+}
+
+CMorvFile::~CMorvFile() { Close(); }
+
+HRESULT CMorvFile::Open(const tstring& strPath, bool bForWriting) {
+    HRESULT hr = S_OK;
+    if (m_pStream != nullptr) {
+        hr = E_UNEXPECTED;
+    }
+    if (SUCCEEDED(hr)) {
+        m_pStream = new (std::nothrow) CFileStream;
+        if (m_pStream == nullptr) {
+            hr = E_OUTOFMEMORY;
+        }
+    }
+    if (SUCCEEDED(hr)) {
+        hr = m_pStream->Open(strPath.c_str(), bForWriting ? (FS_CREATE | FS_WRITE) : 0);
+    }
+    if (FAILED(hr)) {
+        Close();
+    }
+    return Reported(hr);
+}
+
+HRESULT CMorvFile::Close() {
+    delete m_pStream;
+    m_pStream = nullptr;
+    m_pCurrentChunk = &m_root;
+    m_root.m_pFirstChild = nullptr;
+    m_root.m_pLastChild = nullptr;
+    std::deque<CMorvChunk>().swap(m_chunks);
+    return S_OK;
+}
+
+HRESULT CMorvFile::SeekAbsolute(uint64_t qwPosition) {
+    if (qwPosition > FS_MAX_POSITION) {
+        return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    }
+    return m_pStream->SetPosition(static_cast<uint32_t>(qwPosition));
+}
+
+HRESULT CMorvFile::ReadHeader() {
+    if (m_pStream == nullptr) {
+        return Reported(E_UNEXPECTED);
+    }
+    HRESULT hr = m_pStream->GetPosition(&m_dwStartPosition);
+    uint8_t bytes[MORV_HEADER_SIZE];
+    if (SUCCEEDED(hr)) {
+        hr = m_pStream->Read(bytes, MORV_HEADER_SIZE);
+    }
+    if (SUCCEEDED(hr)) {
+        m_header.Decode(bytes);
+        m_qwDataStart = static_cast<uint64_t>(m_dwStartPosition) + m_header.dwDataOffset;
+    }
+    return Reported(hr);
+}
+
+HRESULT CMorvFile::GetFileKind(GUID* pKind) const {
+    *pKind = m_header.guidFileKind;
+    return S_OK;
+}
+
+HRESULT CMorvFile::GetFileSize(uint32_t* pdwSize) {
+    if (m_pStream == nullptr) {
+        return Reported(E_UNEXPECTED);
+    }
+    return Reported(m_pStream->GetSize(pdwSize));
+}
+
+HRESULT CMorvFile::NewChunk(CMorvChunk** ppChunk) {
+    try {
+        m_chunks.emplace_back();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    *ppChunk = &m_chunks.back();
+    return S_OK;
+}
+
+HRESULT CMorvFile::ReadDirEntry(CMorvChunk* pChunk) {
+    uint8_t entry[MORV_DIRENTRY_SIZE];
+    HRESULT hr = m_pStream->Read(entry, MORV_DIRENTRY_SIZE);
+    // Entries may be longer than the four fields we know; the rest is skipped.
+    const uint32_t dwSkip = m_header.dwDirEntrySize - MORV_DIRENTRY_SIZE;
+    if (SUCCEEDED(hr) && dwSkip != 0) {
+        if (dwSkip <= INT32_MAX) {
+            hr = m_pStream->Seek(FILE_CURRENT, static_cast<int32_t>(dwSkip));
+        } else {
+            uint32_t dwPosition = 0;
+            hr = m_pStream->GetPosition(&dwPosition);
+            if (SUCCEEDED(hr)) {
+                hr = SeekAbsolute(static_cast<uint64_t>(dwPosition) + dwSkip);
+            }
+        }
+    }
+    if (SUCCEEDED(hr)) {
+        pChunk->dwTypeId = LoadU32(entry);
+        pChunk->dwChildCount = LoadU32(entry + 4);
+        pChunk->dwOffset = LoadU32(entry + 8);
+        pChunk->dwSize = LoadU32(entry + 12);
+        pChunk->bClosed = false;
+    }
+    return hr;
+}
+
+HRESULT CMorvFile::ReadDirectory() {
+    if (m_pStream == nullptr || m_root.HasChildren()) {
+        return Reported(E_UNEXPECTED);  // not open, or read already
+    }
+    if (m_header.dwDirEntrySize < MORV_DIRENTRY_SIZE) {
+        return Reported(MORV_E_BADFORMAT);
+    }
+    const uint64_t qwDirStart = static_cast<uint64_t>(m_dwStartPosition) + m_header.dwDirOffset;
+    HRESULT hr = SeekAbsolute(qwDirStart);
+
+    // The child counts are checked against the entries that the directory can still hold:
+    // the larger of its stated size and what the file holds behind its start, so that a
+    // truncated file still fails at the end of its data, and an impossible count at once.
+    uint64_t qwCapacity = 0;
+    if (SUCCEEDED(hr)) {
+        uint32_t dwFileSize = 0;
+        hr = m_pStream->GetSize(&dwFileSize);
+        const uint64_t qwInFile = dwFileSize > qwDirStart ? dwFileSize - qwDirStart : 0;
+        qwCapacity = std::max<uint64_t>(m_header.dwDirSize, qwInFile) / m_header.dwDirEntrySize;
+    }
+    if (SUCCEEDED(hr)) {
+        hr = ReadDirEntry(&m_root);
+    }
+
+    // Depth-first pre-order without recursion: the stack holds, per open level, the chunk
+    // whose children are being read and how many of them are still to come.
+    struct Level {
+        CMorvChunk* pParent;
+        uint32_t dwRemaining;
+    };
+    uint64_t qwRead = 1;
+    uint64_t qwPending = m_root.dwChildCount;
+    try {
+        std::vector<Level> levels;
+        if (SUCCEEDED(hr) && qwPending > qwCapacity - std::min(qwRead, qwCapacity)) {
+            hr = MORV_E_BADFORMAT;
+        }
+        if (SUCCEEDED(hr) && m_root.dwChildCount > 0) {
+            levels.push_back({&m_root, m_root.dwChildCount});
+        }
+        while (SUCCEEDED(hr) && !levels.empty()) {
+            Level& level = levels.back();
+            if (level.dwRemaining == 0) {
+                levels.pop_back();
+                continue;
+            }
+            --level.dwRemaining;
+            CMorvChunk* pParent = level.pParent;
+
+            CMorvChunk* pChild = nullptr;
+            hr = NewChunk(&pChild);
+            if (SUCCEEDED(hr)) {
+                hr = ReadDirEntry(pChild);
+                if (FAILED(hr)) {
+                    m_chunks.pop_back();  // only chunks whose entry was read join the tree
+                }
+            }
+            if (FAILED(hr)) {
+                break;
+            }
+            pParent->AppendChild(pChild);
+            ++qwRead;
+            qwPending = qwPending - 1 + pChild->dwChildCount;
+            if (qwPending > qwCapacity - std::min(qwRead, qwCapacity)) {
+                hr = MORV_E_BADFORMAT;
+            } else if (pChild->dwChildCount > 0) {
+                if (levels.size() >= MORV_MAX_DEPTH) {
+                    hr = MORV_E_BADFORMAT;
+                } else {
+                    levels.push_back({pChild, pChild->dwChildCount});
+                }
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+    }
+    return Reported(hr);
+}
+
+HRESULT CMorvFile::ReadChunk(void* pBuffer, uint32_t dwSize, uint32_t dwOffset,
+                             CMorvChunk* pChunk) {
+    if (m_pStream == nullptr) {
+        return Reported(E_UNEXPECTED);
+    }
+    if (pChunk == nullptr) {
+        DEBUG_ASSERT(pChunk != nullptr);
+        return Reported(E_INVALIDARG);
+    }
+    // Not bounded by the payload size: the caller keeps offset + size within it.
+    HRESULT hr = SeekAbsolute(m_qwDataStart + pChunk->dwOffset + dwOffset);
+    if (SUCCEEDED(hr)) {
+        hr = m_pStream->Read(pBuffer, dwSize);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = m_pStream->GetPosition(&m_dwCurrentPosition);
+    }
+    return Reported(hr);
+}
+
+HRESULT CMorvFile::ReadNext(void* pBuffer, uint32_t dwSize, CMorvChunk* /*pChunk*/) {
+    if (m_pStream == nullptr) {
+        return Reported(E_UNEXPECTED);
+    }
+    HRESULT hr = m_pStream->Read(pBuffer, dwSize);
+    if (SUCCEEDED(hr)) {
+        hr = m_pStream->GetPosition(&m_dwCurrentPosition);
+    }
+    return Reported(hr);
+}
+
+HRESULT CMorvFile::BeginReadStream(CInStream** ppStream, uint32_t dwOffset, CMorvChunk* pChunk) {
+    *ppStream = m_pStream;
+    if (m_pStream == nullptr) {
+        return Reported(E_UNEXPECTED);
+    }
+    if (pChunk == nullptr) {
+        DEBUG_ASSERT(pChunk != nullptr);
+        return Reported(E_INVALIDARG);
+    }
+    // The stream is lent also when the seek failed, together with the failure.
+    return Reported(SeekAbsolute(m_qwDataStart + pChunk->dwOffset + dwOffset));
+}
+
+HRESULT CMorvFile::GetReadStream(CInStream** ppStream, CMorvChunk* /*pChunk*/) {
+    *ppStream = m_pStream;
+    return S_OK;
+}
+
+HRESULT CMorvFile::EndReadStream(CInStream* pStream, CMorvChunk* /*pChunk*/) {
+    if (m_pStream == nullptr || pStream != static_cast<CInStream*>(m_pStream)) {
+        return Reported(E_INVALIDARG);
+    }
+    return Reported(m_pStream->GetPosition(&m_dwCurrentPosition));
+}
+
+HRESULT CMorvFile::SetFileKind(const GUID& kind) {
+    m_header.guidFileKind = kind;
+    return S_OK;
+}
+
+HRESULT CMorvFile::BeginWrite() {
+    if (m_pStream == nullptr) {
+        return Reported(E_UNEXPECTED);
+    }
+    // A new file starts from a fresh header and a closed root, also when this object read a
+    // file before; the kind set by SetFileKind and chunks created so far carry over.
+    const GUID kind = m_header.guidFileKind;
+    m_header = MorvHeader();
+    m_header.dwHeaderSize = MORV_HEADER_SIZE;
+    m_header.guidFileKind = kind;
+    m_root.dwTypeId = 0;
+    m_root.dwChildCount = 0;
+    m_root.dwOffset = MORV_NO_PAYLOAD;
+    m_root.dwSize = 0;
+    m_root.bClosed = true;
+    m_pCurrentChunk = &m_root;
+
+    HRESULT hr = m_pStream->GetPosition(&m_dwStartPosition);
+    if (SUCCEEDED(hr)) {
+        MorvHeader placeholder;
+        placeholder.dwHeaderSize = MORV_HEADER_SIZE;
+        placeholder.guidFileKind = MORV_DEFAULT_FILE_KIND;
+        uint8_t bytes[MORV_HEADER_SIZE];
+        placeholder.Encode(bytes);
+        hr = m_pStream->Write(bytes, MORV_HEADER_SIZE);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = m_pStream->GetPosition(&m_dwCurrentPosition);
+    }
+    if (SUCCEEDED(hr)) {
+        m_qwDataStart = m_dwCurrentPosition;
+        m_header.dwDataOffset = m_dwCurrentPosition;
+    }
+    return Reported(hr);
+}
+
+HRESULT CMorvFile::CreateChunk(CMorvChunk** ppChunk, uint32_t dwTypeId, CMorvChunk* pParent) {
+    if (pParent == nullptr) {
+        DEBUG_ASSERT(pParent != nullptr);
+        return Reported(E_INVALIDARG);
+    }
+    CMorvChunk* pChunk = nullptr;
+    const HRESULT hr = NewChunk(&pChunk);
+    if (FAILED(hr)) {
+        return Reported(hr);
+    }
+    pChunk->dwTypeId = dwTypeId;
+    pParent->AppendChild(pChunk);
+    *ppChunk = pChunk;
+    return S_OK;
+}
+
+void CMorvFile::MakeCurrent(CMorvChunk* pChunk) {
+    if (pChunk != m_pCurrentChunk) {
+        m_pCurrentChunk->bClosed = true;
+        m_pCurrentChunk = pChunk;
+    }
+}
+
+HRESULT CMorvFile::WriteChunk(const void* pData, uint32_t dwSize, CMorvChunk* pChunk) {
+    if (m_pStream == nullptr) {
+        return Reported(E_UNEXPECTED);
+    }
+    if (pChunk == nullptr) {
+        DEBUG_ASSERT(pChunk != nullptr);
+        return Reported(E_INVALIDARG);
+    }
+    MakeCurrent(pChunk);
+    if (pChunk->bClosed) {
+        return Reported(MORV_E_CHUNKCLOSED);
+    }
+    if (static_cast<uint64_t>(pChunk->dwSize) + dwSize > FS_MAX_POSITION) {
+        return Reported(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
+    }
+    if (pChunk->dwOffset == MORV_NO_PAYLOAD) {
+        pChunk->dwOffset = static_cast<uint32_t>(m_dwCurrentPosition - m_qwDataStart);
+    }
+    pChunk->dwSize += dwSize;
+    HRESULT hr = m_pStream->SetPosition(m_dwCurrentPosition);
+    if (SUCCEEDED(hr)) {
+        hr = m_pStream->Write(pData, dwSize);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = m_pStream->GetPosition(&m_dwCurrentPosition);
+    }
+    return Reported(hr);
+}
+
+HRESULT CMorvFile::BeginWriteStream(COutStream** ppStream, CMorvChunk* pChunk) {
+    *ppStream = nullptr;
+    if (m_pStream == nullptr) {
+        return Reported(E_UNEXPECTED);
+    }
+    if (pChunk == nullptr) {
+        DEBUG_ASSERT(pChunk != nullptr);
+        return Reported(E_INVALIDARG);
+    }
+    MakeCurrent(pChunk);
+    if (pChunk->bClosed) {
+        return Reported(MORV_E_CHUNKCLOSED);
+    }
+    if (pChunk->dwOffset == MORV_NO_PAYLOAD) {
+        pChunk->dwOffset = static_cast<uint32_t>(m_dwCurrentPosition - m_qwDataStart);
+    }
+    const HRESULT hr = m_pStream->SetPosition(m_dwCurrentPosition);
+    if (SUCCEEDED(hr)) {
+        *ppStream = m_pStream;
+    }
+    return Reported(hr);
+}
+
+HRESULT CMorvFile::EndWriteStream(COutStream* pStream, CMorvChunk* /*pChunk*/) {
+    if (m_pStream == nullptr || pStream != static_cast<COutStream*>(m_pStream)) {
+        return Reported(E_INVALIDARG);
+    }
+    uint32_t dwPosition = 0;
+    HRESULT hr = m_pStream->GetPosition(&dwPosition);
+    if (SUCCEEDED(hr)) {
+        const uint64_t qwSize =
+            static_cast<uint64_t>(m_pCurrentChunk->dwSize) + (dwPosition - m_dwCurrentPosition);
+        if (dwPosition < m_dwCurrentPosition || qwSize > FS_MAX_POSITION) {
+            hr = E_UNEXPECTED;  // the borrower moved the stream backwards
+        } else {
+            m_pCurrentChunk->dwSize = static_cast<uint32_t>(qwSize);
+            m_dwCurrentPosition = dwPosition;
+        }
+    }
+    return Reported(hr);
+}
+
+HRESULT CMorvFile::EndWrite() {
+    if (m_pStream == nullptr) {
+        return Reported(E_UNEXPECTED);
+    }
+    m_header.dwDirOffset = m_dwCurrentPosition;
+    HRESULT hr = m_pStream->SetPosition(m_dwCurrentPosition);
+
+    // Pre-order walk without recursion, entries written in blocks.
+    try {
+        std::vector<uint8_t> block;
+        block.reserve(kDirectoryWriteBlock);
+        std::vector<CMorvChunk*> pending{&m_root};
+        while (SUCCEEDED(hr) && !pending.empty()) {
+            CMorvChunk* pChunk = pending.back();
+            pending.pop_back();
+            uint8_t entry[MORV_DIRENTRY_SIZE];
+            StoreU32(entry, pChunk->dwTypeId);
+            StoreU32(entry + 4, pChunk->CountChildren());
+            StoreU32(entry + 8, pChunk->dwOffset);
+            StoreU32(entry + 12, pChunk->dwSize);
+            block.insert(block.end(), entry, entry + MORV_DIRENTRY_SIZE);
+            if (block.size() >= kDirectoryWriteBlock) {
+                hr = m_pStream->Write(block.data(), static_cast<uint32_t>(block.size()));
+                block.clear();
+            }
+            // Children pushed last-first so that the first child is written next.
+            const size_t nMark = pending.size();
+            for (CMorvChunk* pChild : pChunk->Children()) {
+                pending.push_back(pChild);
+            }
+            std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(nMark), pending.end());
+        }
+        if (SUCCEEDED(hr) && !block.empty()) {
+            hr = m_pStream->Write(block.data(), static_cast<uint32_t>(block.size()));
+        }
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+    }
+
+    uint32_t dwEnd = 0;
+    if (SUCCEEDED(hr)) {
+        hr = m_pStream->GetPosition(&dwEnd);
+    }
+    if (SUCCEEDED(hr)) {
+        m_header.dwDirSize = dwEnd - m_dwCurrentPosition;
+        m_header.dwDirEntrySize = MORV_DIRENTRY_SIZE;
+        hr = m_pStream->SetPosition(m_dwStartPosition);
+    }
+    if (SUCCEEDED(hr)) {
+        uint8_t bytes[MORV_HEADER_SIZE];
+        m_header.Encode(bytes);
+        hr = m_pStream->Write(bytes, MORV_HEADER_SIZE);
+    }
+    if (SUCCEEDED(hr)) {
+        Close();
+    }
+    return Reported(hr);
+}

@@ -1,0 +1,150 @@
+// The morv container: a 44-byte header naming the file's kind by a GUID, a data area holding
+// the chunks' payloads back to back, and behind it a directory that stores the chunk tree in
+// depth-first pre-order (type id, child count, payload offset, payload size per chunk).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <iterator>
+
+#include "abstractdata/guid.h"
+#include "abstractdata/hresult.h"
+#include "abstractdata/streams/tsstream.h"
+#include "abstractdata/tstring.h"
+
+constexpr uint32_t MORV_HEADER_SIZE = 44;
+constexpr uint32_t MORV_DIRENTRY_SIZE = 16;
+constexpr uint32_t MORV_NO_PAYLOAD = 0xFFFFFFFFu;
+// Chunks nest at most this deep below the root; deeper directories are refused.
+constexpr uint32_t MORV_MAX_DEPTH = 4096;
+
+// {0AB3F933-9362-11D1-9A2B-080000300512}, the kind of a new container.
+constexpr GUID MORV_DEFAULT_FILE_KIND = {
+    0x0AB3F933, 0x9362, 0x11D1, {0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12}};
+
+// The header as it lies on disk (little-endian fields, no padding).
+struct MorvHeader {
+    uint32_t dwHeaderSize = 0;
+    uint32_t dwReserved1 = 0;
+    GUID guidFileKind;
+    uint32_t dwDirOffset = 0;
+    uint32_t dwDirSize = 0;
+    uint32_t dwReserved2 = 0;
+    uint32_t dwDataOffset = 0;
+    uint32_t dwDirEntrySize = 0;
+
+    void Decode(const uint8_t* pBytes);
+    void Encode(uint8_t* pBytes) const;
+};
+static_assert(sizeof(MorvHeader) == MORV_HEADER_SIZE);
+
+class CMorvChunk {
+public:
+    uint32_t dwTypeId = 0;
+    uint32_t dwChildCount = 0;  // as read from the directory; the writer counts the list
+    uint32_t dwOffset = MORV_NO_PAYLOAD;  // from the start of the data area
+    uint32_t dwSize = 0;
+    bool bClosed = false;  // no payload may be added any more
+
+    // Walks the children in file order; the list itself is changed only by CMorvFile.
+    class ChildIterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = CMorvChunk*;
+        using difference_type = std::ptrdiff_t;
+        using pointer = CMorvChunk* const*;
+        using reference = CMorvChunk*;
+
+        ChildIterator() = default;
+        explicit ChildIterator(CMorvChunk* pChunk) : m_pChunk(pChunk) {}
+        CMorvChunk* operator*() const { return m_pChunk; }
+        ChildIterator& operator++() {
+            m_pChunk = m_pChunk->m_pNextSibling;
+            return *this;
+        }
+        ChildIterator operator++(int) {
+            ChildIterator before = *this;
+            ++*this;
+            return before;
+        }
+        bool operator==(const ChildIterator& other) const { return m_pChunk == other.m_pChunk; }
+
+    private:
+        CMorvChunk* m_pChunk = nullptr;
+    };
+
+    struct ChildRange {
+        ChildIterator itBegin;
+        ChildIterator begin() const { return itBegin; }
+        ChildIterator end() const { return ChildIterator(); }
+    };
+
+    ChildRange Children() const { return ChildRange{ChildIterator(m_pFirstChild)}; }
+    bool HasChildren() const { return m_pFirstChild != nullptr; }
+    // Number of children in the list (walks it).
+    uint32_t CountChildren() const;
+
+private:
+    friend class CMorvFile;
+    void AppendChild(CMorvChunk* pChild);
+
+    // The list links live in the chunks themselves: a chunk costs no allocation of its own
+    // beyond its slot in the file's chunk store.
+    CMorvChunk* m_pFirstChild = nullptr;
+    CMorvChunk* m_pLastChild = nullptr;
+    CMorvChunk* m_pNextSibling = nullptr;
+};
+
+class CMorvFile {
+public:
+    CMorvFile();
+    virtual ~CMorvFile();
+    CMorvFile(const CMorvFile&) = delete;
+    CMorvFile& operator=(const CMorvFile&) = delete;
+
+    bool IsOpen() const { return m_pStream != nullptr; }
+    HRESULT Open(const tstring& strPath, bool bForWriting);
+    HRESULT Close();  // always S_OK
+
+    // Reading, in calling order.
+    HRESULT ReadHeader();
+    HRESULT GetFileKind(GUID* pKind) const;
+    HRESULT ReadDirectory();
+    CMorvChunk* GetRootChunk() { return &m_root; }
+    HRESULT ReadChunk(void* pBuffer, uint32_t dwSize, uint32_t dwOffset, CMorvChunk* pChunk);
+    HRESULT ReadNext(void* pBuffer, uint32_t dwSize, CMorvChunk* pChunk);
+    HRESULT BeginReadStream(CInStream** ppStream, uint32_t dwOffset, CMorvChunk* pChunk);
+    HRESULT GetReadStream(CInStream** ppStream, CMorvChunk* pChunk);
+    HRESULT EndReadStream(CInStream* pStream, CMorvChunk* pChunk);
+
+    // Writing, in calling order.
+    HRESULT SetFileKind(const GUID& kind);
+    HRESULT BeginWrite();
+    HRESULT CreateChunk(CMorvChunk** ppChunk, uint32_t dwTypeId, CMorvChunk* pParent);
+    HRESULT WriteChunk(const void* pData, uint32_t dwSize, CMorvChunk* pChunk);
+    HRESULT BeginWriteStream(COutStream** ppStream, CMorvChunk* pChunk);
+    HRESULT EndWriteStream(COutStream* pStream, CMorvChunk* pChunk);
+    HRESULT EndWrite();
+
+    const MorvHeader& GetHeader() const { return m_header; }
+    // The size of the open file, for callers that check payload ranges before reading.
+    HRESULT GetFileSize(uint32_t* pdwSize);
+
+private:
+    HRESULT SeekAbsolute(uint64_t qwPosition);
+    HRESULT ReadDirEntry(CMorvChunk* pChunk);
+    HRESULT NewChunk(CMorvChunk** ppChunk);
+    void MakeCurrent(CMorvChunk* pChunk);
+
+    CFileStream* m_pStream = nullptr;
+    uint32_t m_dwStartPosition = 0;
+    // Start + data offset may pass 4 GiB in a damaged header; kept wide so that every seek
+    // can refuse it instead of wrapping.
+    uint64_t m_qwDataStart = 0;
+    uint32_t m_dwCurrentPosition = 0xFFFFFFFFu;
+    MorvHeader m_header;
+    CMorvChunk m_root;
+    CMorvChunk* m_pCurrentChunk;
+    // Every chunk of the tree but the root; the store owns them, the tree only links them.
+    std::deque<CMorvChunk> m_chunks;
+};

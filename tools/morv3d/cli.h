@@ -1,0 +1,28 @@
+// Shared pieces of the morv3d command-line tool.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "abstractdata/hresult.h"
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitIncomplete = 1;  // the file could not be read or loaded completely
+constexpr int kExitUsage = 2;
+
+struct CliCommand {
+    const char* pszName;
+    const char* pszUsage;    // arguments, e.g. "FILE [--trace]"
+    const char* pszSummary;  // one line for --help
+    int (*pfnRun)(const std::vector<std::string>& args);
+};
+
+// Prints "morv3d: <message>" to stderr; returns kExitUsage.
+int UsageError(const std::string& strMessage);
+// Prints "morv3d: <path>: <what>: 0x%08X (<meaning>)" to stderr.
+void PrintFailure(const std::string& strPath, const std::string& strWhat, HRESULT hr);
+// "0x%08X".
+std::string HexCode(uint32_t dwValue);
+
+int RunChunks(const std::vector<std::string>& args);
