@@ -1,0 +1,278 @@
+#include "fileformats/morv/morv.h"
+
+#include <gtest/gtest.h>
+
+#include "abstractdata/debugreport.h"
+#include "support/bytebuilder.h"
+#include "support/tempfile.h"
+
+namespace {
+
+std::vector<CMorvChunk*> ChildrenOf(CMorvChunk* pChunk) {
+    std::vector<CMorvChunk*> children;
+    for (CMorvChunk* pChild : pChunk->Children()) {
+        children.push_back(pChild);
+    }
+    return children;
+}
+
+std::vector<uint8_t> Payload(CMorvFile& file, CMorvChunk* pChunk) {
+    std::vector<uint8_t> bytes(pChunk->dwSize);
+    EXPECT_EQ(file.ReadChunk(bytes.data(), pChunk->dwSize, 0, pChunk), S_OK);
+    return bytes;
+}
+
+class MorvFileTest : public ::testing::Test {
+protected:
+    std::string Path() const { return m_dir.File("test.morv"); }
+
+    // Opens Path() and reads header and directory.
+    void OpenForReading(CMorvFile& file) {
+        ASSERT_EQ(file.Open(Path(), false), S_OK);
+        ASSERT_EQ(file.ReadHeader(), S_OK);
+        ASSERT_EQ(file.ReadDirectory(), S_OK);
+    }
+
+    CTempDir m_dir;
+};
+
+}  // namespace
+
+TEST_F(MorvFileTest, EmptyFileIsHeaderAndRootEntry) {
+    CMorvFile file;
+    ASSERT_EQ(file.Open(Path(), true), S_OK);
+    ASSERT_EQ(file.BeginWrite(), S_OK);
+    ASSERT_EQ(file.EndWrite(), S_OK);
+    EXPECT_FALSE(file.IsOpen());
+
+    const auto expected = CByteBuilder()
+                              .MorvHeader(kDefaultKindBytes, 44, 16, 44, 16)
+                              .DirEntry(0, 0, 0xFFFFFFFF, 0)
+                              .Get();
+    EXPECT_EQ(ReadWholeFile(Path()), expected);
+}
+
+TEST_F(MorvFileTest, WriterLayoutMatchesHandWrittenBytes) {
+    const GUID kind = {0x0AB3F934, 0x9362, 0x11D1, {0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12}};
+    {
+        CMorvFile file;
+        ASSERT_EQ(file.Open(Path(), true), S_OK);
+        ASSERT_EQ(file.SetFileKind(kind), S_OK);
+        ASSERT_EQ(file.BeginWrite(), S_OK);
+        CMorvChunk* pA = nullptr;
+        CMorvChunk* pB = nullptr;
+        CMorvChunk* pA1 = nullptr;
+        CMorvChunk* pEmpty = nullptr;
+        ASSERT_EQ(file.CreateChunk(&pA, 0x10000, file.GetRootChunk()), S_OK);
+        ASSERT_EQ(file.CreateChunk(&pB, 0x10001, file.GetRootChunk()), S_OK);
+        ASSERT_EQ(file.CreateChunk(&pA1, 0x10002, pA), S_OK);
+        ASSERT_EQ(file.CreateChunk(&pEmpty, 0x10003, pA), S_OK);
+        // Payload order differs from directory order: B's bytes come first.
+        ASSERT_EQ(file.WriteChunk("BBB", 3, pB), S_OK);
+        ASSERT_EQ(file.WriteChunk("aa", 2, pA), S_OK);
+        ASSERT_EQ(file.WriteChunk("A", 1, pA), S_OK);  // appended to the same run
+        COutStream* pOut = nullptr;
+        ASSERT_EQ(file.BeginWriteStream(&pOut, pA1), S_OK);
+        ASSERT_EQ(WriteTString("xy", pOut), S_OK);
+        ASSERT_EQ(file.EndWriteStream(pOut, pA1), S_OK);
+        ASSERT_EQ(file.EndWrite(), S_OK);
+    }
+    const std::vector<uint8_t> kindBytes = {0x34, 0xF9, 0xB3, 0x0A, 0x62, 0x93, 0xD1, 0x11,
+                                            0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12};
+    const auto expected = CByteBuilder()
+                              .MorvHeader(kindBytes, 44 + 9, 5 * 16, 44, 16)
+                              .Text("BBBaaA")
+                              .U8(2)
+                              .Text("xy")
+                              .DirEntry(0, 2, 0xFFFFFFFF, 0)
+                              .DirEntry(0x10000, 2, 3, 3)
+                              .DirEntry(0x10002, 0, 6, 3)
+                              .DirEntry(0x10003, 0, 0xFFFFFFFF, 0)
+                              .DirEntry(0x10001, 0, 0, 3)
+                              .Get();
+    EXPECT_EQ(ReadWholeFile(Path()), expected);
+}
+
+TEST_F(MorvFileTest, ClosedChunksRefusePayload) {
+    CMorvFile file;
+    ASSERT_EQ(file.Open(Path(), true), S_OK);
+    ASSERT_EQ(file.BeginWrite(), S_OK);
+    EXPECT_EQ(file.WriteChunk("r", 1, file.GetRootChunk()), MORV_E_CHUNKCLOSED);
+
+    CMorvChunk* pA = nullptr;
+    CMorvChunk* pB = nullptr;
+    ASSERT_EQ(file.CreateChunk(&pA, 1, file.GetRootChunk()), S_OK);
+    ASSERT_EQ(file.CreateChunk(&pB, 2, file.GetRootChunk()), S_OK);
+    EXPECT_EQ(file.WriteChunk("aa", 2, pA), S_OK);
+    EXPECT_EQ(file.WriteChunk("bbb", 3, pB), S_OK);
+    EXPECT_EQ(file.WriteChunk("a", 1, pA), MORV_E_CHUNKCLOSED);
+    COutStream* pOut = nullptr;
+    EXPECT_EQ(file.BeginWriteStream(&pOut, pA), MORV_E_CHUNKCLOSED);
+    EXPECT_EQ(pOut, nullptr);
+    EXPECT_EQ(pA->dwSize, 2u);
+    EXPECT_EQ(pB->dwSize, 3u);
+    ASSERT_EQ(file.EndWrite(), S_OK);
+
+    OpenForReading(file);
+    const auto children = ChildrenOf(file.GetRootChunk());
+    ASSERT_EQ(children.size(), 2u);
+    EXPECT_EQ(Payload(file, children[0]), (std::vector<uint8_t>{'a', 'a'}));
+    EXPECT_EQ(Payload(file, children[1]), (std::vector<uint8_t>{'b', 'b', 'b'}));
+}
+
+TEST_F(MorvFileTest, ReadsBackTreePayloadsAndLentStreams) {
+    {
+        CMorvFile file;
+        ASSERT_EQ(file.Open(Path(), true), S_OK);
+        ASSERT_EQ(file.BeginWrite(), S_OK);
+        CMorvChunk* pParent = nullptr;
+        ASSERT_EQ(file.CreateChunk(&pParent, 7, file.GetRootChunk()), S_OK);
+        ASSERT_EQ(file.WriteChunk("\x01\x02\x03\x04\x05\x06", 6, pParent), S_OK);
+        for (uint32_t i = 0; i < 3; ++i) {
+            CMorvChunk* pChild = nullptr;
+            ASSERT_EQ(file.CreateChunk(&pChild, 100 + i, pParent), S_OK);
+            COutStream* pOut = nullptr;
+            ASSERT_EQ(file.BeginWriteStream(&pOut, pChild), S_OK);
+            ASSERT_EQ(WriteTString("child" + std::to_string(i), pOut), S_OK);
+            ASSERT_EQ(file.EndWriteStream(pOut, pChild), S_OK);
+        }
+        ASSERT_EQ(file.EndWrite(), S_OK);
+    }
+
+    CMorvFile file;
+    OpenForReading(file);
+    GUID kind;
+    EXPECT_EQ(file.GetFileKind(&kind), S_OK);
+    EXPECT_TRUE(kind == MORV_DEFAULT_FILE_KIND);
+    CMorvChunk* pRoot = file.GetRootChunk();
+    EXPECT_EQ(pRoot->dwTypeId, 0u);
+    EXPECT_EQ(pRoot->dwChildCount, 1u);
+    CMorvChunk* pParent = ChildrenOf(pRoot).at(0);
+    EXPECT_EQ(pParent->dwTypeId, 7u);
+    EXPECT_EQ(pParent->dwChildCount, 3u);
+
+    uint8_t two[2];
+    ASSERT_EQ(file.ReadChunk(two, 2, 1, pParent), S_OK);
+    EXPECT_EQ(two[0], 2);
+    ASSERT_EQ(file.ReadNext(two, 2, pParent), S_OK);  // continues where the last read ended
+    EXPECT_EQ(two[0], 4);
+
+    uint32_t i = 0;
+    for (CMorvChunk* pChild : pParent->Children()) {
+        EXPECT_EQ(pChild->dwTypeId, 100 + i);
+        CInStream* pIn = nullptr;
+        ASSERT_EQ(file.BeginReadStream(&pIn, 0, pChild), S_OK);
+        tstring str;
+        ASSERT_EQ(ReadTString(str, pIn), S_OK);
+        EXPECT_EQ(str, "child" + std::to_string(i));
+        ASSERT_EQ(file.EndReadStream(pIn, pChild), S_OK);
+        ++i;
+    }
+    EXPECT_EQ(i, 3u);
+
+    CInStream* pLent = nullptr;
+    EXPECT_EQ(file.GetReadStream(&pLent, pParent), S_OK);
+    CFileStream other;
+    EXPECT_EQ(file.EndReadStream(&other, pParent), E_INVALIDARG);
+    EXPECT_EQ(file.EndReadStream(pLent, pParent), S_OK);
+    COutStream* pOtherOut = &other;
+    EXPECT_EQ(file.EndWriteStream(pOtherOut, pParent), E_INVALIDARG);
+
+    EXPECT_EQ(file.Close(), S_OK);
+    EXPECT_FALSE(pRoot->HasChildren());
+}
+
+TEST_F(MorvFileTest, LongerDirectoryEntriesAreSkippedShorterRefused) {
+    const auto withEntrySize = [](uint32_t dwEntrySize) {
+        CByteBuilder bytes;
+        bytes.MorvHeader(kDefaultKindBytes, 44 + 4, 3 * dwEntrySize, 44, dwEntrySize).Text("DATA");
+        for (const auto& entry : {std::vector<uint32_t>{0, 2, 0xFFFFFFFF, 0},
+                                  std::vector<uint32_t>{5, 0, 0, 2},
+                                  std::vector<uint32_t>{6, 0, 2, 2}}) {
+            bytes.DirEntry(entry[0], entry[1], entry[2], entry[3]);
+            for (uint32_t i = 16; i < dwEntrySize; ++i) {
+                bytes.U8(0xEE);
+            }
+        }
+        return bytes.Get();
+    };
+
+    WriteWholeFile(Path(), withEntrySize(20));
+    CMorvFile file;
+    OpenForReading(file);
+    const auto children = ChildrenOf(file.GetRootChunk());
+    ASSERT_EQ(children.size(), 2u);
+    EXPECT_EQ(children[1]->dwTypeId, 6u);
+    EXPECT_EQ(Payload(file, children[1]), (std::vector<uint8_t>{'T', 'A'}));
+    file.Close();
+
+    WriteWholeFile(Path(), withEntrySize(16));
+    auto bytes = ReadWholeFile(Path());
+    bytes[40] = 15;
+    WriteWholeFile(Path(), bytes);
+    ASSERT_EQ(file.Open(Path(), false), S_OK);
+    ASSERT_EQ(file.ReadHeader(), S_OK);
+    EXPECT_EQ(file.ReadDirectory(), MORV_E_BADFORMAT);
+}
+
+TEST_F(MorvFileTest, TruncatedFilesFailWithEFail) {
+    WriteWholeFile(Path(), CByteBuilder().MorvHeader(kDefaultKindBytes, 44, 48, 44, 16).Get());
+    auto bytes = ReadWholeFile(Path());
+    WriteWholeFile(Path(), std::vector<uint8_t>(bytes.begin(), bytes.begin() + 43));
+    CMorvFile file;
+    ASSERT_EQ(file.Open(Path(), false), S_OK);
+    EXPECT_EQ(file.ReadHeader(), E_FAIL);
+    file.Close();
+
+    // The directory promises three entries and holds two: the one read stays in the tree.
+    WriteWholeFile(Path(), CByteBuilder()
+                               .MorvHeader(kDefaultKindBytes, 44, 48, 44, 16)
+                               .DirEntry(0, 2, 0xFFFFFFFF, 0)
+                               .DirEntry(9, 0, 0xFFFFFFFF, 0)
+                               .U32(1)
+                               .Get());
+    ASSERT_EQ(file.Open(Path(), false), S_OK);
+    ASSERT_EQ(file.ReadHeader(), S_OK);
+    CReportCapture reports;
+    EXPECT_EQ(file.ReadDirectory(), E_FAIL);
+    const auto children = ChildrenOf(file.GetRootChunk());
+    ASSERT_EQ(children.size(), 1u);
+    EXPECT_EQ(children[0]->dwTypeId, 9u);
+    // One failing read is reported by the stream and then by the container.
+    ASSERT_EQ(reports.Entries().size(), 2u);
+    EXPECT_EQ(reports.Entries()[0].strUnit, "abstractdata/streams/tsstream");
+    EXPECT_EQ(reports.Entries()[1].strUnit, "fileformats/morv/morv");
+    EXPECT_EQ(reports.Entries()[1].strMessage, "Error: ASSERT_HRESULT(0x80004005)\n");
+}
+
+TEST_F(MorvFileTest, OpenTwiceFailsAndLeavesTheObjectClosed) {
+    CMorvFile file;
+    ASSERT_EQ(file.Open(Path(), true), S_OK);
+    EXPECT_EQ(file.Open(Path(), true), E_UNEXPECTED);
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_EQ(file.Open(m_dir.File("missing"), false), static_cast<HRESULT>(0x80070002u));
+    EXPECT_FALSE(file.IsOpen());
+    // Nothing to read from a closed object.
+    uint8_t b;
+    EXPECT_EQ(file.ReadHeader(), E_UNEXPECTED);
+    EXPECT_EQ(file.ReadDirectory(), E_UNEXPECTED);
+    EXPECT_EQ(file.ReadChunk(&b, 1, 0, file.GetRootChunk()), E_UNEXPECTED);
+    EXPECT_EQ(file.WriteChunk(&b, 1, file.GetRootChunk()), E_UNEXPECTED);
+}
+
+TEST_F(MorvFileTest, ObjectIsReusableForWritingAfterReading) {
+    WriteWholeFile(Path(), CByteBuilder()
+                               .MorvHeader(kDefaultKindBytes, 44, 32, 44, 16)
+                               .DirEntry(0, 1, 0xFFFFFFFF, 0)
+                               .DirEntry(3, 0, 0xFFFFFFFF, 0)
+                               .Get());
+    CMorvFile file;
+    OpenForReading(file);
+    file.Close();
+    ASSERT_EQ(file.Open(m_dir.File("second.morv"), true), S_OK);
+    ASSERT_EQ(file.BeginWrite(), S_OK);
+    // The root is closed again for the new file.
+    EXPECT_EQ(file.WriteChunk("r", 1, file.GetRootChunk()), MORV_E_CHUNKCLOSED);
+    ASSERT_EQ(file.EndWrite(), S_OK);
+    EXPECT_EQ(ReadWholeFile(m_dir.File("second.morv")).size(), 60u);
+}
