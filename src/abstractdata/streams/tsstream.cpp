@@ -198,6 +198,13 @@ HRESULT CFileStream::Read(void* pBuffer, uint32_t dwCount) {
     if (dwCount == 0) {
         return S_OK;
     }
+    // The common case of the container's many small reads: all of it is read ahead already.
+    if (m_qwPosition >= m_qwBufferStart &&
+        m_qwPosition + dwCount <= m_qwBufferStart + m_dwBufferLength) {
+        std::memcpy(pBuffer, m_pBuffer.get() + (m_qwPosition - m_qwBufferStart), dwCount);
+        m_qwPosition += dwCount;
+        return S_OK;
+    }
     // Never past the last 32-bit position: what lies beyond it is not part of the file.
     const uint64_t qwRoom = FS_MAX_POSITION - std::min(m_qwPosition, FS_MAX_POSITION);
     const uint32_t dwAllowed = static_cast<uint32_t>(std::min<uint64_t>(dwCount, qwRoom));

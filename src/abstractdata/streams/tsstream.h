@@ -37,7 +37,7 @@ constexpr uint64_t FS_MAX_POSITION = 0xFFFFFFFFu;
 // The code of an errno value: the matching Win32 code in the 0x8007xxxx form.
 HRESULT HResultFromErrno(int nErrno);
 
-class CFileStream : public CInStream, public COutStream {
+class CFileStream final : public CInStream, public COutStream {
 public:
     CFileStream();
     ~CFileStream() override;

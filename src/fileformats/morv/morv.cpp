@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -99,7 +100,7 @@ HRESULT CMorvFile::Close() {
     m_pCurrentChunk = &m_root;
     m_root.m_pFirstChild = nullptr;
     m_root.m_pLastChild = nullptr;
-    std::deque<CMorvChunk>().swap(m_chunks);
+    m_chunks.Clear();
     return S_OK;
 }
 
@@ -138,41 +139,128 @@ HRESULT CMorvFile::GetFileSize(uint32_t* pdwSize) {
     return Reported(m_pStream->GetSize(pdwSize));
 }
 
-HRESULT CMorvFile::NewChunk(CMorvChunk** ppChunk) {
-    try {
-        m_chunks.emplace_back();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+HRESULT CMorvChunkStore::New(CMorvChunk** ppChunk) {
+    if (m_nUsed == m_nCapacity) {
+        const size_t nCapacity = std::clamp<size_t>(m_nCapacity * 2, 16, 1024);
+        std::unique_ptr<CMorvChunk[]> pBlock(new (std::nothrow) CMorvChunk[nCapacity]);
+        if (!pBlock) {
+            return E_OUTOFMEMORY;
+        }
+        try {
+            m_blocks.push_back(std::move(pBlock));
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        m_nCapacity = nCapacity;
+        m_nUsed = 0;
     }
-    *ppChunk = &m_chunks.back();
+    *ppChunk = &m_blocks.back()[m_nUsed++];
     return S_OK;
 }
 
-HRESULT CMorvFile::ReadDirEntry(CMorvChunk* pChunk) {
-    uint8_t entry[MORV_DIRENTRY_SIZE];
-    HRESULT hr = m_pStream->Read(entry, MORV_DIRENTRY_SIZE);
-    // Entries may be longer than the four fields we know; the rest is skipped.
-    const uint32_t dwSkip = m_header.dwDirEntrySize - MORV_DIRENTRY_SIZE;
-    if (SUCCEEDED(hr) && dwSkip != 0) {
-        if (dwSkip <= INT32_MAX) {
-            hr = m_pStream->Seek(FILE_CURRENT, static_cast<int32_t>(dwSkip));
-        } else {
-            uint32_t dwPosition = 0;
-            hr = m_pStream->GetPosition(&dwPosition);
+void CMorvChunkStore::ReleaseLast() {
+    if (m_nUsed > 0) {
+        m_blocks.back()[--m_nUsed] = CMorvChunk();
+    }
+}
+
+void CMorvChunkStore::Clear() {
+    std::vector<std::unique_ptr<CMorvChunk[]>>().swap(m_blocks);
+    m_nUsed = 0;
+    m_nCapacity = 0;
+}
+
+namespace {
+
+// Hands out the directory's entries one by one from blocks read ahead, so that reading an
+// entry costs a copy instead of a call down the stream. Only the first 16 bytes of an entry
+// must lie in the file; the rest of a longer entry is skipped.
+class CDirectoryEntryReader {
+public:
+    CDirectoryEntryReader(CFileStream* pStream, uint64_t qwStart, uint32_t dwEntrySize,
+                          uint64_t qwFileSize)
+        : m_pStream(pStream), m_qwNext(qwStart), m_dwEntrySize(dwEntrySize),
+          m_qwFileSize(qwFileSize) {}
+
+    HRESULT Next(CMorvChunk* pChunk) {
+        uint8_t entry[MORV_DIRENTRY_SIZE];
+        HRESULT hr = S_OK;
+        if (m_qwNext + MORV_DIRENTRY_SIZE <= m_qwFileSize) {
+            if (m_qwNext < m_qwBlockStart || m_qwNext + MORV_DIRENTRY_SIZE > m_qwBlockEnd) {
+                hr = Fill();
+            }
             if (SUCCEEDED(hr)) {
-                hr = SeekAbsolute(static_cast<uint64_t>(dwPosition) + dwSkip);
+                std::memcpy(entry, m_block.data() + (m_qwNext - m_qwBlockStart), sizeof(entry));
+            }
+        } else {
+            // The entry runs past the end of the file: let the stream fail on it as it fails
+            // on any short read.
+            hr = Seek(m_qwNext);
+            if (SUCCEEDED(hr)) {
+                hr = m_pStream->Read(entry, MORV_DIRENTRY_SIZE);
             }
         }
+        m_qwNext += m_dwEntrySize;
+        if (SUCCEEDED(hr) && m_qwNext > FS_MAX_POSITION) {
+            hr = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);  // skipping its rest passes 4 GiB
+        }
+        if (SUCCEEDED(hr)) {
+            pChunk->dwTypeId = LoadU32(entry);
+            pChunk->dwChildCount = LoadU32(entry + 4);
+            pChunk->dwOffset = LoadU32(entry + 8);
+            pChunk->dwSize = LoadU32(entry + 12);
+            pChunk->bClosed = false;
+        }
+        return hr;
     }
-    if (SUCCEEDED(hr)) {
-        pChunk->dwTypeId = LoadU32(entry);
-        pChunk->dwChildCount = LoadU32(entry + 4);
-        pChunk->dwOffset = LoadU32(entry + 8);
-        pChunk->dwSize = LoadU32(entry + 12);
-        pChunk->bClosed = false;
+
+    // Leaves the stream behind the last entry taken, where reading entry by entry would.
+    void Finish() {
+        if (m_qwNext <= FS_MAX_POSITION) {
+            m_pStream->SetPosition(static_cast<uint32_t>(m_qwNext));
+        }
     }
-    return hr;
-}
+
+private:
+    HRESULT Seek(uint64_t qwPosition) {
+        if (qwPosition > FS_MAX_POSITION) {
+            return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+        }
+        return m_pStream->SetPosition(static_cast<uint32_t>(qwPosition));
+    }
+
+    HRESULT Fill() {
+        HRESULT hr = S_OK;
+        try {
+            m_block.resize(kDirectoryReadBlock);
+        } catch (const std::bad_alloc&) {
+            hr = E_OUTOFMEMORY;
+        }
+        const uint32_t dwLength =
+            static_cast<uint32_t>(std::min<uint64_t>(kDirectoryReadBlock, m_qwFileSize - m_qwNext));
+        if (SUCCEEDED(hr)) {
+            hr = Seek(m_qwNext);
+        }
+        if (SUCCEEDED(hr)) {
+            hr = m_pStream->Read(m_block.data(), dwLength);
+        }
+        m_qwBlockStart = m_qwNext;
+        m_qwBlockEnd = SUCCEEDED(hr) ? m_qwNext + dwLength : m_qwNext;
+        return hr;
+    }
+
+    static constexpr uint32_t kDirectoryReadBlock = 64 * 1024;
+
+    CFileStream* m_pStream;
+    uint64_t m_qwNext;
+    uint32_t m_dwEntrySize;
+    uint64_t m_qwFileSize;
+    std::vector<uint8_t> m_block;
+    uint64_t m_qwBlockStart = 0;
+    uint64_t m_qwBlockEnd = 0;
+};
+
+}  // namespace
 
 HRESULT CMorvFile::ReadDirectory() {
     if (m_pStream == nullptr || m_root.HasChildren()) {
@@ -183,19 +271,20 @@ HRESULT CMorvFile::ReadDirectory() {
     }
     const uint64_t qwDirStart = static_cast<uint64_t>(m_dwStartPosition) + m_header.dwDirOffset;
     HRESULT hr = SeekAbsolute(qwDirStart);
+    uint32_t dwFileSize = 0;
+    if (SUCCEEDED(hr)) {
+        hr = m_pStream->GetSize(&dwFileSize);
+    }
 
     // The child counts are checked against the entries that the directory can still hold:
     // the larger of its stated size and what the file holds behind its start, so that a
     // truncated file still fails at the end of its data, and an impossible count at once.
-    uint64_t qwCapacity = 0;
+    const uint64_t qwInFile = dwFileSize > qwDirStart ? dwFileSize - qwDirStart : 0;
+    const uint64_t qwCapacity =
+        std::max<uint64_t>(m_header.dwDirSize, qwInFile) / m_header.dwDirEntrySize;
+    CDirectoryEntryReader entries(m_pStream, qwDirStart, m_header.dwDirEntrySize, dwFileSize);
     if (SUCCEEDED(hr)) {
-        uint32_t dwFileSize = 0;
-        hr = m_pStream->GetSize(&dwFileSize);
-        const uint64_t qwInFile = dwFileSize > qwDirStart ? dwFileSize - qwDirStart : 0;
-        qwCapacity = std::max<uint64_t>(m_header.dwDirSize, qwInFile) / m_header.dwDirEntrySize;
-    }
-    if (SUCCEEDED(hr)) {
-        hr = ReadDirEntry(&m_root);
+        hr = entries.Next(&m_root);
     }
 
     // Depth-first pre-order without recursion: the stack holds, per open level, the chunk
@@ -224,11 +313,11 @@ HRESULT CMorvFile::ReadDirectory() {
             CMorvChunk* pParent = level.pParent;
 
             CMorvChunk* pChild = nullptr;
-            hr = NewChunk(&pChild);
+            hr = m_chunks.New(&pChild);
             if (SUCCEEDED(hr)) {
-                hr = ReadDirEntry(pChild);
+                hr = entries.Next(pChild);
                 if (FAILED(hr)) {
-                    m_chunks.pop_back();  // only chunks whose entry was read join the tree
+                    m_chunks.ReleaseLast();  // only chunks whose entry was read join the tree
                 }
             }
             if (FAILED(hr)) {
@@ -250,6 +339,7 @@ HRESULT CMorvFile::ReadDirectory() {
     } catch (const std::bad_alloc&) {
         hr = E_OUTOFMEMORY;
     }
+    entries.Finish();
     return Reported(hr);
 }
 
@@ -356,7 +446,7 @@ HRESULT CMorvFile::CreateChunk(CMorvChunk** ppChunk, uint32_t dwTypeId, CMorvChu
         return Reported(E_INVALIDARG);
     }
     CMorvChunk* pChunk = nullptr;
-    const HRESULT hr = NewChunk(&pChunk);
+    const HRESULT hr = m_chunks.New(&pChunk);
     if (FAILED(hr)) {
         return Reported(hr);
     }

@@ -4,8 +4,9 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <iterator>
+#include <memory>
+#include <vector>
 
 #include "abstractdata/guid.h"
 #include "abstractdata/hresult.h"
@@ -95,6 +96,26 @@ private:
     CMorvChunk* m_pNextSibling = nullptr;
 };
 
+// Owns the chunks of one tree in blocks of growing size (kept below the allocator's mmap
+// threshold, so freed blocks are reused), so that a directory of a million
+// chunks costs a few hundred allocations and about 50 bytes per chunk.
+class CMorvChunkStore {
+public:
+    CMorvChunkStore() = default;
+    CMorvChunkStore(const CMorvChunkStore&) = delete;
+    CMorvChunkStore& operator=(const CMorvChunkStore&) = delete;
+
+    HRESULT New(CMorvChunk** ppChunk);
+    // Takes back the chunk that New handed out last.
+    void ReleaseLast();
+    void Clear();
+
+private:
+    std::vector<std::unique_ptr<CMorvChunk[]>> m_blocks;
+    size_t m_nUsed = 0;  // chunks handed out of the last block
+    size_t m_nCapacity = 0;  // size of the last block
+};
+
 class CMorvFile {
 public:
     CMorvFile();
@@ -132,8 +153,6 @@ public:
 
 private:
     HRESULT SeekAbsolute(uint64_t qwPosition);
-    HRESULT ReadDirEntry(CMorvChunk* pChunk);
-    HRESULT NewChunk(CMorvChunk** ppChunk);
     void MakeCurrent(CMorvChunk* pChunk);
 
     CFileStream* m_pStream = nullptr;
@@ -146,5 +165,5 @@ private:
     CMorvChunk m_root;
     CMorvChunk* m_pCurrentChunk;
     // Every chunk of the tree but the root; the store owns them, the tree only links them.
-    std::deque<CMorvChunk> m_chunks;
+    CMorvChunkStore m_chunks;
 };
