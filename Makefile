@@ -1,5 +1,5 @@
 # Thin wrapper over CMake. `make run` and `make test` are the two commands of the README.
-.PHONY: run test build release deps bench fuzz format clean
+.PHONY: run test build release deps bench fuzz examples format clean
 
 JOBS        ?= $(shell nproc)
 DEBUG_DIR   := build/debug
@@ -46,6 +46,10 @@ fuzz: deps
 	    $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=$(FUZZ_DIR)/ \
 	        $(FUZZ_DIR)/corpus/$$name fuzz/corpus/$$name || exit 1; \
 	done
+
+# Writes the sample files of examples/ anew (a test checks that they match the generator).
+examples: release
+	./$(RELEASE_DIR)/tools/examples/morv_examples examples
 
 format:
 	@find src tools tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i

@@ -1,0 +1,14 @@
+// The sample files under examples/: written by the morv_examples program and checked by a test
+// to be identical to a fresh generation.
+#pragma once
+
+#include <string>
+
+#include "abstractdata/hresult.h"
+
+// A small container of the default kind that shows nesting, payloads written whole and
+// through the lent stream, and a chunk without payload.
+HRESULT WriteSampleContainer(const std::string& strPath);
+
+// Writes every sample into strDirectory.
+HRESULT WriteAllExamples(const std::string& strDirectory);
