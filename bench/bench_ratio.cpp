@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    std::printf("\n%-60s %10s %8s  %s\n", "ratio of CPU times (measured / baseline)", "value", "target", "");
+    std::printf("\n%-60s %10s %8s  %s\n", "ratio of CPU times (measured / baseline)", "value",
+                "target", "");
     for (const BenchRatio& ratio : Ratios()) {
         const auto measured = reporter.times.find(ratio.strMeasured);
         const auto baseline = reporter.times.find(ratio.strBaseline);
@@ -53,8 +54,8 @@ int main(int argc, char** argv) {
             continue;
         }
         const double dRatio = measured->second / baseline->second;
-        std::printf("%-60s %10.2f %8.1f  %s\n", (ratio.strMeasured + " / baseline").c_str(),
-                    dRatio, ratio.dTarget, dRatio <= ratio.dTarget ? "met" : "MISSED");
+        std::printf("%-60s %10.2f %8.1f  %s\n", (ratio.strMeasured + " / baseline").c_str(), dRatio,
+                    ratio.dTarget, dRatio <= ratio.dTarget ? "met" : "MISSED");
     }
     return 0;
 }

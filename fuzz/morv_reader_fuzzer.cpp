@@ -28,7 +28,8 @@ struct MemoryFile {
         strPath = "/proc/self/fd/" + std::to_string(fd);
     }
     void Fill(const uint8_t* pData, size_t nSize) const {
-        if (ftruncate(fd, 0) != 0 || (nSize > 0 && pwrite(fd, pData, nSize, 0) != static_cast<ssize_t>(nSize))) {
+        if (ftruncate(fd, 0) != 0 ||
+            (nSize > 0 && pwrite(fd, pData, nSize, 0) != static_cast<ssize_t>(nSize))) {
             std::abort();
         }
     }

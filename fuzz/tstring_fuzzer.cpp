@@ -37,8 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     }
     CMemoryInStream again(out.Bytes().data(), out.Bytes().size());
     tstring strAgain;
-    if (FAILED(ReadTString(strAgain, &again)) || strAgain != strMemory ||
-        again.Remaining() != 0) {
+    if (FAILED(ReadTString(strAgain, &again)) || strAgain != strMemory || again.Remaining() != 0) {
         std::abort();
     }
     return 0;

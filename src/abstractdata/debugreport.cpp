@@ -34,7 +34,9 @@ bool SetReportsEnabled(bool bEnabled) {
     return bPrevious;
 }
 
-bool ReportsEnabled() { return g_bReportsEnabled; }
+bool ReportsEnabled() {
+    return g_bReportsEnabled;
+}
 
 void DebugReport(const char* pszUnit, int nLine, ReportKind kind, const char* pszFormat, ...) {
     if (!g_bReportsEnabled) {
@@ -78,9 +80,8 @@ std::string FormatReport(const DebugReportEntry& entry) {
 }
 
 CReportCapture::CReportCapture()
-    : m_previousSink(SetReportSink([this](const DebugReportEntry& entry) {
-          m_entries.push_back(entry);
-      })),
+    : m_previousSink(
+          SetReportSink([this](const DebugReportEntry& entry) { m_entries.push_back(entry); })),
       m_bPreviousEnabled(SetReportsEnabled(true)) {}
 
 CReportCapture::~CReportCapture() {

@@ -64,13 +64,24 @@ private:
     DebugReport(kReportUnit, __LINE__, ReportKind::Warning, "Error: ASSERT_HRESULT(0x%X)\n", \
                 static_cast<unsigned>(hr))
 
-// Reports a failed result, if it is one, and hands it on.
-#define REPORT_IF_FAILED(hr)           \
-    do {                               \
+// Reports hr if it is a failure, naming the caller's unit and line, and hands it on:
+//     return REPORTED(hr);
+inline HRESULT ReportIfFailed(const char* pszUnit, int nLine, HRESULT hr) {
+    if (FAILED(hr)) {
+        DebugReport(pszUnit, nLine, ReportKind::Warning, "Error: ASSERT_HRESULT(0x%X)\n",
+                    static_cast<unsigned>(hr));
+    }
+    return hr;
+}
+#define REPORTED(hr) ReportIfFailed(kReportUnit, __LINE__, (hr))
+
+// Reports a failed result, if it is one.
+#define REPORT_IF_FAILED(hr)            \
+    do {                                \
         const HRESULT hrReport_ = (hr); \
-        if (FAILED(hrReport_)) {       \
-            ASSERT_HRESULT(hrReport_); \
-        }                              \
+        if (FAILED(hrReport_)) {        \
+            ASSERT_HRESULT(hrReport_);  \
+        }                               \
     } while (0)
 
 // A caller error: reported, never fatal.

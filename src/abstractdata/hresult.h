@@ -15,8 +15,12 @@ constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT MORV_E_CHUNKCLOSED = static_cast<HRESULT>(0x80044010u);
 constexpr HRESULT MORV_E_BADFORMAT = static_cast<HRESULT>(0x80044011u);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 // The operating-system error codes that the platform layer produces.
 constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;

@@ -38,4 +38,6 @@ int LoadStringResource(uint32_t dwId, char* pBuffer, int nBufferSize, uint32_t* 
     return 0;
 }
 
-uint64_t StringResourceLoadCount() { return g_qwLoads; }
+uint64_t StringResourceLoadCount() {
+    return g_qwLoads;
+}

@@ -18,13 +18,6 @@ namespace {
 // most this size, so a length far beyond the data fails at the end of the data.
 constexpr uint32_t kReadPiece = 64 * 1024;
 
-HRESULT Reported(HRESULT hr) {
-    if (FAILED(hr)) {
-        ASSERT_HRESULT(hr);
-    }
-    return hr;
-}
-
 // The prefix and text of one counted string from read(pBuffer, count) -> HRESULT.
 template <typename ReadFn>
 HRESULT ReadCounted(tstring& str, ReadFn read) {
@@ -52,7 +45,8 @@ HRESULT ReadCounted(tstring& str, ReadFn read) {
                 return hr;
             }
             dwLength = static_cast<uint32_t>(dword[0]) | static_cast<uint32_t>(dword[1]) << 8 |
-                       static_cast<uint32_t>(dword[2]) << 16 | static_cast<uint32_t>(dword[3]) << 24;
+                       static_cast<uint32_t>(dword[2]) << 16 |
+                       static_cast<uint32_t>(dword[3]) << 24;
         }
     }
     // Length + 1 (the terminator) does not fit 32 bits: no writer produces it.
@@ -128,7 +122,7 @@ HRESULT MapBytes(tstring& str, MapFn map) {
         }
         str.swap(strMapped);
     } catch (const std::bad_alloc&) {
-        return Reported(E_OUTOFMEMORY);
+        return REPORTED(E_OUTOFMEMORY);
     }
     return S_OK;
 }
@@ -137,15 +131,15 @@ HRESULT MapBytes(tstring& str, MapFn map) {
 
 HRESULT ReadTString(tstring& str, FILE* pFile) {
     if (pFile == nullptr) {
-        return Reported(E_INVALIDARG);
+        return REPORTED(E_INVALIDARG);
     }
-    return Reported(ReadCounted(str, [pFile](void* pBuffer, uint32_t dwCount) {
+    return REPORTED(ReadCounted(str, [pFile](void* pBuffer, uint32_t dwCount) {
         return std::fread(pBuffer, 1, dwCount, pFile) == dwCount ? S_OK : E_FAIL;
     }));
 }
 
 HRESULT ReadTString(tstring& str, std::istream& in) {
-    return Reported(ReadCounted(str, [&in](void* pBuffer, uint32_t dwCount) {
+    return REPORTED(ReadCounted(str, [&in](void* pBuffer, uint32_t dwCount) {
         try {
             in.read(static_cast<char*>(pBuffer), static_cast<std::streamsize>(dwCount));
             return in.fail() ? E_FAIL : S_OK;
@@ -157,24 +151,24 @@ HRESULT ReadTString(tstring& str, std::istream& in) {
 
 HRESULT ReadTString(tstring& str, CInStream* pStream) {
     if (pStream == nullptr) {
-        return Reported(E_INVALIDARG);
+        return REPORTED(E_INVALIDARG);
     }
-    return Reported(ReadCounted(str, [pStream](void* pBuffer, uint32_t dwCount) {
+    return REPORTED(ReadCounted(str, [pStream](void* pBuffer, uint32_t dwCount) {
         return pStream->Read(pBuffer, dwCount);
     }));
 }
 
 HRESULT WriteTString(const tstring& str, FILE* pFile) {
     if (pFile == nullptr) {
-        return Reported(E_INVALIDARG);
+        return REPORTED(E_INVALIDARG);
     }
-    return Reported(WriteCounted(str, [pFile](const void* pData, uint32_t dwCount) {
+    return REPORTED(WriteCounted(str, [pFile](const void* pData, uint32_t dwCount) {
         return std::fwrite(pData, dwCount, 1, pFile) == 1 ? S_OK : E_FAIL;
     }));
 }
 
 HRESULT WriteTString(const tstring& str, std::ostream& out) {
-    return Reported(WriteCounted(str, [&out](const void* pData, uint32_t dwCount) {
+    return REPORTED(WriteCounted(str, [&out](const void* pData, uint32_t dwCount) {
         try {
             out.write(static_cast<const char*>(pData), static_cast<std::streamsize>(dwCount));
             return out.fail() ? E_FAIL : S_OK;
@@ -186,9 +180,9 @@ HRESULT WriteTString(const tstring& str, std::ostream& out) {
 
 HRESULT WriteTString(const tstring& str, COutStream* pStream) {
     if (pStream == nullptr) {
-        return Reported(E_INVALIDARG);
+        return REPORTED(E_INVALIDARG);
     }
-    return Reported(WriteCounted(str, [pStream](const void* pData, uint32_t dwCount) {
+    return REPORTED(WriteCounted(str, [pStream](const void* pData, uint32_t dwCount) {
         return pStream->Write(pData, dwCount);
     }));
 }
@@ -200,7 +194,7 @@ HRESULT LoadTString(tstring& str, uint32_t dwId) {
     for (;;) {
         pBuffer.reset(new (std::nothrow) char[static_cast<size_t>(nSize)]);
         if (!pBuffer) {
-            return Reported(E_OUTOFMEMORY);
+            return REPORTED(E_OUTOFMEMORY);
         }
         pBuffer[0] = '\0';
         uint32_t dwLastError = 0;
@@ -219,15 +213,17 @@ HRESULT LoadTString(tstring& str, uint32_t dwId) {
     } catch (const std::bad_alloc&) {
         hr = E_OUTOFMEMORY;
     }
-    return Reported(hr);
+    return REPORTED(hr);
 }
 
 HRESULT TStringToLower(tstring& str) {
-    return MapBytes(str, [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; });
+    return MapBytes(str,
+                    [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; });
 }
 
 HRESULT TStringToUpper(tstring& str) {
-    return MapBytes(str, [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; });
+    return MapBytes(str,
+                    [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; });
 }
 
 HRESULT GuidToTString(tstring& str, const GUID& guid) {
@@ -238,7 +234,7 @@ HRESULT GuidToTString(tstring& str, const GUID& guid) {
     try {
         str.assign(szText, 38);
     } catch (const std::bad_alloc&) {
-        return Reported(E_OUTOFMEMORY);
+        return REPORTED(E_OUTOFMEMORY);
     }
     return S_OK;
 }

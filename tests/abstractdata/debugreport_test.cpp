@@ -10,8 +10,8 @@ TEST(DebugReport, FailureReportNamesUnitLineAndCode) {
     ASSERT_HRESULT(E_FAIL);
     ASSERT_EQ(capture.Entries().size(), 1u);
     EXPECT_EQ(capture.Entries()[0].strMessage, "Error: ASSERT_HRESULT(0x80004005)\n");
-    EXPECT_EQ(capture.Lines()[0],
-              "tests/debugreport(" + std::to_string(nLine) + ") : Error: ASSERT_HRESULT(0x80004005)");
+    EXPECT_EQ(capture.Lines()[0], "tests/debugreport(" + std::to_string(nLine) +
+                                      ") : Error: ASSERT_HRESULT(0x80004005)");
 }
 
 TEST(DebugReport, SwitchedOffReportsReachNoSink) {

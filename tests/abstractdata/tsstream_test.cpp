@@ -197,8 +197,9 @@ TEST(FileStream, ReadAheadGivesTheSameBytesResultsAndPositionsAsTheFile) {
         const uint64_t qwAvailable = qwModel < content.size() ? content.size() - qwModel : 0;
         const uint64_t qwTaken = std::min<uint64_t>(dwCount, qwAvailable);
         ASSERT_EQ(hr, qwTaken == dwCount ? S_OK : E_FAIL) << "read " << i;
-        ASSERT_TRUE(std::equal(buffer.begin(), buffer.begin() + static_cast<long>(qwTaken),
-                               content.begin() + static_cast<long>(std::min<uint64_t>(qwModel, content.size()))))
+        ASSERT_TRUE(std::equal(
+            buffer.begin(), buffer.begin() + static_cast<long>(qwTaken),
+            content.begin() + static_cast<long>(std::min<uint64_t>(qwModel, content.size()))))
             << "read " << i;
         qwModel += qwTaken;
         uint32_t dwPosition = 0;

@@ -60,7 +60,9 @@ HRESULT ReadThroughEverySource(const Bytes& bytes, tstring& str) {
     return hr;
 }
 
-Bytes Prefix(const Bytes& bytes, size_t n) { return Bytes(bytes.begin(), bytes.begin() + n); }
+Bytes Prefix(const Bytes& bytes, size_t n) {
+    return Bytes(bytes.begin(), bytes.begin() + n);
+}
 
 }  // namespace
 
@@ -68,8 +70,10 @@ TEST(CountedString, PrefixesTakeTheShortestForm) {
     EXPECT_EQ(WrittenThroughEverySink(""), (Bytes{0x00}));
     EXPECT_EQ(WrittenThroughEverySink("abc"), (Bytes{0x03, 'a', 'b', 'c'}));
     EXPECT_EQ(Prefix(WrittenThroughEverySink(tstring(254, 'x')), 2), (Bytes{0xFE, 'x'}));
-    EXPECT_EQ(Prefix(WrittenThroughEverySink(tstring(255, 'x')), 4), (Bytes{0xFF, 0xFF, 0x00, 'x'}));
-    EXPECT_EQ(Prefix(WrittenThroughEverySink(tstring(65533, 'x')), 4), (Bytes{0xFF, 0xFD, 0xFF, 'x'}));
+    EXPECT_EQ(Prefix(WrittenThroughEverySink(tstring(255, 'x')), 4),
+              (Bytes{0xFF, 0xFF, 0x00, 'x'}));
+    EXPECT_EQ(Prefix(WrittenThroughEverySink(tstring(65533, 'x')), 4),
+              (Bytes{0xFF, 0xFD, 0xFF, 'x'}));
     const Bytes long65534 = WrittenThroughEverySink(tstring(65534, 'x'));
     EXPECT_EQ(Prefix(long65534, 8), (Bytes{0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0x00, 'x'}));
     EXPECT_EQ(long65534.size(), 7u + 65534u);
@@ -99,11 +103,11 @@ TEST(CountedString, ReaderAcceptsLongerFormsAndCutsAtZero) {
 
 TEST(CountedString, MalformedOrTruncatedInputFailsAndKeepsTheOutput) {
     const std::vector<Bytes> bad = {
-        {},                                      // nothing at all
-        {0xFF, 0xFE, 0xFF},                      // the u16 form never holds 0xFFFE
-        {0xFF, 0x05},                            // ends inside the u16
-        {0xFF, 0xFF, 0xFF, 0x05, 0x00},          // ends inside the u32
-        {0x05, 'a', 'b'},                        // ends inside the text
+        {},                                               // nothing at all
+        {0xFF, 0xFE, 0xFF},                               // the u16 form never holds 0xFFFE
+        {0xFF, 0x05},                                     // ends inside the u16
+        {0xFF, 0xFF, 0xFF, 0x05, 0x00},                   // ends inside the u32
+        {0x05, 'a', 'b'},                                 // ends inside the text
         {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'a'},  // 0xFFFFFFFF: length + 1 does not fit
         {0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 'a', 'b'},  // 4 GiB promised, 2 bytes there
     };
@@ -158,10 +162,10 @@ TEST(CountedString, SinkFailuresAreReturned) {
 
 TEST(StringTable, BufferDoublesUntilTheTextFits) {
     static const TStringResource kTable[] = {
-        {1, "fourteen chars"},     // 14
-        {2, "fifteen chars!!"},    // 15
-        {3, "thirty-one characters, exactly"},  // 30
-        {4, "thirty-one characters, exactly."}, // 31
+        {1, "fourteen chars"},                   // 14
+        {2, "fifteen chars!!"},                  // 15
+        {3, "thirty-one characters, exactly"},   // 30
+        {4, "thirty-one characters, exactly."},  // 31
         {5, ""},
     };
     SetStringTable(kTable, std::size(kTable));
@@ -204,7 +208,8 @@ TEST(TStringCase, MapsAsciiLettersOnly) {
 }
 
 TEST(GuidText, RegistryForm) {
-    const GUID kind = {0x0AB3F933, 0x9362, 0x11D1, {0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12}};
+    const GUID kind = {
+        0x0AB3F933, 0x9362, 0x11D1, {0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12}};
     tstring str;
     EXPECT_EQ(GuidToTString(str, kind), S_OK);
     EXPECT_EQ(str, "{0AB3F933-9362-11D1-9A2B-080000300512}");

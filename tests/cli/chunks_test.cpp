@@ -55,12 +55,14 @@ TEST(CliChunks, DamagedFilesExitOneWithTheReason) {
                                                  .Get());
     result = RunCommand(kCli, {"chunks", dir.File("payload.morv")});
     EXPECT_EQ(result.nExitCode, 1);
-    EXPECT_NE(result.strErr.find("chunk 1 (type 0x00000007) lies beyond the end"), std::string::npos)
+    EXPECT_NE(result.strErr.find("chunk 1 (type 0x00000007) lies beyond the end"),
+              std::string::npos)
         << result.strErr;
 
     result = RunCommand(kCli, {"chunks", dir.File("missing.morv")});
     EXPECT_EQ(result.nExitCode, 1);
-    EXPECT_NE(result.strErr.find("0x80070002 (file not found)"), std::string::npos) << result.strErr;
+    EXPECT_NE(result.strErr.find("0x80070002 (file not found)"), std::string::npos)
+        << result.strErr;
 
     // --trace shows where in the layers the failure arose.
     WriteWholeFile(dir.File("tiny.morv"), {1, 2, 3});

@@ -53,7 +53,8 @@ TEST_F(MorvFileTest, EmptyFileIsHeaderAndRootEntry) {
 }
 
 TEST_F(MorvFileTest, WriterLayoutMatchesHandWrittenBytes) {
-    const GUID kind = {0x0AB3F934, 0x9362, 0x11D1, {0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12}};
+    const GUID kind = {
+        0x0AB3F934, 0x9362, 0x11D1, {0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12}};
     {
         CMorvFile file;
         ASSERT_EQ(file.Open(Path(), true), S_OK);
@@ -186,9 +187,9 @@ TEST_F(MorvFileTest, LongerDirectoryEntriesAreSkippedShorterRefused) {
     const auto withEntrySize = [](uint32_t dwEntrySize) {
         CByteBuilder bytes;
         bytes.MorvHeader(kDefaultKindBytes, 44 + 4, 3 * dwEntrySize, 44, dwEntrySize).Text("DATA");
-        for (const auto& entry : {std::vector<uint32_t>{0, 2, 0xFFFFFFFF, 0},
-                                  std::vector<uint32_t>{5, 0, 0, 2},
-                                  std::vector<uint32_t>{6, 0, 2, 2}}) {
+        for (const auto& entry :
+             {std::vector<uint32_t>{0, 2, 0xFFFFFFFF, 0}, std::vector<uint32_t>{5, 0, 0, 2},
+              std::vector<uint32_t>{6, 0, 2, 2}}) {
             bytes.DirEntry(entry[0], entry[1], entry[2], entry[3]);
             for (uint32_t i = 16; i < dwEntrySize; ++i) {
                 bytes.U8(0xEE);

@@ -12,7 +12,9 @@ public:
         m_bytes.push_back(b);
         return *this;
     }
-    CByteBuilder& U16(uint16_t w) { return U8(static_cast<uint8_t>(w)).U8(static_cast<uint8_t>(w >> 8)); }
+    CByteBuilder& U16(uint16_t w) {
+        return U8(static_cast<uint8_t>(w)).U8(static_cast<uint8_t>(w >> 8));
+    }
     CByteBuilder& U32(uint32_t dw) {
         return U16(static_cast<uint16_t>(dw)).U16(static_cast<uint16_t>(dw >> 16));
     }
@@ -27,10 +29,17 @@ public:
     // A morv header: size 44, reserved 0, kind, then the four numbers and the entry size.
     CByteBuilder& MorvHeader(const std::vector<uint8_t>& kind, uint32_t dwDirOffset,
                              uint32_t dwDirSize, uint32_t dwDataOffset, uint32_t dwEntrySize) {
-        return U32(44).U32(0).Bytes(kind).U32(dwDirOffset).U32(dwDirSize).U32(0).U32(dwDataOffset).U32(
-            dwEntrySize);
+        return U32(44)
+            .U32(0)
+            .Bytes(kind)
+            .U32(dwDirOffset)
+            .U32(dwDirSize)
+            .U32(0)
+            .U32(dwDataOffset)
+            .U32(dwEntrySize);
     }
-    CByteBuilder& DirEntry(uint32_t dwType, uint32_t dwChildren, uint32_t dwOffset, uint32_t dwSize) {
+    CByteBuilder& DirEntry(uint32_t dwType, uint32_t dwChildren, uint32_t dwOffset,
+                           uint32_t dwSize) {
         return U32(dwType).U32(dwChildren).U32(dwOffset).U32(dwSize);
     }
     size_t Size() const { return m_bytes.size(); }
@@ -41,5 +50,5 @@ private:
 };
 
 // {0AB3F933-9362-11D1-9A2B-080000300512} as stored.
-inline const std::vector<uint8_t> kDefaultKindBytes = {0x33, 0xF9, 0xB3, 0x0A, 0x62, 0x93, 0xD1, 0x11,
-                                                       0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12};
+inline const std::vector<uint8_t> kDefaultKindBytes = {
+    0x33, 0xF9, 0xB3, 0x0A, 0x62, 0x93, 0xD1, 0x11, 0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12};

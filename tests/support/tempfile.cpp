@@ -27,5 +27,6 @@ std::vector<uint8_t> ReadWholeFile(const std::string& strPath) {
 
 void WriteWholeFile(const std::string& strPath, const std::vector<uint8_t>& bytes) {
     std::ofstream out(strPath, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }

@@ -10,8 +10,7 @@ namespace {
 
 const CliCommand kCommands[] = {
     {"chunks", "FILE [--trace]",
-     "print a morv container's header and its chunk tree (type id, children, payload)",
-     RunChunks},
+     "print a morv container's header and its chunk tree (type id, children, payload)", RunChunks},
 };
 
 void PrintHelp(FILE* pOut) {
@@ -23,10 +22,11 @@ void PrintHelp(FILE* pOut) {
         std::fprintf(pOut, "  %s %s\n      %s\n", command.pszName, command.pszUsage,
                      command.pszSummary);
     }
-    std::fprintf(pOut,
-                 "\nOptions of every command:\n"
-                 "  --trace   show the failure reports of the library on stderr\n\n"
-                 "Exit status: 0 success, 1 the file could not be read completely, 2 usage error.\n");
+    std::fprintf(
+        pOut,
+        "\nOptions of every command:\n"
+        "  --trace   show the failure reports of the library on stderr\n\n"
+        "Exit status: 0 success, 1 the file could not be read completely, 2 usage error.\n");
 }
 
 }  // namespace

@@ -20,13 +20,6 @@ namespace {
 // cost a memcpy each instead of a system call.
 constexpr uint32_t kReadAheadSize = 64 * 1024;
 
-HRESULT Reported(HRESULT hr) {
-    if (FAILED(hr)) {
-        ASSERT_HRESULT(hr);
-    }
-    return hr;
-}
-
 }  // namespace
 
 CInStream::~CInStream() = default;
@@ -35,36 +28,66 @@ COutStream::~COutStream() = default;
 HRESULT HResultFromErrno(int nErrno) {
     uint32_t dwError = ERROR_GEN_FAILURE;
     switch (nErrno) {
-        case 0: return S_OK;
-        case ENOENT: dwError = ERROR_FILE_NOT_FOUND; break;
-        case ENOTDIR: dwError = ERROR_PATH_NOT_FOUND; break;
+        case 0:
+            return S_OK;
+        case ENOENT:
+            dwError = ERROR_FILE_NOT_FOUND;
+            break;
+        case ENOTDIR:
+            dwError = ERROR_PATH_NOT_FOUND;
+            break;
         case EMFILE:
-        case ENFILE: dwError = ERROR_TOO_MANY_OPEN_FILES; break;
+        case ENFILE:
+            dwError = ERROR_TOO_MANY_OPEN_FILES;
+            break;
         case EACCES:
         case EPERM:
-        case EISDIR: dwError = ERROR_ACCESS_DENIED; break;
-        case EBADF: dwError = ERROR_INVALID_HANDLE; break;
-        case ENOMEM: dwError = ERROR_NOT_ENOUGH_MEMORY; break;
-        case EROFS: dwError = ERROR_WRITE_PROTECT; break;
-        case EWOULDBLOCK: dwError = ERROR_SHARING_VIOLATION; break;
-        case EEXIST: dwError = ERROR_FILE_EXISTS; break;
-        case EINVAL: dwError = ERROR_INVALID_PARAMETER; break;
-        case ENOSPC: dwError = ERROR_DISK_FULL; break;
-        case ENAMETOOLONG: dwError = ERROR_FILENAME_EXCED_RANGE; break;
-        case EFBIG: dwError = ERROR_FILE_TOO_LARGE; break;
-        default: break;
+        case EISDIR:
+            dwError = ERROR_ACCESS_DENIED;
+            break;
+        case EBADF:
+            dwError = ERROR_INVALID_HANDLE;
+            break;
+        case ENOMEM:
+            dwError = ERROR_NOT_ENOUGH_MEMORY;
+            break;
+        case EROFS:
+            dwError = ERROR_WRITE_PROTECT;
+            break;
+        case EWOULDBLOCK:
+            dwError = ERROR_SHARING_VIOLATION;
+            break;
+        case EEXIST:
+            dwError = ERROR_FILE_EXISTS;
+            break;
+        case EINVAL:
+            dwError = ERROR_INVALID_PARAMETER;
+            break;
+        case ENOSPC:
+            dwError = ERROR_DISK_FULL;
+            break;
+        case ENAMETOOLONG:
+            dwError = ERROR_FILENAME_EXCED_RANGE;
+            break;
+        case EFBIG:
+            dwError = ERROR_FILE_TOO_LARGE;
+            break;
+        default:
+            break;
     }
     return HRESULT_FROM_WIN32(dwError);
 }
 
 CFileStream::CFileStream() = default;
 
-CFileStream::~CFileStream() { Close(); }
+CFileStream::~CFileStream() {
+    Close();
+}
 
 HRESULT CFileStream::Open(const char* pszPath, uint32_t dwMode) {
     Close();
     if (pszPath == nullptr) {
-        return Reported(E_INVALIDARG);
+        return REPORTED(E_INVALIDARG);
     }
 
     const bool bWrite = (dwMode & FS_WRITE) != 0;
@@ -85,7 +108,7 @@ HRESULT CFileStream::Open(const char* pszPath, uint32_t dwMode) {
         fd = ::open(pszPath, nFlags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        return Reported(HResultFromErrno(errno));
+        return REPORTED(HResultFromErrno(errno));
     }
 
     HRESULT hr = S_OK;
@@ -114,7 +137,7 @@ HRESULT CFileStream::Open(const char* pszPath, uint32_t dwMode) {
 
     if (FAILED(hr)) {
         ::close(fd);
-        return Reported(hr);
+        return REPORTED(hr);
     }
     m_fd = fd;
     m_bReadAhead = !bWrite && !bCreate;
@@ -138,8 +161,8 @@ HRESULT CFileStream::ReadDirect(uint8_t* pDest, uint32_t dwCount, uint64_t qwAt,
     uint32_t dwDone = 0;
     HRESULT hr = S_OK;
     while (dwDone < dwCount) {
-        const ssize_t nGot = ::pread(m_fd, pDest + dwDone, dwCount - dwDone,
-                                     static_cast<off_t>(qwAt + dwDone));
+        const ssize_t nGot =
+            ::pread(m_fd, pDest + dwDone, dwCount - dwDone, static_cast<off_t>(qwAt + dwDone));
         if (nGot < 0) {
             if (errno == EINTR) {
                 continue;
@@ -164,8 +187,7 @@ HRESULT CFileStream::ReadBuffered(uint8_t* pDest, uint32_t dwCount, uint32_t* pd
         if (m_qwPosition >= m_qwBufferStart && m_qwPosition < qwBufferEnd) {
             const uint32_t dwTake = static_cast<uint32_t>(
                 std::min<uint64_t>(qwBufferEnd - m_qwPosition, dwCount - dwDone));
-            std::memcpy(pDest + dwDone, m_pBuffer.get() + (m_qwPosition - m_qwBufferStart),
-                        dwTake);
+            std::memcpy(pDest + dwDone, m_pBuffer.get() + (m_qwPosition - m_qwBufferStart), dwTake);
             dwDone += dwTake;
             m_qwPosition += dwTake;
             continue;
@@ -193,7 +215,7 @@ HRESULT CFileStream::ReadBuffered(uint8_t* pDest, uint32_t dwCount, uint32_t* pd
 
 HRESULT CFileStream::Read(void* pBuffer, uint32_t dwCount) {
     if (m_fd < 0) {
-        return Reported(E_UNEXPECTED);
+        return REPORTED(E_UNEXPECTED);
     }
     if (dwCount == 0) {
         return S_OK;
@@ -220,15 +242,15 @@ HRESULT CFileStream::Read(void* pBuffer, uint32_t dwCount) {
         m_qwPosition += dwDone;
     }
     // A short transfer is E_FAIL whatever the system said, as for ReadFile.
-    return dwDone == dwCount ? S_OK : Reported(E_FAIL);
+    return dwDone == dwCount ? S_OK : REPORTED(E_FAIL);
 }
 
 HRESULT CFileStream::Write(const void* pData, uint32_t dwCount) {
     if (m_fd < 0) {
-        return Reported(E_UNEXPECTED);
+        return REPORTED(E_UNEXPECTED);
     }
     if (m_qwPosition + dwCount > FS_MAX_POSITION) {
-        return Reported(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
+        return REPORTED(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
     }
     const auto* pSource = static_cast<const uint8_t*>(pData);
     uint32_t dwDone = 0;
@@ -246,7 +268,7 @@ HRESULT CFileStream::Write(const void* pData, uint32_t dwCount) {
     m_qwPosition += dwDone;
     // Bytes we had read ahead may now be stale.
     m_dwBufferLength = 0;
-    return dwDone == dwCount ? S_OK : Reported(E_FAIL);
+    return dwDone == dwCount ? S_OK : REPORTED(E_FAIL);
 }
 
 HRESULT CFileStream::QuerySize(uint64_t* pqwSize) {
@@ -260,10 +282,10 @@ HRESULT CFileStream::QuerySize(uint64_t* pqwSize) {
 
 HRESULT CFileStream::Seek(int32_t nOrigin, int32_t nDistance) {
     if (nOrigin != FILE_BEGIN && nOrigin != FILE_CURRENT && nOrigin != FILE_END) {
-        return Reported(E_INVALIDARG);
+        return REPORTED(E_INVALIDARG);
     }
     if (m_fd < 0) {
-        return Reported(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
+        return REPORTED(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
     }
     uint64_t qwBase = 0;
     if (nOrigin == FILE_CURRENT) {
@@ -271,16 +293,17 @@ HRESULT CFileStream::Seek(int32_t nOrigin, int32_t nDistance) {
     } else if (nOrigin == FILE_END) {
         const HRESULT hr = QuerySize(&qwBase);
         if (FAILED(hr)) {
-            return Reported(hr);
+            return REPORTED(hr);
         }
     }
     // Both terms are far inside the 64-bit range: the base is at most a file size.
-    const int64_t nTarget = static_cast<int64_t>(std::min<uint64_t>(qwBase, INT64_MAX / 2)) + nDistance;
+    const int64_t nTarget =
+        static_cast<int64_t>(std::min<uint64_t>(qwBase, INT64_MAX / 2)) + nDistance;
     if (nTarget < 0) {
-        return Reported(HRESULT_FROM_WIN32(ERROR_NEGATIVE_SEEK));
+        return REPORTED(HRESULT_FROM_WIN32(ERROR_NEGATIVE_SEEK));
     }
     if (static_cast<uint64_t>(nTarget) > FS_MAX_POSITION) {
-        return Reported(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
+        return REPORTED(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
     }
     m_qwPosition = static_cast<uint64_t>(nTarget);
     return S_OK;
@@ -288,7 +311,7 @@ HRESULT CFileStream::Seek(int32_t nOrigin, int32_t nDistance) {
 
 HRESULT CFileStream::SetPosition(uint32_t dwPosition) {
     if (m_fd < 0) {
-        return Reported(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
+        return REPORTED(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
     }
     m_qwPosition = dwPosition;
     return S_OK;
@@ -296,7 +319,7 @@ HRESULT CFileStream::SetPosition(uint32_t dwPosition) {
 
 HRESULT CFileStream::GetPosition(uint32_t* pdwPosition) {
     if (m_fd < 0) {
-        return Reported(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
+        return REPORTED(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
     }
     *pdwPosition = static_cast<uint32_t>(m_qwPosition);
     return S_OK;
@@ -305,7 +328,7 @@ HRESULT CFileStream::GetPosition(uint32_t* pdwPosition) {
 HRESULT CFileStream::GetSize(uint32_t* pdwSize) {
     if (m_fd < 0) {
         *pdwSize = 0xFFFFFFFFu;
-        return Reported(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
+        return REPORTED(HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
     }
     uint64_t qwSize = 0;
     HRESULT hr = QuerySize(&qwSize);
@@ -313,5 +336,5 @@ HRESULT CFileStream::GetSize(uint32_t* pdwSize) {
         hr = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
     }
     *pdwSize = SUCCEEDED(hr) ? static_cast<uint32_t>(qwSize) : 0xFFFFFFFFu;
-    return Reported(hr);
+    return REPORTED(hr);
 }

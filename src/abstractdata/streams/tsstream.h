@@ -22,8 +22,8 @@ public:
 
 // Open mode bits of CFileStream::Open.
 constexpr uint32_t FS_CREATE = 1;  // create, or truncate an existing file; else it must exist
-constexpr uint32_t FS_WRITE = 2;   // write access, not shared; else read access, shared with readers
-constexpr uint32_t FS_READ = 4;    // adds read access to FS_WRITE
+constexpr uint32_t FS_WRITE = 2;  // write access, not shared; else read access, shared with readers
+constexpr uint32_t FS_READ = 4;   // adds read access to FS_WRITE
 
 // Seek origins.
 constexpr int32_t FILE_BEGIN = 0;

@@ -13,13 +13,6 @@ static constexpr char kReportUnit[] = "fileformats/morv/morv";
 
 namespace {
 
-HRESULT Reported(HRESULT hr) {
-    if (FAILED(hr)) {
-        ASSERT_HRESULT(hr);
-    }
-    return hr;
-}
-
 // The directory is written in pieces of this size, not built whole in memory.
 constexpr size_t kDirectoryWriteBlock = 64 * 1024;
 
@@ -72,7 +65,9 @@ CMorvFile::CMorvFile() : m_pCurrentChunk(&m_root) {
     m_root.bClosed = true;
 }
 
-CMorvFile::~CMorvFile() { Close(); }
+CMorvFile::~CMorvFile() {
+    Close();
+}
 
 HRESULT CMorvFile::Open(const tstring& strPath, bool bForWriting) {
     HRESULT hr = S_OK;
@@ -91,7 +86,7 @@ HRESULT CMorvFile::Open(const tstring& strPath, bool bForWriting) {
     if (FAILED(hr)) {
         Close();
     }
-    return Reported(hr);
+    return REPORTED(hr);
 }
 
 HRESULT CMorvFile::Close() {
@@ -113,7 +108,7 @@ HRESULT CMorvFile::SeekAbsolute(uint64_t qwPosition) {
 
 HRESULT CMorvFile::ReadHeader() {
     if (m_pStream == nullptr) {
-        return Reported(E_UNEXPECTED);
+        return REPORTED(E_UNEXPECTED);
     }
     HRESULT hr = m_pStream->GetPosition(&m_dwStartPosition);
     uint8_t bytes[MORV_HEADER_SIZE];
@@ -124,7 +119,7 @@ HRESULT CMorvFile::ReadHeader() {
         m_header.Decode(bytes);
         m_qwDataStart = static_cast<uint64_t>(m_dwStartPosition) + m_header.dwDataOffset;
     }
-    return Reported(hr);
+    return REPORTED(hr);
 }
 
 HRESULT CMorvFile::GetFileKind(GUID* pKind) const {
@@ -134,9 +129,9 @@ HRESULT CMorvFile::GetFileKind(GUID* pKind) const {
 
 HRESULT CMorvFile::GetFileSize(uint32_t* pdwSize) {
     if (m_pStream == nullptr) {
-        return Reported(E_UNEXPECTED);
+        return REPORTED(E_UNEXPECTED);
     }
-    return Reported(m_pStream->GetSize(pdwSize));
+    return REPORTED(m_pStream->GetSize(pdwSize));
 }
 
 HRESULT CMorvChunkStore::New(CMorvChunk** ppChunk) {
@@ -179,7 +174,9 @@ class CDirectoryEntryReader {
 public:
     CDirectoryEntryReader(CFileStream* pStream, uint64_t qwStart, uint32_t dwEntrySize,
                           uint64_t qwFileSize)
-        : m_pStream(pStream), m_qwNext(qwStart), m_dwEntrySize(dwEntrySize),
+        : m_pStream(pStream),
+          m_qwNext(qwStart),
+          m_dwEntrySize(dwEntrySize),
           m_qwFileSize(qwFileSize) {}
 
     HRESULT Next(CMorvChunk* pChunk) {
@@ -264,10 +261,10 @@ private:
 
 HRESULT CMorvFile::ReadDirectory() {
     if (m_pStream == nullptr || m_root.HasChildren()) {
-        return Reported(E_UNEXPECTED);  // not open, or read already
+        return REPORTED(E_UNEXPECTED);  // not open, or read already
     }
     if (m_header.dwDirEntrySize < MORV_DIRENTRY_SIZE) {
-        return Reported(MORV_E_BADFORMAT);
+        return REPORTED(MORV_E_BADFORMAT);
     }
     const uint64_t qwDirStart = static_cast<uint64_t>(m_dwStartPosition) + m_header.dwDirOffset;
     HRESULT hr = SeekAbsolute(qwDirStart);
@@ -340,17 +337,17 @@ HRESULT CMorvFile::ReadDirectory() {
         hr = E_OUTOFMEMORY;
     }
     entries.Finish();
-    return Reported(hr);
+    return REPORTED(hr);
 }
 
 HRESULT CMorvFile::ReadChunk(void* pBuffer, uint32_t dwSize, uint32_t dwOffset,
                              CMorvChunk* pChunk) {
     if (m_pStream == nullptr) {
-        return Reported(E_UNEXPECTED);
+        return REPORTED(E_UNEXPECTED);
     }
     if (pChunk == nullptr) {
         DEBUG_ASSERT(pChunk != nullptr);
-        return Reported(E_INVALIDARG);
+        return REPORTED(E_INVALIDARG);
     }
     // Not bounded by the payload size: the caller keeps offset + size within it.
     HRESULT hr = SeekAbsolute(m_qwDataStart + pChunk->dwOffset + dwOffset);
@@ -360,31 +357,31 @@ HRESULT CMorvFile::ReadChunk(void* pBuffer, uint32_t dwSize, uint32_t dwOffset,
     if (SUCCEEDED(hr)) {
         hr = m_pStream->GetPosition(&m_dwCurrentPosition);
     }
-    return Reported(hr);
+    return REPORTED(hr);
 }
 
 HRESULT CMorvFile::ReadNext(void* pBuffer, uint32_t dwSize, CMorvChunk* /*pChunk*/) {
     if (m_pStream == nullptr) {
-        return Reported(E_UNEXPECTED);
+        return REPORTED(E_UNEXPECTED);
     }
     HRESULT hr = m_pStream->Read(pBuffer, dwSize);
     if (SUCCEEDED(hr)) {
         hr = m_pStream->GetPosition(&m_dwCurrentPosition);
     }
-    return Reported(hr);
+    return REPORTED(hr);
 }
 
 HRESULT CMorvFile::BeginReadStream(CInStream** ppStream, uint32_t dwOffset, CMorvChunk* pChunk) {
     *ppStream = m_pStream;
     if (m_pStream == nullptr) {
-        return Reported(E_UNEXPECTED);
+        return REPORTED(E_UNEXPECTED);
     }
     if (pChunk == nullptr) {
         DEBUG_ASSERT(pChunk != nullptr);
-        return Reported(E_INVALIDARG);
+        return REPORTED(E_INVALIDARG);
     }
     // The stream is lent also when the seek failed, together with the failure.
-    return Reported(SeekAbsolute(m_qwDataStart + pChunk->dwOffset + dwOffset));
+    return REPORTED(SeekAbsolute(m_qwDataStart + pChunk->dwOffset + dwOffset));
 }
 
 HRESULT CMorvFile::GetReadStream(CInStream** ppStream, CMorvChunk* /*pChunk*/) {
@@ -394,9 +391,9 @@ HRESULT CMorvFile::GetReadStream(CInStream** ppStream, CMorvChunk* /*pChunk*/) {
 
 HRESULT CMorvFile::EndReadStream(CInStream* pStream, CMorvChunk* /*pChunk*/) {
     if (m_pStream == nullptr || pStream != static_cast<CInStream*>(m_pStream)) {
-        return Reported(E_INVALIDARG);
+        return REPORTED(E_INVALIDARG);
     }
-    return Reported(m_pStream->GetPosition(&m_dwCurrentPosition));
+    return REPORTED(m_pStream->GetPosition(&m_dwCurrentPosition));
 }
 
 HRESULT CMorvFile::SetFileKind(const GUID& kind) {
@@ -406,7 +403,7 @@ HRESULT CMorvFile::SetFileKind(const GUID& kind) {
 
 HRESULT CMorvFile::BeginWrite() {
     if (m_pStream == nullptr) {
-        return Reported(E_UNEXPECTED);
+        return REPORTED(E_UNEXPECTED);
     }
     // A new file starts from a fresh header and a closed root, also when this object read a
     // file before; the kind set by SetFileKind and chunks created so far carry over.
@@ -437,18 +434,18 @@ HRESULT CMorvFile::BeginWrite() {
         m_qwDataStart = m_dwCurrentPosition;
         m_header.dwDataOffset = m_dwCurrentPosition;
     }
-    return Reported(hr);
+    return REPORTED(hr);
 }
 
 HRESULT CMorvFile::CreateChunk(CMorvChunk** ppChunk, uint32_t dwTypeId, CMorvChunk* pParent) {
     if (pParent == nullptr) {
         DEBUG_ASSERT(pParent != nullptr);
-        return Reported(E_INVALIDARG);
+        return REPORTED(E_INVALIDARG);
     }
     CMorvChunk* pChunk = nullptr;
     const HRESULT hr = m_chunks.New(&pChunk);
     if (FAILED(hr)) {
-        return Reported(hr);
+        return REPORTED(hr);
     }
     pChunk->dwTypeId = dwTypeId;
     pParent->AppendChild(pChunk);
@@ -456,68 +453,69 @@ HRESULT CMorvFile::CreateChunk(CMorvChunk** ppChunk, uint32_t dwTypeId, CMorvChu
     return S_OK;
 }
 
-void CMorvFile::MakeCurrent(CMorvChunk* pChunk) {
+HRESULT CMorvFile::StartPayload(CMorvChunk* pChunk) {
+    // Moving on to another chunk closes the one before, for good: a payload is one run.
     if (pChunk != m_pCurrentChunk) {
         m_pCurrentChunk->bClosed = true;
         m_pCurrentChunk = pChunk;
     }
-}
-
-HRESULT CMorvFile::WriteChunk(const void* pData, uint32_t dwSize, CMorvChunk* pChunk) {
-    if (m_pStream == nullptr) {
-        return Reported(E_UNEXPECTED);
-    }
-    if (pChunk == nullptr) {
-        DEBUG_ASSERT(pChunk != nullptr);
-        return Reported(E_INVALIDARG);
-    }
-    MakeCurrent(pChunk);
     if (pChunk->bClosed) {
-        return Reported(MORV_E_CHUNKCLOSED);
-    }
-    if (static_cast<uint64_t>(pChunk->dwSize) + dwSize > FS_MAX_POSITION) {
-        return Reported(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE));
+        return MORV_E_CHUNKCLOSED;
     }
     if (pChunk->dwOffset == MORV_NO_PAYLOAD) {
         pChunk->dwOffset = static_cast<uint32_t>(m_dwCurrentPosition - m_qwDataStart);
     }
+    return S_OK;
+}
+
+HRESULT CMorvFile::WriteChunk(const void* pData, uint32_t dwSize, CMorvChunk* pChunk) {
+    if (m_pStream == nullptr) {
+        return REPORTED(E_UNEXPECTED);
+    }
+    if (pChunk == nullptr) {
+        DEBUG_ASSERT(pChunk != nullptr);
+        return REPORTED(E_INVALIDARG);
+    }
+    HRESULT hr = StartPayload(pChunk);
+    if (SUCCEEDED(hr) && static_cast<uint64_t>(pChunk->dwSize) + dwSize > FS_MAX_POSITION) {
+        hr = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    }
+    if (FAILED(hr)) {
+        return REPORTED(hr);
+    }
     pChunk->dwSize += dwSize;
-    HRESULT hr = m_pStream->SetPosition(m_dwCurrentPosition);
+    hr = m_pStream->SetPosition(m_dwCurrentPosition);
     if (SUCCEEDED(hr)) {
         hr = m_pStream->Write(pData, dwSize);
     }
     if (SUCCEEDED(hr)) {
         hr = m_pStream->GetPosition(&m_dwCurrentPosition);
     }
-    return Reported(hr);
+    return REPORTED(hr);
 }
 
 HRESULT CMorvFile::BeginWriteStream(COutStream** ppStream, CMorvChunk* pChunk) {
     *ppStream = nullptr;
     if (m_pStream == nullptr) {
-        return Reported(E_UNEXPECTED);
+        return REPORTED(E_UNEXPECTED);
     }
     if (pChunk == nullptr) {
         DEBUG_ASSERT(pChunk != nullptr);
-        return Reported(E_INVALIDARG);
+        return REPORTED(E_INVALIDARG);
     }
-    MakeCurrent(pChunk);
-    if (pChunk->bClosed) {
-        return Reported(MORV_E_CHUNKCLOSED);
+    HRESULT hr = StartPayload(pChunk);
+    if (SUCCEEDED(hr)) {
+        hr = m_pStream->SetPosition(m_dwCurrentPosition);
     }
-    if (pChunk->dwOffset == MORV_NO_PAYLOAD) {
-        pChunk->dwOffset = static_cast<uint32_t>(m_dwCurrentPosition - m_qwDataStart);
-    }
-    const HRESULT hr = m_pStream->SetPosition(m_dwCurrentPosition);
     if (SUCCEEDED(hr)) {
         *ppStream = m_pStream;
     }
-    return Reported(hr);
+    return REPORTED(hr);
 }
 
 HRESULT CMorvFile::EndWriteStream(COutStream* pStream, CMorvChunk* /*pChunk*/) {
     if (m_pStream == nullptr || pStream != static_cast<COutStream*>(m_pStream)) {
-        return Reported(E_INVALIDARG);
+        return REPORTED(E_INVALIDARG);
     }
     uint32_t dwPosition = 0;
     HRESULT hr = m_pStream->GetPosition(&dwPosition);
@@ -531,12 +529,12 @@ HRESULT CMorvFile::EndWriteStream(COutStream* pStream, CMorvChunk* /*pChunk*/) {
             m_dwCurrentPosition = dwPosition;
         }
     }
-    return Reported(hr);
+    return REPORTED(hr);
 }
 
 HRESULT CMorvFile::EndWrite() {
     if (m_pStream == nullptr) {
-        return Reported(E_UNEXPECTED);
+        return REPORTED(E_UNEXPECTED);
     }
     m_header.dwDirOffset = m_dwCurrentPosition;
     HRESULT hr = m_pStream->SetPosition(m_dwCurrentPosition);
@@ -590,5 +588,5 @@ HRESULT CMorvFile::EndWrite() {
     if (SUCCEEDED(hr)) {
         Close();
     }
-    return Reported(hr);
+    return REPORTED(hr);
 }

@@ -42,7 +42,7 @@ static_assert(sizeof(MorvHeader) == MORV_HEADER_SIZE);
 class CMorvChunk {
 public:
     uint32_t dwTypeId = 0;
-    uint32_t dwChildCount = 0;  // as read from the directory; the writer counts the list
+    uint32_t dwChildCount = 0;            // as read from the directory; the writer counts the list
     uint32_t dwOffset = MORV_NO_PAYLOAD;  // from the start of the data area
     uint32_t dwSize = 0;
     bool bClosed = false;  // no payload may be added any more
@@ -112,7 +112,7 @@ public:
 
 private:
     std::vector<std::unique_ptr<CMorvChunk[]>> m_blocks;
-    size_t m_nUsed = 0;  // chunks handed out of the last block
+    size_t m_nUsed = 0;      // chunks handed out of the last block
     size_t m_nCapacity = 0;  // size of the last block
 };
 
@@ -153,7 +153,8 @@ public:
 
 private:
     HRESULT SeekAbsolute(uint64_t qwPosition);
-    void MakeCurrent(CMorvChunk* pChunk);
+    // Makes pChunk the receiving chunk; fails for a closed chunk (the root always is).
+    HRESULT StartPayload(CMorvChunk* pChunk);
 
     CFileStream* m_pStream = nullptr;
     uint32_t m_dwStartPosition = 0;
