@@ -13,7 +13,9 @@ static constexpr char kReportUnit[] = "engine/3dobjects/objects";
 
 namespace {
 
-bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
+bool IsDigit(char ch) {
+    return ch >= '0' && ch <= '9';
+}
 
 // Folds a child's blend flags into its parent's: bit 0 is an OR, bit 1 an AND.
 void CombineBlendFlags(uint32_t& dwFlags, uint32_t dwChildFlags) {
@@ -124,7 +126,9 @@ CQVR3DObject* CQVR3DNode::GetChild(uint32_t dwIndex) {
     return dwIndex < m_children.size() ? m_children[dwIndex] : nullptr;
 }
 
-uint32_t CQVR3DNode::GetChildCount() { return static_cast<uint32_t>(m_children.size()); }
+uint32_t CQVR3DNode::GetChildCount() {
+    return static_cast<uint32_t>(m_children.size());
+}
 
 void CQVR3DNode::ChildListChanged() {
     // The slot table is a sorted list of (slot, position) pairs rather than an array indexed by

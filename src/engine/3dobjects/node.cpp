@@ -41,9 +41,13 @@ CQVR3DNode::~CQVR3DNode() {
     }
 }
 
-int32_t CQVR3DNode::GetObjectType() { return QVR3DOBJ_NODE; }
+int32_t CQVR3DNode::GetObjectType() {
+    return QVR3DOBJ_NODE;
+}
 
-const char* CQVR3DNode::GetName() { return strName.c_str(); }
+const char* CQVR3DNode::GetName() {
+    return strName.c_str();
+}
 
 void CQVR3DNode::SetPickId(int32_t nId) {
     const HRESULT hr = WalkChildren(
@@ -222,8 +226,8 @@ HRESULT CQVR3DNode::Pick(const PickRay& ray, PickHitList& hits) {
     struct tFrame {
         CQVR3DNode* pNode;
         size_t nNext;
-        PickRay ray;        // in the node's system
-        PickHitList hits;   // from its children, in the node's system
+        PickRay ray;       // in the node's system
+        PickHitList hits;  // from its children, in the node's system
         HRESULT hr;
     };
     PickRay rayInner;
@@ -316,13 +320,19 @@ void CQVR3DNode::TransformPoint(Vector3& point) {
     point = ::TransformPoint(point, transform.GetMatrix());
 }
 
-void CQVR3DNode::ApplyTime(uint32_t dwTime) { transform.Evaluate(dwTime); }
+void CQVR3DNode::ApplyTime(uint32_t dwTime) {
+    transform.Evaluate(dwTime);
+}
 
-HRESULT CQVR3DNode::Validate() { return S_OK; }
+HRESULT CQVR3DNode::Validate() {
+    return S_OK;
+}
 
 const Matrix4& CQVR3DNode::GetLocalMatrix() {
     UpdateTime();
     return transform.GetMatrix();
 }
 
-void CQVR3DNode::SetLocalMatrix(const Matrix4& matrix) { transform.SetMatrix(matrix); }
+void CQVR3DNode::SetLocalMatrix(const Matrix4& matrix) {
+    transform.SetMatrix(matrix);
+}

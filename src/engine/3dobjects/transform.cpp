@@ -192,7 +192,8 @@ void CQVR3DTransform::EvaluatePosition(uint32_t dwTime) {
     const size_t i = FindKey(m_positionKeys, dwTime);
     Vector3 vTranslation;
     if (i == 0 || i == nKeys) {
-        vTranslation = (i == 0) ? m_positionKeys.front().vPosition : m_positionKeys.back().vPosition;
+        vTranslation =
+            (i == 0) ? m_positionKeys.front().vPosition : m_positionKeys.back().vPosition;
     } else {
         const PositionKey& a = m_positionKeys[i - 1];
         const PositionKey& b = m_positionKeys[i];

@@ -19,8 +19,8 @@ struct PositionKey {
 // One key of the rotation track; 84 bytes, the same in the file and in memory.
 struct RotationKey {
     uint32_t dwTime = 0;
-    Vector3 vAxis;         // need not be of unit length
-    float fAngle = 0.0f;   // radians
+    Vector3 vAxis;             // need not be of unit length
+    float fAngle = 0.0f;       // radians
     float afBlock[3][4] = {};  // base rotation, three rows; the fourth float of a row is unused
     uint8_t abUnused[16] = {};
 };

@@ -1,0 +1,313 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "abstractdata/debugreport.h"
+#include "engine/3dobjects/objects.h"
+#include "testobjects.h"
+
+namespace {
+
+Matrix4 Translation(float x, float y, float z) {
+    Matrix4 m = Matrix4::Identity();
+    m.m[3][0] = x;
+    m.m[3][1] = y;
+    m.m[3][2] = z;
+    return m;
+}
+
+size_t CountMessage(const CReportCapture& capture, const std::string& strMessage) {
+    size_t nCount = 0;
+    for (const DebugReportEntry& entry : capture.Entries()) {
+        nCount += (entry.strMessage == strMessage) ? 1 : 0;
+    }
+    return nCount;
+}
+
+}  // namespace
+
+TEST(NodePick, HitsComeBackThroughTheNodeMatrix) {
+    CQVR3DNode node;
+    node.SetLocalMatrix(Translation(10, 0, 0));
+    node.vParentSphereCenter = {12, 0, 0};
+    node.fParentSphereRadius = 1;
+    CPickTarget* pTarget = new CPickTarget({5, 0, 0});
+    pTarget->SetPickId(7);
+    node.AddChild(pTarget);
+
+    PickHitList hits = {{{-1, -1, -1}, 99}};
+    EXPECT_EQ(node.Pick({{0, 0, 0}, {2, 0, 0}}, hits), S_OK);
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[1].vPoint, (Vector3{15, 0, 0}));
+    EXPECT_EQ(hits[1].nPickId, 7);
+    // The child sees the ray in node space, its direction not normalised.
+    ASSERT_EQ(pTarget->rays.size(), 1u);
+    EXPECT_EQ(pTarget->rays[0].vOrigin, (Vector3{-10, 0, 0}));
+    EXPECT_EQ(pTarget->rays[0].vDirection, (Vector3{2, 0, 0}));
+}
+
+TEST(NodePick, SphereTestDecidesWhetherChildrenArePicked) {
+    CQVR3DNode node;
+    CPickTarget* pTarget = new CPickTarget({0, 0, 0});
+    node.AddChild(pTarget);
+    PickHitList hits;
+
+    // Radius 0 with the centre on the line (behind the origin, too) still picks.
+    node.vParentSphereCenter = {-3, 0, 0};
+    EXPECT_EQ(node.Pick({{0, 0, 0}, {1, 0, 0}}, hits), S_OK);
+    EXPECT_EQ(hits.size(), 1u);
+
+    // Farther from the line than the radius: no hits, whatever the children hold.
+    node.vParentSphereCenter = {0, 2, 0};
+    node.fParentSphereRadius = 1.5f;
+    EXPECT_EQ(node.Pick({{0, 0, 0}, {1, 0, 0}}, hits), S_OK);
+    // A zero or NaN direction meets nothing.
+    node.vParentSphereCenter = {0, 0, 0};
+    EXPECT_EQ(node.Pick({{0, 0, 0}, {0, 0, 0}}, hits), S_OK);
+    const float fNaN = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(node.Pick({{0, 0, 0}, {fNaN, 0, 0}}, hits), S_OK);
+    EXPECT_EQ(hits.size(), 1u);
+    EXPECT_EQ(pTarget->rays.size(), 1u);
+
+    // A singular node matrix yields no hits below it.
+    CQVR3DNode outer;
+    CQVR3DNode* pFlat = new CQVR3DNode;
+    Matrix4 flat = Matrix4::Identity();
+    flat.m[1][1] = 0;
+    pFlat->SetLocalMatrix(flat);
+    CQVR3DNode* pInner = new CQVR3DNode;
+    CPickTarget* pHidden = new CPickTarget({0, 0, 0});
+    pInner->AddChild(pHidden);
+    pFlat->AddChild(pInner);
+    outer.AddChild(pFlat);
+    EXPECT_EQ(outer.Pick({{0, 0, 0}, {1, 0, 0}}, hits), S_OK);
+    EXPECT_EQ(hits.size(), 1u);
+    EXPECT_TRUE(pHidden->rays.empty());
+}
+
+TEST(NodePick, FailingChildStopsTheWalkButKeepsItsHits) {
+    CReportCapture capture;
+    CQVR3DNode root;
+    CQVR3DNode* pNode = new CQVR3DNode;
+    pNode->SetLocalMatrix(Translation(0, 1, 0));
+    CPickTarget* pGood = new CPickTarget({1, 0, 0});
+    CPickTarget* pBad = new CPickTarget({2, 0, 0}, E_UNEXPECTED);
+    CPickTarget* pLate = new CPickTarget({3, 0, 0});
+    pNode->AddChild(pGood);
+    pNode->AddChild(pBad);
+    pNode->AddChild(pLate);
+    CPickTarget* pSibling = new CPickTarget({4, 0, 0});
+    root.AddChild(pNode);
+    root.AddChild(pSibling);
+
+    PickHitList hits;
+    EXPECT_EQ(root.Pick({{0, 0, 0}, {0, 0, 1}}, hits), E_UNEXPECTED);
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0].vPoint, (Vector3{1, 1, 0}));
+    EXPECT_EQ(hits[1].vPoint, (Vector3{2, 1, 0}));
+    EXPECT_TRUE(pLate->rays.empty());
+    EXPECT_TRUE(pSibling->rays.empty());
+    // Each node on the way reports the failure.
+    EXPECT_EQ(CountMessage(capture, "Error: ASSERT_HRESULT(0x8000FFFF)\n"), 2u);
+
+    // Success codes of the last child pass through.
+    CQVR3DNode node;
+    node.AddChild(new CPickTarget({0, 0, 0}, S_FALSE));
+    hits.clear();
+    EXPECT_EQ(node.Pick({{0, 0, 0}, {0, 0, 1}}, hits), S_FALSE);
+}
+
+TEST(NodeTime, SetTimeFollowsInheritFlags) {
+    CQVR3DNode root;
+    CQVR3DNode* pFollower = new CQVR3DNode;
+    CQVR3DNode* pIndependent = new CQVR3DNode;
+    CQVR3DObject* pBelowIndependent = new CQVR3DObject;
+    CQVR3DObject* pBelowFollower = new CQVR3DObject;
+    CQVR3DObject* pStubborn = new CQVR3DObject;
+    pStubborn->SetInheritTime(false);
+    pIndependent->SetInheritTime(false);
+    pIndependent->AddChild(pBelowIndependent);
+    pFollower->AddChild(pBelowFollower);
+    pFollower->AddChild(pStubborn);
+    root.AddChild(pFollower);
+    root.AddChild(pIndependent);
+
+    root.SetTime(50);
+    EXPECT_EQ(root.dwRequestedTime, 50u);
+    EXPECT_EQ(pFollower->dwRequestedTime, 50u);
+    EXPECT_EQ(pBelowFollower->dwRequestedTime, 50u);
+    EXPECT_EQ(pStubborn->dwRequestedTime, 0u);
+    EXPECT_EQ(pIndependent->dwRequestedTime, 0u);
+    EXPECT_EQ(pBelowIndependent->dwRequestedTime, 0u);
+    // Nothing is evaluated yet.
+    EXPECT_EQ(pFollower->dwAppliedTime, 0u);
+}
+
+TEST(NodeTime, AnimationTimeIsTheLaterTrackEnd) {
+    CQVR3DNode node;
+    EXPECT_EQ(node.GetAnimationTime(), 0u);
+    PositionKey position;
+    RotationKey rotation;
+    position.dwTime = 0;
+    node.transform.PositionKeys().push_back(position);
+    position.dwTime = 100;
+    node.transform.PositionKeys().push_back(position);
+    EXPECT_EQ(node.GetAnimationTime(), 100u);
+    rotation.dwTime = 0;
+    node.transform.RotationKeys().push_back(rotation);
+    rotation.dwTime = 250;
+    node.transform.RotationKeys().push_back(rotation);
+    EXPECT_EQ(node.GetAnimationTime(), 250u);
+}
+
+TEST(NodePickId, ReachesEveryObjectBelow) {
+    CQVR3DNode root;
+    CQVR3DNode* pChild = new CQVR3DNode;
+    CQVR3DObject* pLeaf = new CQVR3DObject;
+    pChild->AddChild(pLeaf);
+    root.AddChild(pChild);
+    root.SetPickId(12);
+    EXPECT_EQ(root.nPickId, 12);
+    EXPECT_EQ(pChild->nPickId, 12);
+    EXPECT_EQ(pLeaf->nPickId, 12);
+}
+
+TEST(NodeClone, DeepCopyIsIndependent) {
+    CQVR3DNode source;
+    source.strName = "source";
+    source.SetLocalMatrix(Translation(1, 2, 3));
+    source.vLocalSphereCenter = {1, 1, 1};
+    source.fParentSphereRadius = 4;
+    source.nPickId = 3;
+    source.SetTime(40);
+    source.SetInheritTime(false);
+    PositionKey key;
+    key.dwTime = 60;
+    source.transform.PositionKeys().push_back(key);
+    CQVR3DNode* pInner = NamedNode("inner");
+    pInner->AddChild(Blended("deep"));
+    source.AddChild(Blended("b_sort1"));
+    source.AddChild(pInner);
+    source.AddChild(Blended("a_sort0"));
+
+    CQVR3DObject* pObject = nullptr;
+    ASSERT_EQ(source.Clone(&pObject), S_OK);
+    std::unique_ptr<CQVR3DNode> clone(dynamic_cast<CQVR3DNode*>(pObject));
+    ASSERT_NE(clone, nullptr);
+    EXPECT_EQ(clone->GetParent(), nullptr);
+    EXPECT_STREQ(clone->GetName(), "source");
+    EXPECT_EQ(clone->transform.GetMatrix().m[3][2], 3.0f);
+    EXPECT_EQ(clone->vLocalSphereCenter, (Vector3{1, 1, 1}));
+    EXPECT_EQ(clone->fParentSphereRadius, 4.0f);
+    EXPECT_EQ(clone->nPickId, 3);
+    EXPECT_EQ(clone->dwRequestedTime, 0u);
+    EXPECT_EQ(clone->dwAppliedTime, 0u);
+    EXPECT_TRUE(clone->bInheritTime);
+    EXPECT_EQ(clone->GetAnimationTime(), 60u);
+    EXPECT_EQ(ChildNames(*clone), ChildNames(source));
+    EXPECT_EQ(clone->GetOpaqueChildCount(), source.GetOpaqueChildCount());
+    EXPECT_EQ(clone->GetUnsortedBlendedChildCount(), source.GetUnsortedBlendedChildCount());
+    for (uint32_t i = 0; i < clone->GetChildCount(); ++i) {
+        EXPECT_EQ(clone->GetChild(i)->GetParent(), clone.get());
+        EXPECT_NE(clone->GetChild(i), source.GetChild(i));
+    }
+    CQVR3DObject* pInnerClone = clone->FindByName("inner");
+    ASSERT_NE(pInnerClone, nullptr);
+    EXPECT_NE(pInnerClone, pInner);
+    EXPECT_NE(pInnerClone->FindByName("deep"), nullptr);
+
+    // Changing or destroying the source leaves the clone alone.
+    source.strName = "changed";
+    source.transform.PositionKeys().clear();
+    while (source.GetChildCount() > 0) {
+        CQVR3DObject* pChild = source.GetChild(0);
+        pChild->DetachFromParent();
+        delete pChild;
+    }
+    EXPECT_STREQ(clone->GetName(), "source");
+    EXPECT_EQ(clone->GetAnimationTime(), 60u);
+    EXPECT_NE(clone->FindByName("deep"), nullptr);
+}
+
+TEST(NodeClone, CopyToPutsKeysFirstAndAppendsChildren) {
+    CQVR3DNode source;
+    PositionKey key;
+    key.dwTime = 5;
+    source.transform.PositionKeys().push_back(key);
+    source.AddChild(new CTestObject("new"));
+
+    CQVR3DNode target;
+    key.dwTime = 9;
+    target.transform.PositionKeys().push_back(key);
+    target.AddChild(new CTestObject("old"));
+    target.SetTime(30);
+    EXPECT_EQ(source.CopyTo(&target), S_OK);
+    ASSERT_EQ(target.transform.PositionKeys().size(), 2u);
+    EXPECT_EQ(target.transform.PositionKeys()[0].dwTime, 5u);
+    EXPECT_EQ(target.transform.PositionKeys()[1].dwTime, 9u);
+    EXPECT_EQ(ChildNames(target), (std::vector<std::string>{"old", "new"}));
+    EXPECT_EQ(target.dwRequestedTime, 30u);
+}
+
+TEST(NodeClone, FailureDeletesThePartialCopy) {
+    CReportCapture capture;
+    CQVR3DNode source;
+    CQVR3DNode* pInner = new CQVR3DNode;
+    pInner->AddChild(new CTestObject("fine"));
+    pInner->AddChild(new CQVR3DObject);  // a plain object cannot be cloned
+    source.AddChild(pInner);
+
+    CQVR3DObject* pClone = &source;
+    EXPECT_EQ(source.Clone(&pClone), E_FAIL);
+    EXPECT_EQ(pClone, nullptr);
+    // CopyTo and Clone of both nodes report it.
+    EXPECT_EQ(CountMessage(capture, "Error: ASSERT_HRESULT(0x80004005)\n"), 4u);
+
+    // A partial CopyTo keeps what was cloned before the failure.
+    CQVR3DNode target;
+    EXPECT_EQ(pInner->CopyTo(&target), E_FAIL);
+    EXPECT_EQ(target.GetChildCount(), 1u);
+}
+
+TEST(NodeClone, CopyIntoItsOwnSubtreeIsRefused) {
+    CReportCapture capture;
+    CQVR3DNode root;
+    CQVR3DNode* pChild = new CQVR3DNode;
+    root.AddChild(pChild);
+    EXPECT_EQ(root.CopyTo(&root), E_INVALIDARG);
+    EXPECT_EQ(root.CopyTo(pChild), E_INVALIDARG);
+    EXPECT_EQ(root.CopyTo(nullptr), E_INVALIDARG);
+    EXPECT_EQ(root.GetChildCount(), 1u);
+    EXPECT_EQ(pChild->GetChildCount(), 0u);
+    EXPECT_EQ(capture.Entries()[0].kind, ReportKind::Assertion);
+}
+
+TEST(NodeBasics, TypeNameAndDefaults) {
+    CQVR3DNode node;
+    EXPECT_EQ(node.GetObjectType(), QVR3DOBJ_NODE);
+    EXPECT_STREQ(node.GetName(), "");
+    EXPECT_EQ(node.Validate(), S_OK);
+    EXPECT_EQ(node.nPickId, -1);
+    EXPECT_TRUE(node.bInheritTime);
+
+    CQVR3DObject plain;
+    CQVR3DObject* pOut = &plain;
+    EXPECT_EQ(plain.Clone(&pOut), E_FAIL);
+    EXPECT_EQ(pOut, &plain);
+    EXPECT_EQ(plain.GetObjectType(), QVR3DOBJ_OBJECT);
+    EXPECT_EQ(plain.GetName(), nullptr);
+
+    // The parent sphere follows the node's own matrix.
+    Matrix4 scale = Translation(1, 0, 0);
+    scale.m[0][0] = scale.m[1][1] = scale.m[2][2] = 2;
+    node.SetLocalMatrix(scale);
+    node.vLocalSphereCenter = {1, 1, 0};
+    node.fLocalSphereRadius = 3;
+    node.UpdateParentSphere();
+    EXPECT_EQ(node.vParentSphereCenter, (Vector3{3, 2, 0}));
+    EXPECT_EQ(node.fParentSphereRadius, 6.0f);
+}
