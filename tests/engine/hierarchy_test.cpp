@@ -361,3 +361,75 @@ TEST(DeepHierarchy, EveryWalkHandlesDeepTrees) {
     clone->CollectByPrefix("", cloned);
     EXPECT_EQ(cloned.size(), static_cast<size_t>(kDepth) + 2);
 }
+
+namespace {
+
+// The ordering written the plain way, with a slot table as long as the largest id: the model
+// that the node's sparse ordering must agree with.
+void ReferenceOrder(std::vector<CQVR3DObject*>& list) {
+    std::vector<CQVR3DObject*> grouped;
+    for (uint32_t dwGroup : {0u, 1u, 2u}) {
+        for (CQVR3DObject* pChild : list) {
+            const uint32_t dwFlags = pChild->GetBlendFlags();
+            if (((dwFlags & 2) ? 2u : (dwFlags & 1) ? 1u : 0u) == dwGroup) {
+                grouped.push_back(pChild);
+            }
+        }
+    }
+    size_t nOpaque = 0;
+    while (nOpaque < grouped.size() && grouped[nOpaque]->GetBlendFlags() == 0) {
+        ++nOpaque;
+    }
+    std::vector<CQVR3DObject*> slots;
+    std::vector<CQVR3DObject*> result(grouped.begin(), grouped.begin() + nOpaque);
+    for (size_t i = nOpaque; i < grouped.size(); ++i) {
+        const std::string strName = grouped[i]->GetName();
+        const size_t nAt = strName.rfind("sort");
+        const size_t nSlot =
+            (strName.rfind("sortlast", 0) == 0) ? 0 : std::stoul(strName.substr(nAt + 4)) + 1;
+        if (nSlot >= slots.size()) {
+            slots.resize(nSlot + 1);
+        }
+        if (slots[nSlot] != nullptr) {
+            result.push_back(grouped[i]);
+        } else {
+            slots[nSlot] = grouped[i];
+        }
+    }
+    for (CQVR3DObject* pChild : slots) {
+        if (pChild != nullptr) {
+            result.push_back(pChild);
+        }
+    }
+    list = result;
+}
+
+}  // namespace
+
+TEST(ChildListChanged, AgreesWithASlotTableOnManyChildren) {
+    CReportCapture capture;  // duplicates report; keep them off the console
+    CQVR3DNode node;
+    std::vector<CQVR3DObject*> expected;
+    uint32_t dwSeed = 7;
+    for (int i = 0; i < 300; ++i) {
+        dwSeed = dwSeed * 1103515245u + 12345u;
+        const uint32_t dwId = (dwSeed >> 8) % 250;
+        CQVR3DObject* pChild;
+        if (dwSeed % 7 == 0) {
+            pChild = new CTestObject(("o_sort" + std::to_string(dwId)).c_str(), 0);
+        } else if (dwSeed % 11 == 0) {
+            pChild = new CTestObject("sortlast", 1);
+        } else {
+            pChild =
+                new CTestObject(("n" + std::to_string(i) + "_sort" + std::to_string(dwId)).c_str(),
+                                (dwSeed % 5 == 0) ? 1 : 3);
+        }
+        node.AddChild(pChild);
+        expected.push_back(pChild);
+        ReferenceOrder(expected);
+        ASSERT_EQ(node.Children(), expected) << "after child " << i;
+    }
+    node.ChildListChanged();
+    ReferenceOrder(expected);
+    EXPECT_EQ(node.Children(), expected);
+}

@@ -17,6 +17,14 @@ bool IsDigit(char ch) {
     return ch >= '0' && ch <= '9';
 }
 
+bool StartsWith(const char* pszText, const char* pszPrefix) {
+    while (*pszPrefix != '\0' && *pszText == *pszPrefix) {
+        ++pszText;
+        ++pszPrefix;
+    }
+    return *pszPrefix == '\0';
+}
+
 // Folds a child's blend flags into its parent's: bit 0 is an OR, bit 1 an AND.
 void CombineBlendFlags(uint32_t& dwFlags, uint32_t dwChildFlags) {
     if (dwChildFlags & QVR3DBLEND_SOME) {
@@ -31,14 +39,14 @@ void CombineBlendFlags(uint32_t& dwFlags, uint32_t dwChildFlags) {
 // sortlast), n + 1 for sort id n given as sort<n>... or ...sort<n>. False for no sort id,
 // also when the number does not fit a signed 32-bit integer.
 bool FindSortSlot(const char* pszName, uint32_t& dwSlot) {
-    if (std::strncmp(pszName, "sortlast", 8) == 0) {
+    if (StartsWith(pszName, "sortlast")) {
         dwSlot = 0;
         return true;
     }
     const size_t nLength = std::strlen(pszName);
     size_t nBegin = 0;
     size_t nEnd = 0;
-    if (nLength > 4 && std::memcmp(pszName, "sort", 4) == 0 && IsDigit(pszName[4])) {
+    if (StartsWith(pszName, "sort") && IsDigit(pszName[4])) {
         nBegin = 4;
         nEnd = nBegin;
         while (nEnd < nLength && IsDigit(pszName[nEnd])) {
@@ -63,6 +71,59 @@ bool FindSortSlot(const char* pszName, uint32_t& dwSlot) {
     }
     dwSlot = static_cast<uint32_t>(qwValue) + 1;
     return true;
+}
+
+struct tSlotted {
+    uint32_t dwSlot;
+    size_t nPosition;
+    bool operator<(const tSlotted& other) const {
+        return dwSlot != other.dwSlot ? dwSlot < other.dwSlot : nPosition < other.nPosition;
+    }
+};
+
+// Working memory of ChildListChanged, kept between runs: linking children one by one would
+// otherwise allocate (and fault in) fresh buffers of the list's size on every run.
+struct tOrderScratch {
+    std::vector<uint8_t> marks;
+    std::vector<CQVR3DObject*> grouped;
+    std::vector<tSlotted> slotted;
+    std::vector<size_t> runs;
+};
+thread_local tOrderScratch t_orderScratch;
+
+// Grows geometrically: a list that gains one child per run would otherwise reallocate every time.
+template <typename T>
+void ReserveAtLeast(std::vector<T>& buffer, size_t nCount) {
+    if (buffer.capacity() < nCount) {
+        buffer.reserve(std::max(nCount, buffer.capacity() * 2));
+    }
+}
+
+// Sorts by merging the ascending runs already present, O(n log runs). The sorted children of
+// the previous run come back in slot order, so after AddChild there are only a few runs.
+void SortByRuns(std::vector<tSlotted>& entries, std::vector<size_t>& runs) {
+    runs.clear();
+    ReserveAtLeast(runs, entries.size() + 1);
+    runs.push_back(0);
+    for (size_t i = 1; i < entries.size(); ++i) {
+        if (entries[i] < entries[i - 1]) {
+            runs.push_back(i);
+        }
+    }
+    runs.push_back(entries.size());
+    while (runs.size() > 2) {
+        size_t nKept = 1;
+        for (size_t j = 0; j + 2 < runs.size(); j += 2) {
+            std::inplace_merge(entries.begin() + static_cast<ptrdiff_t>(runs[j]),
+                               entries.begin() + static_cast<ptrdiff_t>(runs[j + 1]),
+                               entries.begin() + static_cast<ptrdiff_t>(runs[j + 2]));
+            runs[nKept++] = runs[j + 2];
+        }
+        if (runs.size() % 2 == 0) {
+            runs[nKept++] = runs.back();  // an odd run out waits for the next pass
+        }
+        runs.resize(nKept);
+    }
 }
 
 }  // namespace
@@ -131,40 +192,38 @@ uint32_t CQVR3DNode::GetChildCount() {
 }
 
 void CQVR3DNode::ChildListChanged() {
-    // The slot table is a sorted list of (slot, position) pairs rather than an array indexed by
-    // sort id, so a large id costs no memory, and one sort keeps each run O(n log n).
-    struct tSlotted {
-        uint32_t dwSlot;
-        size_t nPosition;
-        bool operator<(const tSlotted& other) const {
-            return dwSlot != other.dwSlot ? dwSlot < other.dwSlot : nPosition < other.nPosition;
-        }
-    };
     enum : uint8_t { kUnsorted, kSorted, kOccupied };
+    // Taken out while in use: a run nested in a child's GetBlendFlags or GetName gets its own.
+    tOrderScratch scratch = std::move(t_orderScratch);
+    std::vector<uint8_t>& marks = scratch.marks;
+    std::vector<CQVR3DObject*>& grouped = scratch.grouped;
+    std::vector<tSlotted>& slotted = scratch.slotted;
 
     const size_t nCount = m_children.size();
     try {
         // 1, 2: opaque, partly blended, entirely blended; list order kept within each group.
-        std::vector<uint32_t> groups(nCount);
+        ReserveAtLeast(marks, nCount);
+        ReserveAtLeast(grouped, nCount);
+        ReserveAtLeast(slotted, nCount);
+        marks.assign(nCount, 0);
         for (size_t i = 0; i < nCount; ++i) {
             const uint32_t dwFlags = m_children[i] ? m_children[i]->GetBlendFlags() : 0;
-            groups[i] = (dwFlags & QVR3DBLEND_ALL) ? 2 : (dwFlags & QVR3DBLEND_SOME) ? 1 : 0;
+            marks[i] = (dwFlags & QVR3DBLEND_ALL) ? 2 : (dwFlags & QVR3DBLEND_SOME) ? 1 : 0;
         }
-        std::vector<CQVR3DObject*> grouped;
-        grouped.reserve(nCount);
-        for (uint32_t dwGroup = 0; dwGroup < 3; ++dwGroup) {
+        grouped.clear();
+        for (uint8_t bGroup = 0; bGroup < 3; ++bGroup) {
             for (size_t i = 0; i < nCount; ++i) {
-                if (groups[i] == dwGroup) {
+                if (marks[i] == bGroup) {
                     grouped.push_back(m_children[i]);
                 }
             }
         }
-        const size_t nOpaque = static_cast<size_t>(std::count(groups.begin(), groups.end(), 0u));
+        const size_t nOpaque = static_cast<size_t>(std::count(marks.begin(), marks.end(), 0));
 
         // 3, 4: the blended children that carry a sort id. The first one met for a slot takes
-        // it; every later one stays unsorted.
-        std::vector<tSlotted> slotted;
-        slotted.reserve(nCount - nOpaque);
+        // it; every later one stays unsorted. A sorted list of (slot, position) pairs stands for
+        // the slot table, so a large id costs no memory and each run stays O(n log n).
+        slotted.clear();
         for (size_t i = nOpaque; i < nCount; ++i) {
             const char* pszName = grouped[i] ? grouped[i]->GetName() : nullptr;
             uint32_t dwSlot = 0;
@@ -172,30 +231,30 @@ void CQVR3DNode::ChildListChanged() {
                 slotted.push_back({dwSlot, i});
             }
         }
-        std::sort(slotted.begin(), slotted.end());
-        std::vector<uint8_t> states(nCount, kUnsorted);
+        SortByRuns(slotted, scratch.runs);
+        marks.assign(nCount, kUnsorted);
         for (size_t k = 0; k < slotted.size(); ++k) {
             const bool bFirst = (k == 0 || slotted[k - 1].dwSlot != slotted[k].dwSlot);
-            states[slotted[k].nPosition] = bFirst ? kSorted : kOccupied;
+            marks[slotted[k].nPosition] = bFirst ? kSorted : kOccupied;
         }
 
         // 5: opaque, unsorted blended, then the slots in order. Written into the existing list,
         // which keeps its capacity for AddChild.
         size_t nOut = 0;
         for (size_t i = 0; i < nCount; ++i) {
-            if (i >= nOpaque && states[i] == kOccupied) {
+            if (marks[i] == kOccupied) {
                 DebugReport(kReportUnit, __LINE__, ReportKind::Warning,
                             "Error: ChildListChanged: Object '%s' has an object '%s' which uses an "
                             "already occupied sort id.\n",
                             GetName(), grouped[i]->GetName());
             }
-            if (states[i] != kSorted) {
+            if (marks[i] != kSorted) {
                 m_children[nOut++] = grouped[i];
             }
         }
         const size_t nUnsorted = nOut - nOpaque;
         for (const tSlotted& entry : slotted) {
-            if (states[entry.nPosition] == kSorted) {
+            if (marks[entry.nPosition] == kSorted) {
                 m_children[nOut++] = grouped[entry.nPosition];
             }
         }
@@ -205,6 +264,7 @@ void CQVR3DNode::ChildListChanged() {
         // Nothing was moved yet: the list keeps its previous order and every child.
         ASSERT_HRESULT(E_OUTOFMEMORY);
     }
+    t_orderScratch = std::move(scratch);
 }
 
 uint32_t CQVR3DNode::GetBlendFlags() {
