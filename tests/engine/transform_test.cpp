@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 
 #include "engine/3dobjects/objects.h"
@@ -171,6 +172,20 @@ TEST(MatrixHelpers, AxisAngleFollowsTheRightHandRule) {
     ExpectNear(TransformPoint({1, 0, 0}, m), {0, 1, 0});
     ExpectNear(TransformPoint({0, 0, 1}, m), {1, 0, 0});
     EXPECT_EQ(m.m[3][3], 1.0f);
+
+    // A key without an axis turns nothing instead of making the matrix NaN.
+    const float fNaN = std::numeric_limits<float>::quiet_NaN();
+    for (const Vector3& vAxis : {Vector3{0, 0, 0}, Vector3{1e-30f, 0, 0}, Vector3{fNaN, 1, 0}}) {
+        AxisAngleMatrix(vAxis, 1.0f, m);
+        ExpectNear(m, Matrix4::Identity(), 0.0f);
+    }
+    CQVR3DTransform transform;
+    RotationKey key;
+    key.dwTime = 0;
+    key.afBlock[0][0] = key.afBlock[1][1] = key.afBlock[2][2] = 2.0f;
+    transform.RotationKeys() = {key, key};
+    transform.Evaluate(1);
+    EXPECT_EQ(transform.GetMatrix().m[1][1], 2.0f);
 }
 
 TEST(MatrixHelpers, InverseAffine) {

@@ -114,6 +114,16 @@ void AxisAngleMatrix(const Vector3& vAxis, float fAngle, Matrix4& out) {
         basis.m[r][2] = avRows[r].z;
     }
     NormalizeRows3(basis);
+    // A zero axis (a "no rotation" key), or one too short or not finite to span a basis, turns
+    // nothing; followed through, it would fill the node's matrix, and everything below, with NaN.
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            if (!std::isfinite(basis.m[r][c])) {
+                out = Matrix4::Identity();
+                return;
+            }
+        }
+    }
 
     const double dAngle = fAngle;
     const float fCos = static_cast<float>(std::cos(dAngle));

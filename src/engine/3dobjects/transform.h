@@ -72,7 +72,8 @@ void Adjugate4(Matrix4& out, const Matrix4& m);
 void NormalizeRows3(Matrix4& m);
 // Rows 0 to 2 of out = k x m over the first three columns of k; row 3 of out stays.
 void Rotate3x3Block(Matrix4& out, const float k[3][4], const Matrix4& m);
-// The rotation by fAngle about vAxis (right-hand rule, row vectors).
+// The rotation by fAngle about vAxis (right-hand rule, row vectors); the identity for an axis
+// that spans no basis (zero, too short, not finite).
 void AxisAngleMatrix(const Vector3& vAxis, float fAngle, Matrix4& out);
 // The inverse of a matrix whose fourth column is (0, 0, 0, 1), through the adjugate.
 Matrix4 InverseAffine(const Matrix4& m);
