@@ -153,63 +153,50 @@ TEST(ChildListChanged, LastMarkPlacesOneChildBeforeTheNumberedOnes) {
     EXPECT_EQ(node.GetUnsortedBlendedChildCount(), 2u);
 }
 
-TEST(NodeHierarchy, AddChildMovesAChildBetweenParents) {
+TEST(NodeHierarchy, AddChildLinksOnceAndRefusesCycles) {
+    CReportCapture capture;
     CQVR3DNode first;
-    CQVR3DNode second;
+    CQVR3DNode* pSecond = new CQVR3DNode;
     CTestObject* pChild = new CTestObject("child");
     first.AddChild(pChild);
-    EXPECT_EQ(pChild->GetParent(), &first);
-    second.AddChild(pChild);
+    pSecond->AddChild(pChild);
+    pSecond->AddChild(pChild);  // again: still once
     EXPECT_EQ(first.GetChildCount(), 0u);
-    EXPECT_EQ(second.GetChildCount(), 1u);
-    EXPECT_EQ(pChild->GetParent(), &second);
-    // Adding it again to the same node keeps it once.
-    second.AddChild(pChild);
-    EXPECT_EQ(second.GetChildCount(), 1u);
-    EXPECT_EQ(pChild->DetachFromParent(), &second);
-    EXPECT_EQ(pChild->GetParent(), nullptr);
-    EXPECT_EQ(pChild->DetachFromParent(), nullptr);
-    delete pChild;
-}
+    EXPECT_EQ(pSecond->GetChildCount(), 1u);
+    EXPECT_EQ(pChild->GetParent(), pSecond);
+    EXPECT_TRUE(capture.Entries().empty());
 
-TEST(NodeHierarchy, AddChildRefusesCyclesAndNull) {
-    CReportCapture capture;
-    CQVR3DNode root;
-    CQVR3DNode* pMiddle = new CQVR3DNode;
-    CQVR3DNode* pLeaf = new CQVR3DNode;
-    root.AddChild(pMiddle);
-    pMiddle->AddChild(pLeaf);
-
-    pLeaf->AddChild(&root);
-    pLeaf->AddChild(pMiddle);
-    pLeaf->AddChild(pLeaf);
-    root.AddChild(nullptr);
-    EXPECT_EQ(capture.Entries().size(), 4u);
+    // Holding itself or an ancestor would make a cycle; null is no child.
+    first.AddChild(pSecond);
+    pSecond->AddChild(&first);
+    pSecond->AddChild(pSecond);
+    first.AddChild(nullptr);
+    EXPECT_EQ(capture.Entries().size(), 3u);
     EXPECT_EQ(capture.Entries()[0].kind, ReportKind::Assertion);
-    EXPECT_EQ(root.GetParent(), nullptr);
-    EXPECT_EQ(pMiddle->GetParent(), &root);
-    EXPECT_EQ(pLeaf->GetChildCount(), 0u);
-    EXPECT_EQ(root.GetChildCount(), 1u);
+    EXPECT_EQ(first.GetParent(), nullptr);
+    EXPECT_EQ(ChildNames(*pSecond), (Names{"child"}));
+
+    // GetChild out of range reports and returns null.
+    EXPECT_EQ(first.GetChild(1), nullptr);
+    EXPECT_EQ(first.GetChild(0xFFFFFFFFu), nullptr);
+    EXPECT_EQ(capture.Entries().size(), 5u);
 }
 
 TEST(NodeHierarchy, RemoveChild) {
     CQVR3DNode node;
     CTestObject* pA = Blended("a_sort0");
-    CTestObject* pB = Blended("b_sort0");
     node.AddChild(pA);
-    node.AddChild(pB);
+    node.AddChild(Blended("b_sort0"));
     EXPECT_EQ(ChildNames(node), (Names{"b_sort0", "a_sort0"}));
-
     // Removal re-runs the ordering: b now takes the slot.
     node.RemoveChild(pA);
     EXPECT_EQ(pA->GetParent(), nullptr);
     EXPECT_EQ(ChildNames(node), (Names{"b_sort0"}));
     EXPECT_EQ(node.GetUnsortedBlendedChildCount(), 0u);
-
-    // An object that is not in the list: its parent pointer is cleared, the list re-ordered.
+    // An object not in the list that names this node as parent: the pointer is cleared.
     pA->pParent = &node;
     node.RemoveChild(pA);
-    EXPECT_EQ(pA->GetParent(), nullptr);
+    EXPECT_EQ(pA->DetachFromParent(), nullptr);
     delete pA;
 
     // An object that another node lists keeps its parent, so it never gets two owners.
@@ -221,19 +208,6 @@ TEST(NodeHierarchy, RemoveChild) {
     node.AddChild(pForeign);
     EXPECT_EQ(other.GetChildCount(), 0u);
     EXPECT_EQ(node.GetChildCount(), 2u);
-}
-
-TEST(NodeHierarchy, GetChildOutOfRangeReportsAndReturnsNull) {
-    CReportCapture capture;
-    CQVR3DNode node;
-    node.AddChild(new CQVR3DObject);
-    EXPECT_NE(node.GetChild(0), nullptr);
-    EXPECT_TRUE(capture.Entries().empty());
-    EXPECT_EQ(node.GetChild(1), nullptr);
-    EXPECT_EQ(node.GetChild(0xFFFFFFFFu), nullptr);
-    ASSERT_EQ(capture.Entries().size(), 2u);
-    EXPECT_EQ(capture.Entries()[0].kind, ReportKind::Assertion);
-    EXPECT_EQ(capture.Entries()[0].strUnit, "engine/3dobjects/objects");
 }
 
 TEST(NodeSearches, PreOrderFirstMatchWins) {
