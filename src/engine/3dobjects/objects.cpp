@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "abstractdata/debugreport.h"
 
-[[maybe_unused]] static constexpr char kReportUnit[] = "engine/3dobjects/objects";
+static constexpr char kReportUnit[] = "engine/3dobjects/objects";
 
 CQVR3DObject::~CQVR3DObject() = default;
 
@@ -46,7 +47,11 @@ CQVR3DObject* CQVR3DObject::FindByName(const char* pszName) {
 
 void CQVR3DObject::CollectByPrefix(const char* pszPrefix, CQVR3DObjectList& found) {
     if (NameHasPrefix(pszPrefix)) {
-        found.push_back(this);
+        try {
+            found.push_back(this);
+        } catch (const std::bad_alloc&) {
+            ASSERT_HRESULT(E_OUTOFMEMORY);
+        }
     }
 }
 
@@ -79,18 +84,23 @@ void CQVR3DObject::UpdateTime() {
 
 uint32_t CQVR3DObject::GetAnimationTimeHierarchy() {
     // Walked with an explicit stack: a hierarchy may be deeper than the call stack allows.
+    // Without memory for the stack, the longest time found so far is the answer.
     uint32_t dwLongest = 0;
-    std::vector<CQVR3DObject*> pending{this};
-    while (!pending.empty()) {
-        CQVR3DObject* pObject = pending.back();
-        pending.pop_back();
-        dwLongest = std::max(dwLongest, pObject->GetAnimationTime());
-        const uint32_t dwCount = pObject->GetChildCount();
-        for (uint32_t i = 0; i < dwCount; ++i) {
-            if (CQVR3DObject* pChild = pObject->GetChild(i)) {
-                pending.push_back(pChild);
+    try {
+        std::vector<CQVR3DObject*> pending{this};
+        while (!pending.empty()) {
+            CQVR3DObject* pObject = pending.back();
+            pending.pop_back();
+            dwLongest = std::max(dwLongest, pObject->GetAnimationTime());
+            const uint32_t dwCount = pObject->GetChildCount();
+            for (uint32_t i = 0; i < dwCount; ++i) {
+                if (CQVR3DObject* pChild = pObject->GetChild(i)) {
+                    pending.push_back(pChild);
+                }
             }
         }
+    } catch (const std::bad_alloc&) {
+        ASSERT_HRESULT(E_OUTOFMEMORY);
     }
     return dwLongest;
 }

@@ -75,3 +75,6 @@ protected:
     bool NameEquals(const char* pszName);
     bool NameHasPrefix(const char* pszPrefix);
 };
+
+// Every user of the object model sees the node as well.
+#include "engine/3dobjects/node.h"

@@ -1,0 +1,367 @@
+// The child list of a node: linking, ordering by blend group and sort id, blend flags, searches.
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "abstractdata/debugreport.h"
+#include "engine/3dobjects/nodewalk.h"
+#include "engine/3dobjects/objects.h"
+
+static constexpr char kReportUnit[] = "engine/3dobjects/objects";
+
+namespace {
+
+bool IsDigit(char ch) {
+    return ch >= '0' && ch <= '9';
+}
+
+bool StartsWith(const char* pszText, const char* pszPrefix) {
+    while (*pszPrefix != '\0' && *pszText == *pszPrefix) {
+        ++pszText;
+        ++pszPrefix;
+    }
+    return *pszPrefix == '\0';
+}
+
+// Folds a child's blend flags into its parent's: bit 0 is an OR, bit 1 an AND.
+void CombineBlendFlags(uint32_t& dwFlags, uint32_t dwChildFlags) {
+    if (dwChildFlags & QVR3DBLEND_SOME) {
+        dwFlags |= QVR3DBLEND_SOME;
+    }
+    if (!(dwChildFlags & QVR3DBLEND_ALL)) {
+        dwFlags &= ~QVR3DBLEND_ALL;
+    }
+}
+
+// The slot a blended child's name asks for: 0 for the "last" mark (a name beginning with
+// sortlast), n + 1 for sort id n given as sort<n>... or ...sort<n>. False for no sort id,
+// also when the number does not fit a signed 32-bit integer.
+bool FindSortSlot(const char* pszName, uint32_t& dwSlot) {
+    if (StartsWith(pszName, "sortlast")) {
+        dwSlot = 0;
+        return true;
+    }
+    const size_t nLength = std::strlen(pszName);
+    size_t nBegin = 0;
+    size_t nEnd = 0;
+    if (StartsWith(pszName, "sort") && IsDigit(pszName[4])) {
+        nBegin = 4;
+        nEnd = nBegin;
+        while (nEnd < nLength && IsDigit(pszName[nEnd])) {
+            ++nEnd;
+        }
+    } else {
+        nEnd = nLength;
+        nBegin = nEnd;
+        while (nBegin > 0 && IsDigit(pszName[nBegin - 1])) {
+            --nBegin;
+        }
+        if (nBegin == nEnd || nBegin < 4 || std::memcmp(pszName + nBegin - 4, "sort", 4) != 0) {
+            return false;
+        }
+    }
+    uint64_t qwValue = 0;
+    for (size_t i = nBegin; i < nEnd; ++i) {
+        qwValue = qwValue * 10 + static_cast<uint64_t>(pszName[i] - '0');
+        if (qwValue > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+            return false;
+        }
+    }
+    dwSlot = static_cast<uint32_t>(qwValue) + 1;
+    return true;
+}
+
+struct tSlotted {
+    uint32_t dwSlot;
+    size_t nPosition;
+    bool operator<(const tSlotted& other) const {
+        return dwSlot != other.dwSlot ? dwSlot < other.dwSlot : nPosition < other.nPosition;
+    }
+};
+
+// Working memory of ChildListChanged, kept between runs: linking children one by one would
+// otherwise allocate (and fault in) fresh buffers of the list's size on every run.
+struct tOrderScratch {
+    std::vector<uint8_t> marks;
+    std::vector<CQVR3DObject*> grouped;
+    std::vector<tSlotted> slotted;
+    std::vector<size_t> runs;
+};
+thread_local tOrderScratch t_orderScratch;
+
+// Grows geometrically: a list that gains one child per run would otherwise reallocate every time.
+template <typename T>
+void ReserveAtLeast(std::vector<T>& buffer, size_t nCount) {
+    if (buffer.capacity() < nCount) {
+        buffer.reserve(std::max(nCount, buffer.capacity() * 2));
+    }
+}
+
+// Sorts by merging the ascending runs already present, O(n log runs). The sorted children of
+// the previous run come back in slot order, so after AddChild there are only a few runs.
+void SortByRuns(std::vector<tSlotted>& entries, std::vector<size_t>& runs) {
+    runs.clear();
+    ReserveAtLeast(runs, entries.size() + 1);
+    runs.push_back(0);
+    for (size_t i = 1; i < entries.size(); ++i) {
+        if (entries[i] < entries[i - 1]) {
+            runs.push_back(i);
+        }
+    }
+    runs.push_back(entries.size());
+    while (runs.size() > 2) {
+        size_t nKept = 1;
+        for (size_t j = 0; j + 2 < runs.size(); j += 2) {
+            std::inplace_merge(entries.begin() + static_cast<ptrdiff_t>(runs[j]),
+                               entries.begin() + static_cast<ptrdiff_t>(runs[j + 1]),
+                               entries.begin() + static_cast<ptrdiff_t>(runs[j + 2]));
+            runs[nKept++] = runs[j + 2];
+        }
+        if (runs.size() % 2 == 0) {
+            runs[nKept++] = runs.back();  // an odd run out waits for the next pass
+        }
+        runs.resize(nKept);
+    }
+}
+
+}  // namespace
+
+void CQVR3DNode::AddChild(CQVR3DObject* pChild) {
+    DEBUG_ASSERT(pChild != nullptr);
+    if (pChild == nullptr) {
+        return;
+    }
+    // Holding itself or an ancestor would make the tree a cycle that no walk or destructor
+    // leaves. Only an object with children can be an ancestor, so leaves cost nothing here.
+    bool bMakesCycle = (pChild == this);
+    if (!bMakesCycle && pChild->GetChildCount() > 0) {
+        for (CQVR3DObject* pAbove = GetParent(); pAbove != nullptr; pAbove = pAbove->GetParent()) {
+            if (pAbove == pChild) {
+                bMakesCycle = true;
+                break;
+            }
+        }
+    }
+    DEBUG_ASSERT(!bMakesCycle);
+    if (bMakesCycle) {
+        return;
+    }
+    // Room first, so that the child is never left detached from its old parent without a new one.
+    try {
+        if (m_children.size() == m_children.capacity()) {
+            m_children.reserve(std::max<size_t>(8, m_children.size() * 2));
+        }
+    } catch (const std::bad_alloc&) {
+        ASSERT_HRESULT(E_OUTOFMEMORY);
+        return;
+    }
+    pChild->DetachFromParent();
+    m_children.push_back(pChild);
+    pChild->SetParent(this);
+    ChildListChanged();
+}
+
+void CQVR3DNode::RemoveChild(CQVR3DObject* pChild) {
+    DEBUG_ASSERT(pChild != nullptr);
+    if (pChild == nullptr) {
+        return;
+    }
+    const auto it = std::find(m_children.begin(), m_children.end(), pChild);
+    const bool bFound = (it != m_children.end());
+    if (bFound) {
+        m_children.erase(it);
+    }
+    // An object that another node lists keeps its parent: clearing it would let the two
+    // disagree, and a later AddChild elsewhere would give the object two owners.
+    CQVR3DObject* pOwner = pChild->GetParent();
+    if (bFound || pOwner == nullptr || pOwner == this) {
+        pChild->SetParent(nullptr);
+    }
+    ChildListChanged();
+}
+
+CQVR3DObject* CQVR3DNode::GetChild(uint32_t dwIndex) {
+    DEBUG_ASSERT(dwIndex < m_children.size());
+    return dwIndex < m_children.size() ? m_children[dwIndex] : nullptr;
+}
+
+uint32_t CQVR3DNode::GetChildCount() {
+    return static_cast<uint32_t>(m_children.size());
+}
+
+void CQVR3DNode::ChildListChanged() {
+    enum : uint8_t { kUnsorted, kSorted, kOccupied };
+    // Taken out while in use: a run nested in a child's GetBlendFlags or GetName gets its own.
+    tOrderScratch scratch = std::move(t_orderScratch);
+    std::vector<uint8_t>& marks = scratch.marks;
+    std::vector<CQVR3DObject*>& grouped = scratch.grouped;
+    std::vector<tSlotted>& slotted = scratch.slotted;
+
+    const size_t nCount = m_children.size();
+    try {
+        // 1, 2: opaque, partly blended, entirely blended; list order kept within each group.
+        ReserveAtLeast(marks, nCount);
+        ReserveAtLeast(grouped, nCount);
+        ReserveAtLeast(slotted, nCount);
+        marks.assign(nCount, 0);
+        for (size_t i = 0; i < nCount; ++i) {
+            const uint32_t dwFlags = m_children[i] ? m_children[i]->GetBlendFlags() : 0;
+            marks[i] = (dwFlags & QVR3DBLEND_ALL) ? 2 : (dwFlags & QVR3DBLEND_SOME) ? 1 : 0;
+        }
+        grouped.clear();
+        for (uint8_t bGroup = 0; bGroup < 3; ++bGroup) {
+            for (size_t i = 0; i < nCount; ++i) {
+                if (marks[i] == bGroup) {
+                    grouped.push_back(m_children[i]);
+                }
+            }
+        }
+        const size_t nOpaque = static_cast<size_t>(std::count(marks.begin(), marks.end(), 0));
+
+        // 3, 4: the blended children that carry a sort id. The first one met for a slot takes
+        // it; every later one stays unsorted. A sorted list of (slot, position) pairs stands for
+        // the slot table, so a large id costs no memory and each run stays O(n log n).
+        slotted.clear();
+        for (size_t i = nOpaque; i < nCount; ++i) {
+            const char* pszName = grouped[i] ? grouped[i]->GetName() : nullptr;
+            uint32_t dwSlot = 0;
+            if (pszName != nullptr && FindSortSlot(pszName, dwSlot)) {
+                slotted.push_back({dwSlot, i});
+            }
+        }
+        SortByRuns(slotted, scratch.runs);
+        marks.assign(nCount, kUnsorted);
+        for (size_t k = 0; k < slotted.size(); ++k) {
+            const bool bFirst = (k == 0 || slotted[k - 1].dwSlot != slotted[k].dwSlot);
+            marks[slotted[k].nPosition] = bFirst ? kSorted : kOccupied;
+        }
+
+        // 5: opaque, unsorted blended, then the slots in order. Written into the existing list,
+        // which keeps its capacity for AddChild.
+        size_t nOut = 0;
+        for (size_t i = 0; i < nCount; ++i) {
+            if (marks[i] == kOccupied) {
+                DebugReport(kReportUnit, __LINE__, ReportKind::Warning,
+                            "Error: ChildListChanged: Object '%s' has an object '%s' which uses an "
+                            "already occupied sort id.\n",
+                            GetName(), grouped[i]->GetName());
+            }
+            if (marks[i] != kSorted) {
+                m_children[nOut++] = grouped[i];
+            }
+        }
+        const size_t nUnsorted = nOut - nOpaque;
+        for (const tSlotted& entry : slotted) {
+            if (marks[entry.nPosition] == kSorted) {
+                m_children[nOut++] = grouped[entry.nPosition];
+            }
+        }
+        m_dwOpaqueChildCount = static_cast<uint32_t>(nOpaque);
+        m_dwUnsortedBlendedChildCount = static_cast<uint32_t>(nUnsorted);
+    } catch (const std::bad_alloc&) {
+        // Nothing was moved yet: the list keeps its previous order and every child.
+        ASSERT_HRESULT(E_OUTOFMEMORY);
+    }
+    t_orderScratch = std::move(scratch);
+}
+
+uint32_t CQVR3DNode::GetBlendFlags() {
+    if (m_children.empty()) {
+        return 0;
+    }
+    struct tFrame {
+        CQVR3DNode* pNode;
+        size_t nNext;
+        uint32_t dwFlags;
+    };
+    try {
+        std::vector<tFrame> frames;
+        frames.push_back({this, 0, QVR3DBLEND_ALL});
+        for (;;) {
+            tFrame& top = frames.back();
+            if (top.nNext < top.pNode->m_children.size()) {
+                CQVR3DObject* pChild = top.pNode->m_children[top.nNext++];
+                if (pChild == nullptr) {
+                    continue;
+                }
+                CQVR3DNode* pNode = AsPlainNode(pChild);
+                if (pNode != nullptr && !pNode->m_children.empty()) {
+                    frames.push_back({pNode, 0, QVR3DBLEND_ALL});
+                } else {
+                    CombineBlendFlags(top.dwFlags, pNode != nullptr ? 0 : pChild->GetBlendFlags());
+                }
+            } else {
+                const uint32_t dwFlags = top.dwFlags;
+                frames.pop_back();
+                if (frames.empty()) {
+                    return dwFlags;
+                }
+                CombineBlendFlags(frames.back().dwFlags, dwFlags);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        ASSERT_HRESULT(E_OUTOFMEMORY);
+        return 0;
+    }
+}
+
+CQVR3DObject* CQVR3DNode::FindByName(const char* pszName) {
+    if (NameEquals(pszName)) {
+        return this;
+    }
+    CQVR3DObject* pFound = nullptr;
+    const HRESULT hr = WalkChildren(this, [&](CQVR3DObject* pChild) {
+        if (CQVR3DNode* pNode = AsPlainNode(pChild)) {
+            if (pNode->NameEquals(pszName)) {
+                pFound = pNode;
+                return EWalk::Stop;
+            }
+            return EWalk::Descend;
+        }
+        pFound = pChild->FindByName(pszName);
+        return pFound != nullptr ? EWalk::Stop : EWalk::Skip;
+    });
+    REPORT_IF_FAILED(hr);
+    return pFound;
+}
+
+CQVR3DObject* CQVR3DNode::FindByPrefix(const char* pszPrefix) {
+    if (NameHasPrefix(pszPrefix)) {
+        return this;
+    }
+    CQVR3DObject* pFound = nullptr;
+    const HRESULT hr = WalkChildren(this, [&](CQVR3DObject* pChild) {
+        if (CQVR3DNode* pNode = AsPlainNode(pChild)) {
+            if (pNode->NameHasPrefix(pszPrefix)) {
+                pFound = pNode;
+                return EWalk::Stop;
+            }
+            return EWalk::Descend;
+        }
+        pFound = pChild->FindByPrefix(pszPrefix);
+        return pFound != nullptr ? EWalk::Stop : EWalk::Skip;
+    });
+    REPORT_IF_FAILED(hr);
+    return pFound;
+}
+
+void CQVR3DNode::CollectByPrefix(const char* pszPrefix, CQVR3DObjectList& found) {
+    try {
+        CQVR3DObject::CollectByPrefix(pszPrefix, found);
+    } catch (const std::bad_alloc&) {
+        ASSERT_HRESULT(E_OUTOFMEMORY);
+        return;
+    }
+    // A list that cannot grow ends the walk; what was found so far stays in it.
+    const HRESULT hr = WalkChildren(this, [&](CQVR3DObject* pChild) {
+        if (CQVR3DNode* pNode = AsPlainNode(pChild)) {
+            pNode->CQVR3DObject::CollectByPrefix(pszPrefix, found);
+            return EWalk::Descend;
+        }
+        pChild->CollectByPrefix(pszPrefix, found);
+        return EWalk::Skip;
+    });
+    REPORT_IF_FAILED(hr);
+}

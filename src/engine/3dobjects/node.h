@@ -1,0 +1,66 @@
+// The grouping object of a scene tree: a name, an animated local transform and an ordered list
+// of owned children (opaque ones first, then blended ones, the latter ordered by sort id).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "abstractdata/hresult.h"
+#include "engine/3dobjects/objects.h"
+#include "engine/3dobjects/transform.h"
+
+class CQVR3DNode : public CQVR3DObject {
+public:
+    CQVR3DNode() = default;
+
+    // Overrides of CQVR3DObject, in slot order.
+    ~CQVR3DNode() override;                                                         // 0
+    uint32_t GetBlendFlags() override;                                              // 1
+    int32_t GetObjectType() override;                                               // 2
+    const char* GetName() override;                                                 // 3
+    void SetPickId(int32_t nId) override;                                           // 6
+    HRESULT Clone(CQVR3DObject** ppClone) override;                                 // 7
+    HRESULT Pick(const PickRay& ray, PickHitList& hits) override;                   // 8
+    void SetTime(uint32_t dwTime) override;                                         // 9
+    uint32_t GetAnimationTime() override;                                           // 10
+    CQVR3DObject* FindByName(const char* pszName) override;                         // 12
+    void CollectByPrefix(const char* pszPrefix, CQVR3DObjectList& found) override;  // 13
+    CQVR3DObject* FindByPrefix(const char* pszPrefix) override;                     // 14
+    void RemoveChild(CQVR3DObject* pChild) override;                                // 15
+    CQVR3DObject* GetChild(uint32_t dwIndex) override;                              // 18
+    uint32_t GetChildCount() override;                                              // 19
+    void TransformMatrix(Matrix4& matrix) override;                                 // 20
+    void TransformPoint(Vector3& point) override;                                   // 21
+    void ApplyTime(uint32_t dwTime) override;                                       // 22
+
+    // Slots the node adds.
+    virtual HRESULT CopyTo(CQVR3DNode* pTarget);  // 23
+    virtual void ChildListChanged();              // 24
+    virtual HRESULT Validate();                   // 25
+
+    // Takes ownership of pChild: unlinks it from its former parent, appends it and re-orders.
+    void AddChild(CQVR3DObject* pChild);
+
+    // The current local matrix, brought to the requested time first.
+    const Matrix4& GetLocalMatrix();
+    // Sets the current local matrix; tracks and times stay.
+    void SetLocalMatrix(const Matrix4& matrix);
+
+    const CQVR3DObjectList& Children() const { return m_children; }
+    uint32_t GetOpaqueChildCount() const { return m_dwOpaqueChildCount; }
+    uint32_t GetUnsortedBlendedChildCount() const { return m_dwUnsortedBlendedChildCount; }
+
+    // Written directly by the loader.
+    CQVR3DTransform transform;
+    std::string strName;
+
+private:
+    // Steps 1 to 4 of CopyTo, and room in the target's list for this node's children.
+    HRESULT CopyOwnState(CQVR3DNode* pTarget);
+    // Step 5 of CopyTo over the whole subtree, with an explicit stack instead of recursion.
+    HRESULT CloneChildrenInto(CQVR3DNode* pTarget);
+
+    CQVR3DObjectList m_children;
+    uint32_t m_dwOpaqueChildCount = 0;
+    uint32_t m_dwUnsortedBlendedChildCount = 0;
+};

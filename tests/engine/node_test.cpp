@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "abstractdata/debugreport.h"
+#include "engine/3dobjects/objects.h"
+#include "testobjects.h"
+
+namespace {
+
+Matrix4 Translation(float x, float y, float z) {
+    Matrix4 m = Matrix4::Identity();
+    m.m[3][0] = x, m.m[3][1] = y, m.m[3][2] = z;
+    return m;
+}
+
+size_t CountMessage(const CReportCapture& capture, const std::string& strMessage) {
+    size_t nCount = 0;
+    for (const DebugReportEntry& entry : capture.Entries()) {
+        nCount += (entry.strMessage == strMessage) ? 1 : 0;
+    }
+    return nCount;
+}
+
+}  // namespace
+
+TEST(NodePick, HitsComeBackThroughTheNodeMatrix) {
+    CQVR3DNode node;
+    node.SetLocalMatrix(Translation(10, 0, 0));
+    node.vParentSphereCenter = {12, 0, 0};
+    node.fParentSphereRadius = 1;
+    CPickTarget* pTarget = new CPickTarget({5, 0, 0});
+    node.AddChild(pTarget);
+    node.SetPickId(7);
+
+    PickHitList hits = {{{-1, -1, -1}, 99}};
+    EXPECT_EQ(node.Pick({{0, 0, 0}, {2, 0, 0}}, hits), S_OK);
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[1].vPoint, (Vector3{15, 0, 0}));
+    EXPECT_EQ(hits[1].nPickId, 7);
+    // The child sees the ray in node space, its direction not normalised.
+    ASSERT_EQ(pTarget->rays.size(), 1u);
+    EXPECT_EQ(pTarget->rays[0].vOrigin, (Vector3{-10, 0, 0}));
+    EXPECT_EQ(pTarget->rays[0].vDirection, (Vector3{2, 0, 0}));
+}
+
+TEST(NodePick, SphereTestDecidesWhetherChildrenArePicked) {
+    CQVR3DNode node;
+    CPickTarget* pTarget = new CPickTarget({0, 0, 0});
+    node.AddChild(pTarget);
+    PickHitList hits;
+    // Radius 0 with the centre on the line (behind the origin, too) still picks.
+    node.vParentSphereCenter = {-3, 0, 0};
+    node.Pick({{0, 0, 0}, {1, 0, 0}}, hits);
+    EXPECT_EQ(hits.size(), 1u);
+    // Off the line by more than the radius, or a zero or NaN direction: no hits.
+    node.vParentSphereCenter = {0, 2, 0};
+    node.fParentSphereRadius = 1.5f;
+    node.Pick({{0, 0, 0}, {1, 0, 0}}, hits);
+    node.vParentSphereCenter = {0, 0, 0};
+    node.Pick({{0, 0, 0}, {0, 0, 0}}, hits);
+    node.Pick({{0, 0, 0}, {std::numeric_limits<float>::quiet_NaN(), 0, 0}}, hits);
+    EXPECT_EQ(hits.size(), 1u);
+    EXPECT_EQ(pTarget->rays.size(), 1u);
+
+    // Nothing below a node with a singular matrix is hit.
+    CQVR3DNode* pFlat = new CQVR3DNode;
+    Matrix4 flat = Matrix4::Identity();
+    flat.m[1][1] = 0;
+    pFlat->SetLocalMatrix(flat);
+    CQVR3DNode* pInner = new CQVR3DNode;
+    CPickTarget* pHidden = new CPickTarget({0, 0, 0});
+    pInner->AddChild(pHidden);
+    pFlat->AddChild(pInner);
+    node.AddChild(pFlat);
+    EXPECT_EQ(node.Pick({{0, 0, 0}, {1, 0, 0}}, hits), S_OK);
+    EXPECT_TRUE(pHidden->rays.empty());
+}
+
+TEST(NodePick, FailingChildStopsTheWalkButKeepsItsHits) {
+    CReportCapture capture;
+    CQVR3DNode root;
+    CQVR3DNode* pNode = new CQVR3DNode;
+    pNode->SetLocalMatrix(Translation(0, 1, 0));
+    CPickTarget* pLate = new CPickTarget({3, 0, 0});
+    CPickTarget* pSibling = new CPickTarget({4, 0, 0});
+    pNode->AddChild(new CPickTarget({1, 0, 0}));
+    pNode->AddChild(new CPickTarget({2, 0, 0}, E_UNEXPECTED));
+    pNode->AddChild(pLate);
+    root.AddChild(pNode);
+    root.AddChild(pSibling);
+
+    PickHitList hits;
+    EXPECT_EQ(root.Pick({{0, 0, 0}, {0, 0, 1}}, hits), E_UNEXPECTED);
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0].vPoint, (Vector3{1, 1, 0}));
+    EXPECT_EQ(hits[1].vPoint, (Vector3{2, 1, 0}));
+    EXPECT_TRUE(pLate->rays.empty());
+    EXPECT_TRUE(pSibling->rays.empty());
+    EXPECT_EQ(CountMessage(capture, "Error: ASSERT_HRESULT(0x8000FFFF)\n"), 2u);  // each node
+}
+
+TEST(NodeTime, SetTimeFollowsInheritFlagsAndAnimationTimeTheTracks) {
+    CQVR3DNode root;
+    CQVR3DNode* pFollower = new CQVR3DNode;
+    CQVR3DNode* pIndependent = new CQVR3DNode;
+    CQVR3DObject* pBelowIndependent = new CQVR3DObject;
+    CQVR3DObject* pBelowFollower = new CQVR3DObject;
+    CQVR3DObject* pStubborn = new CQVR3DObject;
+    pStubborn->SetInheritTime(false);
+    pIndependent->SetInheritTime(false);
+    pIndependent->AddChild(pBelowIndependent);
+    pFollower->AddChild(pBelowFollower);
+    pFollower->AddChild(pStubborn);
+    root.AddChild(pFollower);
+    root.AddChild(pIndependent);
+    root.SetTime(50);
+    EXPECT_EQ(root.dwRequestedTime, 50u);
+    EXPECT_EQ(pFollower->dwRequestedTime, 50u);
+    EXPECT_EQ(pBelowFollower->dwRequestedTime, 50u);
+    EXPECT_EQ(pStubborn->dwRequestedTime, 0u);
+    EXPECT_EQ(pIndependent->dwRequestedTime, 0u);
+    EXPECT_EQ(pBelowIndependent->dwRequestedTime, 0u);
+    EXPECT_EQ(pFollower->dwAppliedTime, 0u);  // nothing evaluated yet
+
+    EXPECT_EQ(root.GetAnimationTime(), 0u);
+    root.transform.PositionKeys().resize(2);
+    root.transform.PositionKeys()[1].dwTime = 100;
+    root.transform.RotationKeys().resize(2);
+    root.transform.RotationKeys()[1].dwTime = 250;
+    EXPECT_EQ(root.GetAnimationTime(), 250u);
+}
+
+TEST(NodeClone, DeepCopyIsIndependent) {
+    CQVR3DNode source;
+    source.strName = "source";
+    source.SetLocalMatrix(Translation(1, 2, 3));
+    source.fParentSphereRadius = 4;
+    source.nPickId = 3;
+    source.SetTime(40);
+    source.SetInheritTime(false);
+    source.transform.PositionKeys().resize(1);
+    source.transform.PositionKeys()[0].dwTime = 60;
+    CQVR3DNode* pInner = NamedNode("inner");
+    pInner->AddChild(Blended("deep"));
+    source.AddChild(Blended("b_sort1"));
+    source.AddChild(pInner);
+    source.AddChild(Blended("a_sort0"));
+
+    CQVR3DObject* pObject = nullptr;
+    ASSERT_EQ(source.Clone(&pObject), S_OK);
+    std::unique_ptr<CQVR3DNode> clone(dynamic_cast<CQVR3DNode*>(pObject));
+    ASSERT_NE(clone, nullptr);
+    EXPECT_EQ(clone->GetParent(), nullptr);
+    EXPECT_STREQ(clone->GetName(), "source");
+    EXPECT_EQ(clone->transform.GetMatrix().m[3][2], 3.0f);
+    EXPECT_EQ(clone->fParentSphereRadius, 4.0f);
+    EXPECT_EQ(clone->nPickId, 3);
+    EXPECT_EQ(clone->dwRequestedTime, 0u);
+    EXPECT_TRUE(clone->bInheritTime);
+    EXPECT_EQ(clone->GetAnimationTime(), 60u);
+    EXPECT_EQ(ChildNames(*clone), ChildNames(source));
+    EXPECT_EQ(clone->GetOpaqueChildCount(), source.GetOpaqueChildCount());
+    EXPECT_EQ(clone->GetUnsortedBlendedChildCount(), source.GetUnsortedBlendedChildCount());
+    for (uint32_t i = 0; i < clone->GetChildCount(); ++i) {
+        EXPECT_EQ(clone->GetChild(i)->GetParent(), clone.get());
+        EXPECT_NE(clone->GetChild(i), source.GetChild(i));
+    }
+    ASSERT_NE(clone->FindByName("inner"), pInner);
+
+    // Changing or emptying the source leaves the clone alone.
+    source.strName = "changed";
+    source.transform.PositionKeys().clear();
+    pInner->DetachFromParent();
+    delete pInner;
+    EXPECT_STREQ(clone->GetName(), "source");
+    EXPECT_EQ(clone->GetAnimationTime(), 60u);
+    EXPECT_NE(clone->FindByName("deep"), nullptr);
+}
+
+TEST(NodeClone, CopyToAndItsFailures) {
+    CReportCapture capture;
+    // Keys go before the target's own, children after its own; its time stays.
+    CQVR3DNode source;
+    source.transform.PositionKeys().resize(1);
+    source.transform.PositionKeys()[0].dwTime = 5;
+    source.AddChild(new CTestObject("new"));
+    CQVR3DNode target;
+    target.transform.PositionKeys().resize(1);
+    target.transform.PositionKeys()[0].dwTime = 9;
+    target.AddChild(new CTestObject("old"));
+    target.SetTime(30);
+    EXPECT_EQ(source.CopyTo(&target), S_OK);
+    EXPECT_EQ(target.transform.PositionKeys()[0].dwTime, 5u);
+    EXPECT_EQ(target.transform.PositionKeys()[1].dwTime, 9u);
+    EXPECT_EQ(ChildNames(target), (std::vector<std::string>{"old", "new"}));
+    EXPECT_EQ(target.dwRequestedTime, 30u);
+
+    // A plain object cannot be cloned: the partial clone is deleted, and CopyTo and Clone of
+    // both nodes report it.
+    CQVR3DNode* pInner = new CQVR3DNode;
+    pInner->AddChild(new CTestObject("fine"));
+    pInner->AddChild(new CQVR3DObject);
+    source.AddChild(pInner);
+    CQVR3DObject* pClone = &source;
+    EXPECT_EQ(source.Clone(&pClone), E_FAIL);
+    EXPECT_EQ(pClone, nullptr);
+    EXPECT_EQ(CountMessage(capture, "Error: ASSERT_HRESULT(0x80004005)\n"), 4u);
+    // CopyTo keeps what it cloned before the failure.
+    CQVR3DNode partial;
+    EXPECT_EQ(pInner->CopyTo(&partial), E_FAIL);
+    EXPECT_EQ(ChildNames(partial), (std::vector<std::string>{"fine"}));
+
+    // Copying into itself or its own subtree would never end.
+    EXPECT_EQ(source.CopyTo(&source), E_INVALIDARG);
+    EXPECT_EQ(source.CopyTo(pInner), E_INVALIDARG);
+    EXPECT_EQ(source.CopyTo(nullptr), E_INVALIDARG);
+    EXPECT_EQ(pInner->GetChildCount(), 2u);
+}
+
+TEST(NodeBasics, ParentSphereFollowsTheNodeMatrix) {
+    CQVR3DNode node;
+    Matrix4 scale = Translation(1, 0, 0);
+    scale.m[0][0] = scale.m[1][1] = scale.m[2][2] = 2;
+    node.SetLocalMatrix(scale);
+    node.vLocalSphereCenter = {1, 1, 0};
+    node.fLocalSphereRadius = 3;
+    node.UpdateParentSphere();
+    EXPECT_EQ(node.vParentSphereCenter, (Vector3{3, 2, 0}));
+    EXPECT_EQ(node.fParentSphereRadius, 6.0f);
+}
