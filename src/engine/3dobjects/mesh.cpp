@@ -107,16 +107,19 @@ void BlendRecords(Vertex* pOut, const uint8_t* pA, const uint8_t* pB, size_t nCo
     }
 }
 
+// Key records laid out like vertices: one run of floats. The byte copies keep the loads and
+// stores free of alignment and aliasing assumptions; the compiler turns them into plain moves.
 void BlendFlat(Vertex* pOut, const uint8_t* pA, const uint8_t* pB, size_t nCount, float w) {
     const double dW = w;
     const double dOneMinusW = 1.0 - dW;
-    constexpr size_t kFloatsPerVertex = sizeof(Vertex) / sizeof(float);
-    const float* pFloatsA = reinterpret_cast<const float*>(pA);
-    const float* pFloatsB = reinterpret_cast<const float*>(pB);
-    float* pFloatsOut = reinterpret_cast<float*>(pOut);
-    const size_t nFloats = nCount * kFloatsPerVertex;
+    uint8_t* pBytesOut = reinterpret_cast<uint8_t*>(pOut);
+    const size_t nFloats = nCount * (sizeof(Vertex) / sizeof(float));
     for (size_t j = 0; j < nFloats; ++j) {
-        pFloatsOut[j] = Blend(pFloatsA[j], pFloatsB[j], dW, dOneMinusW);
+        float fA, fB;
+        std::memcpy(&fA, pA + j * sizeof(float), sizeof(float));
+        std::memcpy(&fB, pB + j * sizeof(float), sizeof(float));
+        const float fOut = Blend(fA, fB, dW, dOneMinusW);
+        std::memcpy(pBytesOut + j * sizeof(float), &fOut, sizeof(float));
     }
 }
 
