@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace {
@@ -51,6 +52,36 @@ std::vector<float> Axis(const PickHitList& hits, float Vector3::*pAxis) {
 }
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+// The triangle test written out operation by operation, for comparison with the batched one.
+PickHitList ReferenceHits(const std::vector<Vector3>& v, const std::vector<uint16_t>& indices,
+                          const Vector3& vOrigin, const Vector3& vDirection) {
+    PickHitList hits;
+    for (size_t t = 0; t + 2 < indices.size(); t += 3) {
+        const Vector3 v0 = v[indices[t]], v1 = v[indices[t + 1]], v2 = v[indices[t + 2]];
+        const Vector3 e1 = Subtract(v1, v0), e2 = Subtract(v2, v1), n = Cross(e1, e2);
+        const float fDenominator = Dot(n, vDirection);
+        if (fDenominator == 0.0f) {
+            continue;
+        }
+        const float s =
+            static_cast<float>(static_cast<double>(Dot(n, Subtract(v0, vOrigin))) / fDenominator);
+        if (!std::isfinite(s)) {
+            continue;
+        }
+        const Vector3 p = Add(Scale(s, vDirection), vOrigin);
+        const Vector3 c0 = Cross(Subtract(p, v0), e1), c1 = Cross(Subtract(p, v1), e2),
+                      c2 = Cross(Subtract(p, v2), Subtract(v0, v2));
+        const float ax = std::fabs(c0.x), ay = std::fabs(c0.y), az = std::fabs(c0.z);
+        float Vector3::*axis = ax < ay ? (ay >= az ? &Vector3::y : &Vector3::z)
+                                       : (ax >= az ? &Vector3::x : &Vector3::z);
+        if ((c0.*axis > 0 && c1.*axis > 0 && c2.*axis > 0) ||
+            (c0.*axis < 0 && c1.*axis < 0 && c2.*axis < 0)) {
+            hits.push_back({p, 42});
+        }
+    }
+    return hits;
+}
 
 }  // namespace
 
@@ -124,6 +155,44 @@ TEST(IntersectTriangles, DegenerateCasesAreSkippedWithoutStoppingTheList) {
     PickHitList hits2;
     EXPECT_EQ(IntersectTriangles(empty, hits2), S_FALSE);
     EXPECT_TRUE(hits2.empty());
+}
+
+TEST(IntersectTriangles, MatchesTheOperationByOperationTestBitForBit) {
+    // Grid points give many rays through edges and vertices; random ones the general case.
+    std::mt19937 random(2024);
+    std::uniform_int_distribution<int> grid(-4, 4);
+    std::uniform_real_distribution<float> real(-3.0f, 3.0f);
+    std::vector<Vector3> positions;
+    for (int i = 0; i < 600; ++i) {
+        if (i % 2 == 0) {
+            positions.push_back({grid(random) * 0.5f, grid(random) * 0.5f, grid(random) * 0.5f});
+        } else {
+            positions.push_back({real(random), real(random), real(random)});
+        }
+    }
+    std::uniform_int_distribution<int> index(0, static_cast<int>(positions.size()) - 1);
+    std::vector<uint16_t> indices(3 * 4001 + 2);  // a partial batch and a spare pair at the end
+    for (uint16_t& i : indices) {
+        i = static_cast<uint16_t>(index(random));
+    }
+    CTriangles triangles(positions);
+    size_t nHits = 0;
+    for (int r = 0; r < 60; ++r) {
+        const Vector3 vOrigin = {grid(random) * 0.5f, grid(random) * 0.5f, grid(random) * 0.5f};
+        Vector3 vDirection = {static_cast<float>(grid(random)), static_cast<float>(grid(random)),
+                              static_cast<float>(grid(random))};
+        if (r % 3 == 0) {
+            vDirection = {real(random), real(random), real(random)};
+        }
+        const PickHitList expected = ReferenceHits(positions, indices, vOrigin, vDirection);
+        const PickHitList hits = triangles.Pick(indices, vOrigin, vDirection);
+        ASSERT_EQ(hits.size(), expected.size()) << "ray " << r;
+        for (size_t i = 0; i < hits.size(); ++i) {
+            ASSERT_EQ(0, std::memcmp(&hits[i], &expected[i], sizeof(PickHit))) << "ray " << r;
+        }
+        nHits += hits.size();
+    }
+    EXPECT_GT(nHits, 1000u);
 }
 
 TEST(SortHitsAlongRay, OrdersAlongTheDominantAxis) {
