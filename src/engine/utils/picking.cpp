@@ -153,15 +153,24 @@ __attribute__((target_clones("avx", "default"))) HRESULT IntersectTriangles(
                                      s * vDirection.z + vOrigin.z};
 
         const Vector3Lanes c0 = Cross(Minus(vPoint, v[0]), e1);
-        const Vector3Lanes c1 = Cross(Minus(vPoint, v[1]), e2);
-        const Vector3Lanes c2 = Cross(Minus(vPoint, v[2]), Minus(v[0], v[2]));
         // c0 is parallel to the normal: its largest component is the most reliable axis.
         const FloatLanes fAx = Abs(c0.x), fAy = Abs(c0.y), fAz = Abs(c0.z);
         const MaskLanes bXBelowY = fAx < fAy;
         const MaskLanes bY = bXBelowY & (fAy >= fAz);
         const MaskLanes bX = ~bXBelowY & (fAx >= fAz);
-        auto onAxis = [&](const Vector3Lanes& c) { return bX ? c.x : (bY ? c.y : c.z); };
-        const FloatLanes f0 = onAxis(c0), f1 = onAxis(c1), f2 = onAxis(c2);
+        auto onAxis = [&](FloatLanes x, FloatLanes y, FloatLanes z) {
+            return bX ? x : (bY ? y : z);
+        };
+        // Of c1 and c2 only the component on that axis is formed: (a x b) on x is
+        // a.y b.z - a.z b.y, on y a.z b.x - a.x b.z, on z a.x b.y - a.y b.x.
+        auto crossOnAxis = [&](const Vector3Lanes& a, const Vector3Lanes& b) {
+            const FloatLanes p = onAxis(a.y, a.z, a.x), q = onAxis(b.z, b.x, b.y);
+            const FloatLanes r = onAxis(a.z, a.x, a.y), t = onAxis(b.y, b.z, b.x);
+            return Narrow(Wide(p) * Wide(q) - Wide(r) * Wide(t));
+        };
+        const FloatLanes f0 = onAxis(c0.x, c0.y, c0.z);
+        const FloatLanes f1 = crossOnAxis(Minus(vPoint, v[1]), e2);
+        const FloatLanes f2 = crossOnAxis(Minus(vPoint, v[2]), Minus(v[0], v[2]));
         // A point on an edge line or a vertex has a zero component and is not inside.
         const MaskLanes bInside =
             bNonZero & bFinite &
