@@ -33,6 +33,10 @@ struct TrianglePickQuery {
 // E_OUTOFMEMORY when the list cannot take a hit.
 HRESULT IntersectTriangles(const TrianglePickQuery& query, PickHitList& hits);
 
+// Test hook: false keeps the triangle test to its build for any processor, even where the
+// one for 256-bit registers could run. Returns the previous setting.
+bool AllowWideTriangleTest(bool bAllowed);
+
 // Orders the hits so that the first one met travelling along vDirection comes first.
 void SortHitsAlongRay(PickHitList& hits, const Vector3& vDirection);
 
