@@ -96,9 +96,24 @@ std::unique_ptr<CQVR3DMesh> MakeMesh(const Shape& base, const std::vector<uint16
     return pMesh;
 }
 
-std::unique_ptr<CQVR3DMesh> MakeAnimated(const std::vector<KeySpec>& keys,
-                                         uint32_t dwFormat = 0x13) {
-    return MakeMesh(MakeShape(9, 3), {0, 1, 2}, {{0, 3, 0, 0}}, keys, dwFormat);
+std::unique_ptr<CQVR3DMesh> MakeAnimated(const std::vector<KeySpec>& keys, uint32_t dwFormat = 0x13,
+                                         size_t nVertices = 3) {
+    return MakeMesh(MakeShape(9, nVertices), {0, 1, 2}, {{0, 3, 0, 0}}, keys, dwFormat);
+}
+
+// (1 - w) b + w a for every float, as the blend forms it.
+Shape Blended(const Shape& a, const Shape& b, float w) {
+    Shape expected = a;
+    for (size_t i = 0; i < a.size(); ++i) {
+        float fA[8], fB[8], fOut[8];
+        std::memcpy(fA, &a[i], sizeof(fA));
+        std::memcpy(fB, &b[i], sizeof(fB));
+        for (int j = 0; j < 8; ++j) {
+            fOut[j] = static_cast<float>((1.0 - w) * fB[j] + static_cast<double>(w) * fA[j]);
+        }
+        std::memcpy(&expected[i], fOut, sizeof(fOut));
+    }
+    return expected;
 }
 
 void ExpectShape(CQVR3DMesh& mesh, const Shape& expected) {
@@ -177,19 +192,7 @@ TEST(Mesh, InterpolationSearchFindsTheKeyOnUnevenAndLongTimelines) {
 TEST(Mesh, BlendWindowMovesFromTheEarlierShapeToTheLater) {
     auto pMesh = MakeAnimated({{0}, {100, true, 40}});
     const Shape a = MakeShape(0, 3), b = MakeShape(1, 3);
-    auto blended = [&](float w) {
-        Shape expected = a;
-        for (size_t i = 0; i < a.size(); ++i) {
-            float fA[8], fB[8], fOut[8];
-            std::memcpy(fA, &a[i], sizeof(fA));
-            std::memcpy(fB, &b[i], sizeof(fB));
-            for (int j = 0; j < 8; ++j) {
-                fOut[j] = static_cast<float>((1.0 - w) * fB[j] + static_cast<double>(w) * fA[j]);
-            }
-            std::memcpy(&expected[i], fOut, sizeof(fOut));
-        }
-        return expected;
-    };
+    auto blended = [&](float w) { return Blended(a, b, w); };
     ShowAt(*pMesh, 60);  // the window is open on both ends
     ExpectShape(*pMesh, a);
     ShowAt(*pMesh, 80);
@@ -211,26 +214,31 @@ TEST(Mesh, BlendWindowMovesFromTheEarlierShapeToTheLater) {
 }
 
 TEST(Mesh, KeyFormatsPlaceComponentsAtTheirPackedOffsets) {
-    const Shape base = MakeShape(9, 3), a = MakeShape(0, 3), b = MakeShape(1, 3);
+    // Enough vertices to span several of the blocks that other layouts are blended in.
+    constexpr size_t kCount = 300;
+    const Shape base = MakeShape(9, kCount), a = MakeShape(0, kCount), b = MakeShape(1, kCount);
+    auto withBaseNormals = [&](Shape shape) {
+        for (size_t i = 0; i < shape.size(); ++i) {
+            shape[i].vNormal = base[i].vNormal;
+        }
+        return shape;
+    };
     // Position and texture coordinates only: 20-byte records, u and v at 12; normals stay.
-    auto pMesh = MakeAnimated({{0}, {100, true, 40}}, VERTEX_POSITION | VERTEX_TEXCOORD);
+    auto pMesh = MakeAnimated({{0}, {100, true, 40}}, VERTEX_POSITION | VERTEX_TEXCOORD, kCount);
     ShowAt(*pMesh, 100);
-    Shape expected = b;
-    for (size_t i = 0; i < 3; ++i) {
-        expected[i].vNormal = base[i].vNormal;
-    }
-    ExpectShape(*pMesh, expected);
-    ShowAt(*pMesh, 80);
-    EXPECT_EQ(pMesh->pVertices[2].fU, static_cast<float>(0.5 * b[2].fU + 0.5 * a[2].fU));
-    EXPECT_TRUE(pMesh->pVertices[2].vNormal == base[2].vNormal);
+    ExpectShape(*pMesh, withBaseNormals(b));
+    ShowAt(*pMesh, 99);
+    ExpectShape(*pMesh, withBaseNormals(Blended(a, b, 0.025f)));
 
     // Every component with both extras: 40-byte records; the extras are skipped.
-    auto pFull = MakeAnimated({{0}, {100}}, 0x1F);
+    auto pFull = MakeAnimated({{0}, {100, true, 40}}, 0x1F, kCount);
     ShowAt(*pFull, 100);
     ExpectShape(*pFull, b);
+    ShowAt(*pFull, 70);
+    ExpectShape(*pFull, Blended(a, b, 0.75f));
     // Only the extras: nothing to morph.
-    auto pExtras = MakeAnimated({{0}, {100}}, VERTEX_EXTRA1 | VERTEX_EXTRA2);
-    ShowAt(*pExtras, 100);
+    auto pExtras = MakeAnimated({{0}, {100, true, 40}}, VERTEX_EXTRA1 | VERTEX_EXTRA2, kCount);
+    ShowAt(*pExtras, 90);
     ExpectShape(*pExtras, base);
 }
 
