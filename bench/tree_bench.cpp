@@ -104,6 +104,23 @@ const CMorv3dViewerDoc& Deep() {
     return *pDoc;
 }
 
+// For comparison only: each object of the chain asking for its own subtree's time once, as a
+// rebuild did before (it even asked more than once per entry).
+void BM_HierarchyTimePerObjectDeep(benchmark::State& state) {
+    std::vector<CQVR3DObject*> chain;
+    for (CQVR3DObject* pObject = Deep()._pNode; pObject != nullptr;
+         pObject = pObject->GetChildCount() > 0 ? pObject->GetChild(0) : nullptr) {
+        chain.push_back(pObject);
+    }
+    for (auto _ : state) {
+        uint32_t dwSum = 0;
+        for (CQVR3DObject* pObject : chain) {
+            dwSum += pObject->GetAnimationTimeHierarchy();
+        }
+        benchmark::DoNotOptimize(dwSum);
+    }
+}
+
 void BM_BuildTreeWide(benchmark::State& state) {
     Build(state, Wide());
 }
@@ -123,6 +140,7 @@ BENCHMARK(BM_BuildTreeWide)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildTreeWide_Baseline)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildTreeDeep)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_BuildTreeDeep_Baseline)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HierarchyTimePerObjectDeep)->Unit(benchmark::kMicrosecond);
 
 MORV_BENCH_RATIO("BM_BuildTreeWide", "BM_BuildTreeWide_Baseline", 5.0);
 MORV_BENCH_RATIO("BM_BuildTreeDeep", "BM_BuildTreeDeep_Baseline", 5.0);

@@ -47,10 +47,9 @@ namespace {
 // parent's record.
 struct tRecord {
     CQVR3DObject* pObject;
-    const char* pszPrefix;  // of the label; null for a kind without one
-    const char* pszName;    // may be null
-    uint32_t dwPrefixLength;
-    uint32_t dwNameLength;
+    // Built while the object is at hand: reading its name again later costs a cache miss per
+    // object in a large scene.
+    std::string strLabel;
     uint32_t dwTime;       // GetAnimationTime
     uint32_t dwHierarchy;  // the largest time of the object and everything below it
     uint32_t dwParent;
@@ -69,36 +68,57 @@ bool IsDummyName(const char* pszName) {
     return pszName != nullptr && pszName[0] == 'd' && pszName[1] == 'm' && pszName[2] == 'y';
 }
 
-// Fills in the record of an object: kind, name, image, and whether the filters show it.
+char* PutText(char* pOut, const char* pszText, size_t nLength) {
+    std::memcpy(pOut, pszText, nLength);
+    return pOut + nLength;
+}
+
+void SetLabel(std::string& strLabel, const char* pszPrefix, size_t nPrefix, const char* pszName) {
+    const size_t nName = pszName != nullptr ? std::strlen(pszName) : 0;
+    char szText[64];
+    if (nPrefix + nName <= sizeof(szText)) {
+        char* pOut = PutText(szText, pszPrefix, nPrefix);
+        if (nName != 0) {
+            PutText(pOut, pszName, nName);
+        }
+        strLabel.assign(szText, nPrefix + nName);
+    } else {
+        strLabel.reserve(nPrefix + nName);
+        strLabel.assign(pszPrefix, nPrefix);
+        strLabel.append(pszName, nName);  // nName > 0 here
+    }
+}
+
+// Fills in the record of an object: label, image, and whether the filters show it.
 void ReadObject(tRecord& record, bool bParentShown, uint32_t dwShowFlags) {
     CQVR3DObject* pObject = record.pObject;
     const int32_t nType = pObject->GetObjectType();
     bool bShown = bParentShown;
+    const char* pszName = nullptr;
     if (nType == QVR3DOBJ_OBJECT) {
-        record.pszPrefix = "object: ";
-        record.dwPrefixLength = 8;
+        if (bShown) {
+            SetLabel(record.strLabel, "object: ", 8, pObject->GetName());
+        }
     } else if (nType == QVR3DOBJ_NODE) {
-        record.pszPrefix = "node: ";
-        record.dwPrefixLength = 6;
         record.nImage = TREEIMAGE_NODE;
+        if (bShown) {
+            pszName = pObject->GetName();
+            if (IsDummyName(pszName)) {
+                record.nImage = TREEIMAGE_DUMMY;
+                bShown = (dwShowFlags & SHOW_DUMMIES) != 0;
+            }
+            bShown = bShown && (dwShowFlags & SHOW_NODES) != 0;
+        }
+        if (bShown) {
+            SetLabel(record.strLabel, "node: ", 6, pszName);
+        }
     } else if (nType == QVR3DOBJ_MESH) {
-        record.pszPrefix = "mesh: ";
-        record.dwPrefixLength = 6;
         record.nImage = TREEIMAGE_MESH;
         record.bMesh = true;
         bShown = bShown && (dwShowFlags & SHOW_MESHES) != 0;
-    }
-    if (record.pszPrefix != nullptr && bParentShown) {
-        record.pszName = pObject->GetName();
-        record.dwNameLength =
-            record.pszName != nullptr ? static_cast<uint32_t>(std::strlen(record.pszName)) : 0;
-    }
-    if (nType == QVR3DOBJ_NODE) {
-        if (IsDummyName(record.pszName)) {
-            record.nImage = TREEIMAGE_DUMMY;
-            bShown = bShown && (dwShowFlags & SHOW_DUMMIES) != 0;
+        if (bShown) {
+            SetLabel(record.strLabel, "mesh: ", 6, pObject->GetName());
         }
-        bShown = bShown && (dwShowFlags & SHOW_NODES) != 0;
     }
     record.bShown = bShown;
     record.dwTime = pObject->GetAnimationTime();
@@ -114,10 +134,6 @@ bool ShowsAnimation(const tRecord& record, uint32_t dwShowFlags) {
 void AddRecord(std::vector<tRecord>& records, CQVR3DObject* pObject, uint32_t dwParent) {
     tRecord& record = records.emplace_back();
     record.pObject = pObject;
-    record.pszPrefix = nullptr;
-    record.pszName = nullptr;
-    record.dwPrefixLength = 0;
-    record.dwNameLength = 0;
     record.dwParent = dwParent;
     record.nImage = TREEIMAGE_BLANK;
     record.bMesh = false;
@@ -130,7 +146,8 @@ size_t ReadRecords(CQVR3DObject* pRoot, uint32_t dwShowFlags, std::vector<tRecor
         ReadObject(records[i], i == 0 || records[records[i].dwParent].bShown, dwShowFlags);
         CQVR3DObject* pObject = records[i].pObject;
         const uint32_t dwFirst = static_cast<uint32_t>(records.size());
-        for (uint32_t j = 0; j < pObject->GetChildCount(); ++j) {
+        const uint32_t dwCount = pObject->GetChildCount();
+        for (uint32_t j = 0; j < dwCount; ++j) {
             if (CQVR3DObject* pChild = pObject->GetChild(j)) {
                 AddRecord(records, pChild, static_cast<uint32_t>(i));
             }
@@ -138,21 +155,17 @@ size_t ReadRecords(CQVR3DObject* pRoot, uint32_t dwShowFlags, std::vector<tRecor
         records[i].dwFirstChild = dwFirst;
         records[i].dwChildCount = static_cast<uint32_t>(records.size()) - dwFirst;
     }
-    for (size_t i = records.size(); i-- > 1;) {
-        tRecord& parent = records[records[i].dwParent];
-        parent.dwHierarchy = std::max(parent.dwHierarchy, records[i].dwHierarchy);
-    }
+    // A record's time is complete once every record after it has been added to its parent.
     size_t nEntries = 0;
-    for (const tRecord& record : records) {
-        nEntries += record.bShown ? 1 : 0;
-        nEntries += ShowsAnimation(record, dwShowFlags) ? 1 : 0;
+    for (size_t i = records.size(); i-- > 0;) {
+        const tRecord& record = records[i];
+        nEntries += (record.bShown ? 1 : 0) + (ShowsAnimation(record, dwShowFlags) ? 1 : 0);
+        if (i != 0) {
+            tRecord& parent = records[record.dwParent];
+            parent.dwHierarchy = std::max(parent.dwHierarchy, record.dwHierarchy);
+        }
     }
     return nEntries;
-}
-
-char* PutText(char* pOut, const char* pszText, size_t nLength) {
-    std::memcpy(pOut, pszText, nLength);
-    return pOut + nLength;
 }
 
 // The original text shows the times as signed numbers.
@@ -165,33 +178,23 @@ char* PutNumber(char* pOut, uint32_t dwValue) {
     return pOut;
 }
 
+// The label is set by the caller, in place.
+StructureTreeEntry& AddEntry(StructureTree& tree, int nImage, CQVR3DObject* pItemData,
+                             bool bExpanded, uint32_t dwDepth) {
+    StructureTreeEntry& entry = tree.entries.emplace_back();
+    entry.nImage = nImage;
+    entry.pItemData = pItemData;
+    entry.bExpanded = bExpanded;
+    entry.dwDepth = dwDepth;
+    return entry;
+}
+
 void AddEntry(StructureTree& tree, std::string&& strLabel, int nImage, CQVR3DObject* pItemData,
               bool bExpanded, uint32_t dwDepth) {
-    tree.entries.push_back(
-        StructureTreeEntry{std::move(strLabel), nImage, pItemData, bExpanded, dwDepth});
+    AddEntry(tree, nImage, pItemData, bExpanded, dwDepth).strLabel = std::move(strLabel);
 }
 
-std::string ObjectLabel(const tRecord& record) {
-    if (record.pszPrefix == nullptr) {
-        return std::string();
-    }
-    const size_t nLength = record.dwPrefixLength + record.dwNameLength;
-    char szText[64];
-    if (nLength <= sizeof(szText)) {
-        char* pOut = PutText(szText, record.pszPrefix, record.dwPrefixLength);
-        if (record.dwNameLength != 0) {
-            PutText(pOut, record.pszName, record.dwNameLength);
-        }
-        return std::string(szText, nLength);
-    }
-    std::string strLabel;
-    strLabel.reserve(nLength);
-    strLabel.append(record.pszPrefix, record.dwPrefixLength);
-    strLabel.append(record.pszName, record.dwNameLength);
-    return strLabel;
-}
-
-std::string AnimationLabel(const tRecord& record) {
+void SetAnimationLabel(std::string& strLabel, const tRecord& record) {
     char szText[64];  // 54 at most
     char* pOut = PutText(szText, "Animation: ", 11);
     if (record.dwHierarchy != 0) {
@@ -200,7 +203,7 @@ std::string AnimationLabel(const tRecord& record) {
     if (record.dwTime != 0) {
         pOut = PutNumber(PutText(pOut, "Object: ", 8), record.dwTime);
     }
-    return std::string(szText, pOut);
+    strLabel.assign(szText, pOut);
 }
 
 size_t CountMaterialEntries(const CMorv3dViewerDoc& doc, uint32_t dwShowFlags) {
@@ -246,7 +249,7 @@ void AddMaterials(StructureTree& tree, const CMorv3dViewerDoc& doc, uint32_t dwS
 
 // The object entries in display order. Under an object entry: its animation entry, then the
 // meshes among its children in reverse (each was put before the first child), then the others.
-void AddObjects(StructureTree& tree, const std::vector<tRecord>& records, uint32_t dwShowFlags) {
+void AddObjects(StructureTree& tree, std::vector<tRecord>& records, uint32_t dwShowFlags) {
     struct tPending {
         uint32_t dwRecord;
         uint32_t dwDepth;
@@ -258,12 +261,15 @@ void AddObjects(StructureTree& tree, const std::vector<tRecord>& records, uint32
     while (!pending.empty()) {
         const tPending item = pending.back();
         pending.pop_back();
-        const tRecord& record = records[item.dwRecord];
-        AddEntry(tree, ObjectLabel(record), record.nImage, record.pObject, true, item.dwDepth);
+        tRecord& record = records[item.dwRecord];
+        AddEntry(tree, std::move(record.strLabel), record.nImage, record.pObject, true,
+                 item.dwDepth);
         if (ShowsAnimation(record, dwShowFlags)) {
-            AddEntry(tree, AnimationLabel(record),
-                     record.bMesh ? TREEIMAGE_MESH_ANIMATION : TREEIMAGE_ANIMATION, nullptr, false,
-                     item.dwDepth + 1);
+            SetAnimationLabel(
+                AddEntry(tree, record.bMesh ? TREEIMAGE_MESH_ANIMATION : TREEIMAGE_ANIMATION,
+                         nullptr, false, item.dwDepth + 1)
+                    .strLabel,
+                record);
         }
 
         // Pushed in reverse of the display order: the other children from the last, then the
