@@ -176,9 +176,10 @@ HRESULT CSceneWriter::WriteTracks(const Morv3DNodeDesc& node, CMorvChunk* pNodeC
         node.dwRotationKeySize < MORV3D_ROTATION_KEY_SIZE) {
         return E_INVALIDARG;  // a key does not fit in less
     }
-    const uint64_t qwSize = TrackHeader::kSize +
-                            static_cast<uint64_t>(node.positionKeys.size()) * node.dwPositionKeySize +
-                            static_cast<uint64_t>(node.rotationKeys.size()) * node.dwRotationKeySize;
+    const uint64_t qwSize =
+        TrackHeader::kSize +
+        static_cast<uint64_t>(node.positionKeys.size()) * node.dwPositionKeySize +
+        static_cast<uint64_t>(node.rotationKeys.size()) * node.dwRotationKeySize;
     if (qwSize > kMaxU32 || m_qwFileBytes + qwSize > kMaxU32) {
         return E_INVALIDARG;
     }
@@ -207,7 +208,8 @@ HRESULT CSceneWriter::WriteTracks(const Morv3DNodeDesc& node, CMorvChunk* pNodeC
 HRESULT CSceneWriter::WriteMesh(const Morv3DMeshDesc& mesh, CMorvChunk* pParent) {
     const size_t nVertices = mesh.frames.empty() ? 0 : mesh.frames[0].vertices.size();
     const uint32_t dwStride = PackedStride(mesh.dwComponentFlags);
-    uint64_t qwSize = MeshHeader::kSize + static_cast<uint64_t>(mesh.groups.size()) * FileGroup::kSize +
+    uint64_t qwSize = MeshHeader::kSize +
+                      static_cast<uint64_t>(mesh.groups.size()) * FileGroup::kSize +
                       static_cast<uint64_t>(mesh.faces.size()) * MORV3D_FILE_FACE_SIZE;
     for (size_t f = 0; f < mesh.frames.size(); ++f) {
         const Morv3DFrameDesc& frame = mesh.frames[f];

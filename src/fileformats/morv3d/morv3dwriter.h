@@ -110,7 +110,7 @@ struct Morv3DNodeDesc {
 struct Morv3DSceneDesc {
     std::vector<Morv3DMaterialDesc> materials;
     bool bWriteMaterials = true;
-    bool bMaterialsAfterObjects = false;  // the table's chunk after the object chunk
+    bool bMaterialsAfterObjects = false;    // the table's chunk after the object chunk
     std::shared_ptr<Morv3DNodeDesc> pRoot;  // no object chunk without one
 };
 
