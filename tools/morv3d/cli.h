@@ -26,3 +26,5 @@ void PrintFailure(const std::string& strPath, const std::string& strWhat, HRESUL
 std::string HexCode(uint32_t dwValue);
 
 int RunChunks(const std::vector<std::string>& args);
+int RunInfo(const std::vector<std::string>& args);
+int RunValidate(const std::vector<std::string>& args);

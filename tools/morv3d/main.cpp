@@ -26,7 +26,8 @@ void PrintHelp(FILE* pOut) {
         pOut,
         "\nOptions of every command:\n"
         "  --trace   show the failure reports of the library on stderr\n\n"
-        "Exit status: 0 success, 1 the file could not be read completely, 2 usage error.\n");
+        "Exit status: 0 success, 1 the file could not be read or loaded completely,\n"
+                 "2 usage error.\n");
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ using PickHitList = std::vector<PickHit>;
 
 struct TrianglePickQuery {
     const uint16_t* pIndices = nullptr;
-    uint32_t dwIndexCount = 0;  // index count / 3 triangles; a remainder is ignored
+    uint32_t dwIndexCount = 0;           // index count / 3 triangles; a remainder is ignored
     const uint8_t* pVertices = nullptr;  // vertex k at pVertices + k * dwStride, position first
     uint32_t dwStride = 0;
     Vector3 vRayOrigin;
@@ -29,8 +29,13 @@ struct TrianglePickQuery {
     int32_t nPickId = -1;
 };
 
-// Appends one hit for every triangle the ray's line crosses, in triangle order. Always S_FALSE.
+// Appends one hit for every triangle the ray's line crosses, in triangle order. S_FALSE, or
+// E_OUTOFMEMORY when the list cannot take a hit.
 HRESULT IntersectTriangles(const TrianglePickQuery& query, PickHitList& hits);
+
+// Test hook: false keeps the triangle test to its build for any processor, even where the
+// one for 256-bit registers could run. Returns the previous setting.
+bool AllowWideTriangleTest(bool bAllowed);
 
 // Orders the hits so that the first one met travelling along vDirection comes first.
 void SortHitsAlongRay(PickHitList& hits, const Vector3& vDirection);

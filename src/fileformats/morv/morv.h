@@ -148,6 +148,8 @@ public:
     HRESULT EndWrite();
 
     const MorvHeader& GetHeader() const { return m_header; }
+    // The absolute position of the data area (wider than 32 bits in a damaged header).
+    uint64_t GetDataStart() const { return m_qwDataStart; }
     // The size of the open file, for callers that check payload ranges before reading.
     HRESULT GetFileSize(uint32_t* pdwSize);
 

@@ -55,6 +55,7 @@ public:
 
 protected:
     CMorvFile m_file;
+    uint32_t m_dwFileSize = 0;  // payload reads are kept inside the file
 };
 
 // Creates the objects a loader builds. Not deleted through this interface.
