@@ -6,9 +6,11 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "abstractdata/debugreport.h"
 #include "fileformats/morv/morv.h"
+#include "fileformats/morv3d/morv3dloader.h"
 #include "support/bytebuilder.h"
 #include "support/tempfile.h"
 
@@ -396,6 +398,12 @@ TEST_F(SceneWriterTest, DeepHierarchiesAreWrittenWithoutRecursion) {
         ASSERT_EQ(adw[0], dwType) << i;
         ASSERT_EQ(adw[1], i + 1 < nEntries ? 1u : 0u) << i;
     }
+    {
+        CReportCapture reports;
+        CMorv3DSceneLoader loader(nullptr);
+        EXPECT_EQ(loader.Load(Path(), MORV3D_LOAD_MATERIALS | MORV3D_LOAD_OBJECTS),
+                  MORV_E_BADFORMAT);
+    }
 
     // A chain far deeper than the writer needs, released through its root.
     auto pChain = std::make_shared<Morv3DNodeDesc>();
@@ -449,4 +457,248 @@ TEST(ChainRotationBlocks, TrackTurnsContinuously) {
     const Matrix4 after = at(201);
     EXPECT_GT(std::fabs(after.m[0][0] - before.m[0][0]) + std::fabs(after.m[0][1] - before.m[0][1]),
               0.3f);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Round trips through the loader, both passes as the viewer runs them.
+
+namespace {
+
+Morv3DMapDesc Map(uint32_t dwEffect, const tstring& strTexture) {
+    Morv3DMapDesc map;
+    map.record.dwKept1 = dwEffect + 100;
+    map.record.dwKept2 = dwEffect + 200;
+    map.record.dwEffect = dwEffect;
+    map.strTexture = strTexture;
+    return map;
+}
+
+// Four vertices, two faces; one group per entry of adwMaterials, group g holding face g (base
+// vertex g); nFrames frames with 12-, 16-, 12-byte headers in turn.
+std::shared_ptr<Morv3DMeshDesc> Quad(std::vector<uint32_t> adwMaterials, int nFrames,
+                                     uint32_t dwFlags = 0x13) {
+    auto pMesh = std::make_shared<Morv3DMeshDesc>();
+    pMesh->dwComponentFlags = dwFlags;
+    pMesh->vCenter = {0.5f, 0.5f, 0.0f};
+    pMesh->fRadius = 0.75f;
+    pMesh->faces = {{{0, 1, 2}}, {{0, 1, 2}}};
+    for (uint32_t g = 0; g < adwMaterials.size(); ++g) {
+        FileGroup group;
+        group.dwFirstFace = g;
+        group.dwFaceCount = adwMaterials.size() == 1 ? 2 : 1;
+        group.dwBaseVertex = g;
+        group.dwReserved = 40 + g;
+        group.dwMaterial = adwMaterials[g];
+        pMesh->groups.push_back(group);
+    }
+    for (int f = 0; f < nFrames; ++f) {
+        Morv3DFrameDesc frame;
+        frame.dwTime = static_cast<uint32_t>(50 * f);
+        frame.bBlend = f == 1;
+        frame.dwHeaderSize = f == 1 ? 16 : 12;
+        frame.dwBlendDuration = f == 1 ? 7 : 99;  // 99 is not written with 12-byte headers
+        for (int k = 0; k < 4; ++k) {
+            frame.vertices.push_back(MakeVertex(static_cast<float>(10 * f + k)));
+        }
+        pMesh->frames.push_back(frame);
+    }
+    return pMesh;
+}
+
+// The packed record of a file vertex, components in bit order.
+std::vector<uint8_t> Packed(const Morv3DFileVertex& v, uint32_t dwFlags) {
+    CByteBuilder b;
+    if (dwFlags & 0x01) {
+        Vec(b, v.vPosition.x, v.vPosition.y, v.vPosition.z);
+    }
+    if (dwFlags & 0x02) {
+        Vec(b, v.vNormal.x, v.vNormal.y, v.vNormal.z);
+    }
+    if (dwFlags & 0x04) {
+        b.U32(v.dwExtra1);
+    }
+    if (dwFlags & 0x08) {
+        b.U32(v.dwExtra2);
+    }
+    if (dwFlags & 0x10) {
+        F32(F32(b, v.fU), v.fV);
+    }
+    return b.Get();
+}
+
+void ExpectMeshMatches(CQVR3DObject* pObject, const Morv3DMeshDesc& desc) {
+    ASSERT_EQ(pObject->GetObjectType(), QVR3DOBJ_MESH);
+    auto* pMesh = static_cast<CQVR3DMesh*>(pObject);
+    const CQVR3DMeshData& geometry = *pMesh->pGeometry;
+    EXPECT_EQ(pMesh->vLocalSphereCenter, desc.vCenter);
+    EXPECT_EQ(pMesh->fLocalSphereRadius, desc.fRadius);
+    EXPECT_EQ(geometry.dwKeyVertexFormat, desc.dwComponentFlags);
+    ASSERT_EQ(geometry.groups.size(), desc.groups.size());
+    for (size_t g = 0; g < desc.groups.size(); ++g) {
+        EXPECT_EQ(geometry.groups[g].dwFirstIndex, desc.groups[g].dwFirstFace * 3);
+        EXPECT_EQ(geometry.groups[g].dwIndexCount, desc.groups[g].dwFaceCount * 3);
+        EXPECT_EQ(geometry.groups[g].dwBaseVertex, desc.groups[g].dwBaseVertex);
+        EXPECT_EQ(geometry.groups[g].dwReserved, desc.groups[g].dwReserved);
+    }
+    ASSERT_EQ(geometry.dwIndexCount, 3 * desc.faces.size());
+    for (size_t i = 0; i < geometry.dwIndexCount; ++i) {
+        EXPECT_EQ(geometry.IndexBuffer()[i], desc.faces[i / 3].adwIndex[i % 3]);
+    }
+    const std::vector<Morv3DFileVertex>& base = desc.frames[0].vertices;
+    ASSERT_EQ(geometry.dwVertexCount, base.size());
+    for (size_t i = 0; i < base.size(); ++i) {
+        EXPECT_EQ(pMesh->pVertices[i].vPosition, base[i].vPosition);
+        EXPECT_EQ(pMesh->pVertices[i].vNormal, base[i].vNormal);
+        EXPECT_EQ(pMesh->pVertices[i].fU, base[i].fU);
+        EXPECT_EQ(pMesh->pVertices[i].fV, base[i].fV);
+    }
+    // A single frame is no animation.
+    ASSERT_EQ(geometry.morphKeys.size(), desc.frames.size() > 1 ? desc.frames.size() : 0);
+    for (size_t f = 0; f < geometry.morphKeys.size(); ++f) {
+        const MorphKey& key = geometry.morphKeys[f];
+        const Morv3DFrameDesc& frame = desc.frames[f];
+        EXPECT_EQ(key.dwTime, frame.dwTime);
+        EXPECT_EQ(key.bBlend, frame.bBlend);
+        EXPECT_EQ(key.dwBlendDuration, frame.dwHeaderSize == 16 ? frame.dwBlendDuration : 10u);
+        std::vector<uint8_t> expected;
+        for (const Morv3DFileVertex& v : frame.vertices) {
+            const std::vector<uint8_t> record = Packed(v, desc.dwComponentFlags);
+            expected.insert(expected.end(), record.begin(), record.end());
+        }
+        if (!expected.empty()) {
+            ASSERT_NE(key.pVertexData, nullptr);
+            EXPECT_EQ(std::vector<uint8_t>(key.pVertexData, key.pVertexData + expected.size()),
+                      expected)
+                << "frame " << f;
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(SceneWriterTest, LoaderReadsBackWhatWasWritten) {
+    Morv3DSceneDesc scene;
+    scene.bMaterialsAfterObjects = true;  // the two passes make the order irrelevant
+    scene.materials.resize(4);
+    scene.materials[0].maps = {Map(0, "stone.bmp")};
+    scene.materials[1].maps = {Map(1, "glass.tga")};
+    scene.materials[2].maps = {Map(3, std::string(300, 'x') + ".tga")};
+    scene.materials[3].maps = {Map(0, "wood.bmp"), Map(1, "")};
+
+    scene.pRoot = std::make_shared<Morv3DNodeDesc>();
+    Morv3DNodeDesc& root = *scene.pRoot;
+    root.strName = "scene";
+    root.matrix.m[3][0] = 4;  // stored: replaces the exchange of x and y
+    root.matrix.m[0][1] = 0.5f;
+    root.vLocalCenter = {1, 2, 3};
+    root.fLocalRadius = 9;
+    root.vParentCenter = {-1, -2, -3};
+    root.fParentRadius = 10;
+    root.bWriteTracks = true;
+    root.dwPositionKeySize = 48;
+    root.dwRotationKeySize = 100;
+    for (uint32_t i = 0; i < 2; ++i) {
+        PositionKey key;
+        key.dwTime = 100 * i;
+        key.vPosition = {static_cast<float>(i), 1, 2};
+        key.vControlIn = {3, static_cast<float>(i), 4};
+        key.vControlOut = {5, 6, static_cast<float>(i)};
+        root.positionKeys.push_back(key);
+    }
+    for (uint32_t i = 0; i < 3; ++i) {
+        RotationKey key;
+        key.dwTime = 50 * i;
+        key.vAxis = {0, 1, static_cast<float>(i)};
+        key.fAngle = 0.1f * static_cast<float>(i + 1);
+        key.afBlock[0][0] = key.afBlock[1][1] = key.afBlock[2][2] = 1;
+        key.abUnused[i] = 0xEE;
+        root.rotationKeys.push_back(key);
+    }
+
+    // Written in this order; loaded opaque first, then blended without sort id, then by id.
+    auto pMeshA = Quad({0, 3}, 3);
+    root.children.push_back({nullptr, pMeshA});
+    auto pGlass = root.AddNode("glass_sort1");
+    pGlass->children.push_back({nullptr, Quad({1}, 1)});
+    auto pMixed = root.AddNode("mixed");
+    pMixed->children.push_back({nullptr, Quad({1, 0}, 2, 0x11)});
+    auto pOpaque = root.AddNode("opaque");
+    auto pInner = pOpaque->AddNode("");
+    pInner->dwFlags = 0;  // no name, identity matrix, no spheres
+    pInner->matrix.m[3][1] = 7;
+    pInner->children.push_back({nullptr, Quad({0}, 2, 0)});
+    auto pWindow = root.AddNode("sort0_window");
+    pWindow->dwFlags = NODE_HAS_NAME | NODE_HAS_BOUNDS;  // local sphere only
+    pWindow->vLocalCenter = {1, 1, 1};
+    pWindow->fLocalRadius = 2;
+    pWindow->vParentCenter = {3, 3, 3};
+    pWindow->children.push_back({nullptr, Quad({1}, 1)});
+    auto pHaze = root.AddNode("haze");
+    pHaze->children.push_back({nullptr, Quad({2}, 1)});
+
+    ASSERT_EQ(WriteMorv3DScene(Path(), scene), S_OK);
+
+    CMorv3DSceneLoader loader(nullptr);
+    ASSERT_EQ(loader.Load(Path(), MORV3D_LOAD_MATERIALS), S_OK);
+    ASSERT_EQ(loader.Load(Path(), MORV3D_LOAD_OBJECTS), S_OK);
+    std::unique_ptr<CQVR3DNode> pRoot(loader.DetachRoot());
+    ASSERT_NE(pRoot, nullptr);
+
+    ASSERT_EQ(loader.materials.size(), scene.materials.size());
+    for (size_t i = 0; i < scene.materials.size(); ++i) {
+        ASSERT_EQ(loader.materials[i].size(), scene.materials[i].maps.size());
+        for (size_t j = 0; j < scene.materials[i].maps.size(); ++j) {
+            const Morv3DMapDesc& map = scene.materials[i].maps[j];
+            const auto& loaded = loader.materials[i][j];
+            EXPECT_EQ(loaded.morv3DMaterialMap.dwKept1, map.record.dwKept1);
+            EXPECT_EQ(loaded.morv3DMaterialMap.dwKept2, map.record.dwKept2);
+            EXPECT_EQ(loaded.morv3DMaterialMap.dwEffect, map.record.dwEffect);
+            EXPECT_EQ(loaded.strTexture, map.strTexture);
+        }
+    }
+
+    EXPECT_EQ(pRoot->strName, "scene");
+    EXPECT_EQ(std::memcmp(&pRoot->GetLocalMatrix(), &root.matrix, sizeof(Matrix4)), 0);
+    EXPECT_EQ(pRoot->vLocalSphereCenter, root.vLocalCenter);
+    EXPECT_EQ(pRoot->fLocalSphereRadius, 9);
+    EXPECT_EQ(pRoot->vParentSphereCenter, root.vParentCenter);
+    EXPECT_EQ(pRoot->fParentSphereRadius, 10);
+    const PositionTrack& positions = pRoot->transform.PositionKeys();
+    ASSERT_EQ(positions.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(std::memcmp(&positions[i], &root.positionKeys[i], sizeof(PositionKey)), 0) << i;
+    }
+    const RotationTrack& rotations = pRoot->transform.RotationKeys();
+    ASSERT_EQ(rotations.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(std::memcmp(&rotations[i], &root.rotationKeys[i], sizeof(RotationKey)), 0) << i;
+    }
+
+    std::vector<std::string> order;
+    for (CQVR3DObject* pChild : pRoot->Children()) {
+        order.push_back(pChild->GetName() != nullptr ? pChild->GetName() : "(mesh)");
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"(mesh)", "opaque", "mixed", "haze", "sort0_window",
+                                               "glass_sort1"}));
+    ExpectMeshMatches(pRoot->GetChild(0), *pMeshA);
+    auto* pMeshLoaded = static_cast<CQVR3DMesh*>(pRoot->GetChild(0));
+    EXPECT_EQ(pMeshLoaded->pMaps->groupMaps[1].size(), 2u);  // the two maps of material 3
+    EXPECT_EQ(pMeshLoaded->pMaps->groupMaps[1][1].dwEffect, 1u);
+    EXPECT_EQ(pMeshLoaded->pGeometry->dwBlendFlags, 0u);
+
+    auto* pMixedLoaded = static_cast<CQVR3DNode*>(pRoot->GetChild(2));
+    ExpectMeshMatches(pMixedLoaded->GetChild(0), *pMixed->children[0].pMesh);
+    EXPECT_EQ(pMixedLoaded->GetBlendFlags(), QVR3DBLEND_SOME);
+
+    auto* pInnerLoaded = static_cast<CQVR3DNode*>(pRoot->GetChild(1)->GetChild(0));
+    EXPECT_EQ(pInnerLoaded->strName, "");
+    EXPECT_EQ(pInnerLoaded->GetLocalMatrix().m[3][1], 0.0f);  // flags 0: the matrix stays
+    EXPECT_EQ(pInnerLoaded->fLocalSphereRadius, 0.0f);
+    ExpectMeshMatches(pInnerLoaded->GetChild(0), *pInner->children[0].pMesh);
+
+    auto* pWindowLoaded = static_cast<CQVR3DNode*>(pRoot->GetChild(4));
+    EXPECT_EQ(pWindowLoaded->fLocalSphereRadius, 2.0f);
+    EXPECT_EQ(pWindowLoaded->fParentSphereRadius, 0.0f);
+    EXPECT_EQ(pWindowLoaded->GetBlendFlags(), QVR3DBLEND_SOME | QVR3DBLEND_ALL);
+    EXPECT_EQ(pRoot->GetAnimationTimeHierarchy(), 100u);
 }
