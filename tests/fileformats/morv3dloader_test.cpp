@@ -32,6 +32,7 @@ class SceneLoaderTest : public ::testing::Test {
 protected:
     // Writes the chunks, runs both passes as the viewer does and keeps the results.
     void LoadBothPasses(const std::vector<ChunkSpec>& chunks) {
+        m_pLoader.reset();  // it keeps its file open, and so locked, until it goes
         WriteContainer(m_strPath, chunks);
         m_pLoader = std::make_unique<CMorv3DSceneLoader>(nullptr);
         m_hrMaterials = m_pLoader->Load(m_strPath, MORV3D_LOAD_MATERIALS);
@@ -104,7 +105,10 @@ TEST_F(SceneLoaderTest, FilesOfAnotherKindOrRootTypeLoadNothing) {
                                   .Get());
     CMorv3DSceneLoader other(nullptr);
     EXPECT_EQ(other.Load(m_strPath, 3), E_UNEXPECTED);
-    EXPECT_EQ(other.Load(m_dir.File("missing"), 3), static_cast<HRESULT>(0x80070002u));
+    // A loader keeps the file it opened: a later path is not even looked at.
+    EXPECT_EQ(other.Load(m_dir.File("missing"), 3), E_UNEXPECTED);
+    CMorv3DSceneLoader fresh(nullptr);
+    EXPECT_EQ(fresh.Load(m_dir.File("missing"), 3), static_cast<HRESULT>(0x80070002u));
 }
 
 TEST_F(SceneLoaderTest, MaterialTables) {

@@ -22,6 +22,7 @@ protected:
         for (const auto& mesh : meshes) {
             root.children.push_back({0x10002, mesh, {}});
         }
+        m_pLoader.reset();  // it keeps its file open, and so locked, until it goes
         WriteContainer(m_strPath, {{0x10003, MaterialBytes(kMaterials), {}}, root});
         m_pLoader = std::make_unique<CMorv3DSceneLoader>(nullptr);
         EXPECT_EQ(m_pLoader->Load(m_strPath, MORV3D_LOAD_MATERIALS), S_OK);

@@ -267,20 +267,32 @@ void CQVR3DNode::ChildListChanged() {
     t_orderScratch = std::move(scratch);
 }
 
+namespace {
+
+struct tBlendFrame {
+    CQVR3DNode* pNode;
+    size_t nNext;
+    uint32_t dwFlags;
+};
+
+// The walk's stack, kept between calls: every AddChild asks each child for its flags, so a
+// deep hierarchy would otherwise allocate (and touch fresh memory) on every call.
+thread_local std::vector<tBlendFrame> t_blendFrames;
+
+}  // namespace
+
 uint32_t CQVR3DNode::GetBlendFlags() {
     if (m_children.empty()) {
         return 0;
     }
-    struct tFrame {
-        CQVR3DNode* pNode;
-        size_t nNext;
-        uint32_t dwFlags;
-    };
+    // Taken out while in use: a nested call from a child's own GetBlendFlags gets its own.
+    std::vector<tBlendFrame> frames = std::move(t_blendFrames);
+    frames.clear();
+    uint32_t dwResult = 0;
     try {
-        std::vector<tFrame> frames;
         frames.push_back({this, 0, QVR3DBLEND_ALL});
         for (;;) {
-            tFrame& top = frames.back();
+            tBlendFrame& top = frames.back();
             if (top.nNext < top.pNode->m_children.size()) {
                 CQVR3DObject* pChild = top.pNode->m_children[top.nNext++];
                 if (pChild == nullptr) {
@@ -296,15 +308,18 @@ uint32_t CQVR3DNode::GetBlendFlags() {
                 const uint32_t dwFlags = top.dwFlags;
                 frames.pop_back();
                 if (frames.empty()) {
-                    return dwFlags;
+                    dwResult = dwFlags;
+                    break;
                 }
                 CombineBlendFlags(frames.back().dwFlags, dwFlags);
             }
         }
     } catch (const std::bad_alloc&) {
         ASSERT_HRESULT(E_OUTOFMEMORY);
-        return 0;
+        dwResult = 0;
     }
+    t_blendFrames = std::move(frames);
+    return dwResult;
 }
 
 CQVR3DObject* CQVR3DNode::FindByName(const char* pszName) {

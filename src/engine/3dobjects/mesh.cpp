@@ -9,6 +9,14 @@
 
 #include "abstractdata/debugreport.h"
 
+// A blend of packed records for 256-bit registers, with GCC on x86-64.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define MORV_MESH_WIDE 1
+#include <immintrin.h>
+#else
+#define MORV_MESH_WIDE 0
+#endif
+
 [[maybe_unused]] static constexpr char kReportUnit[] = "engine/3dobjects/mesh";
 
 namespace {
@@ -122,6 +130,37 @@ void ForComponents(uint32_t dwMask, F&& f) {
             break;
     }
 }
+
+#if MORV_MESH_WIDE
+// Records with all three components and extras between them, on processors with 256-bit
+// registers: position and normal are the record's first 24 bytes, so each vertex's eight floats
+// come in three loads and are blended in two groups of four doubles, in the same order of
+// operations as Blend.
+__attribute__((target("avx"))) void BlendAllComponentsWide(Vertex* pOut, const uint8_t* pA,
+                                                           const uint8_t* pB, size_t nCount,
+                                                           const KeyLayout& layout, float w) {
+    const __m256d vW = _mm256_set1_pd(w);
+    const __m256d vOneMinusW = _mm256_set1_pd(1.0 - static_cast<double>(w));
+    // Written out in the loop: a lambda would not be built for these registers.
+    for (size_t i = 0; i < nCount; ++i) {
+        __m128 ab[2][2];
+        for (int k = 0; k < 2; ++k) {
+            const uint8_t* pRecord = (k == 0 ? pA : pB) + i * layout.nStride;
+            ab[k][0] = _mm_loadu_ps(reinterpret_cast<const float*>(pRecord));
+            ab[k][1] = _mm_loadh_pi(
+                _mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(pRecord + 16)),
+                reinterpret_cast<const __m64*>(pRecord + layout.nTexCoordOffset));
+        }
+        float* pVertex = reinterpret_cast<float*>(pOut + i);
+        for (int h = 0; h < 2; ++h) {
+            const __m256d vBlend =
+                _mm256_add_pd(_mm256_mul_pd(vOneMinusW, _mm256_cvtps_pd(ab[1][h])),
+                              _mm256_mul_pd(vW, _mm256_cvtps_pd(ab[0][h])));
+            _mm_storeu_ps(pVertex + 4 * h, _mm256_cvtpd_ps(vBlend));
+        }
+    }
+}
+#endif
 
 // Other layouts are blended in blocks: both keys' present components are first copied into
 // vertex-layout blocks, blended there as flat runs of floats, and the present components
@@ -472,6 +511,14 @@ void CQVR3DMesh::ApplyTime(uint32_t dwTime) {
     if (IsVertexLayout(dwFormat)) {
         BlendFlat(pVertices, pFrom->pVertexData, pShown->pVertexData, nCount, w);
     } else {
+#if MORV_MESH_WIDE
+        static const bool bAvx = __builtin_cpu_supports("avx");
+        if (bAvx && dwMask == kMorphedComponents) {
+            BlendAllComponentsWide(pVertices, pFrom->pVertexData, pShown->pVertexData, nCount,
+                                   layout, w);
+            return;
+        }
+#endif
         BlendRecords(pVertices, pFrom->pVertexData, pShown->pVertexData, nCount, layout, dwMask, w);
     }
 }
