@@ -100,9 +100,12 @@ struct Morv3DNodeDesc {
     uint32_t dwPositionKeySize = MORV3D_POSITION_KEY_SIZE;
     uint32_t dwRotationKeySize = MORV3D_ROTATION_KEY_SIZE;
 
-    std::vector<Morv3DChildDesc> children;  // in file order
+    // In file order. A description may appear several times in a tree (it is written each
+    // time), but never inside itself. Copies of a node share its children.
+    std::vector<Morv3DChildDesc> children;
 
-    // Appends a child and returns it.
+    // Appends a child and returns it; like the containers they fill, these throw
+    // std::bad_alloc.
     std::shared_ptr<Morv3DNodeDesc> AddNode(const tstring& strChildName);
     std::shared_ptr<Morv3DMeshDesc> AddMesh();
 };
