@@ -187,7 +187,7 @@ TEST_F(MeshLoadTest, FrameRunningPastThePayloadIsNoKey) {
     std::vector<uint8_t> bytes = MeshBytes(
         0x13, 4, {{0, 2, 0, 0}}, kQuad,
         {{16, 0, false, 0, 0.0f}, {16, 10, false, 0, 1.0f}, {16, 20, false, 0, 2.0f}});
-    bytes.resize(bytes.size() - 10);  // the third frame's vertices are cut
+    bytes.erase(bytes.end() - 10, bytes.end());  // the third frame's vertices are cut
     EXPECT_EQ(LoadMeshes({bytes}), E_FAIL);
     EXPECT_EQ(Mesh(0)->pGeometry->morphKeys.size(), 2u);
 }

@@ -11,6 +11,11 @@ namespace {
 const CliCommand kCommands[] = {
     {"chunks", "FILE [--trace]",
      "print a morv container's header and its chunk tree (type id, children, payload)", RunChunks},
+    {"info", "FILE [--json] [--trace]",
+     "load a scene as the viewer does and print what it holds and each pass's result", RunInfo},
+    {"validate", "FILE [--trace]",
+     "load a scene and report every failure; --trace shows where in the file it failed",
+     RunValidate},
 };
 
 void PrintHelp(FILE* pOut) {

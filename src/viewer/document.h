@@ -1,0 +1,38 @@
+// The viewer's one document: the loaded scene's materials and the root of its object
+// hierarchy, filled by the loader's two passes. No window system here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "abstractdata/hresult.h"
+#include "fileformats/morv3d/morv3dloader.h"
+
+class CMorv3dViewerDoc {
+public:
+    CMorv3dViewerDoc();
+    virtual ~CMorv3dViewerDoc();
+    CMorv3dViewerDoc(const CMorv3dViewerDoc&) = delete;
+    CMorv3dViewerDoc& operator=(const CMorv3dViewerDoc&) = delete;
+
+    // Empties the document.
+    virtual bool OnNewDocument();
+    // False (the document untouched) when the file cannot be opened for reading; otherwise
+    // the previous scene is freed, both passes run and whatever they loaded is kept: true even
+    // when a pass failed (see the results below).
+    virtual bool OnOpenDocument(const std::string& strPath);
+    // The viewer never writes: nothing happens, true.
+    virtual bool OnSaveDocument(const std::string& strPath);
+    virtual void DeleteContents();
+
+    // The results of the last OnOpenDocument: the open itself, then each pass (S_OK before any
+    // open and after OnNewDocument).
+    HRESULT GetOpenResult() const;
+    HRESULT GetMaterialsResult() const;
+    HRESULT GetObjectsResult() const;
+    // True when the last open loaded both passes without failure.
+    bool LoadedCompletely() const;
+
+    std::vector<CMorv3DLoader::tMaterialMaps> _Materials;
+    CQVR3DObject* _pNode = nullptr;  // owned; the whole hierarchy goes with it
+};
