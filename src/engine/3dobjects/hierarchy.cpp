@@ -160,7 +160,16 @@ void CQVR3DNode::AddChild(CQVR3DObject* pChild) {
     pChild->DetachFromParent();
     m_children.push_back(pChild);
     pChild->SetParent(this);
+    InvalidateBlendFlags();
     ChildListChanged();
+}
+
+void CQVR3DNode::InvalidateBlendFlags() {
+    // Upwards until a node that is invalid already: its ancestors are too.
+    for (CQVR3DNode* pNode = this; pNode != nullptr && pNode->m_bBlendFlagsValid;
+         pNode = dynamic_cast<CQVR3DNode*>(pNode->GetParent())) {
+        pNode->m_bBlendFlagsValid = false;
+    }
 }
 
 void CQVR3DNode::RemoveChild(CQVR3DObject* pChild) {
@@ -172,6 +181,7 @@ void CQVR3DNode::RemoveChild(CQVR3DObject* pChild) {
     const bool bFound = (it != m_children.end());
     if (bFound) {
         m_children.erase(it);
+        InvalidateBlendFlags();
     }
     // An object that another node lists keeps its parent: clearing it would let the two
     // disagree, and a later AddChild elsewhere would give the object two owners.
@@ -275,14 +285,19 @@ struct tBlendFrame {
     uint32_t dwFlags;
 };
 
-// The walk's stack, kept between calls: every AddChild asks each child for its flags, so a
-// deep hierarchy would otherwise allocate (and touch fresh memory) on every call.
+// The walk's stack, kept between calls rather than allocated (and its fresh memory touched)
+// for every node whose flags are asked for.
 thread_local std::vector<tBlendFrame> t_blendFrames;
 
 }  // namespace
 
 uint32_t CQVR3DNode::GetBlendFlags() {
+    if (m_bBlendFlagsValid) {
+        return m_dwBlendFlags;
+    }
     if (m_children.empty()) {
+        m_dwBlendFlags = 0;
+        m_bBlendFlagsValid = true;
         return 0;
     }
     // Taken out while in use: a nested call from a child's own GetBlendFlags gets its own.
@@ -299,13 +314,17 @@ uint32_t CQVR3DNode::GetBlendFlags() {
                     continue;
                 }
                 CQVR3DNode* pNode = AsPlainNode(pChild);
-                if (pNode != nullptr && !pNode->m_children.empty()) {
-                    frames.push_back({pNode, 0, QVR3DBLEND_ALL});
+                if (pNode == nullptr) {
+                    CombineBlendFlags(top.dwFlags, pChild->GetBlendFlags());
+                } else if (pNode->m_bBlendFlagsValid || pNode->m_children.empty()) {
+                    CombineBlendFlags(top.dwFlags, pNode->m_bBlendFlagsValid ? pNode->m_dwBlendFlags : 0);
                 } else {
-                    CombineBlendFlags(top.dwFlags, pNode != nullptr ? 0 : pChild->GetBlendFlags());
+                    frames.push_back({pNode, 0, QVR3DBLEND_ALL});
                 }
             } else {
                 const uint32_t dwFlags = top.dwFlags;
+                top.pNode->m_dwBlendFlags = dwFlags;
+                top.pNode->m_bBlendFlagsValid = true;
                 frames.pop_back();
                 if (frames.empty()) {
                     dwResult = dwFlags;

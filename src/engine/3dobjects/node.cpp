@@ -105,6 +105,7 @@ HRESULT CQVR3DNode::CopyTo(CQVR3DNode* pTarget) {
     }
     if (SUCCEEDED(hr)) {
         hr = CloneChildrenInto(pTarget);
+        pTarget->InvalidateBlendFlags();  // it received children (also when a clone failed)
     }
     REPORT_IF_FAILED(hr);
     return hr;

@@ -47,6 +47,10 @@ public:
     void SetLocalMatrix(const Matrix4& matrix);
 
     const CQVR3DObjectList& Children() const { return m_children; }
+
+    // GetBlendFlags keeps its answer until this node's or a descendant's child list changes.
+    // Whoever changes a mesh's geometry flags while it is in a tree calls this on its parent.
+    void InvalidateBlendFlags();
     uint32_t GetOpaqueChildCount() const { return m_dwOpaqueChildCount; }
     uint32_t GetUnsortedBlendedChildCount() const { return m_dwUnsortedBlendedChildCount; }
 
@@ -63,4 +67,9 @@ private:
     CQVR3DObjectList m_children;
     uint32_t m_dwOpaqueChildCount = 0;
     uint32_t m_dwUnsortedBlendedChildCount = 0;
+    // Every AddChild asks each child for its flags, and a node's answer walks its subtree:
+    // kept, a load costs the children once instead of the subtree on every call. A valid
+    // entry implies valid entries in every plain node below.
+    uint32_t m_dwBlendFlags = 0;
+    bool m_bBlendFlagsValid = false;
 };
