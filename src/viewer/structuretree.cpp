@@ -1,0 +1,342 @@
+#include "viewer/structuretree.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <new>
+
+#include "abstractdata/codepage.h"
+#include "abstractdata/debugreport.h"
+
+static constexpr char kReportUnit[] = "viewer/structuretree";
+
+uint32_t ShowFlagOfCommand(uint32_t dwCommandId) {
+    switch (dwCommandId) {
+        case ID_SHOW_NODES:
+            return SHOW_NODES;
+        case ID_SHOW_MESHES:
+            return SHOW_MESHES;
+        case ID_SHOW_ANIMATION:
+            return SHOW_ANIMATION;
+        case ID_SHOW_DUMMIES:
+            return SHOW_DUMMIES;
+        case ID_SHOW_MATERIALS:
+            return SHOW_MATERIALS;
+        case ID_SHOW_MATERIAL_MAPS:
+            return SHOW_MATERIAL_MAPS;
+        case ID_SHOW_MESH_ANIMATIONS:
+            return SHOW_MESH_ANIMATIONS;
+        default:
+            return 0;
+    }
+}
+
+uint32_t FlipShowFlag(uint32_t dwShowFlags, uint32_t dwCommandId) {
+    return dwShowFlags ^ ShowFlagOfCommand(dwCommandId);
+}
+
+bool IsShowFlagChecked(uint32_t dwShowFlags, uint32_t dwCommandId) {
+    return (dwShowFlags & ShowFlagOfCommand(dwCommandId)) != 0;
+}
+
+namespace {
+
+// One object of the scene, read once per rebuild in breadth-first order: a record's children
+// are contiguous and come after it. So the hierarchy times sum up in one backward pass instead
+// of a walk over every subtree for each entry, and whether an entry is shown follows from its
+// parent's record.
+struct tRecord {
+    CQVR3DObject* pObject;
+    const char* pszPrefix;  // of the label; null for a kind without one
+    const char* pszName;    // may be null
+    uint32_t dwPrefixLength;
+    uint32_t dwNameLength;
+    uint32_t dwTime;       // GetAnimationTime
+    uint32_t dwHierarchy;  // the largest time of the object and everything below it
+    uint32_t dwParent;
+    uint32_t dwFirstChild;
+    uint32_t dwChildCount;
+    int nImage;
+    bool bShown;
+    bool bMesh;
+};
+
+// Kept between rebuilds: a scene of many objects would otherwise take fresh pages from the
+// system for every rebuild, which costs more than the rebuild itself.
+thread_local std::vector<tRecord> t_records;
+
+bool IsDummyName(const char* pszName) {
+    return pszName != nullptr && pszName[0] == 'd' && pszName[1] == 'm' && pszName[2] == 'y';
+}
+
+// Fills in the record of an object: kind, name, image, and whether the filters show it.
+void ReadObject(tRecord& record, bool bParentShown, uint32_t dwShowFlags) {
+    CQVR3DObject* pObject = record.pObject;
+    const int32_t nType = pObject->GetObjectType();
+    bool bShown = bParentShown;
+    if (nType == QVR3DOBJ_OBJECT) {
+        record.pszPrefix = "object: ";
+        record.dwPrefixLength = 8;
+    } else if (nType == QVR3DOBJ_NODE) {
+        record.pszPrefix = "node: ";
+        record.dwPrefixLength = 6;
+        record.nImage = TREEIMAGE_NODE;
+    } else if (nType == QVR3DOBJ_MESH) {
+        record.pszPrefix = "mesh: ";
+        record.dwPrefixLength = 6;
+        record.nImage = TREEIMAGE_MESH;
+        record.bMesh = true;
+        bShown = bShown && (dwShowFlags & SHOW_MESHES) != 0;
+    }
+    if (record.pszPrefix != nullptr && bParentShown) {
+        record.pszName = pObject->GetName();
+        record.dwNameLength =
+            record.pszName != nullptr ? static_cast<uint32_t>(std::strlen(record.pszName)) : 0;
+    }
+    if (nType == QVR3DOBJ_NODE) {
+        if (IsDummyName(record.pszName)) {
+            record.nImage = TREEIMAGE_DUMMY;
+            bShown = bShown && (dwShowFlags & SHOW_DUMMIES) != 0;
+        }
+        bShown = bShown && (dwShowFlags & SHOW_NODES) != 0;
+    }
+    record.bShown = bShown;
+    record.dwTime = pObject->GetAnimationTime();
+    record.dwHierarchy = record.dwTime;
+}
+
+bool ShowsAnimation(const tRecord& record, uint32_t dwShowFlags) {
+    const uint32_t dwBit = record.bMesh ? SHOW_MESH_ANIMATIONS : SHOW_ANIMATION;
+    return record.bShown && (dwShowFlags & dwBit) != 0 &&
+           (record.dwHierarchy != 0 || record.dwTime != 0);
+}
+
+void AddRecord(std::vector<tRecord>& records, CQVR3DObject* pObject, uint32_t dwParent) {
+    tRecord& record = records.emplace_back();
+    record.pObject = pObject;
+    record.pszPrefix = nullptr;
+    record.pszName = nullptr;
+    record.dwPrefixLength = 0;
+    record.dwNameLength = 0;
+    record.dwParent = dwParent;
+    record.nImage = TREEIMAGE_BLANK;
+    record.bMesh = false;
+}
+
+// Reads the whole hierarchy; returns how many entries it will give.
+size_t ReadRecords(CQVR3DObject* pRoot, uint32_t dwShowFlags, std::vector<tRecord>& records) {
+    AddRecord(records, pRoot, 0);
+    for (size_t i = 0; i < records.size(); ++i) {
+        ReadObject(records[i], i == 0 || records[records[i].dwParent].bShown, dwShowFlags);
+        CQVR3DObject* pObject = records[i].pObject;
+        const uint32_t dwFirst = static_cast<uint32_t>(records.size());
+        for (uint32_t j = 0; j < pObject->GetChildCount(); ++j) {
+            if (CQVR3DObject* pChild = pObject->GetChild(j)) {
+                AddRecord(records, pChild, static_cast<uint32_t>(i));
+            }
+        }
+        records[i].dwFirstChild = dwFirst;
+        records[i].dwChildCount = static_cast<uint32_t>(records.size()) - dwFirst;
+    }
+    for (size_t i = records.size(); i-- > 1;) {
+        tRecord& parent = records[records[i].dwParent];
+        parent.dwHierarchy = std::max(parent.dwHierarchy, records[i].dwHierarchy);
+    }
+    size_t nEntries = 0;
+    for (const tRecord& record : records) {
+        nEntries += record.bShown ? 1 : 0;
+        nEntries += ShowsAnimation(record, dwShowFlags) ? 1 : 0;
+    }
+    return nEntries;
+}
+
+char* PutText(char* pOut, const char* pszText, size_t nLength) {
+    std::memcpy(pOut, pszText, nLength);
+    return pOut + nLength;
+}
+
+// The original text shows the times as signed numbers.
+char* PutNumber(char* pOut, uint32_t dwValue) {
+    char szNumber[12];
+    const auto result =
+        std::to_chars(szNumber, szNumber + sizeof(szNumber), static_cast<int32_t>(dwValue));
+    pOut = PutText(pOut, szNumber, static_cast<size_t>(result.ptr - szNumber));
+    *pOut++ = ' ';
+    return pOut;
+}
+
+void AddEntry(StructureTree& tree, std::string&& strLabel, int nImage, CQVR3DObject* pItemData,
+              bool bExpanded, uint32_t dwDepth) {
+    tree.entries.push_back(
+        StructureTreeEntry{std::move(strLabel), nImage, pItemData, bExpanded, dwDepth});
+}
+
+std::string ObjectLabel(const tRecord& record) {
+    if (record.pszPrefix == nullptr) {
+        return std::string();
+    }
+    const size_t nLength = record.dwPrefixLength + record.dwNameLength;
+    char szText[64];
+    if (nLength <= sizeof(szText)) {
+        char* pOut = PutText(szText, record.pszPrefix, record.dwPrefixLength);
+        if (record.dwNameLength != 0) {
+            PutText(pOut, record.pszName, record.dwNameLength);
+        }
+        return std::string(szText, nLength);
+    }
+    std::string strLabel;
+    strLabel.reserve(nLength);
+    strLabel.append(record.pszPrefix, record.dwPrefixLength);
+    strLabel.append(record.pszName, record.dwNameLength);
+    return strLabel;
+}
+
+std::string AnimationLabel(const tRecord& record) {
+    char szText[64];  // 54 at most
+    char* pOut = PutText(szText, "Animation: ", 11);
+    if (record.dwHierarchy != 0) {
+        pOut = PutNumber(PutText(pOut, "Hierarchy: ", 11), record.dwHierarchy);
+    }
+    if (record.dwTime != 0) {
+        pOut = PutNumber(PutText(pOut, "Object: ", 8), record.dwTime);
+    }
+    return std::string(szText, pOut);
+}
+
+size_t CountMaterialEntries(const CMorv3dViewerDoc& doc, uint32_t dwShowFlags) {
+    if (!(dwShowFlags & SHOW_MATERIALS)) {
+        return 0;
+    }
+    size_t nEntries = doc._Materials.size();
+    if (dwShowFlags & SHOW_MATERIAL_MAPS) {
+        for (const CMorv3DLoader::tMaterialMaps& material : doc._Materials) {
+            nEntries += 3 * material.size();
+        }
+    }
+    return nEntries;
+}
+
+void AddMaterials(StructureTree& tree, const CMorv3dViewerDoc& doc, uint32_t dwShowFlags) {
+    if (!(dwShowFlags & SHOW_MATERIALS)) {
+        return;
+    }
+    for (const CMorv3DLoader::tMaterialMaps& material : doc._Materials) {
+        AddEntry(tree, "Material", TREEIMAGE_MATERIAL, nullptr, false, 1);
+        if (!(dwShowFlags & SHOW_MATERIAL_MAPS)) {
+            continue;
+        }
+        for (const CMorv3DLoader::tMaterialMap& map : material) {
+            AddEntry(tree, "Map", TREEIMAGE_MAP, nullptr, false, 2);
+            const uint32_t dwEffect = map.morv3DMaterialMap.dwEffect;
+            std::string strEffect = "Effect: ";
+            if (dwEffect == 0) {
+                strEffect += "Solid ";
+            }
+            if ((dwEffect & MORV3D_MAPEFFECT_ALPHA) == MORV3D_MAPEFFECT_ALPHA) {
+                strEffect += "Alpha ";
+            }
+            if ((dwEffect & MORV3D_MAPEFFECT_ALPHAADD) == MORV3D_MAPEFFECT_ALPHAADD) {
+                strEffect += "Additive ";
+            }
+            AddEntry(tree, std::move(strEffect), TREEIMAGE_MAP, nullptr, false, 3);
+            AddEntry(tree, "Texture: " + map.strTexture, TREEIMAGE_MAP, nullptr, false, 3);
+        }
+    }
+}
+
+// The object entries in display order. Under an object entry: its animation entry, then the
+// meshes among its children in reverse (each was put before the first child), then the others.
+void AddObjects(StructureTree& tree, const std::vector<tRecord>& records, uint32_t dwShowFlags) {
+    struct tPending {
+        uint32_t dwRecord;
+        uint32_t dwDepth;
+    };
+    std::vector<tPending> pending;
+    if (records[0].bShown) {
+        pending.push_back({0, 1});
+    }
+    while (!pending.empty()) {
+        const tPending item = pending.back();
+        pending.pop_back();
+        const tRecord& record = records[item.dwRecord];
+        AddEntry(tree, ObjectLabel(record), record.nImage, record.pObject, true, item.dwDepth);
+        if (ShowsAnimation(record, dwShowFlags)) {
+            AddEntry(tree, AnimationLabel(record),
+                     record.bMesh ? TREEIMAGE_MESH_ANIMATION : TREEIMAGE_ANIMATION, nullptr, false,
+                     item.dwDepth + 1);
+        }
+
+        // Pushed in reverse of the display order: the other children from the last, then the
+        // meshes from the first.
+        const uint32_t dwFirst = record.dwFirstChild;
+        const uint32_t dwEnd = dwFirst + record.dwChildCount;
+        for (uint32_t i = dwEnd; i-- > dwFirst;) {
+            if (records[i].bShown && !records[i].bMesh) {
+                pending.push_back({i, item.dwDepth + 1});
+            }
+        }
+        for (uint32_t i = dwFirst; i < dwEnd; ++i) {
+            if (records[i].bShown && records[i].bMesh) {
+                pending.push_back({i, item.dwDepth + 1});
+            }
+        }
+    }
+}
+
+}  // namespace
+
+HRESULT BuildStructureTree(StructureTree* pTree, const CMorv3dViewerDoc& doc,
+                           uint32_t dwShowFlags) {
+    if (pTree == nullptr) {
+        return REPORTED(E_INVALIDARG);
+    }
+    StructureTree& tree = *pTree;
+    tree.entries.clear();
+    try {
+        // Taken out while in use, so that a rebuild nested in a virtual call gets its own.
+        std::vector<tRecord> records = std::move(t_records);
+        records.clear();
+        size_t nObjectEntries = 0;
+        if (doc._pNode != nullptr) {
+            nObjectEntries = ReadRecords(doc._pNode, dwShowFlags, records);
+        }
+        tree.entries.reserve(2 + CountMaterialEntries(doc, dwShowFlags) + nObjectEntries);
+
+        AddEntry(tree, "MATERIALS", TREEIMAGE_BLANK, nullptr, true, 0);
+        AddMaterials(tree, doc, dwShowFlags);
+        AddEntry(tree, "OBJECTS", TREEIMAGE_BLANK, nullptr, true, 0);
+        if (!records.empty()) {
+            AddObjects(tree, records, dwShowFlags);
+        }
+        records.clear();
+        t_records = std::move(records);
+    } catch (const std::bad_alloc&) {
+        return REPORTED(E_OUTOFMEMORY);
+    }
+    return S_OK;
+}
+
+StructureTree BuildStructureTree(const CMorv3dViewerDoc& doc, uint32_t dwShowFlags) {
+    StructureTree tree;
+    BuildStructureTree(&tree, doc, dwShowFlags);
+    return tree;
+}
+
+std::string FormatStructureTree(const StructureTree& tree, bool bImages) {
+    std::string strText;
+    try {
+        for (const StructureTreeEntry& entry : tree.entries) {
+            strText.append(2 * static_cast<size_t>(entry.dwDepth), ' ');
+            strText += Windows1252ToUtf8(entry.strLabel);
+            if (bImages) {
+                strText.push_back('\t');
+                strText += std::to_string(entry.nImage);
+            }
+            strText.push_back('\n');
+        }
+    } catch (const std::bad_alloc&) {
+        ASSERT_HRESULT(E_OUTOFMEMORY);
+        return std::string();
+    }
+    return strText;
+}
