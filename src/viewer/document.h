@@ -26,7 +26,8 @@ public:
     virtual void DeleteContents();
 
     // The results of the last OnOpenDocument: the open itself, then each pass (S_OK before any
-    // open and after OnNewDocument).
+    // open and after OnNewDocument). An open that fails keeps the pass results of the scene
+    // that stays loaded.
     HRESULT GetOpenResult() const;
     HRESULT GetMaterialsResult() const;
     HRESULT GetObjectsResult() const;
@@ -35,4 +36,13 @@ public:
 
     std::vector<CMorv3DLoader::tMaterialMaps> _Materials;
     CQVR3DObject* _pNode = nullptr;  // owned; the whole hierarchy goes with it
+
+private:
+    // What the application framework does before loading: fails (nothing touched) when the
+    // path cannot be opened for reading, otherwise empties the document.
+    bool BaseOpenDocument(const std::string& strPath);
+
+    HRESULT m_hrOpen = S_OK;
+    HRESULT m_hrMaterials = S_OK;
+    HRESULT m_hrObjects = S_OK;
 };

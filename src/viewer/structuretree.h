@@ -47,8 +47,8 @@ uint32_t FlipShowFlag(uint32_t dwShowFlags, uint32_t dwCommandId);
 bool IsShowFlagChecked(uint32_t dwShowFlags, uint32_t dwCommandId);
 
 struct StructureTreeEntry {
-    std::string strLabel;  // 8-bit text as built; names as stored in the file
-    int nImage = TREEIMAGE_BLANK;  // also the selected image
+    std::string strLabel;               // 8-bit text as built; names as stored in the file
+    int nImage = TREEIMAGE_BLANK;       // also the selected image
     CQVR3DObject* pItemData = nullptr;  // the scene object of an object entry
     bool bExpanded = false;
     uint32_t dwDepth = 0;  // 0 for "MATERIALS" and "OBJECTS"
@@ -61,6 +61,9 @@ struct StructureTree {
 };
 
 StructureTree BuildStructureTree(const CMorv3dViewerDoc& doc, uint32_t dwShowFlags);
+// The same, with a result: E_OUTOFMEMORY when the tree could not be built whole, and then
+// *pTree holds the entries built before (a valid tree, cut short).
+HRESULT BuildStructureTree(StructureTree* pTree, const CMorv3dViewerDoc& doc, uint32_t dwShowFlags);
 
 // One entry a line, two spaces of indent per level, labels decoded from Windows-1252 to UTF-8;
 // with bImages a tab and the image index follow each label.

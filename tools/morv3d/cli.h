@@ -6,6 +6,8 @@
 
 #include "abstractdata/hresult.h"
 
+class CMorv3dViewerDoc;
+
 // Exit codes.
 constexpr int kExitOk = 0;
 constexpr int kExitIncomplete = 1;  // the file could not be read or loaded completely
@@ -22,9 +24,12 @@ struct CliCommand {
 int UsageError(const std::string& strMessage);
 // Prints "morv3d: <path>: <what>: 0x%08X (<meaning>)" to stderr.
 void PrintFailure(const std::string& strPath, const std::string& strWhat, HRESULT hr);
+// PrintFailure for each pass of the document's last open that failed.
+void PrintPassFailures(const std::string& strPath, const CMorv3dViewerDoc& doc);
 // "0x%08X".
 std::string HexCode(uint32_t dwValue);
 
 int RunChunks(const std::vector<std::string>& args);
 int RunInfo(const std::vector<std::string>& args);
 int RunValidate(const std::vector<std::string>& args);
+int RunTree(const std::vector<std::string>& args);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli.h"
-#include "sceneload.h"
+#include "viewer/document.h"
 
 namespace {
 
@@ -21,17 +21,17 @@ struct SceneCounts {
     uint32_t dwAnimationTime = 0;
 };
 
-SceneCounts Count(const LoadedScene& scene) {
+SceneCounts Count(const CMorv3dViewerDoc& doc) {
     SceneCounts counts;
-    counts.qwMaterials = scene.materials.size();
-    for (const CMorv3DLoader::tMaterialMaps& material : scene.materials) {
+    counts.qwMaterials = doc._Materials.size();
+    for (const CMorv3DLoader::tMaterialMaps& material : doc._Materials) {
         counts.qwMaps += material.size();
     }
-    if (!scene.pRoot) {
+    if (doc._pNode == nullptr) {
         return counts;
     }
-    counts.dwAnimationTime = scene.pRoot->GetAnimationTimeHierarchy();
-    std::vector<CQVR3DObject*> pending{scene.pRoot.get()};
+    counts.dwAnimationTime = doc._pNode->GetAnimationTimeHierarchy();
+    std::vector<CQVR3DObject*> pending{doc._pNode};
     while (!pending.empty()) {
         CQVR3DObject* pObject = pending.back();
         pending.pop_back();
@@ -91,8 +91,12 @@ int RunInfo(const std::vector<std::string>& args) {
     if (!TakeFile(args, "info", strPath, bJson, true)) {
         return kExitUsage;
     }
-    const LoadedScene scene = LoadScene(strPath);
-    const SceneCounts counts = Count(scene);
+    CMorv3dViewerDoc doc;
+    if (!doc.OnOpenDocument(strPath)) {
+        PrintFailure(strPath, "cannot be opened", doc.GetOpenResult());
+        return kExitIncomplete;
+    }
+    const SceneCounts counts = Count(doc);
     if (bJson) {
         std::printf(
             "{\"materials\": %llu, \"maps\": %llu, \"nodes\": %llu, \"dummies\": %llu, "
@@ -106,8 +110,8 @@ int RunInfo(const std::vector<std::string>& args) {
             static_cast<unsigned long long>(counts.qwTriangles),
             static_cast<unsigned long long>(counts.qwVertices),
             static_cast<unsigned long long>(counts.qwMorphKeys), counts.dwAnimationTime,
-            HexCode(static_cast<uint32_t>(scene.hrMaterials)).c_str(),
-            HexCode(static_cast<uint32_t>(scene.hrObjects)).c_str());
+            HexCode(static_cast<uint32_t>(doc.GetMaterialsResult())).c_str(),
+            HexCode(static_cast<uint32_t>(doc.GetObjectsResult())).c_str());
     } else {
         std::printf("materials       %llu\n", static_cast<unsigned long long>(counts.qwMaterials));
         std::printf("maps            %llu\n", static_cast<unsigned long long>(counts.qwMaps));
@@ -118,10 +122,10 @@ int RunInfo(const std::vector<std::string>& args) {
         std::printf("vertices        %llu\n", static_cast<unsigned long long>(counts.qwVertices));
         std::printf("morph keys      %llu\n", static_cast<unsigned long long>(counts.qwMorphKeys));
         std::printf("animation time  %u\n", counts.dwAnimationTime);
-        std::printf("materials pass  %s\n", Described(scene.hrMaterials).c_str());
-        std::printf("objects pass    %s\n", Described(scene.hrObjects).c_str());
+        std::printf("materials pass  %s\n", Described(doc.GetMaterialsResult()).c_str());
+        std::printf("objects pass    %s\n", Described(doc.GetObjectsResult()).c_str());
     }
-    return scene.Complete() ? kExitOk : kExitIncomplete;
+    return doc.LoadedCompletely() ? kExitOk : kExitIncomplete;
 }
 
 int RunValidate(const std::vector<std::string>& args) {
@@ -130,16 +134,15 @@ int RunValidate(const std::vector<std::string>& args) {
     if (!TakeFile(args, "validate", strPath, bJson, false)) {
         return kExitUsage;
     }
-    const LoadedScene scene = LoadScene(strPath);
-    if (scene.Complete()) {
+    CMorv3dViewerDoc doc;
+    if (!doc.OnOpenDocument(strPath)) {
+        PrintFailure(strPath, "cannot be opened", doc.GetOpenResult());
+        return kExitIncomplete;
+    }
+    if (doc.LoadedCompletely()) {
         std::printf("%s: ok\n", strPath.c_str());
         return kExitOk;
     }
-    if (FAILED(scene.hrMaterials)) {
-        PrintFailure(strPath, "the materials could not be loaded completely", scene.hrMaterials);
-    }
-    if (FAILED(scene.hrObjects)) {
-        PrintFailure(strPath, "the objects could not be loaded completely", scene.hrObjects);
-    }
+    PrintPassFailures(strPath, doc);
     return kExitIncomplete;
 }

@@ -5,6 +5,7 @@
 
 #include "abstractdata/debugreport.h"
 #include "cli.h"
+#include "viewer/document.h"
 
 namespace {
 
@@ -16,6 +17,11 @@ const CliCommand kCommands[] = {
     {"validate", "FILE [--trace]",
      "load a scene and report every failure; --trace shows where in the file it failed",
      RunValidate},
+    {"tree", "FILE [--flags HEX] [--images] [--trace]",
+     "print the viewer's structure tree; --flags chooses what it shows (default FFFFFFFF: "
+     "1 nodes, 2 meshes, 4 animation, 8 dummies, 10 materials, 20 maps, 40 mesh animations), "
+     "--images adds each entry's image index",
+     RunTree},
 };
 
 void PrintHelp(FILE* pOut) {
@@ -27,11 +33,10 @@ void PrintHelp(FILE* pOut) {
         std::fprintf(pOut, "  %s %s\n      %s\n", command.pszName, command.pszUsage,
                      command.pszSummary);
     }
-    std::fprintf(
-        pOut,
-        "\nOptions of every command:\n"
-        "  --trace   show the failure reports of the library on stderr\n\n"
-        "Exit status: 0 success, 1 the file could not be read or loaded completely,\n"
+    std::fprintf(pOut,
+                 "\nOptions of every command:\n"
+                 "  --trace   show the failure reports of the library on stderr\n\n"
+                 "Exit status: 0 success, 1 the file could not be read or loaded completely,\n"
                  "2 usage error.\n");
 }
 
@@ -40,6 +45,16 @@ void PrintHelp(FILE* pOut) {
 int UsageError(const std::string& strMessage) {
     std::fprintf(stderr, "morv3d: %s\nTry 'morv3d --help'.\n", strMessage.c_str());
     return kExitUsage;
+}
+
+void PrintPassFailures(const std::string& strPath, const CMorv3dViewerDoc& doc) {
+    if (FAILED(doc.GetMaterialsResult())) {
+        PrintFailure(strPath, "the materials could not be loaded completely",
+                     doc.GetMaterialsResult());
+    }
+    if (FAILED(doc.GetObjectsResult())) {
+        PrintFailure(strPath, "the objects could not be loaded completely", doc.GetObjectsResult());
+    }
 }
 
 std::string HexCode(uint32_t dwValue) {

@@ -1,0 +1,82 @@
+#include "viewer/document.h"
+
+#include <new>
+
+#include "abstractdata/debugreport.h"
+#include "abstractdata/streams/tsstream.h"
+
+static constexpr char kReportUnit[] = "viewer/document";
+
+CMorv3dViewerDoc::CMorv3dViewerDoc() = default;
+
+CMorv3dViewerDoc::~CMorv3dViewerDoc() {
+    delete _pNode;
+    _pNode = nullptr;
+}
+
+bool CMorv3dViewerDoc::OnNewDocument() {
+    DeleteContents();
+    return true;
+}
+
+bool CMorv3dViewerDoc::BaseOpenDocument(const std::string& strPath) {
+    CFileStream file;
+    const HRESULT hr = file.Open(strPath.c_str(), 0);
+    if (FAILED(hr)) {
+        m_hrOpen = REPORTED(hr);
+        return false;
+    }
+    file.Close();
+    DeleteContents();
+    return true;
+}
+
+bool CMorv3dViewerDoc::OnOpenDocument(const std::string& strPath) {
+    if (!BaseOpenDocument(strPath)) {
+        return false;
+    }
+    CMorv3DSceneLoader loader(nullptr);
+    m_hrMaterials = loader.Load(strPath, MORV3D_LOAD_MATERIALS);
+    try {
+        _Materials = loader.materials;
+    } catch (const std::bad_alloc&) {
+        // A partial copy would be a list the file never had.
+        _Materials.clear();
+        if (SUCCEEDED(m_hrMaterials)) {
+            m_hrMaterials = REPORTED(E_OUTOFMEMORY);
+        }
+    }
+    m_hrObjects = loader.Load(strPath, MORV3D_LOAD_OBJECTS);
+    _pNode = loader.DetachRoot();
+    return true;
+}
+
+bool CMorv3dViewerDoc::OnSaveDocument(const std::string& /*strPath*/) {
+    return true;
+}
+
+void CMorv3dViewerDoc::DeleteContents() {
+    _Materials.clear();
+    _Materials.shrink_to_fit();
+    delete _pNode;
+    _pNode = nullptr;
+    m_hrOpen = S_OK;
+    m_hrMaterials = S_OK;
+    m_hrObjects = S_OK;
+}
+
+HRESULT CMorv3dViewerDoc::GetOpenResult() const {
+    return m_hrOpen;
+}
+
+HRESULT CMorv3dViewerDoc::GetMaterialsResult() const {
+    return m_hrMaterials;
+}
+
+HRESULT CMorv3dViewerDoc::GetObjectsResult() const {
+    return m_hrObjects;
+}
+
+bool CMorv3dViewerDoc::LoadedCompletely() const {
+    return SUCCEEDED(m_hrOpen) && SUCCEEDED(m_hrMaterials) && SUCCEEDED(m_hrObjects);
+}

@@ -1,0 +1,459 @@
+#include "viewer/structuretree.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "abstractdata/debugreport.h"
+#include "engine/3dobjects/mesh.h"
+#include "support/tempfile.h"
+#include "viewer/testscene.h"
+
+using namespace viewer_test;
+
+namespace {
+
+std::string TreeText(const CMorv3dViewerDoc& doc, uint32_t dwFlags, bool bImages = false) {
+    return FormatStructureTree(BuildStructureTree(doc, dwFlags), bImages);
+}
+
+// A grouping node that reports another object kind: a plain object with children, or a kind
+// the tree does not know.
+class CKindNode : public CQVR3DNode {
+public:
+    explicit CKindNode(int32_t nType) : m_nType(nType) {}
+    int32_t GetObjectType() override { return m_nType; }
+
+private:
+    int32_t m_nType;
+};
+
+template <typename T = CQVR3DNode>
+T* Add(CQVR3DNode* pParent, T* pChild, const char* pszName = nullptr, uint32_t dwTime = 0) {
+    if constexpr (std::is_base_of_v<CQVR3DNode, T>) {
+        if (pszName != nullptr) {
+            pChild->strName = pszName;
+        }
+        if (dwTime != 0) {
+            PositionKey key;
+            key.dwTime = dwTime;
+            pChild->transform.PositionKeys().push_back(key);
+        }
+    }
+    if (pParent != nullptr) {
+        pParent->AddChild(pChild);
+    }
+    return pChild;
+}
+
+class StructureTreeFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteScene(m_dir.File("scene.morv3d"));
+        ASSERT_TRUE(m_doc.OnOpenDocument(m_dir.File("scene.morv3d")));
+        ASSERT_TRUE(m_doc.LoadedCompletely());
+    }
+    CTempDir m_dir;
+    CMorv3dViewerDoc m_doc;
+};
+
+}  // namespace
+
+TEST(StructureTree, EmptyDocumentHasTwoEmptyRootsWhateverTheFlags) {
+    CMorv3dViewerDoc doc;
+    for (uint32_t dwFlags : {SHOW_ALL, 0u, SHOW_MATERIALS | SHOW_MATERIAL_MAPS}) {
+        EXPECT_EQ(TreeText(doc, dwFlags), "MATERIALS\nOBJECTS\n");
+    }
+    EXPECT_EQ(TreeText(doc, SHOW_ALL, true), "MATERIALS\t0\nOBJECTS\t0\n");
+    const StructureTree tree = BuildStructureTree(doc, SHOW_ALL);
+    ASSERT_EQ(tree.entries.size(), 2u);
+    EXPECT_TRUE(tree.entries[0].bExpanded && tree.entries[1].bExpanded);
+}
+
+TEST_F(StructureTreeFileTest, EverythingShown) {
+    EXPECT_EQ(TreeText(m_doc, SHOW_ALL), kSceneTree);
+    EXPECT_EQ(TreeText(m_doc, 0x7F), kSceneTree);  // the bits above 0x40 mean nothing
+}
+
+TEST_F(StructureTreeFileTest, EachFilterOnItsOwn) {
+    struct Case {
+        uint32_t dwHidden;
+        std::string strExpected;
+    };
+    const Case cases[] = {
+        // The root of a loaded scene is a node: nothing of the objects is left.
+        {SHOW_NODES, kMaterialsBranch + "OBJECTS\n"},
+        // The meshes go with their animation entries; the hierarchy times still count them.
+        {SHOW_MESHES, kMaterialsBranch + "OBJECTS\n"
+                                         "  node: scene\n"
+                                         "    Animation: Hierarchy: 200 \n"
+                                         "    node: arm\n"
+                                         "      Animation: Hierarchy: 120 Object: 120 \n"
+                                         "      node: hand\n"
+                                         "        Animation: Hierarchy: 50 \n"
+                                         "        node: finger\n"
+                                         "          Animation: Hierarchy: 50 Object: 50 \n"
+                                         "    node: dmyHelper\n"
+                                         "      Animation: Hierarchy: 200 \n"
+                                         "      node: inner\n"
+                                         "        Animation: Hierarchy: 200 \n"
+                                         "    node: Dmy\n"
+                                         "    node: dm\n"
+                                         "    node: dmy\n"},
+        // Only the meshes keep theirs.
+        {SHOW_ANIMATION, kMaterialsBranch + "OBJECTS\n"
+                                            "  node: scene\n"
+                                            "    mesh: \n"
+                                            "    mesh: \n"
+                                            "      Animation: Hierarchy: 80 Object: 80 \n"
+                                            "    node: arm\n"
+                                            "      node: hand\n"
+                                            "        node: finger\n"
+                                            "    node: dmyHelper\n"
+                                            "      node: inner\n"
+                                            "        mesh: \n"
+                                            "          Animation: Hierarchy: 200 Object: 200 \n"
+                                            "    node: Dmy\n"
+                                            "    node: dm\n"
+                                            "    node: dmy\n"},
+        // A dummy takes its whole subtree along, whose animation still counts for the root.
+        {SHOW_DUMMIES, kMaterialsBranch + "OBJECTS\n"
+                                          "  node: scene\n"
+                                          "    Animation: Hierarchy: 200 \n"
+                                          "    mesh: \n"
+                                          "    mesh: \n"
+                                          "      Animation: Hierarchy: 80 Object: 80 \n"
+                                          "    node: arm\n"
+                                          "      Animation: Hierarchy: 120 Object: 120 \n"
+                                          "      node: hand\n"
+                                          "        Animation: Hierarchy: 50 \n"
+                                          "        node: finger\n"
+                                          "          Animation: Hierarchy: 50 Object: 50 \n"
+                                          "    node: Dmy\n"
+                                          "    node: dm\n"},
+        // Without materials the maps bit does not matter.
+        {SHOW_MATERIALS, "MATERIALS\n" + kObjectsBranch},
+        {SHOW_MATERIAL_MAPS,
+         "MATERIALS\n  Material\n  Material\n  Material\n  Material\n" + kObjectsBranch},
+        {SHOW_MESH_ANIMATIONS, kMaterialsBranch + "OBJECTS\n"
+                                                  "  node: scene\n"
+                                                  "    Animation: Hierarchy: 200 \n"
+                                                  "    mesh: \n"
+                                                  "    mesh: \n"
+                                                  "    node: arm\n"
+                                                  "      Animation: Hierarchy: 120 Object: 120 \n"
+                                                  "      node: hand\n"
+                                                  "        Animation: Hierarchy: 50 \n"
+                                                  "        node: finger\n"
+                                                  "          Animation: Hierarchy: 50 Object: 50 \n"
+                                                  "    node: dmyHelper\n"
+                                                  "      Animation: Hierarchy: 200 \n"
+                                                  "      node: inner\n"
+                                                  "        Animation: Hierarchy: 200 \n"
+                                                  "        mesh: \n"
+                                                  "    node: Dmy\n"
+                                                  "    node: dm\n"
+                                                  "    node: dmy\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TreeText(m_doc, SHOW_ALL & ~c.dwHidden), c.strExpected)
+            << "hidden 0x" << std::hex << c.dwHidden;
+    }
+    EXPECT_EQ(TreeText(m_doc, 0), "MATERIALS\nOBJECTS\n");
+}
+
+TEST_F(StructureTreeFileTest, ImagesOfEveryKindOfEntry) {
+    EXPECT_EQ(TreeText(m_doc, SHOW_ALL & ~SHOW_MATERIALS, true),
+              "MATERIALS\t0\n"
+              "OBJECTS\t0\n"
+              "  node: scene\t1\n"
+              "    Animation: Hierarchy: 200 \t3\n"
+              "    mesh: \t2\n"
+              "    mesh: \t2\n"
+              "      Animation: Hierarchy: 80 Object: 80 \t7\n"
+              "    node: arm\t1\n"
+              "      Animation: Hierarchy: 120 Object: 120 \t3\n"
+              "      node: hand\t1\n"
+              "        Animation: Hierarchy: 50 \t3\n"
+              "        node: finger\t1\n"
+              "          Animation: Hierarchy: 50 Object: 50 \t3\n"
+              "    node: dmyHelper\t4\n"
+              "      Animation: Hierarchy: 200 \t3\n"
+              "      node: inner\t1\n"
+              "        Animation: Hierarchy: 200 \t3\n"
+              "        mesh: \t2\n"
+              "          Animation: Hierarchy: 200 Object: 200 \t7\n"
+              "    node: Dmy\t1\n"
+              "    node: dm\t1\n"
+              "    node: dmy\t4\n");
+    EXPECT_EQ(TreeText(m_doc, SHOW_MATERIALS | SHOW_MATERIAL_MAPS, true),
+              "MATERIALS\t0\n"
+              "  Material\t5\n"
+              "    Map\t6\n"
+              "      Effect: Solid \t6\n"
+              "      Texture: stone.bmp\t6\n"
+              "  Material\t5\n"
+              "    Map\t6\n"
+              "      Effect: Alpha \t6\n"
+              "      Texture: glass.bmp\t6\n"
+              "    Map\t6\n"
+              "      Effect: \t6\n"
+              "      Texture: \t6\n"
+              "  Material\t5\n"
+              "    Map\t6\n"
+              "      Effect: Alpha Additive \t6\n"
+              "      Texture: fire.bmp\t6\n"
+              "  Material\t5\n"
+              "OBJECTS\t0\n");
+}
+
+TEST_F(StructureTreeFileTest, ItemDataAndExpansion) {
+    const StructureTree tree = BuildStructureTree(m_doc, SHOW_ALL);
+    std::vector<CQVR3DObject*> objects;
+    for (const StructureTreeEntry& entry : tree.entries) {
+        const bool bObject =
+            entry.strLabel.rfind("node: ", 0) == 0 || entry.strLabel.rfind("mesh: ", 0) == 0;
+        const bool bRoot = entry.dwDepth == 0;
+        EXPECT_EQ(entry.bExpanded, bObject || bRoot) << entry.strLabel;
+        EXPECT_EQ(entry.pItemData != nullptr, bObject) << entry.strLabel;
+        if (bObject) {
+            objects.push_back(entry.pItemData);
+        }
+    }
+    // In display order: the root, its meshes reversed, then its nodes.
+    ASSERT_GE(objects.size(), 5u);
+    CQVR3DObject* pRoot = m_doc._pNode;
+    EXPECT_EQ(objects[0], pRoot);
+    EXPECT_EQ(objects[1], pRoot->GetChild(3));
+    EXPECT_EQ(objects[2], pRoot->GetChild(1));
+    EXPECT_EQ(objects[3], pRoot->GetChild(0));
+}
+
+TEST(StructureTree, KindsAndTheDummyRuleUnderNodesAndObjects) {
+    CMorv3dViewerDoc doc;
+    // Root of an unknown kind, so that hiding the nodes leaves something to see.
+    CKindNode* pRoot = Add(nullptr, new CKindNode(7), "ignored");
+    doc._pNode = pRoot;
+    CKindNode* pLamp = Add(pRoot, new CKindNode(QVR3DOBJ_OBJECT), "lamp", 30);
+    Add(pLamp, new CQVR3DNode, "bulb");
+    CQVR3DNode* pDummy = Add(pRoot, new CQVR3DNode, "dmyA");
+    Add(pDummy, new CQVR3DMesh);
+    Add(pDummy, new CQVR3DNode, "under");
+    Add(pRoot, new CQVR3DObject);
+    for (const char* pszName : {"dmy", "dmyB", "Dmy", "DMY", "dm", "d", "", "xdmy", "dmY"}) {
+        Add(pRoot, new CQVR3DNode, pszName);
+    }
+    Add(pRoot, new CQVR3DMesh);
+
+    EXPECT_EQ(TreeText(doc, SHOW_ALL & ~SHOW_MATERIALS, true),
+              "MATERIALS\t0\n"
+              "OBJECTS\t0\n"
+              "  \t0\n"
+              "    Animation: Hierarchy: 30 \t3\n"
+              "    mesh: \t2\n"
+              "    object: lamp\t0\n"
+              "      Animation: Hierarchy: 30 Object: 30 \t3\n"
+              "      node: bulb\t1\n"
+              "    node: dmyA\t4\n"
+              "      mesh: \t2\n"
+              "      node: under\t1\n"
+              "    object: \t0\n"
+              "    node: dmy\t4\n"
+              "    node: dmyB\t4\n"
+              "    node: Dmy\t1\n"
+              "    node: DMY\t1\n"
+              "    node: dm\t1\n"
+              "    node: d\t1\n"
+              "    node: \t1\n"
+              "    node: xdmy\t1\n"
+              "    node: dmY\t1\n");
+
+    const std::string kWithoutNodes =
+        "MATERIALS\n"
+        "OBJECTS\n"
+        "  \n"
+        "    Animation: Hierarchy: 30 \n"
+        "    mesh: \n"
+        "    object: lamp\n"
+        "      Animation: Hierarchy: 30 Object: 30 \n"
+        "    object: \n";
+    // Without nodes the dummies go too, whatever their own bit says.
+    EXPECT_EQ(TreeText(doc, SHOW_ALL & ~SHOW_MATERIALS & ~SHOW_NODES), kWithoutNodes);
+    EXPECT_EQ(TreeText(doc, SHOW_ALL & ~SHOW_MATERIALS & ~SHOW_NODES & ~SHOW_DUMMIES),
+              kWithoutNodes);
+    // Without dummies only the names that begin with the three lower-case letters go.
+    EXPECT_EQ(TreeText(doc, SHOW_ALL & ~SHOW_MATERIALS & ~SHOW_DUMMIES & ~SHOW_ANIMATION),
+              "MATERIALS\n"
+              "OBJECTS\n"
+              "  \n"
+              "    mesh: \n"
+              "    object: lamp\n"
+              "      node: bulb\n"
+              "    object: \n"
+              "    node: Dmy\n"
+              "    node: DMY\n"
+              "    node: dm\n"
+              "    node: d\n"
+              "    node: \n"
+              "    node: xdmy\n"
+              "    node: dmY\n");
+}
+
+TEST(StructureTree, ChildOrderAnimationThenMeshesReversedThenTheRest) {
+    CMorv3dViewerDoc doc;
+    CQVR3DNode* pRoot = Add(nullptr, new CQVR3DNode, "root", 10);
+    doc._pNode = pRoot;
+    Add(pRoot, new CQVR3DNode, "A");
+    CQVR3DMesh* pM1 = Add(pRoot, new CQVR3DMesh);
+    Add(pRoot, new CQVR3DNode, "B");
+    CQVR3DMesh* pM2 = Add(pRoot, new CQVR3DMesh);
+    Add(pRoot, new CQVR3DObject);
+    EXPECT_EQ(TreeText(doc, SHOW_ALL),
+              "MATERIALS\nOBJECTS\n"
+              "  node: root\n"
+              "    Animation: Hierarchy: 10 Object: 10 \n"
+              "    mesh: \n"
+              "    mesh: \n"
+              "    node: A\n"
+              "    node: B\n"
+              "    object: \n");
+    const StructureTree tree = BuildStructureTree(doc, SHOW_ALL);
+    ASSERT_EQ(tree.entries.size(), 9u);
+    EXPECT_EQ(tree.entries[4].pItemData, pM2);
+    EXPECT_EQ(tree.entries[5].pItemData, pM1);
+}
+
+TEST(StructureTree, AnimationTimesPrintAsSignedNumbers) {
+    CMorv3dViewerDoc doc;
+    CQVR3DNode* pRoot = Add(nullptr, new CQVR3DNode, "root", 0x80000000u);
+    doc._pNode = pRoot;
+    Add(pRoot, new CQVR3DNode, "last", 0xFFFFFFFFu);
+    EXPECT_EQ(TreeText(doc, SHOW_ALL),
+              "MATERIALS\nOBJECTS\n"
+              "  node: root\n"
+              "    Animation: Hierarchy: -1 Object: -2147483648 \n"
+              "    node: last\n"
+              "      Animation: Hierarchy: -1 Object: -1 \n");
+}
+
+TEST(StructureTree, NamesAndTexturesDecodedFromWindows1252) {
+    CMorv3dViewerDoc doc;
+    doc._pNode = Add(nullptr, new CQVR3DNode, "K\xF6rper \x80");
+    CMorv3DLoader::tMaterialMap map;
+    map.morv3DMaterialMap.dwEffect = 1;
+    map.strTexture = "gr\xFCn.bmp";
+    doc._Materials.push_back({map});
+    const StructureTree tree = BuildStructureTree(doc, SHOW_ALL);
+    EXPECT_EQ(tree.entries[4].strLabel, "Texture: gr\xFCn.bmp");  // kept as stored
+    EXPECT_EQ(FormatStructureTree(tree, true),
+              "MATERIALS\t0\n"
+              "  Material\t5\n"
+              "    Map\t6\n"
+              "      Effect: Alpha \t6\n"
+              "      Texture: gr\xC3\xBCn.bmp\t6\n"
+              "OBJECTS\t0\n"
+              "  node: K\xC3\xB6rper \xE2\x82\xAC\t1\n");
+}
+
+// One hierarchy time per object and rebuild, with the same text as asking each object for its
+// own: a chain of 4096 nodes, each one animated one step longer than its parent.
+TEST(StructureTree, DeepChainMatchesThePerObjectHierarchyTimes) {
+    constexpr uint32_t kDepth = 4096;
+    CMorv3dViewerDoc doc;
+    CQVR3DNode* pParent = Add(nullptr, new CQVR3DNode, "n0", 1);
+    doc._pNode = pParent;
+    std::vector<CQVR3DNode*> chain{pParent};
+    for (uint32_t i = 1; i < kDepth; ++i) {
+        // Every seventh node not animated, every 100th a dummy.
+        const std::string strName = (i % 100 == 0 ? "dmy" : "n") + std::to_string(i);
+        pParent = Add(pParent, new CQVR3DNode, strName.c_str(), i % 7 == 0 ? 0 : i + 1);
+        chain.push_back(pParent);
+    }
+    std::string strExpected = "MATERIALS\nOBJECTS\n";
+    size_t nAnimated = 0;
+    for (uint32_t i = 0; i < kDepth; ++i) {
+        const std::string strIndent(2 * (i + 1), ' ');
+        strExpected += strIndent + "node: " + chain[i]->strName + "\n";
+        const uint32_t dwHierarchy = chain[i]->GetAnimationTimeHierarchy();
+        const uint32_t dwOwn = chain[i]->GetAnimationTime();
+        if (dwHierarchy == 0 && dwOwn == 0) {
+            continue;  // the last node
+        }
+        ++nAnimated;
+        strExpected += strIndent + "  Animation: Hierarchy: " + std::to_string(dwHierarchy) + " ";
+        if (dwOwn != 0) {
+            strExpected += "Object: " + std::to_string(dwOwn) + " ";
+        }
+        strExpected += "\n";
+    }
+    EXPECT_EQ(nAnimated, kDepth - 1);
+    EXPECT_EQ(TreeText(doc, SHOW_ALL), strExpected);
+    // The first dummy, n100, hides the rest of the chain.
+    EXPECT_EQ(BuildStructureTree(doc, SHOW_ALL & ~SHOW_DUMMIES).entries.size(), 2u + 2 * 100);
+}
+
+TEST(StructureTree, HundredThousandObjects) {
+    CMorv3dViewerDoc doc;
+    CQVR3DNode* pRoot = Add(nullptr, new CQVR3DNode, "root");
+    doc._pNode = pRoot;
+    for (int g = 0; g < 400; ++g) {
+        CQVR3DNode* pGroup = Add(pRoot, new CQVR3DNode, "group");
+        for (int i = 0; i < 249; ++i) {
+            Add(pGroup, new CQVR3DNode, "leaf", g == 399 && i == 248 ? 5 : 0);
+        }
+    }
+    const StructureTree tree = BuildStructureTree(doc, SHOW_ALL);
+    // Objects, the animation entries of the last leaf and its two ancestors, the two roots.
+    ASSERT_EQ(tree.entries.size(), 2u + 100001 + 3);
+    EXPECT_EQ(tree.entries[3].strLabel, "Animation: Hierarchy: 5 ");
+    EXPECT_EQ(tree.entries.back().strLabel, "Animation: Hierarchy: 5 Object: 5 ");
+    EXPECT_EQ(tree.entries.back().dwDepth, 4u);
+}
+
+TEST(StructureTree, FlagCommands) {
+    const std::pair<uint32_t, uint32_t> commands[] = {
+        {ID_SHOW_NODES, SHOW_NODES},
+        {ID_SHOW_MESHES, SHOW_MESHES},
+        {ID_SHOW_ANIMATION, SHOW_ANIMATION},
+        {ID_SHOW_DUMMIES, SHOW_DUMMIES},
+        {ID_SHOW_MATERIALS, SHOW_MATERIALS},
+        {ID_SHOW_MATERIAL_MAPS, SHOW_MATERIAL_MAPS},
+        {ID_SHOW_MESH_ANIMATIONS, SHOW_MESH_ANIMATIONS},
+    };
+    for (const auto& [dwCommand, dwBit] : commands) {
+        EXPECT_EQ(ShowFlagOfCommand(dwCommand), dwBit);
+        EXPECT_TRUE(IsShowFlagChecked(SHOW_ALL, dwCommand));  // all pressed at start
+        const uint32_t dwOff = FlipShowFlag(SHOW_ALL, dwCommand);
+        EXPECT_EQ(dwOff, SHOW_ALL & ~dwBit);
+        EXPECT_FALSE(IsShowFlagChecked(dwOff, dwCommand));
+        EXPECT_EQ(FlipShowFlag(dwOff, dwCommand), SHOW_ALL);
+        EXPECT_EQ(FlipShowFlag(0, dwCommand), dwBit);
+    }
+    for (uint32_t dwOther : {32771u, 32778u, 32780u, 57607u}) {
+        EXPECT_EQ(ShowFlagOfCommand(dwOther), 0u);
+        EXPECT_EQ(FlipShowFlag(0x12345678, dwOther), 0x12345678u);
+        EXPECT_FALSE(IsShowFlagChecked(SHOW_ALL, dwOther));
+    }
+}
+
+TEST_F(StructureTreeFileTest, TogglingTwiceGivesTheSameTree) {
+    const StructureTree before = BuildStructureTree(m_doc, SHOW_ALL);
+    for (uint32_t dwCommand = ID_SHOW_NODES; dwCommand <= ID_SHOW_MESH_ANIMATIONS; ++dwCommand) {
+        uint32_t dwFlags = FlipShowFlag(SHOW_ALL, dwCommand);
+        if (ShowFlagOfCommand(dwCommand) != 0) {
+            EXPECT_NE(FormatStructureTree(BuildStructureTree(m_doc, dwFlags), false), kSceneTree);
+        }
+        dwFlags = FlipShowFlag(dwFlags, dwCommand);
+        const StructureTree after = BuildStructureTree(m_doc, dwFlags);
+        ASSERT_EQ(after.entries.size(), before.entries.size());
+        for (size_t i = 0; i < after.entries.size(); ++i) {
+            const StructureTreeEntry& a = after.entries[i];
+            const StructureTreeEntry& b = before.entries[i];
+            EXPECT_TRUE(a.strLabel == b.strLabel && a.nImage == b.nImage &&
+                        a.pItemData == b.pItemData && a.bExpanded == b.bExpanded &&
+                        a.dwDepth == b.dwDepth)
+                << "command " << dwCommand << ", entry " << i;
+        }
+    }
+}
