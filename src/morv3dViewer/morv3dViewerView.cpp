@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "abstractdata/codepage.h"
 #include "pictures.h"
 #include "resource.h"
 #include "viewer/document.h"
@@ -64,7 +65,7 @@ void CMorv3dViewerView::Populate(const StructureTree& tree) {
     std::vector<QTreeWidgetItem*> expanded;
     for (const StructureTreeEntry& entry : tree.entries) {
         auto* pItem = new QTreeWidgetItem;
-        pItem->setText(0, DecodeWindows1252(entry.strLabel));
+        pItem->setText(0, QString::fromStdString(Windows1252ToUtf8(entry.strLabel)));
         const int nImage = (entry.nImage >= 0 && entry.nImage < _ImageList.size())
                                ? entry.nImage
                                : TREEIMAGE_BLANK;

@@ -1,7 +1,6 @@
 #include "resource.h"
 
 #include <QStringList>
-#include <array>
 #include <unordered_map>
 
 #include "viewer/structuretree.h"
@@ -135,19 +134,4 @@ QString DescribeResult(HRESULT hr) {
     const QString strHex =
         QStringLiteral("%1").arg(static_cast<uint32_t>(hr), 8, 16, QLatin1Char('0')).toUpper();
     return QStringLiteral("%1 (0x%2)").arg(GermanResultMessage(hr), strHex);
-}
-
-QString DecodeWindows1252(std::string_view text) {
-    // 0x80 to 0x9F differ from Latin-1; the five unassigned bytes keep their C1 code point.
-    static constexpr std::array<char16_t, 32> kHigh = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    QString result(static_cast<qsizetype>(text.size()), Qt::Uninitialized);
-    QChar* pOut = result.data();
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        *pOut++ = (b >= 0x80 && b < 0xA0) ? QChar(kHigh[b - 0x80]) : QChar(b);
-    }
-    return result;
 }

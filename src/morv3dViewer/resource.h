@@ -3,8 +3,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringView>
-#include <string_view>
 
 #include "abstractdata/hresult.h"
 
@@ -63,6 +61,3 @@ QString UntitledName();
 QString GermanResultMessage(HRESULT hr);
 // "<words> (0x80044011)".
 QString DescribeResult(HRESULT hr);
-
-// Names and texture names in files are Windows-1252 text.
-QString DecodeWindows1252(std::string_view text);

@@ -48,13 +48,8 @@ CShellOpenServer::CShellOpenServer(QObject* pParent) : QObject(pParent) {
 }
 
 bool CShellOpenServer::Listen(const QString& strServerName) {
-    if (m_server.listen(strServerName)) {
-        return true;
-    }
-    if (m_server.serverError() != QAbstractSocket::AddressInUseError) {
-        return false;
-    }
-    // A socket file without a live server is left over from an instance that crashed.
+    // Binding would replace the socket of a live instance, so ask first; a socket file that
+    // nobody answers on is left over from an instance that crashed.
     QLocalSocket probe;
     probe.connectToServer(strServerName);
     if (probe.waitForConnected(500)) {
