@@ -12,6 +12,58 @@
 #include "resource.h"
 #include "viewer/document.h"
 
+namespace {
+
+// An entry answers the model's questions from the built tree's entry, which the view keeps
+// until the next rebuild: a tree of 100,000 entries is rebuilt on every toggle, and the base
+// class would hold every value in a list of variants; labels are decoded only when shown.
+class CTreeItem final : public QTreeWidgetItem {
+public:
+    CTreeItem(const StructureTreeEntry* pEntry, const QList<QIcon>* pImages)
+        : QTreeWidgetItem(UserType), m_pEntry(pEntry), m_pImages(pImages) {}
+
+    QVariant data(int nColumn, int nRole) const override;
+
+private:
+    const StructureTreeEntry* m_pEntry;
+    const QList<QIcon>* m_pImages;
+};
+
+QString DecodeLabel(const std::string& strLabel) {
+    // Windows-1252 agrees with ASCII, and most labels are ASCII.
+    for (const char c : strLabel) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return QString::fromStdString(Windows1252ToUtf8(strLabel));
+        }
+    }
+    return QString::fromLatin1(strLabel.data(), static_cast<qsizetype>(strLabel.size()));
+}
+
+QVariant CTreeItem::data(int nColumn, int nRole) const {
+    if (nColumn == 0) {
+        const int nImage = (m_pEntry->nImage >= 0 && m_pEntry->nImage < m_pImages->size())
+                               ? m_pEntry->nImage
+                               : TREEIMAGE_BLANK;
+        switch (nRole) {
+            case Qt::DisplayRole:
+                return DecodeLabel(m_pEntry->strLabel);
+            case Qt::DecorationRole:
+                return (*m_pImages)[nImage];
+            case CMorv3dViewerView::kImageRole:
+                return nImage;
+            case CMorv3dViewerView::kObjectRole:
+                return m_pEntry->pItemData != nullptr
+                           ? QVariant::fromValue(static_cast<void*>(m_pEntry->pItemData))
+                           : QVariant();
+            default:
+                break;
+        }
+    }
+    return QTreeWidgetItem::data(nColumn, nRole);
+}
+
+}  // namespace
+
 CMorv3dViewerView::CMorv3dViewerView(CMorv3dViewerDoc* pDocument, QWidget* pParent)
     : QTreeWidget(pParent), m_pDocument(pDocument), _ImageList(TreeImageList()) {
     setColumnCount(1);
@@ -23,6 +75,8 @@ CMorv3dViewerView::CMorv3dViewerView(CMorv3dViewerDoc* pDocument, QWidget* pPare
 }
 
 CMorv3dViewerView::~CMorv3dViewerView() {
+    // The items read m_tree and the image list, which go before the base class's destructor.
+    clear();
     // The widget must not keep a style that is about to go.
     if (m_pLineStyle) {
         setStyle(nullptr);
@@ -51,30 +105,22 @@ void CMorv3dViewerView::OnShowCommand(uint32_t dwCommandId) {
     OnUpdate();
 }
 
-void CMorv3dViewerView::Populate(const StructureTree& tree) {
+void CMorv3dViewerView::Populate(StructureTree tree) {
     const bool bUpdates = updatesEnabled();
     setUpdatesEnabled(false);
+    // The old items read the old tree: they go first.
     clear();
     _hItemMaterials = nullptr;
     _hItemObjects = nullptr;
+    m_tree = std::move(tree);
 
     // Items are built detached and inserted at once: each insertion into a shown tree would
     // notify the model.
     QList<QTreeWidgetItem*> roots;
     std::vector<QTreeWidgetItem*> path;  // the last item at each depth
     std::vector<QTreeWidgetItem*> expanded;
-    for (const StructureTreeEntry& entry : tree.entries) {
-        auto* pItem = new QTreeWidgetItem;
-        pItem->setText(0, QString::fromStdString(Windows1252ToUtf8(entry.strLabel)));
-        const int nImage = (entry.nImage >= 0 && entry.nImage < _ImageList.size())
-                               ? entry.nImage
-                               : TREEIMAGE_BLANK;
-        pItem->setIcon(0, _ImageList[nImage]);
-        pItem->setData(0, kImageRole, nImage);
-        if (entry.pItemData != nullptr) {
-            pItem->setData(0, kObjectRole,
-                           QVariant::fromValue(static_cast<void*>(entry.pItemData)));
-        }
+    for (const StructureTreeEntry& entry : m_tree.entries) {
+        auto* pItem = new CTreeItem(&entry, &_ImageList);
         const size_t nDepth = std::min<size_t>(entry.dwDepth, path.size());
         if (nDepth == 0) {
             roots.append(pItem);

@@ -36,8 +36,8 @@ public:
     // A filter command: flips its bit and rebuilds.
     void OnShowCommand(uint32_t dwCommandId);
 
-    // Copies a built tree into the widget (OnUpdate's second half).
-    void Populate(const StructureTree& tree);
+    // Hands a built tree to the widget (OnUpdate's second half); the view keeps it.
+    void Populate(StructureTree tree);
 
     // The entries as the tree lists them: pre-order, children of collapsed entries left out.
     struct ListedEntry {
@@ -62,6 +62,7 @@ private:
     QTreeWidgetItem* _hItemMaterials = nullptr;
     QTreeWidgetItem* _hItemObjects = nullptr;
     uint32_t _dwShowFlags = SHOW_ALL;
+    StructureTree m_tree;  // what the items show
     // Draws the branch lines (the default style on Linux draws none); set on this widget only.
     std::unique_ptr<QStyle> m_pLineStyle;
 };
