@@ -6,14 +6,21 @@ DEBUG_DIR   := build/debug
 RELEASE_DIR := build/release
 FUZZ_DIR    := build/fuzz
 FUZZ_SECONDS ?= 60
-SAMPLE      := examples/sample.morv
+SAMPLE      := examples/sample.morv3d
+VIEWER      := $(RELEASE_DIR)/src/morv3dViewer/morv3dViewer
 
 deps:
 	@./scripts/install-deps
 
-# Release build, then show the bundled sample.
+# Release build, then the viewer on the bundled sample; without a display its tree as text.
 run: deps release
-	./$(RELEASE_DIR)/tools/morv3d/morv3d chunks $(SAMPLE)
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	    ./$(VIEWER) $(SAMPLE); \
+	else \
+	    echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): the viewer cannot open a window."; \
+	    echo "The structure it would show for $(SAMPLE), from 'morv3d tree':"; \
+	    ./$(RELEASE_DIR)/tools/morv3d/morv3d tree $(SAMPLE); \
+	fi
 
 release:
 	@cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORV_BUILD_TESTS=OFF >/dev/null

@@ -407,3 +407,82 @@ TEST(ChildListChanged, AgreesWithASlotTableOnManyChildren) {
     ReferenceOrder(expected);
     EXPECT_EQ(node.Children(), expected);
 }
+
+namespace {
+
+// Blend flags computed from scratch, for checking the flags nodes keep between changes.
+uint32_t FreshBlendFlags(CQVR3DObject* pObject) {
+    if (pObject->GetObjectType() != QVR3DOBJ_NODE) {
+        return pObject->GetBlendFlags();
+    }
+    const uint32_t dwCount = pObject->GetChildCount();
+    if (dwCount == 0) {
+        return 0;
+    }
+    uint32_t dwFlags = 2;
+    for (uint32_t i = 0; i < dwCount; ++i) {
+        const uint32_t dwChild = FreshBlendFlags(pObject->GetChild(i));
+        dwFlags |= dwChild & 1;
+        if (!(dwChild & 2)) {
+            dwFlags &= ~2u;
+        }
+    }
+    return dwFlags;
+}
+
+}  // namespace
+
+TEST(ChildListChanged, StaysRightWhileChildrenAreAddedRemovedAndChangedBelow) {
+    CReportCapture capture;
+    CQVR3DNode root;
+    std::vector<CQVR3DObject*> expected;
+    std::vector<CQVR3DNode*> nodeChildren;
+    uint32_t dwSeed = 99;
+    uint32_t dwNextId = 0;
+    const auto next = [&dwSeed] {
+        dwSeed = dwSeed * 1103515245u + 12345u;
+        return dwSeed >> 8;
+    };
+    for (int step = 0; step < 2000; ++step) {
+        const uint32_t dwAction = next() % 10;
+        // Mostly unique sort ids, so that the quick path for opaque children is taken, with
+        // the odd duplicate to leave it and come back.
+        const uint32_t dwId = (next() % 40 == 0 && dwNextId > 0) ? next() % dwNextId : dwNextId++;
+        const std::string strName = "c" + std::to_string(step) + "_sort" + std::to_string(dwId);
+        if (dwAction < 4) {
+            CQVR3DObject* pChild = new CTestObject(strName.c_str(), next() % 3 == 0 ? 3 : 0);
+            root.AddChild(pChild);
+            expected.push_back(pChild);
+        } else if (dwAction < 6) {
+            CQVR3DNode* pNode = NamedNode(strName.c_str());
+            root.AddChild(pNode);
+            expected.push_back(pNode);
+            nodeChildren.push_back(pNode);
+        } else if (dwAction < 9 && !nodeChildren.empty()) {
+            // A change below one of the root's children may change that child's group.
+            CQVR3DNode* pNode = nodeChildren[next() % nodeChildren.size()];
+            const uint32_t dwFlags = next() % 3 == 0 ? 0 : (next() % 2 ? 1 : 3);
+            if (pNode->GetChildCount() > 0 && next() % 3 == 0) {
+                CQVR3DObject* pGone = pNode->GetChild(0);
+                pNode->RemoveChild(pGone);
+                delete pGone;
+            } else {
+                pNode->AddChild(new CTestObject(nullptr, dwFlags));
+            }
+            // The root's list only changes with its next run.
+            root.ChildListChanged();
+        } else if (!expected.empty()) {
+            CQVR3DObject* pGone = expected[next() % expected.size()];
+            root.RemoveChild(pGone);
+            expected.erase(std::find(expected.begin(), expected.end(), pGone));
+            nodeChildren.erase(std::remove(nodeChildren.begin(), nodeChildren.end(), pGone),
+                               nodeChildren.end());
+            delete pGone;
+        } else {
+            continue;
+        }
+        ReferenceOrder(expected);
+        ASSERT_EQ(root.Children(), expected) << "step " << step;
+        ASSERT_EQ(root.GetBlendFlags(), FreshBlendFlags(&root)) << "step " << step;
+    }
+}

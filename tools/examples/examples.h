@@ -10,5 +10,9 @@
 // through the lent stream, and a chunk without payload.
 HRESULT WriteSampleContainer(const std::string& strPath);
 
+// A small scene to learn the viewer from: materials of every effect, a named hierarchy with dummy
+// nodes, blended children ordered by sort id, moving nodes and a morphing mesh.
+HRESULT WriteSampleScene(const std::string& strPath);
+
 // Writes every sample into strDirectory.
 HRESULT WriteAllExamples(const std::string& strDirectory);

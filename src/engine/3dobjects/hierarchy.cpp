@@ -160,7 +160,31 @@ void CQVR3DNode::AddChild(CQVR3DObject* pChild) {
     pChild->DetachFromParent();
     m_children.push_back(pChild);
     pChild->SetParent(this);
+    SubtreeChanged();
     ChildListChanged();
+}
+
+void CQVR3DNode::SubtreeChanged() {
+    // Upwards until a node whose flags were forgotten already: those above it are too.
+    CQVR3DNode* pNode = this;
+    for (;;) {
+        const bool bWasValid = pNode->m_bBlendFlagsValid;
+        pNode->m_bBlendFlagsValid = false;
+        CQVR3DNode* pParent = dynamic_cast<CQVR3DNode*>(pNode->GetParent());
+        if (pParent == nullptr) {
+            break;
+        }
+        pParent->m_bOrdered = false;  // its order by this child's flags may be stale
+        if (!bWasValid) {
+            break;
+        }
+        pNode = pParent;
+    }
+}
+
+void CQVR3DNode::ChildBlendFlagsChanged() {
+    m_bOrdered = false;
+    SubtreeChanged();
 }
 
 void CQVR3DNode::RemoveChild(CQVR3DObject* pChild) {
@@ -172,6 +196,7 @@ void CQVR3DNode::RemoveChild(CQVR3DObject* pChild) {
     const bool bFound = (it != m_children.end());
     if (bFound) {
         m_children.erase(it);
+        SubtreeChanged();
     }
     // An object that another node lists keeps its parent: clearing it would let the two
     // disagree, and a later AddChild elsewhere would give the object two owners.
@@ -192,6 +217,21 @@ uint32_t CQVR3DNode::GetChildCount() {
 }
 
 void CQVR3DNode::ChildListChanged() {
+    // One opaque child appended to a list that a run without sort-id collision ordered: a
+    // full run would place it behind the other opaque children and leave the rest as it
+    // stands, so linking children one by one costs a move instead of a run each.
+    if (m_bOrdered && m_children.size() == m_nOrderedSize + 1) {
+        CQVR3DObject* pNew = m_children.back();
+        const uint32_t dwFlags = pNew != nullptr ? pNew->GetBlendFlags() : 0;
+        if ((dwFlags & (QVR3DBLEND_SOME | QVR3DBLEND_ALL)) == 0) {
+            std::rotate(m_children.begin() + m_dwOpaqueChildCount, m_children.end() - 1,
+                        m_children.end());
+            ++m_dwOpaqueChildCount;
+            ++m_nOrderedSize;
+            return;
+        }
+    }
+
     enum : uint8_t { kUnsorted, kSorted, kOccupied };
     // Taken out while in use: a run nested in a child's GetBlendFlags or GetName gets its own.
     tOrderScratch scratch = std::move(t_orderScratch);
@@ -260,9 +300,12 @@ void CQVR3DNode::ChildListChanged() {
         }
         m_dwOpaqueChildCount = static_cast<uint32_t>(nOpaque);
         m_dwUnsortedBlendedChildCount = static_cast<uint32_t>(nUnsorted);
+        m_bOrdered = std::find(marks.begin(), marks.end(), kOccupied) == marks.end();
+        m_nOrderedSize = nCount;
     } catch (const std::bad_alloc&) {
         // Nothing was moved yet: the list keeps its previous order and every child.
         ASSERT_HRESULT(E_OUTOFMEMORY);
+        m_bOrdered = false;
     }
     t_orderScratch = std::move(scratch);
 }
@@ -275,14 +318,19 @@ struct tBlendFrame {
     uint32_t dwFlags;
 };
 
-// The walk's stack, kept between calls: every AddChild asks each child for its flags, so a
-// deep hierarchy would otherwise allocate (and touch fresh memory) on every call.
+// The walk's stack, kept between calls rather than allocated (and its fresh memory touched)
+// for every node whose flags are asked for.
 thread_local std::vector<tBlendFrame> t_blendFrames;
 
 }  // namespace
 
 uint32_t CQVR3DNode::GetBlendFlags() {
+    if (m_bBlendFlagsValid) {
+        return m_dwBlendFlags;
+    }
     if (m_children.empty()) {
+        m_dwBlendFlags = 0;
+        m_bBlendFlagsValid = true;
         return 0;
     }
     // Taken out while in use: a nested call from a child's own GetBlendFlags gets its own.
@@ -299,13 +347,17 @@ uint32_t CQVR3DNode::GetBlendFlags() {
                     continue;
                 }
                 CQVR3DNode* pNode = AsPlainNode(pChild);
-                if (pNode != nullptr && !pNode->m_children.empty()) {
-                    frames.push_back({pNode, 0, QVR3DBLEND_ALL});
+                if (pNode == nullptr) {
+                    CombineBlendFlags(top.dwFlags, pChild->GetBlendFlags());
+                } else if (pNode->m_bBlendFlagsValid || pNode->m_children.empty()) {
+                    CombineBlendFlags(top.dwFlags, pNode->m_bBlendFlagsValid ? pNode->m_dwBlendFlags : 0);
                 } else {
-                    CombineBlendFlags(top.dwFlags, pNode != nullptr ? 0 : pChild->GetBlendFlags());
+                    frames.push_back({pNode, 0, QVR3DBLEND_ALL});
                 }
             } else {
                 const uint32_t dwFlags = top.dwFlags;
+                top.pNode->m_dwBlendFlags = dwFlags;
+                top.pNode->m_bBlendFlagsValid = true;
                 frames.pop_back();
                 if (frames.empty()) {
                     dwResult = dwFlags;

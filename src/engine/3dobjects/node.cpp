@@ -105,6 +105,9 @@ HRESULT CQVR3DNode::CopyTo(CQVR3DNode* pTarget) {
     }
     if (SUCCEEDED(hr)) {
         hr = CloneChildrenInto(pTarget);
+        // It received children directly (also when a clone failed).
+        pTarget->m_bOrdered = false;
+        pTarget->SubtreeChanged();
     }
     REPORT_IF_FAILED(hr);
     return hr;

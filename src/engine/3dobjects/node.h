@@ -47,6 +47,12 @@ public:
     void SetLocalMatrix(const Matrix4& matrix);
 
     const CQVR3DObjectList& Children() const { return m_children; }
+
+    // GetBlendFlags keeps its answer until this node's or a descendant's child list changes.
+    // Whoever changes the blend flags of a child otherwise (a mesh's geometry flags while the
+    // mesh is in a tree, a node class that answers GetBlendFlags itself) calls this on the
+    // child's parent.
+    void ChildBlendFlagsChanged();
     uint32_t GetOpaqueChildCount() const { return m_dwOpaqueChildCount; }
     uint32_t GetUnsortedBlendedChildCount() const { return m_dwUnsortedBlendedChildCount; }
 
@@ -63,4 +69,16 @@ private:
     CQVR3DObjectList m_children;
     uint32_t m_dwOpaqueChildCount = 0;
     uint32_t m_dwUnsortedBlendedChildCount = 0;
+    // This node's blend flags may have changed: forgets them here and above.
+    void SubtreeChanged();
+
+    // Every AddChild asks each child for its flags, and a node's answer walks its subtree:
+    // kept, a load costs the children once instead of the subtree on every call. A valid
+    // entry implies valid entries in every plain node below.
+    uint32_t m_dwBlendFlags = 0;
+    bool m_bBlendFlagsValid = false;
+    // The list as the last full ordering left it, without a sort-id collision, and the
+    // children's flags unchanged since: appending an opaque child then needs no full run.
+    bool m_bOrdered = false;
+    size_t m_nOrderedSize = 0;
 };

@@ -13,7 +13,9 @@
 // The node when pObject is exactly a CQVR3DNode, whose operations a walk may carry out in place
 // of a recursive call; any other object (a mesh, a class derived from the node) gets the call.
 inline CQVR3DNode* AsPlainNode(CQVR3DObject* pObject) {
-    return (pObject != nullptr && typeid(*pObject) == typeid(CQVR3DNode))
+    // The kind first: comparing the type of a mesh can cost a string comparison.
+    return (pObject != nullptr && pObject->GetObjectType() == QVR3DOBJ_NODE &&
+            typeid(*pObject) == typeid(CQVR3DNode))
                ? static_cast<CQVR3DNode*>(pObject)
                : nullptr;
 }

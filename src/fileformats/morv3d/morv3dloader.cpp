@@ -105,16 +105,49 @@ private:
     bool m_bStarted = false;
 };
 
-// Copies one component of every file vertex into the packed records of a morph key.
-void PackComponent(const uint8_t* pFileVertices, uint32_t dwVertexCount, uint32_t dwComponent,
-                   uint32_t dwPackedOffset, uint32_t dwStride, uint8_t* pPacked) {
-    const uint32_t dwFrom = kFileVertexComponentOffsets[dwComponent];
-    const uint32_t dwSize = kVertexComponentSizes[dwComponent];
-    for (uint32_t i = 0; i < dwVertexCount; ++i) {
-        std::memcpy(pPacked + static_cast<size_t>(i) * dwStride + dwPackedOffset,
-                    pFileVertices + static_cast<size_t>(i) * MORV3D_FILE_VERTEX_SIZE + dwFrom,
-                    dwSize);
+// Packs file vertices (40 bytes each) into morph records holding the components the flags
+// name, in flag order, without gaps.
+void PackFileVertices(const uint8_t* pFileVertices, uint32_t dwVertexCount, uint32_t dwFlags,
+                      uint8_t* pPacked) {
+    struct Copy {
+        uint32_t dwFrom;
+        uint32_t dwTo;
+        uint32_t dwSize;
+    };
+    Copy copies[5];
+    uint32_t dwCopies = 0;
+    uint32_t dwStride = 0;
+    for (uint32_t c = 0; c < 5; ++c) {
+        if (dwFlags & (1u << c)) {
+            copies[dwCopies++] = {kFileVertexComponentOffsets[c], dwStride, kVertexComponentSizes[c]};
+            dwStride += kVertexComponentSizes[c];
+        }
     }
+    for (uint32_t i = 0; i < dwVertexCount; ++i) {
+        const uint8_t* pFrom = pFileVertices + static_cast<size_t>(i) * MORV3D_FILE_VERTEX_SIZE;
+        uint8_t* pTo = pPacked + static_cast<size_t>(i) * dwStride;
+        for (uint32_t k = 0; k < dwCopies; ++k) {
+            std::memcpy(pTo + copies[k].dwTo, pFrom + copies[k].dwFrom, copies[k].dwSize);
+        }
+    }
+}
+
+// The loader's reusable buffer of at least nSize bytes: grown, never shrunk, so that a scene of
+// many small meshes does not allocate (and clear) temporary buffers for each.
+uint8_t* Scratch(std::vector<uint8_t>& buffer, size_t nSize) {
+    if (buffer.size() < nSize) {
+        buffer.resize(nSize);
+    }
+    return buffer.data();
+}
+
+HRESULT AppendKey(CQVR3DMeshData& geometry, const MorphKey& key) {
+    try {
+        geometry.morphKeys.push_back(key);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
 }
 
 }  // namespace
@@ -316,9 +349,9 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
         // Faces: the low 16 bits of each vertex index, three per face.
         const uint32_t dwIndexCount = header.dwFaceCount * 3;  // fits: faces fit the payload
         if (SUCCEEDED(hr)) {
-            std::vector<uint8_t> faces(static_cast<size_t>(header.dwFaceCount) *
-                                       MORV3D_FILE_FACE_SIZE);
-            hr = reader.Read(faces.data(), static_cast<uint32_t>(faces.size()));
+            const size_t nFaceBytes = static_cast<size_t>(header.dwFaceCount) * MORV3D_FILE_FACE_SIZE;
+            uint8_t* pFaces = Scratch(m_faceScratch, nFaceBytes);
+            hr = reader.Read(pFaces, static_cast<uint32_t>(nFaceBytes));
             uint16_t* pIndices = nullptr;
             if (SUCCEEDED(hr)) {
                 pIndices = CQVR3DMeshData::AllocateIndices(dwIndexCount);
@@ -328,7 +361,7 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
             }
             if (SUCCEEDED(hr)) {
                 for (uint32_t f = 0; f < header.dwFaceCount; ++f) {
-                    const uint8_t* pFace = faces.data() + static_cast<size_t>(f) * 20;
+                    const uint8_t* pFace = pFaces + static_cast<size_t>(f) * MORV3D_FILE_FACE_SIZE;
                     for (uint32_t k = 0; k < 3; ++k) {
                         pIndices[3 * f + k] = static_cast<uint16_t>(LoadU32(pFace + 4 + 4 * k));
                     }
@@ -340,21 +373,23 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
         for (uint32_t g = 0; g < header.dwGroupCount && SUCCEEDED(hr); ++g) {
             const MeshGroup& group = geometry.groups[g];
             const uint16_t* pIndices = geometry.IndexBuffer() + group.dwFirstIndex;
-            for (uint32_t k = 0; k < group.dwIndexCount; ++k) {
-                if (static_cast<uint64_t>(pIndices[k]) + group.dwBaseVertex >=
-                    header.dwVertexCount) {
-                    hr = MORV_E_BADFORMAT;
-                    break;
-                }
+            const uint16_t wLargest =
+                group.dwIndexCount > 0 ? *std::max_element(pIndices, pIndices + group.dwIndexCount) : 0;
+            if (group.dwIndexCount > 0 &&
+                static_cast<uint64_t>(wLargest) + group.dwBaseVertex >= header.dwVertexCount) {
+                hr = MORV_E_BADFORMAT;
             }
         }
 
-        // Frames: the first gives the base vertices, two or more a morph animation.
-        std::vector<uint8_t> frameVertices;
+        // Frames: the first gives the base vertices, two or more a morph animation. The first
+        // frame's key is packed only once a second frame follows: a single frame is no key.
+        const uint64_t qwPacked = static_cast<uint64_t>(header.dwVertexCount) * dwStride;
+        uint8_t* pFirstFrame = nullptr;
         if (SUCCEEDED(hr)) {
-            frameVertices.resize(static_cast<size_t>(header.dwVertexCount) *
-                                 MORV3D_FILE_VERTEX_SIZE);
+            pFirstFrame = Scratch(m_frameScratch, static_cast<size_t>(header.dwVertexCount) *
+                                                      MORV3D_FILE_VERTEX_SIZE);
         }
+        MorphKey firstKey;
         for (uint32_t f = 0; SUCCEEDED(hr); ++f) {
             uint8_t frameHeader[MORV3D_FRAME_HEADER_LONG] = {};
             hr = reader.Read(frameHeader, 4);
@@ -378,63 +413,73 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
                                       ? LoadU32(frameHeader + 12)
                                       : MORV3D_DEFAULT_BLEND_DURATION;
 
-            const uint64_t qwPacked = static_cast<uint64_t>(header.dwVertexCount) * dwStride;
-            const uint64_t qwFrameBytes = f == 0 ? frameVertices.size() : qwPacked;
-            if (qwFrameBytes > reader.Remaining()) {
-                hr = E_FAIL;  // the frame runs past the payload: a short read
-                break;
-            }
-            hr = reader.Read(frameVertices.data(), static_cast<uint32_t>(qwFrameBytes));
-            if (SUCCEEDED(hr)) {
-                key.pVertexData = CQVR3DMeshData::AllocateKeyData(header.dwVertexCount,
-                                                                  header.dwComponentFlags);
-                if (key.pVertexData == nullptr && qwPacked > 0) {
-                    hr = E_OUTOFMEMORY;
-                }
-            }
-            if (SUCCEEDED(hr) && f == 0) {
-                geometry.pVertices = CQVR3DMeshData::AllocateVertices(header.dwVertexCount);
-                if (geometry.pVertices == nullptr) {
-                    hr = E_OUTOFMEMORY;
-                }
-            }
-            if (SUCCEEDED(hr) && f == 0) {
-                for (uint32_t i = 0; i < header.dwVertexCount; ++i) {
-                    const uint8_t* pFrom = frameVertices.data() +
-                                           static_cast<size_t>(i) * MORV3D_FILE_VERTEX_SIZE;
-                    Vertex& vertex = geometry.pVertices[i];
-                    vertex.vPosition = LoadVector3(pFrom);
-                    vertex.vNormal = LoadVector3(pFrom + 12);
-                    vertex.fU = LoadF32(pFrom + 32);
-                    vertex.fV = LoadF32(pFrom + 36);
-                }
-                uint32_t dwOffset = 0;
-                for (uint32_t c = 0; c < 5; ++c) {
-                    if (header.dwComponentFlags & (1u << c)) {
-                        PackComponent(frameVertices.data(), header.dwVertexCount, c, dwOffset,
-                                      dwStride, key.pVertexData);
-                        dwOffset += kVertexComponentSizes[c];
+            if (f == 0) {
+                hr = reader.Read(pFirstFrame, static_cast<uint32_t>(
+                                                  header.dwVertexCount * MORV3D_FILE_VERTEX_SIZE));
+                if (SUCCEEDED(hr)) {
+                    geometry.pVertices = CQVR3DMeshData::AllocateVertices(header.dwVertexCount);
+                    if (geometry.pVertices == nullptr) {
+                        hr = E_OUTOFMEMORY;
                     }
                 }
-            } else if (SUCCEEDED(hr) && qwPacked > 0) {
-                std::memcpy(key.pVertexData, frameVertices.data(), static_cast<size_t>(qwPacked));
-            }
-            if (SUCCEEDED(hr)) {
-                geometry.dwVertexCount = header.dwVertexCount;
-                try {
-                    geometry.morphKeys.push_back(key);
-                } catch (const std::bad_alloc&) {
-                    hr = E_OUTOFMEMORY;
+                if (SUCCEEDED(hr)) {
+                    for (uint32_t i = 0; i < header.dwVertexCount; ++i) {
+                        const uint8_t* pFrom =
+                            pFirstFrame + static_cast<size_t>(i) * MORV3D_FILE_VERTEX_SIZE;
+                        Vertex& vertex = geometry.pVertices[i];
+                        vertex.vPosition = LoadVector3(pFrom);
+                        vertex.vNormal = LoadVector3(pFrom + 12);
+                        vertex.fU = LoadF32(pFrom + 32);
+                        vertex.fV = LoadF32(pFrom + 36);
+                    }
+                    geometry.dwVertexCount = header.dwVertexCount;
+                    firstKey = key;
+                }
+            } else {
+                // Later frames are read straight into their key, already packed.
+                if (qwPacked > reader.Remaining()) {
+                    hr = E_FAIL;  // the frame runs past the payload: a short read
+                }
+                if (SUCCEEDED(hr)) {
+                    key.pVertexData = CQVR3DMeshData::AllocateKeyData(header.dwVertexCount,
+                                                                      header.dwComponentFlags);
+                    if (key.pVertexData == nullptr) {
+                        hr = E_OUTOFMEMORY;
+                    }
+                }
+                if (SUCCEEDED(hr)) {
+                    hr = reader.Read(key.pVertexData, static_cast<uint32_t>(qwPacked));
+                }
+                if (SUCCEEDED(hr)) {
+                    hr = AppendKey(geometry, key);
+                }
+                if (FAILED(hr)) {
+                    delete[] key.pVertexData;  // a frame not read whole is no key
+                    break;
                 }
             }
             if (FAILED(hr)) {
-                delete[] key.pVertexData;  // a frame not read whole is no key
                 break;
             }
             uint8_t bMore = 0;
             hr = reader.Read(&bMore, 1);
             if (bMore == 0) {
                 break;
+            }
+            if (f == 0 && SUCCEEDED(hr)) {
+                // A second frame follows: the first one becomes a key after all.
+                firstKey.pVertexData = CQVR3DMeshData::AllocateKeyData(header.dwVertexCount,
+                                                                       header.dwComponentFlags);
+                if (firstKey.pVertexData == nullptr) {
+                    hr = E_OUTOFMEMORY;
+                } else {
+                    PackFileVertices(pFirstFrame, header.dwVertexCount, header.dwComponentFlags,
+                                     firstKey.pVertexData);
+                    hr = AppendKey(geometry, firstKey);
+                    if (FAILED(hr)) {
+                        delete[] firstKey.pVertexData;
+                    }
+                }
             }
         }
     } catch (const std::bad_alloc&) {
@@ -577,22 +622,22 @@ HRESULT CMorv3DSceneLoader::ReadTracks(CMorvChunk* pChunk, CQVR3DNode* pNode) {
     }
     try {
         // Keys step by their stored size; bytes beyond the known record are skipped.
-        std::vector<uint8_t> keys(static_cast<size_t>(header.dwPositionCount) *
-                                  header.dwPositionSize);
         positions.resize(header.dwPositionCount);
         rotations.resize(header.dwRotationCount);
-        hr = reader.Read(keys.data(), static_cast<uint32_t>(keys.size()));
+        const size_t nPositionBytes =
+            static_cast<size_t>(header.dwPositionCount) * header.dwPositionSize;
+        const size_t nRotationBytes =
+            static_cast<size_t>(header.dwRotationCount) * header.dwRotationSize;
+        uint8_t* pKeys = Scratch(m_frameScratch, std::max(nPositionBytes, nRotationBytes));
+        hr = reader.Read(pKeys, static_cast<uint32_t>(nPositionBytes));
         for (uint32_t i = 0; i < header.dwPositionCount && SUCCEEDED(hr); ++i) {
-            DecodePositionKey(keys.data() + static_cast<size_t>(i) * header.dwPositionSize,
-                              positions[i]);
+            DecodePositionKey(pKeys + static_cast<size_t>(i) * header.dwPositionSize, positions[i]);
         }
         if (SUCCEEDED(hr)) {
-            keys.resize(static_cast<size_t>(header.dwRotationCount) * header.dwRotationSize);
-            hr = reader.Read(keys.data(), static_cast<uint32_t>(keys.size()));
+            hr = reader.Read(pKeys, static_cast<uint32_t>(nRotationBytes));
         }
         for (uint32_t i = 0; i < header.dwRotationCount && SUCCEEDED(hr); ++i) {
-            DecodeRotationKey(keys.data() + static_cast<size_t>(i) * header.dwRotationSize,
-                              rotations[i]);
+            DecodeRotationKey(pKeys + static_cast<size_t>(i) * header.dwRotationSize, rotations[i]);
         }
     } catch (const std::bad_alloc&) {
         hr = E_OUTOFMEMORY;

@@ -56,6 +56,9 @@ public:
 protected:
     CMorvFile m_file;
     uint32_t m_dwFileSize = 0;  // payload reads are kept inside the file
+    // Temporary buffers of the decoding, kept for the next mesh or track.
+    std::vector<uint8_t> m_faceScratch;
+    std::vector<uint8_t> m_frameScratch;
 };
 
 // Creates the objects a loader builds. Not deleted through this interface.

@@ -1,0 +1,101 @@
+// The main frame: menu, accelerators, toolbar, status bar and the one view, and the
+// framework's services around the one document (new, open, recent files, title, printing).
+#pragma once
+
+#include <QHash>
+#include <QMainWindow>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+#include "lockkeys.h"
+#include "viewer/document.h"
+
+class CMorv3dViewerView;
+class QAction;
+class QLabel;
+class QMenu;
+class QPrinter;
+class QToolBar;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+
+public:
+    enum class MessageKind { Error, Warning };
+    using MessageHook = std::function<void(MessageKind, const QString&)>;
+
+    explicit CMainFrame(QWidget* pParent = nullptr);
+    ~CMainFrame() override;
+
+    // The framework's new-document command: empties the document and rebuilds the view.
+    bool OnFileNew();
+    // Opens through the document's OnOpenDocument. False, with an error shown and the
+    // previous scene kept, when the file cannot be read; a file that loads only in part is
+    // shown and a warning names the failure.
+    bool OpenDocumentFile(const QString& strPath);
+
+    CMorv3dViewerDoc& GetDocument() { return m_document; }
+    CMorv3dViewerView* GetView() const { return m_pView; }
+    // The open file's absolute path; empty for the untitled document.
+    QString GetPathName() const { return m_strPathName; }
+    // "Unbenannt" or the file name.
+    QString GetTitle() const;
+    QStringList RecentFiles() const { return m_recentFiles; }
+
+    // The action of a command id; null for ids without one.
+    QAction* Action(int nId) const { return m_actions.value(nId); }
+    QMenu* FileMenu() const { return m_pFileMenu; }
+    QToolBar* ToolBar() const { return m_wndToolBar; }
+    QLabel* IndicatorLabel(int nId) const { return m_indicators.value(nId); }
+
+    // Messages go to the hook instead of a message box (tests).
+    void SetMessageHook(MessageHook hook) { m_messageHook = std::move(hook); }
+    // For runs without a user: messages go to stderr, the settings are only read.
+    void SetBatchMode(bool bBatch) { m_bBatch = bBatch; }
+
+    void UpdateLockIndicators();
+    void SetLockIndicators(const LockKeyState& state);
+
+    void OnFileOpen();
+    void OnFilePrint();
+    void OnFilePrintPreview();
+    void OnFilePrintSetup();
+    void OnAppAbout();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* pEvent) override;
+    void dropEvent(QDropEvent* pEvent) override;
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+    QMenu* createPopupMenu() override;
+
+private:
+    QAction* AddAction(int nId, const QString& strText, const QList<QKeySequence>& keys = {});
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void SyncShowToggles(uint32_t dwShowFlags);
+    void UpdateTitle();
+    void ShowMessage(MessageKind kind, const QString& strText);
+    QPrinter* Printer();
+
+    void LoadRecentFileList();
+    void SaveRecentFileList() const;
+    void AddToRecentFileList(const QString& strPath);
+    void UpdateRecentFileMenu();
+    void OnOpenRecentFile(int nIndex);
+
+    CMorv3dViewerDoc m_document;
+    QString m_strPathName;
+    CMorv3dViewerView* m_pView = nullptr;
+    QToolBar* m_wndToolBar = nullptr;
+    QHash<int, QAction*> m_actions;
+    QHash<int, QLabel*> m_indicators;
+    QMenu* m_pFileMenu = nullptr;
+    QAction* m_pRecentEnd = nullptr;  // the separator after the recent files
+    QList<QAction*> m_recentActions;
+    QStringList m_recentFiles;
+    std::unique_ptr<QPrinter> m_pPrinter;
+    MessageHook m_messageHook;
+    bool m_bBatch = false;
+};

@@ -1,0 +1,37 @@
+// Helpers of the GUI tests: scene files, the tree as text, per-test settings.
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+#include <string>
+
+#include "viewer/structuretree.h"
+
+class QTreeWidget;
+
+namespace gui_test {
+
+// One line per entry in pre-order: indent, label, image, "obj" for an entry with item data,
+// "+" for an expanded entry with children. Every entry, collapsed or not.
+QString WidgetTreeText(const QTreeWidget& tree);
+QString EntriesText(const StructureTree& tree);
+
+// The rich test scene of the viewer tests, with a node whose name needs Windows-1252.
+void WriteTestScene(const std::string& strPath);
+// Materials and a node, then a mesh whose group names a material that does not exist: the
+// objects pass ends with MORV_E_BADFORMAT after the first node.
+void WriteDamagedScene(const std::string& strPath);
+// A root node with nCount child nodes.
+void WriteFlatScene(const std::string& strPath, int nCount);
+
+// Points the settings at a fresh folder for the life of the object.
+class CScopedSettings {
+public:
+    CScopedSettings();
+    QString Path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+}  // namespace gui_test

@@ -1,0 +1,434 @@
+// The main frame against its real widgets: start-up state, menus, accelerators, toolbar,
+// status bar, opening (command line, recent files, drop), the messages of failed and partial
+// opens, the about box and shell open.
+#include <QAction>
+#include <QClipboard>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QtTest>
+
+#include "AboutDlg.h"
+#include "MainFrm.h"
+#include "abstractdata/debugreport.h"
+#include "guitest.h"
+#include "morv3dViewer.h"
+#include "morv3dViewerView.h"
+#include "resource.h"
+#include "shellopen.h"
+
+using namespace gui_test;
+
+namespace {
+
+// A menu as "text|shortcuts|enabled" lines; "-" for a separator.
+QStringList MenuLines(const QMenu* pMenu) {
+    QStringList lines;
+    for (const QAction* pAction : pMenu->actions()) {
+        if (pAction->isSeparator()) {
+            lines.append(QStringLiteral("-"));
+            continue;
+        }
+        QStringList keys;
+        for (const QKeySequence& key : pAction->shortcuts()) {
+            keys.append(key.toString(QKeySequence::PortableText));
+        }
+        lines.append(pAction->text() + QLatin1Char('|') + keys.join(QLatin1Char(',')) +
+                     (pAction->isEnabled() ? QString() : QStringLiteral("|disabled")));
+    }
+    return lines;
+}
+
+struct Message {
+    CMainFrame::MessageKind kind;
+    QString strText;
+};
+
+}  // namespace
+
+class MainFrameTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_pSettings = std::make_unique<CScopedSettings>();
+        m_pFrame = std::make_unique<CMainFrame>();
+        m_messages.clear();
+        m_pFrame->SetMessageHook([this](CMainFrame::MessageKind kind, const QString& strText) {
+            m_messages.append({kind, strText});
+        });
+    }
+    void cleanup() {
+        m_pFrame.reset();
+        m_pSettings.reset();
+    }
+
+    void startsWithTheEmptyDocument() {
+        QVERIFY(CMorv3dViewerApp::ProcessShellCommand(*m_pFrame, CCommandLineInfo{}));
+        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("Unbenannt - morv3dViewer"));
+        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
+                 QStringLiteral("MATERIALS\t0\nOBJECTS\t0\n"));
+        for (const int nId : {ID_SHOW_NODES, ID_SHOW_MESHES, ID_SHOW_ANIMATION, ID_SHOW_DUMMIES,
+                              ID_SHOW_MATERIALS, ID_SHOW_MATERIAL_MAPS, ID_SHOW_MESH_ANIMATIONS}) {
+            QVERIFY(m_pFrame->Action(nId)->isCheckable());
+            QVERIFY2(m_pFrame->Action(nId)->isChecked(), qPrintable(QString::number(nId)));
+        }
+        QVERIFY(m_messages.isEmpty());
+    }
+
+    void commandLineFileOpensAtOnceOrEndsTheProgram() {
+        const QString strScene = Scene(QStringLiteral("cmd.morv3d"));
+        CCommandLineInfo info;
+        info.strFileName = strScene;
+        QVERIFY(CMorv3dViewerApp::ProcessShellCommand(*m_pFrame, info));
+        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("cmd.morv3d - morv3dViewer"));
+        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
+                 EntriesText(BuildStructureTree(m_pFrame->GetDocument(), SHOW_ALL)));
+
+        CMainFrame other;
+        other.SetMessageHook([this](CMainFrame::MessageKind kind, const QString& strText) {
+            m_messages.append({kind, strText});
+        });
+        info.strFileName = m_dir.filePath(QStringLiteral("missing.morv3d"));
+        QVERIFY(!CMorv3dViewerApp::ProcessShellCommand(other, info));
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_messages[0].kind, CMainFrame::MessageKind::Error);
+    }
+
+    void menusInOrderWithTextsAndKeys() {
+        const QList<QAction*> menus = m_pFrame->menuBar()->actions();
+        QStringList titles;
+        for (const QAction* pMenu : menus) {
+            titles.append(pMenu->text());
+        }
+        QCOMPARE(titles, QStringList({"&Datei", "&Bearbeiten", "&Ansicht", "&?"}));
+        QCOMPARE(
+            MenuLines(menus[0]->menu()),
+            QStringList({"&Neu\tStrg+N|Ctrl+N", "Ö&ffnen...\tStrg+O|Ctrl+O", "-",
+                         "&Drucken...\tStrg+P|Ctrl+P", "Sei&tenansicht|", "Drucker&einrichtung...|",
+                         "-", "Letzte Datei||disabled", "-", "&Beenden|"}));
+        QCOMPARE(MenuLines(menus[1]->menu()),
+                 QStringList({"&Rückgängig\tStrg+Z|Alt+Backspace,Ctrl+Z|disabled", "-",
+                              "&Ausschneiden\tStrg+X|Shift+Del,Ctrl+X|disabled",
+                              "&Kopieren\tStrg+C|Ctrl+C,Ctrl+Ins|disabled",
+                              "E&infügen\tStrg+V|Ctrl+V,Shift+Ins|disabled"}));
+        QCOMPARE(MenuLines(menus[2]->menu()), QStringList({"&Symbolleiste|", "S&tatusleiste|"}));
+        QCOMPARE(MenuLines(menus[3]->menu()), QStringList({"Inf&o über morv3dViewer...|"}));
+        // F6 and Shift+F6 are bound to the panes, which nothing handles.
+        QCOMPARE(m_pFrame->Action(ID_NEXT_PANE)->shortcut(), QKeySequence(Qt::Key_F6));
+        QVERIFY(!m_pFrame->Action(ID_NEXT_PANE)->isEnabled());
+        QCOMPARE(m_pFrame->Action(ID_PREV_PANE)->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F6));
+        QVERIFY(!m_pFrame->Action(ID_PREV_PANE)->isEnabled());
+    }
+
+    void toolbarEntriesPromptsAndTips() {
+        QToolBar* pBar = m_pFrame->ToolBar();
+        QCOMPARE(pBar->iconSize(), QSize(16, 15));
+        QStringList entries;
+        for (const QAction* pAction : pBar->actions()) {
+            entries.append(pAction->isSeparator()
+                               ? QStringLiteral("-")
+                               : QStringLiteral("%1 %2%3")
+                                     .arg(pAction->data().toInt())
+                                     .arg(pAction->toolTip())
+                                     .arg(pAction->isEnabled() ? "" : " disabled"));
+        }
+        QCOMPARE(
+            entries,
+            QStringList({"57600 Neu", "57601 Öffnen", "-", "57635 Ausschneiden disabled",
+                         "57634 Kopieren disabled", "57637 Einfügen disabled", "-", "57607 Drucken",
+                         "-", "32772 Show nodes", "32775 Show dummies", "32774 Show animation",
+                         "32773 Show meshes", "32779 Show mesh animations", "32776 Show materials",
+                         "32777 Show material maps", "-", "57664 Info"}));
+        QCOMPARE(m_pFrame->Action(ID_FILE_OPEN)->statusTip(),
+                 QStringLiteral("Öffnet ein bestehendes Dokument."));
+        QCOMPARE(m_pFrame->Action(ID_SHOW_DUMMIES)->statusTip(), QStringLiteral("Show dummies"));
+        QCOMPARE(m_pFrame->Action(ID_VIEW_STATUS_BAR)->statusTip(),
+                 QStringLiteral("Blendet die Statusleiste ein oder aus."));
+    }
+
+    void editKeysDoNothing() {
+        m_pFrame->OpenDocumentFile(Scene(QStringLiteral("keys.morv3d")));
+        m_pFrame->show();
+        CMorv3dViewerView* pView = m_pFrame->GetView();
+        pView->setFocus();
+        pView->setCurrentItem(pView->topLevelItem(1));
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        const QString strTree = WidgetTreeText(*pView);
+        for (const QKeySequence& key :
+             {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert),
+              QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::CTRL | Qt::Key_V),
+              QKeySequence(Qt::SHIFT | Qt::Key_Delete), QKeySequence(Qt::CTRL | Qt::Key_Z)}) {
+            QTest::keySequence(pView, key);
+        }
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
+        QCOMPARE(WidgetTreeText(*pView), strTree);
+    }
+
+    void togglesRebuildAndShowPressed() {
+        m_pFrame->OpenDocumentFile(Scene(QStringLiteral("toggle.morv3d")));
+        const QString strAll = WidgetTreeText(*m_pFrame->GetView());
+        QAction* pNodes = m_pFrame->Action(ID_SHOW_NODES);
+        pNodes->trigger();
+        QVERIFY(!pNodes->isChecked());
+        QCOMPARE(m_pFrame->GetView()->ShowFlags(), SHOW_ALL & ~SHOW_NODES);
+        // The root is a node: "OBJECTS" is empty, "MATERIALS" unaffected.
+        QCOMPARE(m_pFrame->GetView()->topLevelItem(1)->childCount(), 0);
+        QCOMPARE(m_pFrame->GetView()->topLevelItem(0)->childCount(), 4);
+        pNodes->trigger();
+        QVERIFY(pNodes->isChecked());
+        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()), strAll);
+    }
+
+    void toolbarAndStatusBarFromTheViewMenu() {
+        m_pFrame->show();
+        QLabel* pIdle = m_pFrame->statusBar()->findChild<QLabel*>();
+        QVERIFY(pIdle != nullptr);
+        QCOMPARE(pIdle->text(), QStringLiteral("Bereit"));
+        m_pFrame->Action(ID_VIEW_TOOLBAR)->trigger();
+        QVERIFY(!m_pFrame->ToolBar()->isVisible());
+        m_pFrame->Action(ID_VIEW_STATUS_BAR)->trigger();
+        QVERIFY(!m_pFrame->statusBar()->isVisible());
+        m_pFrame->Action(ID_VIEW_TOOLBAR)->trigger();
+        m_pFrame->Action(ID_VIEW_STATUS_BAR)->trigger();
+        QVERIFY(m_pFrame->ToolBar()->isVisible());
+        QVERIFY(m_pFrame->statusBar()->isVisible());
+        QVERIFY(m_pFrame->Action(ID_VIEW_TOOLBAR)->isChecked());
+    }
+
+    void lockIndicatorsShowWhileOn() {
+        m_pFrame->SetLockIndicators({true, true, false, true});
+        QCOMPARE(m_pFrame->IndicatorLabel(ID_INDICATOR_CAPS)->text(), QStringLiteral("UF"));
+        QCOMPARE(m_pFrame->IndicatorLabel(ID_INDICATOR_NUM)->text(), QString());
+        QCOMPARE(m_pFrame->IndicatorLabel(ID_INDICATOR_SCRL)->text(), QStringLiteral("RF"));
+        m_pFrame->SetLockIndicators({true, false, true, false});
+        QCOMPARE(m_pFrame->IndicatorLabel(ID_INDICATOR_CAPS)->text(), QString());
+        QCOMPARE(m_pFrame->IndicatorLabel(ID_INDICATOR_NUM)->text(), QStringLiteral("NUM"));
+        // The panes keep their place while off.
+        QVERIFY(m_pFrame->IndicatorLabel(ID_INDICATOR_CAPS)->minimumWidth() > 0);
+    }
+
+    void recentFilesHoldTenAndPersist() {
+        QStringList paths;
+        for (int i = 0; i < 12; ++i) {
+            paths.append(Scene(QStringLiteral("recent%1.morv3d").arg(i)));
+            QVERIFY(m_pFrame->OpenDocumentFile(paths.last()));
+        }
+        // Reopening moves a file to the top without a duplicate.
+        QVERIFY(m_pFrame->OpenDocumentFile(paths[5]));
+        QStringList expected;
+        expected.append(paths[5]);
+        for (int i = 11; i >= 2; --i) {
+            if (i != 5) {
+                expected.append(paths[i]);
+            }
+        }
+        QCOMPARE(m_pFrame->RecentFiles(), expected);
+        QCOMPARE(m_pFrame->RecentFiles().size(), 10);
+
+        QSettings settings(QStringLiteral("Local AppWizard-Generated Applications"),
+                           QStringLiteral("morv3dViewer"));
+        QCOMPARE(settings.value(QStringLiteral("Recent File List/File1")).toString(), paths[5]);
+        QCOMPARE(settings.value(QStringLiteral("Recent File List/File10")).toString(), expected[9]);
+        QVERIFY(!settings.contains(QStringLiteral("Recent File List/File11")));
+
+        // A new start reads them back into the menu, numbered.
+        CMainFrame next;
+        QCOMPARE(next.RecentFiles(), expected);
+        const QStringList lines = MenuLines(next.FileMenu());
+        QCOMPARE(lines[7], QStringLiteral("&1 %1|").arg(paths[5]));
+        QCOMPARE(lines[16], QStringLiteral("1&0 %1|").arg(expected[9]));
+        QCOMPARE(lines[17], QStringLiteral("-"));
+    }
+
+    void recentEntryOpensAndGoesWhenItFails() {
+        const QString strFirst = Scene(QStringLiteral("first.morv3d"));
+        const QString strSecond = Scene(QStringLiteral("second.morv3d"));
+        QVERIFY(m_pFrame->OpenDocumentFile(strFirst));
+        QVERIFY(m_pFrame->OpenDocumentFile(strSecond));
+        RecentAction(1)->trigger();
+        QCOMPARE(m_pFrame->GetPathName(), strFirst);
+        QCOMPARE(m_pFrame->RecentFiles(), QStringList({strFirst, strSecond}));
+
+        QVERIFY(QFile::remove(strSecond));
+        RecentAction(1)->trigger();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_pFrame->GetPathName(), strFirst);
+        QCOMPARE(m_pFrame->RecentFiles(), QStringList({strFirst}));
+    }
+
+    void droppedFileIsOpened() {
+        const QString strScene = Scene(QStringLiteral("dropped.morv3d"));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(strScene)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QCoreApplication::sendEvent(m_pFrame.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_pFrame.get(), &drop);
+        QCOMPARE(m_pFrame->GetPathName(), strScene);
+        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("dropped.morv3d - morv3dViewer"));
+
+        // Something that is no file is refused.
+        QMimeData text;
+        text.setText(QStringLiteral("hello"));
+        QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton,
+                                Qt::NoModifier);
+        refused.ignore();
+        QCoreApplication::sendEvent(m_pFrame.get(), &refused);
+        QVERIFY(!refused.isAccepted());
+    }
+
+    void damagedFileWarnsAndKeepsWhatLoaded() {
+        const QString strPath = m_dir.filePath(QStringLiteral("damaged.morv3d"));
+        WriteDamagedScene(strPath.toStdString());
+        QVERIFY(m_pFrame->OpenDocumentFile(strPath));
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_messages[0].kind, CMainFrame::MessageKind::Warning);
+        QVERIFY2(m_messages[0].strText.contains(QStringLiteral("damaged.morv3d")),
+                 qPrintable(m_messages[0].strText));
+        QVERIFY2(
+            m_messages[0].strText.contains(QStringLiteral("ungültiges Dateiformat (0x80044011)")),
+            qPrintable(m_messages[0].strText));
+        // The part that loaded is shown, and the file counts as open.
+        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("damaged.morv3d - morv3dViewer"));
+        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
+                 EntriesText(BuildStructureTree(m_pFrame->GetDocument(), SHOW_ALL)));
+        QVERIFY(m_pFrame->GetView()->topLevelItem(1)->child(0)->childCount() > 0);
+
+        // Another kind of container: both branches empty, and the user is told.
+        const QString strOther = m_dir.filePath(QStringLiteral("other.morv"));
+        QFile::copy(QStringLiteral(MORV_SOURCE_DIR "/examples/sample.morv"), strOther);
+        QVERIFY(m_pFrame->OpenDocumentFile(strOther));
+        QCOMPARE(m_messages.size(), 2);
+        QVERIFY2(m_messages[1].strText.contains(QStringLiteral("(0x8000FFFF)")),
+                 qPrintable(m_messages[1].strText));
+        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
+                 QStringLiteral("MATERIALS\t0\nOBJECTS\t0\n"));
+    }
+
+    void missingFileKeepsTheLoadedScene() {
+        const QString strScene = Scene(QStringLiteral("kept.morv3d"));
+        QVERIFY(m_pFrame->OpenDocumentFile(strScene));
+        const QString strTree = WidgetTreeText(*m_pFrame->GetView());
+        const QString strMissing = m_dir.filePath(QStringLiteral("missing.morv3d"));
+        QVERIFY(!m_pFrame->OpenDocumentFile(strMissing));
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_messages[0].kind, CMainFrame::MessageKind::Error);
+        QVERIFY2(m_messages[0].strText.contains(QStringLiteral("„%1“").arg(strMissing)),
+                 qPrintable(m_messages[0].strText));
+        QVERIFY2(
+            m_messages[0].strText.contains(QStringLiteral("Datei nicht gefunden (0x80070002)")),
+            qPrintable(m_messages[0].strText));
+        QCOMPARE(m_pFrame->GetPathName(), strScene);
+        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("kept.morv3d - morv3dViewer"));
+        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()), strTree);
+        QCOMPARE(m_pFrame->RecentFiles(), QStringList({strScene}));
+
+        // The new-document command empties it.
+        m_pFrame->Action(ID_FILE_NEW)->trigger();
+        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("Unbenannt - morv3dViewer"));
+        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
+                 QStringLiteral("MATERIALS\t0\nOBJECTS\t0\n"));
+    }
+
+    void aboutBoxTexts() {
+        CAboutDlg dialog(m_pFrame.get());
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Info über morv3dViewer"));
+        QCOMPARE(dialog.TextLabel()->text(), QStringLiteral("morv3dViewer Version 1.0"));
+        QCOMPARE(dialog.OkButton()->text(), QStringLiteral("OK"));
+        QVERIFY(dialog.OkButton()->isDefault());
+        QCOMPARE(dialog.IconLabel()->pixmap().size(), QSize(32, 32));
+        QVERIFY(dialog.isModal());
+        dialog.show();
+        QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+
+    void shellOpenHandsTheFileToTheRunningWindow() {
+        const QString strName =
+            QStringLiteral("morv3dViewer-test-%1").arg(QCoreApplication::applicationPid());
+        QVERIFY(!SendToRunningInstance(strName, QStringLiteral("/nowhere"), 200));
+
+        CShellOpenServer server;
+        QVERIFY(server.Listen(strName));
+        CShellOpenServer second;
+        QVERIFY(!second.Listen(strName));
+        connect(&server, &CShellOpenServer::openRequested, m_pFrame.get(),
+                [this](const QString& strPath) { m_pFrame->OpenDocumentFile(strPath); });
+        const QString strScene = Scene(QStringLiteral("shell ö.morv3d"));
+        // The sender blocks; the server answers from this thread's event loop.
+        bool bSent = false;
+        QThread* pThread =
+            QThread::create([&] { bSent = SendToRunningInstance(strName, strScene); });
+        pThread->start();
+        QTRY_VERIFY(pThread->isFinished());
+        delete pThread;
+        QVERIFY(bSent);
+        QTRY_COMPARE(m_pFrame->GetPathName(), strScene);
+    }
+
+    void germanWordsForEveryResult() {
+        const HRESULT known[] = {E_FAIL,
+                                 E_UNEXPECTED,
+                                 E_OUTOFMEMORY,
+                                 E_INVALIDARG,
+                                 MORV_E_CHUNKCLOSED,
+                                 MORV_E_BADFORMAT,
+                                 HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
+                                 HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND),
+                                 HRESULT_FROM_WIN32(ERROR_TOO_MANY_OPEN_FILES),
+                                 HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
+                                 HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE),
+                                 HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY),
+                                 HRESULT_FROM_WIN32(ERROR_WRITE_PROTECT),
+                                 HRESULT_FROM_WIN32(ERROR_GEN_FAILURE),
+                                 HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION),
+                                 HRESULT_FROM_WIN32(ERROR_FILE_EXISTS),
+                                 HRESULT_FROM_WIN32(ERROR_DISK_FULL),
+                                 HRESULT_FROM_WIN32(ERROR_NEGATIVE_SEEK),
+                                 HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE),
+                                 HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)};
+        QSet<QString> words;
+        for (const HRESULT hr : known) {
+            QVERIFY(QString::fromLatin1(HResultMessage(hr)) != QLatin1String("unknown error"));
+            words.insert(GermanResultMessage(hr));
+        }
+        QCOMPARE(words.size(), int(std::size(known)));
+        QVERIFY(!words.contains(GermanResultMessage(static_cast<HRESULT>(0x80001234u))));
+        QCOMPARE(DescribeResult(MORV_E_BADFORMAT),
+                 QStringLiteral("ungültiges Dateiformat (0x80044011)"));
+    }
+
+private:
+    QString Scene(const QString& strName) {
+        const QString strPath = m_dir.filePath(strName);
+        WriteTestScene(strPath.toStdString());
+        return strPath;
+    }
+    QAction* RecentAction(int nIndex) {
+        for (QAction* pAction : m_pFrame->FileMenu()->actions()) {
+            if (pAction->data().toInt() == ID_FILE_MRU_FILE1 + nIndex) {
+                return pAction;
+            }
+        }
+        return nullptr;
+    }
+
+    QTemporaryDir m_dir;
+    CReportCapture m_reports;
+    std::unique_ptr<CScopedSettings> m_pSettings;
+    std::unique_ptr<CMainFrame> m_pFrame;
+    QList<Message> m_messages;
+};
+
+QTEST_MAIN(MainFrameTest)
+#include "mainframe_test.moc"
