@@ -98,3 +98,78 @@ TEST_F(CliTree, FailuresExitOne) {
     EXPECT_EQ(result.strOut, "MATERIALS\nOBJECTS\n");
     EXPECT_NE(result.strErr.find("0x8000FFFF"), std::string::npos) << result.strErr;
 }
+
+// The bundled sample, written by the scene writer: the tree the viewer opens with, and without
+// the dummies and what hangs below them.
+TEST(CliTreeSample, WholeTreeOfTheSample) {
+    const std::string strSample = std::string(MORV_SOURCE_DIR) + "/examples/sample.morv3d";
+    const std::string kMaterials =
+        "MATERIALS\n"
+        "  Material\n"
+        "    Map\n"
+        "      Effect: Solid \n"
+        "      Texture: stone.bmp\n"
+        "  Material\n"
+        "    Map\n"
+        "      Effect: Solid \n"
+        "      Texture: wood.bmp\n"
+        "    Map\n"
+        "      Effect: Alpha \n"
+        "      Texture: wood_grain.tga\n"
+        "  Material\n"
+        "    Map\n"
+        "      Effect: Alpha \n"
+        "      Texture: glass.tga\n"
+        "  Material\n"
+        "    Map\n"
+        "      Effect: Alpha Additive \n"
+        "      Texture: glow.tga\n"
+        "  Material\n"
+        "    Map\n"
+        "      Effect: Solid \n"
+        "      Texture: cloth.bmp\n";
+    const std::string kWindows =
+        "    node: windows\n"
+        "      node: frame\n"
+        "        mesh: \n"
+        "      node: haze\n"
+        "        mesh: \n"
+        "      node: sortlast_glow\n"
+        "        mesh: \n"
+        "      node: sort0_window\n"
+        "        mesh: \n"
+        "      node: glass_sort1\n"
+        "        mesh: \n";
+    CommandResult result = RunCommand(kCli, {"tree", strSample});
+    EXPECT_EQ(result.nExitCode, 0) << result.strErr;
+    EXPECT_EQ(result.strOut, kMaterials +
+                                 "OBJECTS\n"
+                                 "  node: scene\n"
+                                 "    Animation: Hierarchy: 160 \n"
+                                 "    node: flag\n"
+                                 "      Animation: Hierarchy: 160 \n"
+                                 "      mesh: \n"
+                                 "        Animation: Hierarchy: 160 Object: 160 \n"
+                                 "    node: dmyPivot\n"
+                                 "      Animation: Hierarchy: 160 Object: 160 \n"
+                                 "      node: base\n"
+                                 "        mesh: \n"
+                                 "      node: arm\n"
+                                 "        Animation: Hierarchy: 160 Object: 160 \n"
+                                 "        mesh: \n"
+                                 "        node: dmyTip\n"
+                                 "          node: lamp\n"
+                                 "            mesh: \n" +
+                                 kWindows);
+    result = RunCommand(kCli, {"tree", strSample, "--flags", "FFFFFFF7"});
+    EXPECT_EQ(result.nExitCode, 0) << result.strErr;
+    EXPECT_EQ(result.strOut, kMaterials +
+                                 "OBJECTS\n"
+                                 "  node: scene\n"
+                                 "    Animation: Hierarchy: 160 \n"
+                                 "    node: flag\n"
+                                 "      Animation: Hierarchy: 160 \n"
+                                 "      mesh: \n"
+                                 "        Animation: Hierarchy: 160 Object: 160 \n" +
+                                 kWindows);
+}
