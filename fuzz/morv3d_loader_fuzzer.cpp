@@ -1,8 +1,5 @@
 // The scene loader on arbitrary bytes, both passes as the viewer runs them, and then the
 // loaded scene put to work: animation at a few times, picking, cloning, searches.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,29 +7,10 @@
 #include <string>
 
 #include "abstractdata/debugreport.h"
+#include "memoryfile.h"
 #include "fileformats/morv3d/morv3dloader.h"
 
 namespace {
-
-struct MemoryFile {
-    int fd = -1;
-    std::string strPath;
-
-    MemoryFile() {
-        fd = memfd_create("morv3d-input", 0);
-        if (fd < 0) {
-            std::perror("memfd_create");
-            std::abort();
-        }
-        strPath = "/proc/self/fd/" + std::to_string(fd);
-    }
-    void Fill(const uint8_t* pData, size_t nSize) const {
-        if (ftruncate(fd, 0) != 0 ||
-            (nSize > 0 && pwrite(fd, pData, nSize, 0) != static_cast<ssize_t>(nSize))) {
-            std::abort();
-        }
-    }
-};
 
 void Exercise(CQVR3DNode* pRoot) {
     const uint32_t dwLength = pRoot->GetAnimationTimeHierarchy();
@@ -61,7 +39,7 @@ void Exercise(CQVR3DNode* pRoot) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     static const bool bQuiet = (SetReportsEnabled(false), true);
     (void)bQuiet;
-    static const MemoryFile input;
+    static const MemoryFile input("morv3d-input");
     input.Fill(pData, nSize);
 
     std::unique_ptr<CQVR3DNode> pRoot;

@@ -1,9 +1,6 @@
 // The container reader on arbitrary bytes: open, header, directory, every chunk's payload
 // (whole and as a counted string through the lent stream). A directory that reads cleanly is
 // then written again and read back, and must come back the same.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,29 +8,10 @@
 #include <vector>
 
 #include "abstractdata/debugreport.h"
+#include "memoryfile.h"
 #include "fileformats/morv/morv.h"
 
 namespace {
-
-struct MemoryFile {
-    int fd = -1;
-    std::string strPath;
-
-    explicit MemoryFile(const char* pszName) {
-        fd = memfd_create(pszName, 0);
-        if (fd < 0) {
-            std::perror("memfd_create");
-            std::abort();
-        }
-        strPath = "/proc/self/fd/" + std::to_string(fd);
-    }
-    void Fill(const uint8_t* pData, size_t nSize) const {
-        if (ftruncate(fd, 0) != 0 ||
-            (nSize > 0 && pwrite(fd, pData, nSize, 0) != static_cast<ssize_t>(nSize))) {
-            std::abort();
-        }
-    }
-};
 
 struct Shape {
     uint32_t dwType;
