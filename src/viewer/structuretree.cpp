@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <new>
 
 #include "abstractdata/codepage.h"
@@ -40,65 +41,179 @@ bool IsShowFlagChecked(uint32_t dwShowFlags, uint32_t dwCommandId) {
 
 namespace {
 
-// One object of the scene as read once per rebuild. Children of a record are contiguous and
-// come after it, so the hierarchy times can be summed up in one backward pass instead of
-// walking every subtree again for each entry.
+// One object of the scene, read once per rebuild in breadth-first order: a record's children
+// are contiguous and come after it. So the hierarchy times sum up in one backward pass instead
+// of a walk over every subtree for each entry, and whether an entry is shown follows from its
+// parent's record.
 struct tRecord {
     CQVR3DObject* pObject;
-    int32_t nType;
+    const char* pszPrefix;  // of the label; null for a kind without one
+    const char* pszName;    // may be null
+    uint32_t dwPrefixLength;
+    uint32_t dwNameLength;
     uint32_t dwTime;       // GetAnimationTime
     uint32_t dwHierarchy;  // the largest time of the object and everything below it
     uint32_t dwParent;
     uint32_t dwFirstChild;
     uint32_t dwChildCount;
+    int nImage;
+    bool bShown;
+    bool bMesh;
 };
 
-void ReadRecords(CQVR3DObject* pRoot, std::vector<tRecord>& records) {
-    records.push_back({pRoot, 0, 0, 0, 0, 0, 0});
-    for (size_t i = 0; i < records.size(); ++i) {
-        CQVR3DObject* pObject = records[i].pObject;
-        const int32_t nType = pObject->GetObjectType();
-        const uint32_t dwTime = pObject->GetAnimationTime();
-        const uint32_t dwFirst = static_cast<uint32_t>(records.size());
-        for (uint32_t j = 0; j < pObject->GetChildCount(); ++j) {
-            if (CQVR3DObject* pChild = pObject->GetChild(j)) {
-                records.push_back({pChild, 0, 0, 0, static_cast<uint32_t>(i), 0, 0});
-            }
-        }
-        tRecord& record = records[i];
-        record.nType = nType;
-        record.dwTime = dwTime;
-        record.dwHierarchy = dwTime;
-        record.dwFirstChild = dwFirst;
-        record.dwChildCount = static_cast<uint32_t>(records.size()) - dwFirst;
-    }
-    for (size_t i = records.size(); i-- > 1;) {
-        tRecord& parent = records[records[i].dwParent];
-        parent.dwHierarchy = std::max(parent.dwHierarchy, records[i].dwHierarchy);
-    }
-}
+// Kept between rebuilds: a scene of many objects would otherwise take fresh pages from the
+// system for every rebuild, which costs more than the rebuild itself.
+thread_local std::vector<tRecord> t_records;
 
 bool IsDummyName(const char* pszName) {
     return pszName != nullptr && pszName[0] == 'd' && pszName[1] == 'm' && pszName[2] == 'y';
 }
 
-void AppendNumber(std::string& strText, uint32_t dwValue) {
-    // The original text shows the times as signed numbers.
-    char szNumber[16];
+// Fills in the record of an object: kind, name, image, and whether the filters show it.
+void ReadObject(tRecord& record, bool bParentShown, uint32_t dwShowFlags) {
+    CQVR3DObject* pObject = record.pObject;
+    const int32_t nType = pObject->GetObjectType();
+    bool bShown = bParentShown;
+    if (nType == QVR3DOBJ_OBJECT) {
+        record.pszPrefix = "object: ";
+        record.dwPrefixLength = 8;
+    } else if (nType == QVR3DOBJ_NODE) {
+        record.pszPrefix = "node: ";
+        record.dwPrefixLength = 6;
+        record.nImage = TREEIMAGE_NODE;
+    } else if (nType == QVR3DOBJ_MESH) {
+        record.pszPrefix = "mesh: ";
+        record.dwPrefixLength = 6;
+        record.nImage = TREEIMAGE_MESH;
+        record.bMesh = true;
+        bShown = bShown && (dwShowFlags & SHOW_MESHES) != 0;
+    }
+    if (record.pszPrefix != nullptr && bParentShown) {
+        record.pszName = pObject->GetName();
+        record.dwNameLength =
+            record.pszName != nullptr ? static_cast<uint32_t>(std::strlen(record.pszName)) : 0;
+    }
+    if (nType == QVR3DOBJ_NODE) {
+        if (IsDummyName(record.pszName)) {
+            record.nImage = TREEIMAGE_DUMMY;
+            bShown = bShown && (dwShowFlags & SHOW_DUMMIES) != 0;
+        }
+        bShown = bShown && (dwShowFlags & SHOW_NODES) != 0;
+    }
+    record.bShown = bShown;
+    record.dwTime = pObject->GetAnimationTime();
+    record.dwHierarchy = record.dwTime;
+}
+
+bool ShowsAnimation(const tRecord& record, uint32_t dwShowFlags) {
+    const uint32_t dwBit = record.bMesh ? SHOW_MESH_ANIMATIONS : SHOW_ANIMATION;
+    return record.bShown && (dwShowFlags & dwBit) != 0 &&
+           (record.dwHierarchy != 0 || record.dwTime != 0);
+}
+
+void AddRecord(std::vector<tRecord>& records, CQVR3DObject* pObject, uint32_t dwParent) {
+    tRecord& record = records.emplace_back();
+    record.pObject = pObject;
+    record.pszPrefix = nullptr;
+    record.pszName = nullptr;
+    record.dwPrefixLength = 0;
+    record.dwNameLength = 0;
+    record.dwParent = dwParent;
+    record.nImage = TREEIMAGE_BLANK;
+    record.bMesh = false;
+}
+
+// Reads the whole hierarchy; returns how many entries it will give.
+size_t ReadRecords(CQVR3DObject* pRoot, uint32_t dwShowFlags, std::vector<tRecord>& records) {
+    AddRecord(records, pRoot, 0);
+    for (size_t i = 0; i < records.size(); ++i) {
+        ReadObject(records[i], i == 0 || records[records[i].dwParent].bShown, dwShowFlags);
+        CQVR3DObject* pObject = records[i].pObject;
+        const uint32_t dwFirst = static_cast<uint32_t>(records.size());
+        for (uint32_t j = 0; j < pObject->GetChildCount(); ++j) {
+            if (CQVR3DObject* pChild = pObject->GetChild(j)) {
+                AddRecord(records, pChild, static_cast<uint32_t>(i));
+            }
+        }
+        records[i].dwFirstChild = dwFirst;
+        records[i].dwChildCount = static_cast<uint32_t>(records.size()) - dwFirst;
+    }
+    for (size_t i = records.size(); i-- > 1;) {
+        tRecord& parent = records[records[i].dwParent];
+        parent.dwHierarchy = std::max(parent.dwHierarchy, records[i].dwHierarchy);
+    }
+    size_t nEntries = 0;
+    for (const tRecord& record : records) {
+        nEntries += record.bShown ? 1 : 0;
+        nEntries += ShowsAnimation(record, dwShowFlags) ? 1 : 0;
+    }
+    return nEntries;
+}
+
+char* PutText(char* pOut, const char* pszText, size_t nLength) {
+    std::memcpy(pOut, pszText, nLength);
+    return pOut + nLength;
+}
+
+// The original text shows the times as signed numbers.
+char* PutNumber(char* pOut, uint32_t dwValue) {
+    char szNumber[12];
     const auto result =
         std::to_chars(szNumber, szNumber + sizeof(szNumber), static_cast<int32_t>(dwValue));
-    strText.append(szNumber, result.ptr);
-    strText.push_back(' ');
+    pOut = PutText(pOut, szNumber, static_cast<size_t>(result.ptr - szNumber));
+    *pOut++ = ' ';
+    return pOut;
 }
 
 void AddEntry(StructureTree& tree, std::string&& strLabel, int nImage, CQVR3DObject* pItemData,
               bool bExpanded, uint32_t dwDepth) {
-    StructureTreeEntry& entry = tree.entries.emplace_back();
-    entry.strLabel = std::move(strLabel);
-    entry.nImage = nImage;
-    entry.pItemData = pItemData;
-    entry.bExpanded = bExpanded;
-    entry.dwDepth = dwDepth;
+    tree.entries.push_back(
+        StructureTreeEntry{std::move(strLabel), nImage, pItemData, bExpanded, dwDepth});
+}
+
+std::string ObjectLabel(const tRecord& record) {
+    if (record.pszPrefix == nullptr) {
+        return std::string();
+    }
+    const size_t nLength = record.dwPrefixLength + record.dwNameLength;
+    char szText[64];
+    if (nLength <= sizeof(szText)) {
+        char* pOut = PutText(szText, record.pszPrefix, record.dwPrefixLength);
+        if (record.dwNameLength != 0) {
+            PutText(pOut, record.pszName, record.dwNameLength);
+        }
+        return std::string(szText, nLength);
+    }
+    std::string strLabel;
+    strLabel.reserve(nLength);
+    strLabel.append(record.pszPrefix, record.dwPrefixLength);
+    strLabel.append(record.pszName, record.dwNameLength);
+    return strLabel;
+}
+
+std::string AnimationLabel(const tRecord& record) {
+    char szText[64];  // 54 at most
+    char* pOut = PutText(szText, "Animation: ", 11);
+    if (record.dwHierarchy != 0) {
+        pOut = PutNumber(PutText(pOut, "Hierarchy: ", 11), record.dwHierarchy);
+    }
+    if (record.dwTime != 0) {
+        pOut = PutNumber(PutText(pOut, "Object: ", 8), record.dwTime);
+    }
+    return std::string(szText, pOut);
+}
+
+size_t CountMaterialEntries(const CMorv3dViewerDoc& doc, uint32_t dwShowFlags) {
+    if (!(dwShowFlags & SHOW_MATERIALS)) {
+        return 0;
+    }
+    size_t nEntries = doc._Materials.size();
+    if (dwShowFlags & SHOW_MATERIAL_MAPS) {
+        for (const CMorv3DLoader::tMaterialMaps& material : doc._Materials) {
+            nEntries += 3 * material.size();
+        }
+    }
+    return nEntries;
 }
 
 void AddMaterials(StructureTree& tree, const CMorv3dViewerDoc& doc, uint32_t dwShowFlags) {
@@ -129,14 +244,6 @@ void AddMaterials(StructureTree& tree, const CMorv3dViewerDoc& doc, uint32_t dwS
     }
 }
 
-std::string ObjectLabel(const char* pszPrefix, const char* pszName) {
-    std::string strLabel = pszPrefix;
-    if (pszName != nullptr) {
-        strLabel += pszName;
-    }
-    return strLabel;
-}
-
 // The object entries in display order. Under an object entry: its animation entry, then the
 // meshes among its children in reverse (each was put before the first child), then the others.
 void AddObjects(StructureTree& tree, const std::vector<tRecord>& records, uint32_t dwShowFlags) {
@@ -145,57 +252,17 @@ void AddObjects(StructureTree& tree, const std::vector<tRecord>& records, uint32
         uint32_t dwDepth;
     };
     std::vector<tPending> pending;
-    pending.push_back({0, 1});
+    if (records[0].bShown) {
+        pending.push_back({0, 1});
+    }
     while (!pending.empty()) {
         const tPending item = pending.back();
         pending.pop_back();
         const tRecord& record = records[item.dwRecord];
-        CQVR3DObject* pObject = record.pObject;
-
-        std::string strLabel;
-        int nImage = TREEIMAGE_BLANK;
-        bool bMesh = false;
-        if (record.nType == QVR3DOBJ_OBJECT) {
-            strLabel = ObjectLabel("object: ", pObject->GetName());
-        } else if (record.nType == QVR3DOBJ_NODE) {
-            const char* pszName = pObject->GetName();
-            strLabel = ObjectLabel("node: ", pszName);
-            nImage = TREEIMAGE_NODE;
-            if (IsDummyName(pszName)) {
-                nImage = TREEIMAGE_DUMMY;
-                if (!(dwShowFlags & SHOW_DUMMIES)) {
-                    continue;
-                }
-            }
-            if (!(dwShowFlags & SHOW_NODES)) {
-                continue;
-            }
-        } else if (record.nType == QVR3DOBJ_MESH) {
-            strLabel = ObjectLabel("mesh: ", pObject->GetName());
-            nImage = TREEIMAGE_MESH;
-            bMesh = true;
-            if (!(dwShowFlags & SHOW_MESHES)) {
-                continue;
-            }
-        }
-        AddEntry(tree, std::move(strLabel), nImage, pObject, true, item.dwDepth);
-
-        const uint32_t dwHierarchy = record.dwHierarchy;
-        const uint32_t dwTime = record.dwTime;
-        const bool bShowAnimation =
-            bMesh ? (dwShowFlags & SHOW_MESH_ANIMATIONS) != 0 : (dwShowFlags & SHOW_ANIMATION) != 0;
-        if (bShowAnimation && (dwHierarchy != 0 || dwTime != 0)) {
-            std::string strAnimation = "Animation: ";
-            if (dwHierarchy != 0) {
-                strAnimation += "Hierarchy: ";
-                AppendNumber(strAnimation, dwHierarchy);
-            }
-            if (dwTime != 0) {
-                strAnimation += "Object: ";
-                AppendNumber(strAnimation, dwTime);
-            }
-            AddEntry(tree, std::move(strAnimation),
-                     bMesh ? TREEIMAGE_MESH_ANIMATION : TREEIMAGE_ANIMATION, nullptr, false,
+        AddEntry(tree, ObjectLabel(record), record.nImage, record.pObject, true, item.dwDepth);
+        if (ShowsAnimation(record, dwShowFlags)) {
+            AddEntry(tree, AnimationLabel(record),
+                     record.bMesh ? TREEIMAGE_MESH_ANIMATION : TREEIMAGE_ANIMATION, nullptr, false,
                      item.dwDepth + 1);
         }
 
@@ -204,12 +271,12 @@ void AddObjects(StructureTree& tree, const std::vector<tRecord>& records, uint32
         const uint32_t dwFirst = record.dwFirstChild;
         const uint32_t dwEnd = dwFirst + record.dwChildCount;
         for (uint32_t i = dwEnd; i-- > dwFirst;) {
-            if (records[i].nType != QVR3DOBJ_MESH) {
+            if (records[i].bShown && !records[i].bMesh) {
                 pending.push_back({i, item.dwDepth + 1});
             }
         }
         for (uint32_t i = dwFirst; i < dwEnd; ++i) {
-            if (records[i].nType == QVR3DOBJ_MESH) {
+            if (records[i].bShown && records[i].bMesh) {
                 pending.push_back({i, item.dwDepth + 1});
             }
         }
@@ -226,16 +293,14 @@ HRESULT BuildStructureTree(StructureTree* pTree, const CMorv3dViewerDoc& doc,
     StructureTree& tree = *pTree;
     tree.entries.clear();
     try {
-        std::vector<tRecord> records;
+        // Taken out while in use, so that a rebuild nested in a virtual call gets its own.
+        std::vector<tRecord> records = std::move(t_records);
+        records.clear();
+        size_t nObjectEntries = 0;
         if (doc._pNode != nullptr) {
-            ReadRecords(doc._pNode, records);
+            nObjectEntries = ReadRecords(doc._pNode, dwShowFlags, records);
         }
-        size_t nMapEntries = 0;
-        for (const CMorv3DLoader::tMaterialMaps& material : doc._Materials) {
-            nMapEntries += 3 * material.size();
-        }
-        // Every object and its animation entry at most.
-        tree.entries.reserve(2 + doc._Materials.size() + nMapEntries + 2 * records.size());
+        tree.entries.reserve(2 + CountMaterialEntries(doc, dwShowFlags) + nObjectEntries);
 
         AddEntry(tree, "MATERIALS", TREEIMAGE_BLANK, nullptr, true, 0);
         AddMaterials(tree, doc, dwShowFlags);
@@ -243,6 +308,8 @@ HRESULT BuildStructureTree(StructureTree* pTree, const CMorv3dViewerDoc& doc,
         if (!records.empty()) {
             AddObjects(tree, records, dwShowFlags);
         }
+        records.clear();
+        t_records = std::move(records);
     } catch (const std::bad_alloc&) {
         return REPORTED(E_OUTOFMEMORY);
     }
