@@ -86,7 +86,7 @@ QString HelpText() {
         "\n"
         "Options:\n"
         "  --screenshot OUT.png  open FILE, save the main window as a PNG image and exit\n"
-        "                        (without a display the offscreen platform is used)\n"
+        "                        (drawn off screen; needs no display)\n"
         "  -h, --help            show this help\n"
         "  -v, --version         show the version\n"
         "\n"
@@ -124,14 +124,18 @@ int CMorv3dViewerApp::Run(int argc, char** argv) {
         return 0;
     }
     const bool bScreenshot = !rawInfo.strScreenshot.isEmpty();
-    if (!HasDisplay(rawArgs)) {
-        if (!bScreenshot) {
-            std::fprintf(stderr,
-                         "morv3dViewer: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)\n"
-                         "Try 'morv3dViewer --screenshot OUT.png FILE' or 'morv3d tree FILE'.\n");
-            return kExitFailure;
+    if (bScreenshot) {
+        // Drawn off screen unless a platform is asked for: no window flashes up, and the image
+        // is the same on every desktop.
+        if (!rawArgs.contains(QLatin1String("-platform")) &&
+            qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
         }
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    } else if (!HasDisplay(rawArgs)) {
+        std::fprintf(stderr,
+                     "morv3dViewer: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)\n"
+                     "Try 'morv3dViewer --screenshot OUT.png FILE' or 'morv3d tree FILE'.\n");
+        return kExitFailure;
     }
 
     QApplication app(argc, argv);

@@ -119,8 +119,14 @@ void CMorv3dViewerView::Populate(StructureTree tree) {
     QList<QTreeWidgetItem*> roots;
     std::vector<QTreeWidgetItem*> path;  // the last item at each depth
     std::vector<QTreeWidgetItem*> expanded;
-    for (const StructureTreeEntry& entry : m_tree.entries) {
+    const std::vector<StructureTreeEntry>& entries = m_tree.entries;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const StructureTreeEntry& entry = entries[i];
         auto* pItem = new CTreeItem(&entry, &_ImageList);
+        // Leaves say so: the view then skips its expanded-state lookups for them.
+        if (i + 1 == entries.size() || entries[i + 1].dwDepth <= entry.dwDepth) {
+            pItem->setFlags(pItem->flags() | Qt::ItemNeverHasChildren);
+        }
         const size_t nDepth = std::min<size_t>(entry.dwDepth, path.size());
         if (nDepth == 0) {
             roots.append(pItem);

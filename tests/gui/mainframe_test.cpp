@@ -101,6 +101,18 @@ private slots:
         QCOMPARE(m_messages[0].kind, CMainFrame::MessageKind::Error);
     }
 
+    void sampleSceneOpensCompletely() {
+        const QString strSample = QStringLiteral(MORV_SOURCE_DIR "/examples/sample.morv3d");
+        QVERIFY(m_pFrame->OpenDocumentFile(strSample));
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(m_pFrame->GetDocument().LoadedCompletely());
+        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("sample.morv3d - morv3dViewer"));
+        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
+                 EntriesText(BuildStructureTree(m_pFrame->GetDocument(), SHOW_ALL)));
+        QVERIFY(m_pFrame->GetView()->topLevelItem(0)->childCount() > 0);
+        QVERIFY(m_pFrame->GetView()->topLevelItem(1)->childCount() > 0);
+    }
+
     void menusInOrderWithTextsAndKeys() {
         const QList<QAction*> menus = m_pFrame->menuBar()->actions();
         QStringList titles;
