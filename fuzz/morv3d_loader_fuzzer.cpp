@@ -7,8 +7,8 @@
 #include <string>
 
 #include "abstractdata/debugreport.h"
-#include "memoryfile.h"
 #include "fileformats/morv3d/morv3dloader.h"
+#include "memoryfile.h"
 
 namespace {
 

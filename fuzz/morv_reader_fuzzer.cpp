@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "abstractdata/debugreport.h"
-#include "memoryfile.h"
 #include "fileformats/morv/morv.h"
+#include "memoryfile.h"
 
 namespace {
 

@@ -12,9 +12,11 @@ void WriteSmallScene(const std::string& strPath) {
     const std::vector<std::array<uint32_t, 3>> quad = {{0, 1, 2}, {0, 2, 3}};
     WriteContainer(strPath,
                    {{0x10003, MaterialBytes({{{0, "stone"}}, {{1, "glass"}, {0, "frame"}}}), {}},
-                    {0x10000, NodeBytes(1, "root"),
+                    {0x10000,
+                     NodeBytes(1, "root"),
                      {{0x10001, TrackBytes({{0, 1.0f}, {120, 2.0f}}, {}), {}},
-                      {0x10000, NodeBytes(1, "dmyPivot"),
+                      {0x10000,
+                       NodeBytes(1, "dmyPivot"),
                        {{0x10002,
                          MeshBytes(0x13, 4, {{0, 2, 0, 1}}, quad,
                                    {{16, 0, false, 0, 0.0f}, {12, 300, true, 0, 1.0f}}),

@@ -11,10 +11,10 @@
 namespace {
 
 const std::vector<std::vector<MapSpec>> kMaterials = {
-    {{0, "stone.bmp"}},                     // solid
-    {{1, "glass.bmp"}, {0, "frame.bmp"}},   // alpha first
-    {{3, "fire.bmp"}},                      // additive
-    {},                                     // no maps
+    {{0, "stone.bmp"}},                    // solid
+    {{1, "glass.bmp"}, {0, "frame.bmp"}},  // alpha first
+    {{3, "fire.bmp"}},                     // additive
+    {},                                    // no maps
 };
 
 ChunkSpec Materials(const std::vector<std::vector<MapSpec>>& materials = kMaterials) {
@@ -24,7 +24,8 @@ ChunkSpec Materials(const std::vector<std::vector<MapSpec>>& materials = kMateri
 // A mesh of four vertices and two faces in one group of material m.
 ChunkSpec QuadMesh(uint32_t dwMaterial, std::vector<FrameSpec> frames = {{16, 0, false, 0, 0.0f}},
                    uint32_t dwFlags = 0x13) {
-    return {0x10002, MeshBytes(dwFlags, 4, {{0, 2, 0, dwMaterial}}, {{0, 1, 2}, {0, 2, 3}}, frames),
+    return {0x10002,
+            MeshBytes(dwFlags, 4, {{0, 2, 0, dwMaterial}}, {{0, 1, 2}, {0, 2, 3}}, frames),
             {}};
 }
 
@@ -147,7 +148,8 @@ TEST_F(SceneLoaderTest, DamagedMaterialTablesKeepWhatWasRead) {
     LoadBothPasses({{0x10003, CByteBuilder().U32(0).U32(0).U32(0xFFFFFFFF).Get(), {}}});
     EXPECT_EQ(m_hrMaterials, MORV_E_BADFORMAT);
     EXPECT_TRUE(m_pLoader->materials.empty());
-    LoadBothPasses({{0x10003, CByteBuilder().U32(0).U32(0).U32(1).U32(0).U32(0).U32(0x10000000).Get(), {}}});
+    LoadBothPasses(
+        {{0x10003, CByteBuilder().U32(0).U32(0).U32(1).U32(0).U32(0).U32(0x10000000).Get(), {}}});
     EXPECT_EQ(m_hrMaterials, MORV_E_BADFORMAT);
 }
 
@@ -200,9 +202,10 @@ TEST_F(SceneLoaderTest, NameCutShortStillLoadsTheNode) {
 }
 
 TEST_F(SceneLoaderTest, Tracks) {
-    LoadBothPasses({Node("root", {{0x10001, TrackBytes({{0, 1.0f}, {100, 2.0f}},
-                                                       {{0, 1.0f}, {50, 0.0f}, {250, 0.0f}}),
-                                   {}}})});
+    LoadBothPasses(
+        {Node("root", {{0x10001,
+                        TrackBytes({{0, 1.0f}, {100, 2.0f}}, {{0, 1.0f}, {50, 0.0f}, {250, 0.0f}}),
+                        {}}})});
     EXPECT_EQ(m_hrObjects, S_OK);
     const CQVR3DTransform& transform = m_pRoot->transform;
     ASSERT_EQ(transform.PositionKeys().size(), 2u);
@@ -212,9 +215,9 @@ TEST_F(SceneLoaderTest, Tracks) {
     EXPECT_EQ(m_pRoot->GetAnimationTime(), 250u);
 
     // Larger stored sizes step by the stored size; two track chunks leave the second.
-    LoadBothPasses({Node("root", {{0x10001, TrackBytes({{5, 1.0f}}, {}), {}},
-                                  {0x10001, TrackBytes({{0, 3.0f}, {7, 4.0f}}, {{9, 5.0f}}, 48, 100),
-                                   {}}})});
+    LoadBothPasses(
+        {Node("root", {{0x10001, TrackBytes({{5, 1.0f}}, {}), {}},
+                       {0x10001, TrackBytes({{0, 3.0f}, {7, 4.0f}}, {{9, 5.0f}}, 48, 100), {}}})});
     EXPECT_EQ(m_hrObjects, S_OK);
     ASSERT_EQ(m_pRoot->transform.PositionKeys().size(), 2u);
     EXPECT_EQ(m_pRoot->transform.PositionKeys()[1].dwTime, 7u);

@@ -174,7 +174,8 @@ TEST_F(MeshLoadTest, DamagedMeshesAreRefusedBeforeAnythingIsSized) {
         {"face count beyond the payload", withHeaderWord(12, 0xFFFFFFFF)},
         {"material beyond the list", MeshBytes(0x13, 4, {{0, 2, 0, 4}}, kQuad, oneFrame)},
         {"faces beyond the face list", MeshBytes(0x13, 4, {{1, 2, 0, 0}}, kQuad, oneFrame)},
-        {"index beyond the vertices", MeshBytes(0x13, 4, {{0, 2, 0, 0}}, {{0, 1, 2}, {0, 2, 4}}, oneFrame)},
+        {"index beyond the vertices",
+         MeshBytes(0x13, 4, {{0, 2, 0, 0}}, {{0, 1, 2}, {0, 2, 4}}, oneFrame)},
         {"base vertex beyond the vertices", MeshBytes(0x13, 4, {{0, 2, 1, 0}}, kQuad, oneFrame)},
     };
     for (const Case& c : cases) {
@@ -184,9 +185,9 @@ TEST_F(MeshLoadTest, DamagedMeshesAreRefusedBeforeAnythingIsSized) {
 }
 
 TEST_F(MeshLoadTest, FrameRunningPastThePayloadIsNoKey) {
-    std::vector<uint8_t> bytes = MeshBytes(
-        0x13, 4, {{0, 2, 0, 0}}, kQuad,
-        {{16, 0, false, 0, 0.0f}, {16, 10, false, 0, 1.0f}, {16, 20, false, 0, 2.0f}});
+    std::vector<uint8_t> bytes =
+        MeshBytes(0x13, 4, {{0, 2, 0, 0}}, kQuad,
+                  {{16, 0, false, 0, 0.0f}, {16, 10, false, 0, 1.0f}, {16, 20, false, 0, 2.0f}});
     bytes.erase(bytes.end() - 10, bytes.end());  // the third frame's vertices are cut
     EXPECT_EQ(LoadMeshes({bytes}), E_FAIL);
     EXPECT_EQ(Mesh(0)->pGeometry->morphKeys.size(), 2u);

@@ -12,6 +12,7 @@
 #include "fileformats/morv/morv.h"
 #include "fileformats/morv3d/morv3dloader.h"
 #include "support/bytebuilder.h"
+#include "support/morvchunks.h"
 #include "support/tempfile.h"
 
 namespace {
@@ -86,20 +87,6 @@ void SmallMeshStart(CByteBuilder& b, uint32_t dwFlags) {
     }
     b.U8(1);                                           // another frame follows
     b.U32(16).U32(20).U8(1).U8(0).U8(0).U8(0).U32(5);  // blended, duration 5
-}
-
-std::vector<CMorvChunk*> ChildrenOf(CMorvChunk* pChunk) {
-    std::vector<CMorvChunk*> children;
-    for (CMorvChunk* pChild : pChunk->Children()) {
-        children.push_back(pChild);
-    }
-    return children;
-}
-
-std::vector<uint8_t> Payload(CMorvFile& file, CMorvChunk* pChunk) {
-    std::vector<uint8_t> bytes(pChunk->dwSize);
-    EXPECT_EQ(file.ReadChunk(bytes.data(), pChunk->dwSize, 0, pChunk), S_OK);
-    return bytes;
 }
 
 class SceneWriterTest : public ::testing::Test {

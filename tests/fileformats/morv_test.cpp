@@ -4,23 +4,10 @@
 
 #include "abstractdata/debugreport.h"
 #include "support/bytebuilder.h"
+#include "support/morvchunks.h"
 #include "support/tempfile.h"
 
 namespace {
-
-std::vector<CMorvChunk*> ChildrenOf(CMorvChunk* pChunk) {
-    std::vector<CMorvChunk*> children;
-    for (CMorvChunk* pChild : pChunk->Children()) {
-        children.push_back(pChild);
-    }
-    return children;
-}
-
-std::vector<uint8_t> Payload(CMorvFile& file, CMorvChunk* pChunk) {
-    std::vector<uint8_t> bytes(pChunk->dwSize);
-    EXPECT_EQ(file.ReadChunk(bytes.data(), pChunk->dwSize, 0, pChunk), S_OK);
-    return bytes;
-}
 
 class MorvFileTest : public ::testing::Test {
 protected:

@@ -18,7 +18,8 @@ struct ChunkSpec {
     std::vector<ChunkSpec> children;
 };
 
-constexpr GUID kSceneKind = {0x0AB3F934, 0x9362, 0x11D1, {0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12}};
+constexpr GUID kSceneKind = {
+    0x0AB3F934, 0x9362, 0x11D1, {0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12}};
 
 // Writes a container whose root holds the given chunks, in pre-order.
 inline void WriteContainer(const std::string& strPath, const std::vector<ChunkSpec>& chunks,

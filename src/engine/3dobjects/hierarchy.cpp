@@ -350,7 +350,8 @@ uint32_t CQVR3DNode::GetBlendFlags() {
                 if (pNode == nullptr) {
                     CombineBlendFlags(top.dwFlags, pChild->GetBlendFlags());
                 } else if (pNode->m_bBlendFlagsValid || pNode->m_children.empty()) {
-                    CombineBlendFlags(top.dwFlags, pNode->m_bBlendFlagsValid ? pNode->m_dwBlendFlags : 0);
+                    CombineBlendFlags(top.dwFlags,
+                                      pNode->m_bBlendFlagsValid ? pNode->m_dwBlendFlags : 0);
                 } else {
                     frames.push_back({pNode, 0, QVR3DBLEND_ALL});
                 }

@@ -10,11 +10,17 @@ static constexpr char kReportUnit[] = "engine/3dobjects/objects";
 
 CQVR3DObject::~CQVR3DObject() = default;
 
-uint32_t CQVR3DObject::GetBlendFlags() { return 0; }
+uint32_t CQVR3DObject::GetBlendFlags() {
+    return 0;
+}
 
-int32_t CQVR3DObject::GetObjectType() { return QVR3DOBJ_OBJECT; }
+int32_t CQVR3DObject::GetObjectType() {
+    return QVR3DOBJ_OBJECT;
+}
 
-const char* CQVR3DObject::GetName() { return nullptr; }
+const char* CQVR3DObject::GetName() {
+    return nullptr;
+}
 
 HRESULT CQVR3DObject::UpdateHook1() {
     UpdateTime();
@@ -26,20 +32,30 @@ HRESULT CQVR3DObject::UpdateHook2() {
     return S_OK;
 }
 
-void CQVR3DObject::SetPickId(int32_t nId) { nPickId = nId; }
+void CQVR3DObject::SetPickId(int32_t nId) {
+    nPickId = nId;
+}
 
-HRESULT CQVR3DObject::Clone(CQVR3DObject** /*ppClone*/) { return E_FAIL; }
+HRESULT CQVR3DObject::Clone(CQVR3DObject** /*ppClone*/) {
+    return E_FAIL;
+}
 
 HRESULT CQVR3DObject::Pick(const PickRay& /*ray*/, PickHitList& /*hits*/) {
     UpdateTime();
     return S_OK;
 }
 
-void CQVR3DObject::SetTime(uint32_t dwTime) { dwRequestedTime = dwTime; }
+void CQVR3DObject::SetTime(uint32_t dwTime) {
+    dwRequestedTime = dwTime;
+}
 
-uint32_t CQVR3DObject::GetAnimationTime() { return 0; }
+uint32_t CQVR3DObject::GetAnimationTime() {
+    return 0;
+}
 
-void CQVR3DObject::SetInheritTime(bool bInherit) { bInheritTime = bInherit; }
+void CQVR3DObject::SetInheritTime(bool bInherit) {
+    bInheritTime = bInherit;
+}
 
 CQVR3DObject* CQVR3DObject::FindByName(const char* pszName) {
     return NameEquals(pszName) ? this : nullptr;
@@ -61,19 +77,29 @@ CQVR3DObject* CQVR3DObject::FindByPrefix(const char* pszPrefix) {
 
 void CQVR3DObject::RemoveChild(CQVR3DObject* /*pChild*/) {}
 
-void CQVR3DObject::SetParent(CQVR3DObject* pNewParent) { pParent = pNewParent; }
+void CQVR3DObject::SetParent(CQVR3DObject* pNewParent) {
+    pParent = pNewParent;
+}
 
-CQVR3DObject* CQVR3DObject::GetParent() { return pParent; }
+CQVR3DObject* CQVR3DObject::GetParent() {
+    return pParent;
+}
 
-CQVR3DObject* CQVR3DObject::GetChild(uint32_t /*dwIndex*/) { return nullptr; }
+CQVR3DObject* CQVR3DObject::GetChild(uint32_t /*dwIndex*/) {
+    return nullptr;
+}
 
-uint32_t CQVR3DObject::GetChildCount() { return 0; }
+uint32_t CQVR3DObject::GetChildCount() {
+    return 0;
+}
 
 void CQVR3DObject::TransformMatrix(Matrix4& /*matrix*/) {}
 
 void CQVR3DObject::TransformPoint(Vector3& /*point*/) {}
 
-void CQVR3DObject::ApplyTime(uint32_t dwTime) { dwAppliedTime = dwTime; }
+void CQVR3DObject::ApplyTime(uint32_t dwTime) {
+    dwAppliedTime = dwTime;
+}
 
 void CQVR3DObject::UpdateTime() {
     if (dwAppliedTime != dwRequestedTime) {

@@ -26,29 +26,29 @@ public:
     CQVR3DObject& operator=(const CQVR3DObject&) = delete;
 
     // Virtual operations in slot order.
-    virtual ~CQVR3DObject();                                           // 0
-    virtual uint32_t GetBlendFlags();                                  // 1
-    virtual int32_t GetObjectType();                                   // 2
-    virtual const char* GetName();                                     // 3
-    virtual HRESULT UpdateHook1();                                     // 4
-    virtual HRESULT UpdateHook2();                                     // 5
-    virtual void SetPickId(int32_t nPickId);                           // 6
-    virtual HRESULT Clone(CQVR3DObject** ppClone);                     // 7
-    virtual HRESULT Pick(const PickRay& ray, PickHitList& hits);       // 8
-    virtual void SetTime(uint32_t dwTime);                             // 9
-    virtual uint32_t GetAnimationTime();                               // 10
-    virtual void SetInheritTime(bool bInherit);                        // 11
-    virtual CQVR3DObject* FindByName(const char* pszName);             // 12
+    virtual ~CQVR3DObject();                                                       // 0
+    virtual uint32_t GetBlendFlags();                                              // 1
+    virtual int32_t GetObjectType();                                               // 2
+    virtual const char* GetName();                                                 // 3
+    virtual HRESULT UpdateHook1();                                                 // 4
+    virtual HRESULT UpdateHook2();                                                 // 5
+    virtual void SetPickId(int32_t nPickId);                                       // 6
+    virtual HRESULT Clone(CQVR3DObject** ppClone);                                 // 7
+    virtual HRESULT Pick(const PickRay& ray, PickHitList& hits);                   // 8
+    virtual void SetTime(uint32_t dwTime);                                         // 9
+    virtual uint32_t GetAnimationTime();                                           // 10
+    virtual void SetInheritTime(bool bInherit);                                    // 11
+    virtual CQVR3DObject* FindByName(const char* pszName);                         // 12
     virtual void CollectByPrefix(const char* pszPrefix, CQVR3DObjectList& found);  // 13
-    virtual CQVR3DObject* FindByPrefix(const char* pszPrefix);         // 14
-    virtual void RemoveChild(CQVR3DObject* pChild);                    // 15
-    virtual void SetParent(CQVR3DObject* pParent);                     // 16
-    virtual CQVR3DObject* GetParent();                                 // 17
-    virtual CQVR3DObject* GetChild(uint32_t dwIndex);                  // 18
-    virtual uint32_t GetChildCount();                                  // 19
-    virtual void TransformMatrix(Matrix4& matrix);                     // 20
-    virtual void TransformPoint(Vector3& point);                       // 21
-    virtual void ApplyTime(uint32_t dwTime);                           // 22
+    virtual CQVR3DObject* FindByPrefix(const char* pszPrefix);                     // 14
+    virtual void RemoveChild(CQVR3DObject* pChild);                                // 15
+    virtual void SetParent(CQVR3DObject* pParent);                                 // 16
+    virtual CQVR3DObject* GetParent();                                             // 17
+    virtual CQVR3DObject* GetChild(uint32_t dwIndex);                              // 18
+    virtual uint32_t GetChildCount();                                              // 19
+    virtual void TransformMatrix(Matrix4& matrix);                                 // 20
+    virtual void TransformPoint(Vector3& point);                                   // 21
+    virtual void ApplyTime(uint32_t dwTime);                                       // 22
 
     // Brings the animated state to the requested time, if it is not there yet.
     void UpdateTime();

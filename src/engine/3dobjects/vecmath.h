@@ -61,9 +61,9 @@ inline float Length(const Vector3& a) {
 }
 
 inline Vector3 Normalize(const Vector3& a) {
-    const double dLength = std::sqrt(static_cast<double>(a.x) * a.x +
-                                     static_cast<double>(a.y) * a.y +
-                                     static_cast<double>(a.z) * a.z);
+    const double dLength =
+        std::sqrt(static_cast<double>(a.x) * a.x + static_cast<double>(a.y) * a.y +
+                  static_cast<double>(a.z) * a.z);
     return {static_cast<float>(a.x / dLength), static_cast<float>(a.y / dLength),
             static_cast<float>(a.z / dLength)};
 }

@@ -106,6 +106,14 @@ HRESULT CMorvFile::SeekAbsolute(uint64_t qwPosition) {
     return m_pStream->SetPosition(static_cast<uint32_t>(qwPosition));
 }
 
+HRESULT CMorvFile::CheckChunkCall(const CMorvChunk* pChunk) const {
+    if (m_pStream == nullptr) {
+        return E_UNEXPECTED;
+    }
+    DEBUG_ASSERT(pChunk != nullptr);
+    return pChunk != nullptr ? S_OK : E_INVALIDARG;
+}
+
 HRESULT CMorvFile::ReadHeader() {
     if (m_pStream == nullptr) {
         return REPORTED(E_UNEXPECTED);
@@ -342,12 +350,8 @@ HRESULT CMorvFile::ReadDirectory() {
 
 HRESULT CMorvFile::ReadChunk(void* pBuffer, uint32_t dwSize, uint32_t dwOffset,
                              CMorvChunk* pChunk) {
-    if (m_pStream == nullptr) {
-        return REPORTED(E_UNEXPECTED);
-    }
-    if (pChunk == nullptr) {
-        DEBUG_ASSERT(pChunk != nullptr);
-        return REPORTED(E_INVALIDARG);
+    if (const HRESULT hrCall = CheckChunkCall(pChunk); FAILED(hrCall)) {
+        return REPORTED(hrCall);
     }
     // Not bounded by the payload size: the caller keeps offset + size within it.
     HRESULT hr = SeekAbsolute(m_qwDataStart + pChunk->dwOffset + dwOffset);
@@ -373,12 +377,8 @@ HRESULT CMorvFile::ReadNext(void* pBuffer, uint32_t dwSize, CMorvChunk* /*pChunk
 
 HRESULT CMorvFile::BeginReadStream(CInStream** ppStream, uint32_t dwOffset, CMorvChunk* pChunk) {
     *ppStream = m_pStream;
-    if (m_pStream == nullptr) {
-        return REPORTED(E_UNEXPECTED);
-    }
-    if (pChunk == nullptr) {
-        DEBUG_ASSERT(pChunk != nullptr);
-        return REPORTED(E_INVALIDARG);
+    if (const HRESULT hrCall = CheckChunkCall(pChunk); FAILED(hrCall)) {
+        return REPORTED(hrCall);
     }
     // The stream is lent also when the seek failed, together with the failure.
     return REPORTED(SeekAbsolute(m_qwDataStart + pChunk->dwOffset + dwOffset));
@@ -469,12 +469,8 @@ HRESULT CMorvFile::StartPayload(CMorvChunk* pChunk) {
 }
 
 HRESULT CMorvFile::WriteChunk(const void* pData, uint32_t dwSize, CMorvChunk* pChunk) {
-    if (m_pStream == nullptr) {
-        return REPORTED(E_UNEXPECTED);
-    }
-    if (pChunk == nullptr) {
-        DEBUG_ASSERT(pChunk != nullptr);
-        return REPORTED(E_INVALIDARG);
+    if (const HRESULT hrCall = CheckChunkCall(pChunk); FAILED(hrCall)) {
+        return REPORTED(hrCall);
     }
     HRESULT hr = StartPayload(pChunk);
     if (SUCCEEDED(hr) && static_cast<uint64_t>(pChunk->dwSize) + dwSize > FS_MAX_POSITION) {
@@ -496,12 +492,8 @@ HRESULT CMorvFile::WriteChunk(const void* pData, uint32_t dwSize, CMorvChunk* pC
 
 HRESULT CMorvFile::BeginWriteStream(COutStream** ppStream, CMorvChunk* pChunk) {
     *ppStream = nullptr;
-    if (m_pStream == nullptr) {
-        return REPORTED(E_UNEXPECTED);
-    }
-    if (pChunk == nullptr) {
-        DEBUG_ASSERT(pChunk != nullptr);
-        return REPORTED(E_INVALIDARG);
+    if (const HRESULT hrCall = CheckChunkCall(pChunk); FAILED(hrCall)) {
+        return REPORTED(hrCall);
     }
     HRESULT hr = StartPayload(pChunk);
     if (SUCCEEDED(hr)) {

@@ -155,6 +155,8 @@ public:
 
 private:
     HRESULT SeekAbsolute(uint64_t qwPosition);
+    // E_UNEXPECTED while closed, E_INVALIDARG (with an assertion report) for a null chunk.
+    HRESULT CheckChunkCall(const CMorvChunk* pChunk) const;
     // Makes pChunk the receiving chunk; fails for a closed chunk (the root always is).
     HRESULT StartPayload(CMorvChunk* pChunk);
 

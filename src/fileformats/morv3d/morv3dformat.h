@@ -38,7 +38,9 @@ constexpr uint32_t NODE_PARENT_BOUNDS_BITS = 0x02 | 0x04 | 0x10;
 constexpr uint32_t MORV3D_POSITION_KEY_SIZE = 40;
 constexpr uint32_t MORV3D_ROTATION_KEY_SIZE = 84;
 
-inline Vector3 LoadVector3(const uint8_t* p) { return {LoadF32(p), LoadF32(p + 4), LoadF32(p + 8)}; }
+inline Vector3 LoadVector3(const uint8_t* p) {
+    return {LoadF32(p), LoadF32(p + 4), LoadF32(p + 8)};
+}
 
 inline void StoreVector3(uint8_t* p, const Vector3& v) {
     StoreF32(p, v.x);

@@ -95,6 +95,17 @@ public:
         return hr;
     }
 
+    // One fixed-size record where the last read ended, decoded only when it was read whole.
+    template <typename Record>
+    HRESULT ReadRecord(Record& record) {
+        uint8_t bytes[Record::kSize];
+        const HRESULT hr = Read(bytes, Record::kSize);
+        if (SUCCEEDED(hr)) {
+            record.Decode(bytes);
+        }
+        return hr;
+    }
+
     uint64_t Remaining() const { return m_qwLimit - m_qwConsumed; }
 
 private:
@@ -119,7 +130,8 @@ void PackFileVertices(const uint8_t* pFileVertices, uint32_t dwVertexCount, uint
     uint32_t dwStride = 0;
     for (uint32_t c = 0; c < 5; ++c) {
         if (dwFlags & (1u << c)) {
-            copies[dwCopies++] = {kFileVertexComponentOffsets[c], dwStride, kVertexComponentSizes[c]};
+            copies[dwCopies++] = {kFileVertexComponentOffsets[c], dwStride,
+                                  kVertexComponentSizes[c]};
             dwStride += kVertexComponentSizes[c];
         }
     }
@@ -201,7 +213,9 @@ HRESULT CMorv3DLoader::Load(const tstring& strPath, uint32_t dwMode) {
     return REPORTED(hr);
 }
 
-HRESULT CMorv3DLoader::LoadMeshChunk(CMorvChunk* /*pChunk*/) { return S_OK; }
+HRESULT CMorv3DLoader::LoadMeshChunk(CMorvChunk* /*pChunk*/) {
+    return S_OK;
+}
 
 HRESULT CMorv3DLoader::LoadObjectChunk(CMorvChunk* pChunk) {
     HRESULT hr = S_OK;
@@ -220,15 +234,12 @@ HRESULT CMorv3DLoader::LoadObjectChunk(CMorvChunk* pChunk) {
 
 HRESULT CMorv3DLoader::LoadMaterialTable(CMorvChunk* pChunk) {
     CPayloadReader reader(m_file, pChunk, m_dwFileSize);
-    uint8_t record[CountHeader::kSize];
     CountHeader table;
-    HRESULT hr = reader.Read(record, CountHeader::kSize);
-    if (SUCCEEDED(hr)) {
-        table.Decode(record);
-        // Every material takes at least its 12-byte header.
-        if (static_cast<uint64_t>(table.dwCount) * CountHeader::kSize > reader.Remaining()) {
-            hr = MORV_E_BADFORMAT;
-        }
+    HRESULT hr = reader.ReadRecord(table);
+    // Every material takes at least its 12-byte header.
+    if (SUCCEEDED(hr) &&
+        static_cast<uint64_t>(table.dwCount) * CountHeader::kSize > reader.Remaining()) {
+        hr = MORV_E_BADFORMAT;
     }
     try {
         if (SUCCEEDED(hr)) {
@@ -236,23 +247,20 @@ HRESULT CMorv3DLoader::LoadMaterialTable(CMorvChunk* pChunk) {
         }
         for (uint32_t i = 0; i < table.dwCount && SUCCEEDED(hr); ++i) {
             CountHeader material;
-            hr = reader.Read(record, CountHeader::kSize);
-            if (SUCCEEDED(hr)) {
-                material.Decode(record);
-                // Every map takes its 12-byte record and at least one byte of name.
-                if (static_cast<uint64_t>(material.dwCount) * (tMorv3DMaterialMap::kSize + 1) >
+            hr = reader.ReadRecord(material);
+            // Every map takes its 12-byte record and at least one byte of name.
+            if (SUCCEEDED(hr) &&
+                static_cast<uint64_t>(material.dwCount) * (tMorv3DMaterialMap::kSize + 1) >
                     reader.Remaining()) {
-                    hr = MORV_E_BADFORMAT;
-                }
+                hr = MORV_E_BADFORMAT;
             }
             if (SUCCEEDED(hr)) {
                 materials[i].resize(material.dwCount);
             }
             for (uint32_t j = 0; j < material.dwCount && SUCCEEDED(hr); ++j) {
                 tMaterialMap& map = materials[i][j];
-                hr = reader.Read(record, tMorv3DMaterialMap::kSize);
+                hr = reader.ReadRecord(map.morv3DMaterialMap);
                 if (SUCCEEDED(hr)) {
-                    map.morv3DMaterialMap.Decode(record);
                     tstring strTexture;
                     hr = reader.ReadString(strTexture);
                     if (SUCCEEDED(hr)) {
@@ -276,11 +284,9 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
     CQVR3DMeshMaps& maps = *pMesh->pMaps;
     CPayloadReader reader(m_file, pChunk, m_dwFileSize);
 
-    uint8_t record[MeshHeader::kSize];
     MeshHeader header;
-    HRESULT hr = reader.Read(record, MeshHeader::kSize);
+    HRESULT hr = reader.ReadRecord(header);
     if (SUCCEEDED(hr)) {
-        header.Decode(record);
         if (header.dwHeaderSize != MeshHeader::kSize || header.dwGroupCount < 1 ||
             header.dwFaceCount < 1 || header.dwVertexCount < 3 || header.dwWord20 < 1) {
             hr = MORV_E_BADFORMAT;
@@ -312,13 +318,11 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
 
         // Face groups and their map bindings.
         for (uint32_t g = 0; g < header.dwGroupCount && SUCCEEDED(hr); ++g) {
-            uint8_t bytes[FileGroup::kSize];
-            hr = reader.Read(bytes, FileGroup::kSize);
+            FileGroup fileGroup;
+            hr = reader.ReadRecord(fileGroup);
             if (FAILED(hr)) {
                 break;
             }
-            FileGroup fileGroup;
-            fileGroup.Decode(bytes);
             // A group names faces of this mesh and a material of the list.
             if (static_cast<uint64_t>(fileGroup.dwFirstFace) + fileGroup.dwFaceCount >
                     header.dwFaceCount ||
@@ -349,7 +353,8 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
         // Faces: the low 16 bits of each vertex index, three per face.
         const uint32_t dwIndexCount = header.dwFaceCount * 3;  // fits: faces fit the payload
         if (SUCCEEDED(hr)) {
-            const size_t nFaceBytes = static_cast<size_t>(header.dwFaceCount) * MORV3D_FILE_FACE_SIZE;
+            const size_t nFaceBytes =
+                static_cast<size_t>(header.dwFaceCount) * MORV3D_FILE_FACE_SIZE;
             uint8_t* pFaces = Scratch(m_faceScratch, nFaceBytes);
             hr = reader.Read(pFaces, static_cast<uint32_t>(nFaceBytes));
             uint16_t* pIndices = nullptr;
@@ -374,7 +379,8 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
             const MeshGroup& group = geometry.groups[g];
             const uint16_t* pIndices = geometry.IndexBuffer() + group.dwFirstIndex;
             const uint16_t wLargest =
-                group.dwIndexCount > 0 ? *std::max_element(pIndices, pIndices + group.dwIndexCount) : 0;
+                group.dwIndexCount > 0 ? *std::max_element(pIndices, pIndices + group.dwIndexCount)
+                                       : 0;
             if (group.dwIndexCount > 0 &&
                 static_cast<uint64_t>(wLargest) + group.dwBaseVertex >= header.dwVertexCount) {
                 hr = MORV_E_BADFORMAT;
@@ -414,8 +420,8 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
                                       : MORV3D_DEFAULT_BLEND_DURATION;
 
             if (f == 0) {
-                hr = reader.Read(pFirstFrame, static_cast<uint32_t>(
-                                                  header.dwVertexCount * MORV3D_FILE_VERTEX_SIZE));
+                hr = reader.Read(pFirstFrame, static_cast<uint32_t>(header.dwVertexCount *
+                                                                    MORV3D_FILE_VERTEX_SIZE));
                 if (SUCCEEDED(hr)) {
                     geometry.pVertices = CQVR3DMeshData::AllocateVertices(header.dwVertexCount);
                     if (geometry.pVertices == nullptr) {
@@ -468,8 +474,8 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
             }
             if (f == 0 && SUCCEEDED(hr)) {
                 // A second frame follows: the first one becomes a key after all.
-                firstKey.pVertexData = CQVR3DMeshData::AllocateKeyData(header.dwVertexCount,
-                                                                       header.dwComponentFlags);
+                firstKey.pVertexData =
+                    CQVR3DMeshData::AllocateKeyData(header.dwVertexCount, header.dwComponentFlags);
                 if (firstKey.pVertexData == nullptr) {
                     hr = E_OUTOFMEMORY;
                 } else {
@@ -515,11 +521,17 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
 // ---------------------------------------------------------------------------------------------
 // Object factory
 
-CQVR3DObject* CMorv3DDefaultObjectFactory::CreateObject() { return new (std::nothrow) CQVR3DObject; }
+CQVR3DObject* CMorv3DDefaultObjectFactory::CreateObject() {
+    return new (std::nothrow) CQVR3DObject;
+}
 
-CQVR3DNode* CMorv3DDefaultObjectFactory::CreateNode() { return new (std::nothrow) CQVR3DNode; }
+CQVR3DNode* CMorv3DDefaultObjectFactory::CreateNode() {
+    return new (std::nothrow) CQVR3DNode;
+}
 
-CQVR3DMesh* CMorv3DDefaultObjectFactory::CreateMesh() { return new (std::nothrow) CQVR3DMesh; }
+CQVR3DMesh* CMorv3DDefaultObjectFactory::CreateMesh() {
+    return new (std::nothrow) CQVR3DMesh;
+}
 
 // ---------------------------------------------------------------------------------------------
 // CMorv3DSceneLoader
@@ -570,13 +582,11 @@ HRESULT CMorv3DSceneLoader::LoadObjectChunk(CMorvChunk* pChunk) {
 
 HRESULT CMorv3DSceneLoader::ReadNodeOwn(CMorvChunk* pChunk, CQVR3DNode* pNode) {
     CPayloadReader reader(m_file, pChunk, m_dwFileSize);
-    uint8_t bytes[NodeHeader::kSize];
     NodeHeader header;
-    const HRESULT hr = reader.Read(bytes, NodeHeader::kSize);
+    const HRESULT hr = reader.ReadRecord(header);
     if (FAILED(hr)) {
         return hr;
     }
-    header.Decode(bytes);
     if (header.dwFlags & NODE_HAS_MATRIX) {
         pNode->SetLocalMatrix(header.matrix);
     }
@@ -597,13 +607,11 @@ HRESULT CMorv3DSceneLoader::ReadNodeOwn(CMorvChunk* pChunk, CQVR3DNode* pNode) {
 
 HRESULT CMorv3DSceneLoader::ReadTracks(CMorvChunk* pChunk, CQVR3DNode* pNode) {
     CPayloadReader reader(m_file, pChunk, m_dwFileSize);
-    uint8_t bytes[TrackHeader::kSize];
     TrackHeader header;
-    HRESULT hr = reader.Read(bytes, TrackHeader::kSize);
+    HRESULT hr = reader.ReadRecord(header);
     if (FAILED(hr)) {
         return hr;
     }
-    header.Decode(bytes);
     PositionTrack& positions = pNode->transform.PositionKeys();
     RotationTrack& rotations = pNode->transform.RotationKeys();
     if (header.dwPositionSize < MORV3D_POSITION_KEY_SIZE ||
