@@ -33,3 +33,5 @@ int RunChunks(const std::vector<std::string>& args);
 int RunInfo(const std::vector<std::string>& args);
 int RunValidate(const std::vector<std::string>& args);
 int RunTree(const std::vector<std::string>& args);
+int RunRender(const std::vector<std::string>& args);
+int RunPick(const std::vector<std::string>& args);
