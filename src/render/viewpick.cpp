@@ -27,6 +27,7 @@ HRESULT PickThroughPixel(CQVR3DObject* pRoot, const CCamera& camera, double dX, 
         }
         const PickRay ray = camera.RayThroughPixel(dX, dY);
         hr = pRoot->Pick(ray, found);
+        hr = SUCCEEDED(hr) ? S_OK : hr;  // the triangle test's S_FALSE is no answer of ours
         SortHitsAlongRay(found, ray.vDirection);
         for (const PickHit& hit : found) {
             if (hit.nPickId < 0 || static_cast<size_t>(hit.nPickId) >= items.size()) {
