@@ -1,7 +1,9 @@
 // morv3d render FILE OUT.png and morv3d pick FILE --at X,Y: a picture of the scene drawn
 // without a display, and what lies under one of its pixels. Both use the same camera.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -206,9 +208,11 @@ int RunRender(const std::vector<std::string>& args) {
         hr = target.Read(image);
     }
     if (SUCCEEDED(hr)) {
+        errno = 0;
         hr = WritePng(a.strOut, image);
         if (FAILED(hr)) {
-            PrintFailure(a.strOut, "the picture cannot be written", hr);
+            std::fprintf(stderr, "morv3d: %s: the picture cannot be written (%s)\n",
+                         a.strOut.c_str(), errno != 0 ? std::strerror(errno) : "write failed");
             return kExitIncomplete;
         }
     }
