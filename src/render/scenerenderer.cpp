@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/3dobjects/axes.h"
 #include "fileformats/morv3d/morv3dformat.h"
@@ -136,10 +137,25 @@ struct CSceneRenderer::tImpl {
         GLuint ibo = 0;
         CQVR3DMeshData* pGeometry = nullptr;
         const CQVR3DMesh* pOwner = nullptr;  // a morphing mesh's own buffer
+        const CQVR3DMesh* pFirst = nullptr;  // the mesh it was made for: its maps are used
         uint32_t dwUploadedTime = 0;
         bool bUploaded = false;
         std::vector<bool> groupDrawable;  // indices and base vertex stay inside the buffers
     };
+
+    // Many instances of a small geometry are drawn from one buffer of vertices transformed on
+    // the processor: a software rasteriser pays per instance, and so does a draw call.
+    struct tMerged {
+        GLuint vao = 0;
+        GLuint vbo = 0;
+        GLuint ibo = 0;
+        uint32_t dwInstances = 0;  // the index buffer is made for this many
+        std::vector<uint32_t> groupFirst;  // first index of each group's run, in the buffer
+        std::vector<float> vertices;
+    };
+    static constexpr uint32_t kMergeMaxVertices = 256;
+    static constexpr uint32_t kMergeMinInstances = 8;
+    static constexpr int kMergedFloats = 9;  // position, normal, texture coordinates, highlight
 
     GLuint meshProgram = 0;
     GLint uViewAxes = -1, uProjection = -1, uFlat = -1, uColor = -1, uTexture = -1;
@@ -155,6 +171,10 @@ struct CSceneRenderer::tImpl {
 
     std::vector<tGpuMesh> gpuMeshes;
     std::unordered_map<const void*, uint32_t> gpuOf;  // geometry or morphing mesh -> entry
+    // Geometries of the same content (a file repeats a part once per node) share an entry,
+    // so that their meshes are drawn together.
+    std::unordered_multimap<uint64_t, uint32_t> gpuOfContent;
+    std::vector<std::pair<const CQVR3DMesh*, uint32_t>> itemGpuCache;  // last frame's answers
     std::map<std::pair<uint32_t, uint32_t>, GLuint> textures;  // (material, map)
 
     // Per frame.
@@ -164,6 +184,7 @@ struct CSceneRenderer::tImpl {
     std::vector<uint32_t> itemInstance;     // instance slot of each item
     std::vector<float> instances;
     std::vector<tLineVertex> lines;
+    std::vector<tMerged> merged;  // per GPU mesh; vao 0 where it is drawn instanced
 
     ~tImpl() { FreeScene(); FreePrograms(); }
 
@@ -175,7 +196,15 @@ struct CSceneRenderer::tImpl {
             glDeleteBuffers(1, &gpu.ibo);
         }
         gpuMeshes.clear();
+        for (tMerged& m : merged) {
+            glDeleteVertexArrays(1, &m.vao);
+            glDeleteBuffers(1, &m.vbo);
+            glDeleteBuffers(1, &m.ibo);
+        }
+        merged.clear();
         gpuOf.clear();
+        gpuOfContent.clear();
+        itemGpuCache.clear();
         for (auto& entry : textures) {
             glDeleteTextures(1, &entry.second);
         }
@@ -200,6 +229,68 @@ struct CSceneRenderer::tImpl {
                pMesh->pVertices != pMesh->pGeometry->pVertices;
     }
 
+    static uint64_t Fnv(uint64_t h, const void* p, size_t n) {
+        const uint8_t* pBytes = static_cast<const uint8_t*>(p);
+        for (size_t i = 0; i < n; ++i) {
+            h = (h ^ pBytes[i]) * 1099511628211ull;
+        }
+        return h;
+    }
+
+    // What a draw of the mesh reads: vertices, indices, groups and map bindings.
+    static uint64_t ContentHash(const CQVR3DMesh* pMesh) {
+        const CQVR3DMeshData& g = *pMesh->pGeometry;
+        uint64_t h = 14695981039346656037ull;
+        h = Fnv(h, &g.dwVertexCount, sizeof(g.dwVertexCount));
+        h = Fnv(h, &g.dwIndexCount, sizeof(g.dwIndexCount));
+        if (g.pVertices != nullptr) {
+            h = Fnv(h, g.pVertices, static_cast<size_t>(g.dwVertexCount) * sizeof(Vertex));
+        }
+        if (g.IndexBuffer() != nullptr) {
+            h = Fnv(h, g.IndexBuffer(), static_cast<size_t>(g.dwIndexCount) * sizeof(uint16_t));
+        }
+        h = Fnv(h, g.groups.data(), g.groups.size() * sizeof(MeshGroup));
+        if (pMesh->pMaps != nullptr) {
+            for (const std::vector<MapBinding>& maps : pMesh->pMaps->groupMaps) {
+                h = Fnv(h, maps.data(), maps.size() * sizeof(MapBinding));
+                h = Fnv(h, "|", 1);
+            }
+        }
+        return h;
+    }
+
+    static bool SameContent(const CQVR3DMesh* a, const CQVR3DMesh* b) {
+        const CQVR3DMeshData& ga = *a->pGeometry;
+        const CQVR3DMeshData& gb = *b->pGeometry;
+        const auto same = [](const void* p, const void* q, size_t n) {
+            return n == 0 || (p != nullptr && q != nullptr && std::memcmp(p, q, n) == 0);
+        };
+        const bool bMapsEqual = (a->pMaps == nullptr) == (b->pMaps == nullptr) &&
+                                (a->pMaps == nullptr || [&] {
+                                    const auto& ma = a->pMaps->groupMaps;
+                                    const auto& mb = b->pMaps->groupMaps;
+                                    if (ma.size() != mb.size()) {
+                                        return false;
+                                    }
+                                    for (size_t i = 0; i < ma.size(); ++i) {
+                                        if (ma[i].size() != mb[i].size() ||
+                                            !same(ma[i].data(), mb[i].data(),
+                                                  ma[i].size() * sizeof(MapBinding))) {
+                                            return false;
+                                        }
+                                    }
+                                    return true;
+                                }());
+        return ga.dwVertexCount == gb.dwVertexCount && ga.dwIndexCount == gb.dwIndexCount &&
+               (ga.pVertices == nullptr) == (gb.pVertices == nullptr) &&
+               (ga.IndexBuffer() == nullptr) == (gb.IndexBuffer() == nullptr) &&
+               ga.groups.size() == gb.groups.size() &&
+               same(ga.pVertices, gb.pVertices, ga.dwVertexCount * sizeof(Vertex)) &&
+               same(ga.IndexBuffer(), gb.IndexBuffer(), ga.dwIndexCount * sizeof(uint16_t)) &&
+               same(ga.groups.data(), gb.groups.data(), ga.groups.size() * sizeof(MeshGroup)) &&
+               bMapsEqual;
+    }
+
     uint32_t GpuFor(const CQVR3DMesh* pMesh) {
         const bool bOwn = MorphsOwnVertices(pMesh);
         const void* pKey = bOwn ? static_cast<const void*>(pMesh) : pMesh->pGeometry;
@@ -207,10 +298,22 @@ struct CSceneRenderer::tImpl {
         if (found != gpuOf.end()) {
             return found->second;
         }
+        uint64_t qwContent = 0;
+        if (!bOwn) {
+            qwContent = ContentHash(pMesh);
+            const auto range = gpuOfContent.equal_range(qwContent);
+            for (auto it = range.first; it != range.second; ++it) {
+                if (SameContent(pMesh, gpuMeshes[it->second].pFirst)) {
+                    gpuOf.emplace(pKey, it->second);
+                    return it->second;
+                }
+            }
+        }
         CQVR3DMeshData& geometry = *pMesh->pGeometry;
         tGpuMesh gpu;
         gpu.pGeometry = &geometry;
         gpu.pOwner = bOwn ? pMesh : nullptr;
+        gpu.pFirst = pMesh;
         glGenVertexArrays(1, &gpu.vao);
         glGenBuffers(1, &gpu.vbo);
         glGenBuffers(1, &gpu.ibo);
@@ -263,6 +366,9 @@ struct CSceneRenderer::tImpl {
         gpuMeshes.push_back(std::move(gpu));
         const uint32_t dwIndex = static_cast<uint32_t>(gpuMeshes.size() - 1);
         gpuOf.emplace(pKey, dwIndex);
+        if (!bOwn) {
+            gpuOfContent.emplace(qwContent, dwIndex);
+        }
         return dwIndex;
     }
 
@@ -302,6 +408,137 @@ struct CSceneRenderer::tImpl {
         }
         dwMaterial = dwHandle - 1;
         return true;
+    }
+
+    bool Mergeable(size_t b, uint32_t dwInstances) const {
+        const tGpuMesh& gpu = gpuMeshes[b];
+        return gpu.pOwner == nullptr && dwInstances >= kMergeMinInstances &&
+               gpu.pGeometry->dwVertexCount <= kMergeMaxVertices &&
+               static_cast<uint64_t>(gpu.pGeometry->dwVertexCount) * dwInstances < UINT32_MAX &&
+               static_cast<uint64_t>(gpu.pGeometry->dwIndexCount) * dwInstances < UINT32_MAX / 4;
+    }
+
+    // The batch's vertices in scene space, from the instances' matrices; the index buffer
+    // anew only when the number of instances changed.
+    void UploadMerged(size_t b, uint32_t dwFirst, uint32_t dwInstances) {
+        if (merged.size() < gpuMeshes.size()) {
+            merged.resize(gpuMeshes.size());
+        }
+        tMerged& m = merged[b];
+        const CQVR3DMeshData& geometry = *gpuMeshes[b].pGeometry;
+        const uint32_t dwVertices = geometry.dwVertexCount;
+        if (m.vao == 0) {
+            glGenVertexArrays(1, &m.vao);
+            glGenBuffers(1, &m.vbo);
+            glGenBuffers(1, &m.ibo);
+            glBindVertexArray(m.vao);
+            glBindBuffer(GL_ARRAY_BUFFER, m.vbo);
+            const GLsizei nStride = kMergedFloats * sizeof(float);
+            const int aSizes[4] = {3, 3, 2, 1};
+            const int aLocations[4] = {0, 1, 2, 7};
+            size_t nOffset = 0;
+            for (int a = 0; a < 4; ++a) {
+                glEnableVertexAttribArray(aLocations[a]);
+                glVertexAttribPointer(aLocations[a], aSizes[a], GL_FLOAT, GL_FALSE, nStride,
+                                      reinterpret_cast<void*>(nOffset * sizeof(float)));
+                nOffset += aSizes[a];
+            }
+            glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m.ibo);
+            glBindVertexArray(0);
+        }
+        if (m.dwInstances != dwInstances) {
+            std::vector<uint32_t> indices;
+            indices.reserve(static_cast<size_t>(geometry.dwIndexCount) * dwInstances);
+            m.groupFirst.assign(geometry.groups.size(), 0);
+            const uint16_t* pIndices = geometry.IndexBuffer();
+            for (size_t g = 0; g < geometry.groups.size(); ++g) {
+                m.groupFirst[g] = static_cast<uint32_t>(indices.size());
+                if (!gpuMeshes[b].groupDrawable[g]) {
+                    continue;
+                }
+                const MeshGroup& group = geometry.groups[g];
+                const uint32_t dwCount = group.dwIndexCount / 3 * 3;
+                for (uint32_t k = 0; k < dwInstances; ++k) {
+                    for (uint32_t i = 0; i < dwCount; ++i) {
+                        indices.push_back(k * dwVertices + group.dwBaseVertex +
+                                          pIndices[group.dwFirstIndex + i]);
+                    }
+                }
+            }
+            glBindVertexArray(m.vao);
+            glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m.ibo);
+            glBufferData(GL_ELEMENT_ARRAY_BUFFER,
+                         static_cast<GLsizeiptr>(indices.size() * sizeof(uint32_t)),
+                         indices.data(), GL_STATIC_DRAW);
+            glBindVertexArray(0);
+            m.dwInstances = dwInstances;
+        }
+        m.vertices.resize(static_cast<size_t>(dwVertices) * dwInstances * kMergedFloats);
+        float* pOut = m.vertices.data();
+        for (uint32_t k = 0; k < dwInstances; ++k) {
+            const float* w = &instances[static_cast<size_t>(dwFirst + k) * kInstanceFloats];
+            // Normals go through the cofactors: the rows' cross products.
+            const float c[3][3] = {
+                {w[5] * w[10] - w[6] * w[9], w[6] * w[8] - w[4] * w[10], w[4] * w[9] - w[5] * w[8]},
+                {w[9] * w[2] - w[10] * w[1], w[10] * w[0] - w[8] * w[2], w[8] * w[1] - w[9] * w[0]},
+                {w[1] * w[6] - w[2] * w[5], w[2] * w[4] - w[0] * w[6], w[0] * w[5] - w[1] * w[4]}};
+            for (uint32_t v = 0; v < dwVertices; ++v) {
+                const Vertex& in = geometry.pVertices[v];
+                const float x = in.vPosition.x, y = in.vPosition.y, z = in.vPosition.z;
+                const float nx = in.vNormal.x, ny = in.vNormal.y, nz = in.vNormal.z;
+                for (int a = 0; a < 3; ++a) {
+                    pOut[a] = x * w[a] + y * w[4 + a] + z * w[8 + a] + w[12 + a];
+                    pOut[3 + a] = nx * c[0][a] + ny * c[1][a] + nz * c[2][a];
+                }
+                pOut[6] = in.fU;
+                pOut[7] = in.fV;
+                pOut[8] = w[16];
+                pOut += kMergedFloats;
+            }
+        }
+        glBindBuffer(GL_ARRAY_BUFFER, m.vbo);
+        glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(m.vertices.size() * sizeof(float)),
+                     m.vertices.data(), GL_STREAM_DRAW);
+    }
+
+    // One batch's face groups: the merged buffer where there is one, instances otherwise.
+    // bOpaqueOnly skips groups whose first map blends; bind(g) binds a group's texture.
+    template <typename Bind>
+    void DrawBatch(size_t b, bool bOpaqueOnly, const CQVR3DMesh* pFirst, uint32_t dwFirst,
+                   uint32_t dwInstances, Bind&& bind) {
+        const tGpuMesh& gpu = gpuMeshes[b];
+        const bool bMerged = b < merged.size() && merged[b].vao != 0 &&
+                             merged[b].dwInstances == dwInstances && Mergeable(b, dwInstances);
+        if (bMerged) {
+            glBindVertexArray(merged[b].vao);
+            // The instance rows are not arrays here: the identity as constant attributes.
+            for (int r = 0; r < 4; ++r) {
+                glVertexAttrib4f(3 + r, r == 0, r == 1, r == 2, r == 3);
+            }
+        } else {
+            glBindVertexArray(gpu.vao);
+            glBindBuffer(GL_ARRAY_BUFFER, instanceVbo);
+            BindInstances(dwFirst);
+        }
+        for (size_t g = 0; g < gpu.groupDrawable.size(); ++g) {
+            if (!gpu.groupDrawable[g] ||
+                (bOpaqueOnly && pFirst != nullptr && pFirst->pMaps != nullptr &&
+                 g < pFirst->pMaps->groupMaps.size() && !pFirst->pMaps->groupMaps[g].empty() &&
+                 (pFirst->pMaps->groupMaps[g][0].dwEffect & MORV3D_MAPEFFECT_ALPHA))) {
+                continue;
+            }
+            bind(g);
+            if (bMerged) {
+                const MeshGroup& group = gpu.pGeometry->groups[g];
+                glDrawElements(GL_TRIANGLES,
+                               static_cast<GLsizei>(group.dwIndexCount / 3 * 3 * dwInstances),
+                               GL_UNSIGNED_INT,
+                               reinterpret_cast<void*>(static_cast<size_t>(merged[b].groupFirst[g]) *
+                                                       sizeof(uint32_t)));
+            } else {
+                DrawGroup(gpu, g, static_cast<GLsizei>(dwInstances));
+            }
+        }
     }
 
     void BindInstances(uint32_t dwFirst) {
@@ -407,20 +644,31 @@ SceneBox CSceneRenderer::Bounds() const {
     return SceneBounds(m_items);
 }
 
-HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options) {
+HRESULT CSceneRenderer::Upload(const RenderOptions& options) {
     tImpl& d = *m_pImpl;
     if (d.meshProgram == 0) {
         return E_UNEXPECTED;
     }
     try {
-        // Batches: the items of each GPU mesh side by side in the instance buffer.
+        // Batches: the items of each GPU mesh side by side in the instance buffer. The items
+        // come in the same order frame after frame: last frame's answers are checked first.
         const size_t nItems = m_items.size();
         d.itemGpu.resize(nItems);
         d.itemInstance.resize(nItems);
+        d.itemGpuCache.resize(nItems, {nullptr, 0});
         for (size_t i = 0; i < nItems; ++i) {
-            d.itemGpu[i] = m_items[i].pMesh->pGeometry != nullptr ? d.GpuFor(m_items[i].pMesh)
-                                                                  : UINT32_MAX;
+            const CQVR3DMesh* pMesh = m_items[i].pMesh;
+            if (pMesh->pGeometry == nullptr) {
+                d.itemGpu[i] = UINT32_MAX;
+            } else if (d.itemGpuCache[i].first == pMesh) {
+                d.itemGpu[i] = d.itemGpuCache[i].second;
+            } else {
+                d.itemGpu[i] = d.GpuFor(pMesh);
+                d.itemGpuCache[i] = {pMesh, d.itemGpu[i]};
+            }
         }
+        std::unordered_set<const CQVR3DMesh*> highlighted(options.highlighted.begin(),
+                                                          options.highlighted.end());
         d.batchCount.assign(d.gpuMeshes.size(), 0);
         for (uint32_t dwGpu : d.itemGpu) {
             if (dwGpu != UINT32_MAX) {
@@ -445,10 +693,7 @@ HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options
             d.itemInstance[i] = dwSlot;
             float* p = &d.instances[static_cast<size_t>(dwSlot) * kInstanceFloats];
             std::memcpy(p, &m_items[i].world.m[0][0], 16 * sizeof(float));
-            p[16] = std::find(options.highlighted.begin(), options.highlighted.end(),
-                              m_items[i].pMesh) != options.highlighted.end()
-                        ? 1.0f
-                        : 0.0f;
+            p[16] = highlighted.count(m_items[i].pMesh) != 0 ? 1.0f : 0.0f;
             // A morphing mesh's buffer follows its applied time.
             tImpl::tGpuMesh& gpu = d.gpuMeshes[dwGpu];
             if (gpu.pOwner != nullptr &&
@@ -465,7 +710,26 @@ HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options
         glBindBuffer(GL_ARRAY_BUFFER, d.instanceVbo);
         glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(d.instances.size() * sizeof(float)),
                      d.instances.data(), GL_STREAM_DRAW);
+        for (size_t b = 0; b < d.gpuMeshes.size(); ++b) {
+            if (d.Mergeable(b, fill[b])) {
+                d.UploadMerged(b, d.batchStart[b], fill[b]);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
 
+HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options) {
+    tImpl& d = *m_pImpl;
+    const HRESULT hr = Upload(options);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    try {
+        const size_t nItems = m_items.size();
+        const std::vector<uint32_t>& fill = d.batchCount;
         const float fR = ((options.dwBackground >> 16) & 0xFF) / 255.0f;
         const float fG = ((options.dwBackground >> 8) & 0xFF) / 255.0f;
         const float fB = (options.dwBackground & 0xFF) / 255.0f;
@@ -509,18 +773,9 @@ HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options
             }
         }
         for (size_t b = 0; b < d.gpuMeshes.size(); ++b) {
-            const tImpl::tGpuMesh& gpu = d.gpuMeshes[b];
-            if (fill[b] == 0) {
-                continue;
-            }
-            glBindVertexArray(gpu.vao);
-            glBindBuffer(GL_ARRAY_BUFFER, d.instanceVbo);
-            d.BindInstances(d.batchStart[b]);
-            for (size_t g = 0; g < gpu.groupDrawable.size(); ++g) {
-                if (gpu.groupDrawable[g] && !(groupEffect(firstOf[b], g, 0) & MORV3D_MAPEFFECT_ALPHA)) {
-                    bindGroupTexture(firstOf[b], g, 0);
-                    d.DrawGroup(gpu, g, static_cast<GLsizei>(fill[b]));
-                }
+            if (fill[b] != 0) {
+                d.DrawBatch(b, true, firstOf[b], d.batchStart[b], fill[b],
+                            [&](size_t g) { bindGroupTexture(firstOf[b], g, 0); });
             }
         }
 
@@ -567,17 +822,8 @@ HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options
             glUniform1i(d.uFlat, 1);
             glUniform4f(d.uColor, 0.05f, 0.05f, 0.05f, 1.0f);
             for (size_t b = 0; b < d.gpuMeshes.size(); ++b) {
-                const tImpl::tGpuMesh& gpu = d.gpuMeshes[b];
-                if (fill[b] == 0) {
-                    continue;
-                }
-                glBindVertexArray(gpu.vao);
-                glBindBuffer(GL_ARRAY_BUFFER, d.instanceVbo);
-                d.BindInstances(d.batchStart[b]);
-                for (size_t g = 0; g < gpu.groupDrawable.size(); ++g) {
-                    if (gpu.groupDrawable[g]) {
-                        d.DrawGroup(gpu, g, static_cast<GLsizei>(fill[b]));
-                    }
+                if (fill[b] != 0) {
+                    d.DrawBatch(b, false, nullptr, d.batchStart[b], fill[b], [](size_t) {});
                 }
             }
             glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);

@@ -60,6 +60,9 @@ public:
     SceneBox Bounds() const;
     const std::vector<DrawItem>& Items() const { return m_items; }
 
+    // Brings the GPU's copy of the prepared frame up to date: buffers of geometry seen for the
+    // first time, morphed vertices whose time changed, the instances' matrices. Draw does it.
+    HRESULT Upload(const RenderOptions& options);
     // Draws the prepared frame into the bound framebuffer over the whole viewport.
     HRESULT Draw(const CCamera& camera, const RenderOptions& options);
     // Draws each mesh of the prepared frame in a flat colour: item i + 1 as 0xRRGGBB, the
