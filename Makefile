@@ -40,8 +40,10 @@ build: deps
 
 # Benchmarks print each figure and its ratio against the baseline of the same run.
 bench: deps release
+	@./scripts/install-deps bench
 	@cmake --build $(RELEASE_DIR) --target benchmarks -j $(JOBS)
 	@for b in $(RELEASE_DIR)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
+	@for s in bench/*.sh; do echo "== $$s"; $$s $(RELEASE_DIR) || exit 1; done
 
 # Each fuzz target runs FUZZ_SECONDS on a copy of its corpus; findings land in build/fuzz/.
 fuzz: deps
