@@ -22,6 +22,11 @@ const CliCommand kCommands[] = {
      "1 nodes, 2 meshes, 4 animation, 8 dummies, 10 materials, 20 maps, 40 mesh animations), "
      "--images adds each entry's image index",
      RunTree},
+    {"export", "IN OUT [--rate R] [--trace]",
+     "write the scene as OUT's format: glb, gltf (glTF 2.0), obj, fbx, dae, stl, ply, 3mf, x; "
+     "key times become seconds at R units per second (default 30); prints what the format "
+     "could not hold",
+     RunExport},
 };
 
 void PrintHelp(FILE* pOut) {

@@ -1,0 +1,425 @@
+#include "interchange/assimpexport.h"
+
+#include <assimp/material.h>
+#include <assimp/scene.h>
+#include <assimp/Exporter.hpp>
+#include <assimp/IOStream.hpp>
+#include <assimp/IOSystem.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+
+#include "abstractdata/codepage.h"
+#include "fileformats/morv3d/morv3dformat.h"
+
+namespace {
+
+// What each format keeps, and Assimp's name for its exporter.
+struct FormatTraits {
+    const char* pszExtension;
+    const char* pszAssimpId;
+    bool bMaterials;
+    bool bTextures;
+    bool bTexcoords;
+    bool bHierarchy;
+    bool bNames;
+    bool bNodeAnimation;
+};
+
+const FormatTraits kFormats[] = {
+    {"obj", "obj", true, true, true, false, true, false},
+    {"fbx", "fbx", true, true, true, true, true, true},
+    {"dae", "collada", true, true, true, true, true, true},
+    {"stl", "stlb", false, false, false, false, false, false},
+    {"ply", "plyb", false, false, true, false, false, false},
+    {"3mf", "3mf", true, false, false, true, false, false},
+    {"x", "x", true, true, true, true, true, false},
+};
+
+// A file Assimp writes, kept in memory until the export is complete.
+class CCaptureStream : public Assimp::IOStream {
+public:
+    explicit CCaptureStream(std::vector<uint8_t>& data) : m_data(data) {}
+    size_t Read(void*, size_t, size_t) override { return 0; }
+    size_t Write(const void* pBuffer, size_t nSize, size_t nCount) override {
+        const size_t nBytes = nSize * nCount;
+        if (nCount != 0 && nBytes / nCount != nSize) {
+            return 0;
+        }
+        if (m_nPos + nBytes > m_data.size()) {
+            m_data.resize(m_nPos + nBytes);
+        }
+        std::memcpy(m_data.data() + m_nPos, pBuffer, nBytes);
+        m_nPos += nBytes;
+        return nCount;
+    }
+    aiReturn Seek(size_t nOffset, aiOrigin origin) override {
+        const size_t nBase = origin == aiOrigin_SET   ? 0
+                             : origin == aiOrigin_CUR ? m_nPos
+                                                      : m_data.size();
+        if (nOffset > m_data.size() - std::min(nBase, m_data.size())) {
+            return aiReturn_FAILURE;
+        }
+        m_nPos = nBase + nOffset;
+        return aiReturn_SUCCESS;
+    }
+    size_t Tell() const override { return m_nPos; }
+    size_t FileSize() const override { return m_data.size(); }
+    void Flush() override {}
+
+private:
+    std::vector<uint8_t>& m_data;
+    size_t m_nPos = 0;
+};
+
+// Opens for writing only the output and companions named after its stem in its folder.
+class CCaptureIOSystem : public Assimp::IOSystem {
+public:
+    explicit CCaptureIOSystem(CExportFiles& files) : m_files(files) {}
+    bool Exists(const char* pszFile) const override { return m_captured.count(pszFile) != 0; }
+    char getOsSeparator() const override { return '/'; }
+    Assimp::IOStream* Open(const char* pszFile, const char* pszMode) override {
+        const std::string strFile = pszFile;
+        if (std::strchr(pszMode, 'w') == nullptr || !Allowed(strFile)) {
+            return nullptr;
+        }
+        std::vector<uint8_t>& data = m_captured[strFile];
+        data.clear();
+        return new (std::nothrow) CCaptureStream(data);
+    }
+    void Close(Assimp::IOStream* pFile) override { delete pFile; }
+
+    // The output first, then its companions under their own names.
+    HRESULT WriteOut() {
+        auto out = m_captured.find(m_files.OutPath());
+        if (out == m_captured.end()) {
+            return E_FAIL;
+        }
+        HRESULT hr = m_files.Add(m_files.OutPath(), out->second.data(), out->second.size());
+        for (const auto& [strPath, data] : m_captured) {
+            if (SUCCEEDED(hr) && strPath != m_files.OutPath()) {
+                hr = m_files.Add(strPath.substr(strPath.rfind('/') + 1), data.data(), data.size());
+            }
+        }
+        return hr;
+    }
+
+private:
+    bool Allowed(const std::string& strFile) {
+        if (strFile == m_files.OutPath()) {
+            return true;
+        }
+        const size_t nSlash = strFile.rfind('/');
+        const std::string strFolder = nSlash == std::string::npos ? "." : strFile.substr(0, nSlash);
+        return strFolder == m_files.Folder() &&
+               m_files.ReserveCompanion(strFile.substr(nSlash + 1));
+    }
+
+    CExportFiles& m_files;
+    std::map<std::string, std::vector<uint8_t>> m_captured;
+};
+
+aiMatrix4x4 ToAssimp(const Matrix4& m) {
+    // Assimp's matrices act on column vectors: the transpose of ours.
+    return aiMatrix4x4(m.m[0][0], m.m[1][0], m.m[2][0], m.m[3][0], m.m[0][1], m.m[1][1], m.m[2][1],
+                       m.m[3][1], m.m[0][2], m.m[1][2], m.m[2][2], m.m[3][2], m.m[0][3], m.m[1][3],
+                       m.m[2][3], m.m[3][3]);
+}
+
+template <typename T>
+T* NewArray(size_t n) {
+    T* p = new T[n];
+    return p;
+}
+
+struct AssimpBuilder {
+    const ExportModel& scene;
+    const FormatTraits& traits;
+    CExportFiles& files;
+    ExportReport& report;
+    std::unique_ptr<aiScene> pScene = std::make_unique<aiScene>();
+    std::vector<std::vector<unsigned int>> meshesOf;  // export mesh -> aiMesh indices
+
+    HRESULT AddMaterials() {
+        std::vector<aiMaterial*> materials;
+        std::map<int, std::string> copied;  // image -> name beside the output
+        for (size_t m = 0; m <= scene.materials.size(); ++m) {
+            auto* pMaterial = new aiMaterial();
+            materials.push_back(pMaterial);
+            aiString name(m < scene.materials.size() ? "material" + std::to_string(m)
+                                                     : std::string("default"));
+            pMaterial->AddProperty(&name, AI_MATKEY_NAME);
+            const aiColor3D white(1.0f, 1.0f, 1.0f);
+            pMaterial->AddProperty(&white, 1, AI_MATKEY_COLOR_DIFFUSE);
+            if (m == scene.materials.size()) {
+                break;
+            }
+            const ExportMaterial& source = scene.materials[m];
+            const uint32_t dwEffect =
+                source.maps.empty() ? 0 : source.maps[0].morv3DMaterialMap.dwEffect;
+            if ((dwEffect & MORV3D_MAPEFFECT_ALPHA) != 0) {
+                const int nBlend =
+                    (dwEffect & MORV3D_MAPEFFECT_ALPHAADD) == MORV3D_MAPEFFECT_ALPHAADD
+                        ? aiBlendMode_Additive
+                        : aiBlendMode_Default;
+                pMaterial->AddProperty(&nBlend, 1, AI_MATKEY_BLEND_FUNC);
+            }
+            if (source.nImage < 0 || !traits.bTextures) {
+                continue;
+            }
+            auto found = copied.find(source.nImage);
+            if (found == copied.end()) {
+                const ExportImage& image = scene.images[static_cast<size_t>(source.nImage)];
+                std::vector<uint8_t> bytes;
+                if (FAILED(ReadTextureFile(image.file.strPath, bytes))) {
+                    report.missingTextures.push_back(Windows1252ToUtf8(image.strStored) +
+                                                     " (unreadable)");
+                    copied.emplace(source.nImage, std::string());
+                    continue;
+                }
+                const std::string strName =
+                    files.NameBeside(image.file.strPath.substr(image.file.strPath.rfind('/') + 1));
+                const HRESULT hr = files.Add(strName, bytes.data(), bytes.size());
+                if (FAILED(hr)) {
+                    return hr;
+                }
+                found = copied.emplace(source.nImage, strName).first;
+            }
+            if (!found->second.empty()) {
+                aiString path(found->second);
+                pMaterial->AddProperty(&path, AI_MATKEY_TEXTURE_DIFFUSE(0));
+            }
+        }
+        pScene->mNumMaterials = static_cast<unsigned int>(materials.size());
+        pScene->mMaterials = NewArray<aiMaterial*>(materials.size());
+        std::copy(materials.begin(), materials.end(), pScene->mMaterials);
+        return S_OK;
+    }
+
+    aiMesh* BuildMesh(const ExportMesh& source, const ExportPrimitive& primitive) {
+        // Only the vertices the group uses, in the order first used.
+        std::map<uint32_t, unsigned int> local;
+        std::vector<uint32_t> used;
+        for (uint32_t v : primitive.indices) {
+            if (local.emplace(v, static_cast<unsigned int>(used.size())).second) {
+                used.push_back(v);
+            }
+        }
+        auto* pMesh = new aiMesh();
+        pMesh->mPrimitiveTypes = aiPrimitiveType_TRIANGLE;
+        pMesh->mMaterialIndex = primitive.nMaterial >= 0
+                                    ? static_cast<unsigned int>(primitive.nMaterial)
+                                    : static_cast<unsigned int>(scene.materials.size());
+        pMesh->mNumVertices = static_cast<unsigned int>(used.size());
+        pMesh->mVertices = NewArray<aiVector3D>(used.size());
+        pMesh->mNormals = NewArray<aiVector3D>(used.size());
+        pMesh->mTextureCoords[0] = NewArray<aiVector3D>(used.size());
+        pMesh->mNumUVComponents[0] = 2;
+        for (size_t i = 0; i < used.size(); ++i) {
+            const Vertex& v = source.vertices[used[i]];
+            pMesh->mVertices[i] = aiVector3D(v.vPosition.x, v.vPosition.y, v.vPosition.z);
+            pMesh->mNormals[i] = aiVector3D(v.vNormal.x, v.vNormal.y, v.vNormal.z);
+            pMesh->mTextureCoords[0][i] = aiVector3D(v.fU, 1.0f - v.fV, 0.0f);
+        }
+        const size_t nFaces = primitive.indices.size() / 3;
+        pMesh->mNumFaces = static_cast<unsigned int>(nFaces);
+        pMesh->mFaces = NewArray<aiFace>(nFaces);
+        for (size_t f = 0; f < nFaces; ++f) {
+            aiFace& face = pMesh->mFaces[f];
+            face.mNumIndices = 3;
+            face.mIndices = NewArray<unsigned int>(3);
+            for (size_t k = 0; k < 3; ++k) {
+                face.mIndices[k] = local[primitive.indices[3 * f + k]];
+            }
+        }
+        return pMesh;
+    }
+
+    void AddMeshes() {
+        std::vector<aiMesh*> meshes;
+        for (const ExportMesh& source : scene.meshes) {
+            meshesOf.emplace_back();
+            for (const ExportPrimitive& primitive : source.primitives) {
+                meshesOf.back().push_back(static_cast<unsigned int>(meshes.size()));
+                meshes.push_back(BuildMesh(source, primitive));
+            }
+        }
+        pScene->mNumMeshes = static_cast<unsigned int>(meshes.size());
+        pScene->mMeshes = NewArray<aiMesh*>(meshes.size());
+        std::copy(meshes.begin(), meshes.end(), pScene->mMeshes);
+    }
+
+    void AddNodes() {
+        std::vector<aiNode*> nodes(scene.nodes.size(), nullptr);
+        for (size_t i = 0; i < scene.nodes.size(); ++i) {
+            const ExportNode& source = scene.nodes[i];
+            auto* pNode = new aiNode(source.strName);
+            nodes[i] = pNode;
+            pNode->mTransformation = ToAssimp(source.rest);
+            if (source.nParent >= 0) {
+                pNode->mParent = nodes[static_cast<size_t>(source.nParent)];
+            } else {
+                pScene->mRootNode = pNode;
+            }
+            if (source.nMesh >= 0) {
+                const std::vector<unsigned int>& meshes = meshesOf[source.nMesh];
+                pNode->mNumMeshes = static_cast<unsigned int>(meshes.size());
+                pNode->mMeshes = NewArray<unsigned int>(meshes.size());
+                std::copy(meshes.begin(), meshes.end(), pNode->mMeshes);
+            }
+            if (!source.children.empty()) {
+                pNode->mNumChildren = static_cast<unsigned int>(source.children.size());
+                pNode->mChildren = NewArray<aiNode*>(source.children.size());
+            }
+        }
+        // Children are added after their parents (pre-order): fill the lists now.
+        std::vector<unsigned int> filled(scene.nodes.size(), 0);
+        for (size_t i = 0; i < scene.nodes.size(); ++i) {
+            const int nParent = scene.nodes[i].nParent;
+            if (nParent >= 0) {
+                nodes[nParent]->mChildren[filled[nParent]++] = nodes[i];
+            }
+        }
+        if (pScene->mRootNode == nullptr) {
+            pScene->mRootNode = new aiNode("empty");
+        }
+    }
+
+    void AddAnimation() {
+        std::vector<aiNodeAnim*> channels;
+        for (const ExportNode& node : scene.nodes) {
+            const ExportNodeAnimation& a = node.animation;
+            if (!a.bTranslation && !a.bRotation) {
+                continue;
+            }
+            auto* pChannel = new aiNodeAnim();
+            channels.push_back(pChannel);
+            pChannel->mNodeName = aiString(node.strName);
+            const TrsPose& rest = node.restPose;
+            const std::vector<uint32_t> positionTimes =
+                a.bTranslation ? a.sampledTranslationTimes : std::vector<uint32_t>{0};
+            pChannel->mNumPositionKeys = static_cast<unsigned int>(positionTimes.size());
+            pChannel->mPositionKeys = NewArray<aiVectorKey>(positionTimes.size());
+            for (size_t i = 0; i < positionTimes.size(); ++i) {
+                const Vector3 p = a.bTranslation ? a.sampledTranslations[i] : rest.vTranslation;
+                pChannel->mPositionKeys[i] =
+                    aiVectorKey(positionTimes[i], aiVector3D(p.x, p.y, p.z));
+            }
+            const size_t nRotations = a.bRotation ? a.rotationTimes.size() : 1;
+            pChannel->mNumRotationKeys = static_cast<unsigned int>(nRotations);
+            pChannel->mRotationKeys = NewArray<aiQuatKey>(nRotations);
+            pChannel->mNumScalingKeys = static_cast<unsigned int>(nRotations);
+            pChannel->mScalingKeys = NewArray<aiVectorKey>(nRotations);
+            for (size_t i = 0; i < nRotations; ++i) {
+                const Quaternion& q = a.bRotation ? a.rotations[i] : rest.rotation;
+                const Vector3& s = a.bRotation ? a.scales[i] : rest.vScale;
+                const double t = a.bRotation ? a.rotationTimes[i] : 0.0;
+                pChannel->mRotationKeys[i] = aiQuatKey(
+                    t, aiQuaternion(static_cast<ai_real>(q.w), static_cast<ai_real>(q.x),
+                                    static_cast<ai_real>(q.y), static_cast<ai_real>(q.z)));
+                pChannel->mScalingKeys[i] = aiVectorKey(t, aiVector3D(s.x, s.y, s.z));
+            }
+        }
+        if (channels.empty()) {
+            return;
+        }
+        auto* pAnimation = new aiAnimation();
+        pAnimation->mName = aiString("morv3d");
+        pAnimation->mTicksPerSecond = scene.dTimeUnitsPerSecond;
+        pAnimation->mDuration = scene.dwAnimationEnd;
+        pAnimation->mNumChannels = static_cast<unsigned int>(channels.size());
+        pAnimation->mChannels = NewArray<aiNodeAnim*>(channels.size());
+        std::copy(channels.begin(), channels.end(), pAnimation->mChannels);
+        pScene->mNumAnimations = 1;
+        pScene->mAnimations = NewArray<aiAnimation*>(1);
+        pScene->mAnimations[0] = pAnimation;
+    }
+
+    void ReportDropped() {
+        bool bNodeAnimation = false, bMorph = false, bBlend = false;
+        for (const ExportNode& node : scene.nodes) {
+            bNodeAnimation =
+                bNodeAnimation || node.animation.bTranslation || node.animation.bRotation;
+        }
+        for (const ExportMesh& mesh : scene.meshes) {
+            bMorph = bMorph || mesh.bMorph;
+        }
+        for (const ExportMaterial& material : scene.materials) {
+            bBlend = bBlend || (!material.maps.empty() &&
+                                (material.maps[0].morv3DMaterialMap.dwEffect & 1) != 0);
+        }
+        std::vector<std::string>& dropped = report.dropped;
+        if (bNodeAnimation && !traits.bNodeAnimation) {
+            dropped.push_back("node animation (the scene at time 0 is written)");
+        }
+        if (bMorph) {
+            dropped.push_back("morph animation (the first frame is written)");
+        }
+        if (!traits.bMaterials) {
+            dropped.push_back("materials");
+        } else if (bBlend) {
+            dropped.push_back("blend effects, where the format has no blend mode");
+        }
+        if (traits.bMaterials && !traits.bTextures && !scene.images.empty()) {
+            dropped.push_back("textures");
+        }
+        if (!traits.bTexcoords) {
+            dropped.push_back("texture coordinates");
+        }
+        if (!traits.bHierarchy && scene.nodes.size() > 1) {
+            dropped.push_back("node hierarchy (meshes written in scene space)");
+        }
+        if (!traits.bNames) {
+            dropped.push_back("node names");
+        }
+        dropped.push_back("second and later maps of each material, key times and extras");
+    }
+};
+
+}  // namespace
+
+HRESULT WriteWithAssimp(const ExportModel& scene, const std::string& strFormat, CExportFiles& files,
+                        ExportReport& report) {
+    const FormatTraits* pTraits = nullptr;
+    for (const FormatTraits& traits : kFormats) {
+        if (strFormat == traits.pszExtension) {
+            pTraits = &traits;
+        }
+    }
+    if (pTraits == nullptr) {
+        return E_INVALIDARG;
+    }
+    try {
+        AssimpBuilder builder{scene, *pTraits, files, report, std::make_unique<aiScene>(), {}};
+        HRESULT hr = builder.AddMaterials();
+        if (FAILED(hr)) {
+            return hr;
+        }
+        builder.AddMeshes();
+        builder.AddNodes();
+        if (pTraits->bNodeAnimation) {
+            builder.AddAnimation();
+        }
+        builder.ReportDropped();
+        if (builder.pScene->mNumMeshes == 0) {
+            report.notes.push_back("the scene has no mesh to write");
+        }
+        Assimp::Exporter exporter;
+        auto* pIO = new CCaptureIOSystem(files);
+        exporter.SetIOHandler(pIO);  // the exporter owns it from here
+        if (exporter.Export(builder.pScene.get(), pTraits->pszAssimpId, files.OutPath(), 0) !=
+            aiReturn_SUCCESS) {
+            report.notes.push_back(std::string("Assimp: ") + exporter.GetErrorString());
+            return E_FAIL;
+        }
+        return pIO->WriteOut();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (const std::exception& e) {
+        report.notes.push_back(std::string("Assimp: ") + e.what());
+        return E_FAIL;
+    }
+}
