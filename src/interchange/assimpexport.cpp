@@ -27,15 +27,18 @@ struct FormatTraits {
     bool bHierarchy;
     bool bNames;
     bool bNodeAnimation;
+    bool bOwnIO = true;     // writes through the IO handler
+    bool bFlatten = false;  // reads only the root's children: meshes placed in scene space
 };
 
 const FormatTraits kFormats[] = {
     {"obj", "obj", true, true, true, false, true, false},
-    {"fbx", "fbx", true, true, true, true, true, true},
+    // Assimp 5.2 writes broken binary FBX (its own importer refuses them): ASCII FBX.
+    {"fbx", "fbxa", true, true, true, true, true, true},
     {"dae", "collada", true, true, true, true, true, true},
     {"stl", "stlb", false, false, false, false, false, false},
     {"ply", "plyb", false, false, true, false, false, false},
-    {"3mf", "3mf", true, false, false, true, false, false},
+    {"3mf", "3mf", true, false, false, false, false, false, false, true},
     {"x", "x", true, true, true, true, true, false},
 };
 
@@ -142,6 +145,7 @@ struct AssimpBuilder {
     ExportReport& report;
     std::unique_ptr<aiScene> pScene = std::make_unique<aiScene>();
     std::vector<std::vector<unsigned int>> meshesOf;  // export mesh -> aiMesh indices
+    std::vector<std::string> names;                   // unique node names
 
     HRESULT AddMaterials() {
         std::vector<aiMaterial*> materials;
@@ -199,7 +203,8 @@ struct AssimpBuilder {
         return S_OK;
     }
 
-    aiMesh* BuildMesh(const ExportMesh& source, const ExportPrimitive& primitive) {
+    aiMesh* BuildMesh(const ExportMesh& source, const ExportPrimitive& primitive,
+                      const Matrix4& place) {
         // Only the vertices the group uses, in the order first used.
         std::map<uint32_t, unsigned int> local;
         std::vector<uint32_t> used;
@@ -220,7 +225,8 @@ struct AssimpBuilder {
         pMesh->mNumUVComponents[0] = 2;
         for (size_t i = 0; i < used.size(); ++i) {
             const Vertex& v = source.vertices[used[i]];
-            pMesh->mVertices[i] = aiVector3D(v.vPosition.x, v.vPosition.y, v.vPosition.z);
+            const Vector3 p = TransformPoint(v.vPosition, place);
+            pMesh->mVertices[i] = aiVector3D(p.x, p.y, p.z);
             pMesh->mNormals[i] = aiVector3D(v.vNormal.x, v.vNormal.y, v.vNormal.z);
             pMesh->mTextureCoords[0][i] = aiVector3D(v.fU, 1.0f - v.fV, 0.0f);
         }
@@ -244,19 +250,54 @@ struct AssimpBuilder {
             meshesOf.emplace_back();
             for (const ExportPrimitive& primitive : source.primitives) {
                 meshesOf.back().push_back(static_cast<unsigned int>(meshes.size()));
-                meshes.push_back(BuildMesh(source, primitive));
+                meshes.push_back(BuildMesh(source, primitive, Matrix4::Identity()));
             }
         }
+        SetMeshes(meshes);
+    }
+
+    void SetMeshes(const std::vector<aiMesh*>& meshes) {
         pScene->mNumMeshes = static_cast<unsigned int>(meshes.size());
         pScene->mMeshes = NewArray<aiMesh*>(meshes.size());
         std::copy(meshes.begin(), meshes.end(), pScene->mMeshes);
+    }
+
+    // Every mesh instance its own aiMesh in scene space at time 0, a child of the root.
+    void AddFlattened() {
+        std::vector<Matrix4> world(scene.nodes.size());
+        std::vector<aiMesh*> meshes;
+        std::vector<aiNode*> children;
+        for (size_t i = 0; i < scene.nodes.size(); ++i) {
+            const ExportNode& node = scene.nodes[i];
+            world[i] = node.nParent < 0 ? node.rest : MatrixProduct(node.rest, world[node.nParent]);
+            if (node.nMesh < 0) {
+                continue;
+            }
+            auto* pChild = new aiNode(names[i]);
+            children.push_back(pChild);
+            const ExportMesh& source = scene.meshes[static_cast<size_t>(node.nMesh)];
+            pChild->mNumMeshes = static_cast<unsigned int>(source.primitives.size());
+            pChild->mMeshes = NewArray<unsigned int>(source.primitives.size());
+            for (size_t p = 0; p < source.primitives.size(); ++p) {
+                pChild->mMeshes[p] = static_cast<unsigned int>(meshes.size());
+                meshes.push_back(BuildMesh(source, source.primitives[p], world[i]));
+            }
+        }
+        SetMeshes(meshes);
+        pScene->mRootNode = new aiNode(names.empty() ? std::string("scene") : names[0]);
+        pScene->mRootNode->mNumChildren = static_cast<unsigned int>(children.size());
+        pScene->mRootNode->mChildren = NewArray<aiNode*>(children.size());
+        for (size_t c = 0; c < children.size(); ++c) {
+            children[c]->mParent = pScene->mRootNode;
+            pScene->mRootNode->mChildren[c] = children[c];
+        }
     }
 
     void AddNodes() {
         std::vector<aiNode*> nodes(scene.nodes.size(), nullptr);
         for (size_t i = 0; i < scene.nodes.size(); ++i) {
             const ExportNode& source = scene.nodes[i];
-            auto* pNode = new aiNode(source.strName);
+            auto* pNode = new aiNode(names[i]);
             nodes[i] = pNode;
             pNode->mTransformation = ToAssimp(source.rest);
             if (source.nParent >= 0) {
@@ -290,37 +331,32 @@ struct AssimpBuilder {
 
     void AddAnimation() {
         std::vector<aiNodeAnim*> channels;
-        for (const ExportNode& node : scene.nodes) {
-            const ExportNodeAnimation& a = node.animation;
-            if (!a.bTranslation && !a.bRotation) {
+        for (size_t n = 0; n < scene.nodes.size(); ++n) {
+            const ExportNodeAnimation& a = scene.nodes[n].animation;
+            if (a.poseTimes.empty()) {
                 continue;
             }
+            // One key set for all three channels: some writers take the times of one for all.
             auto* pChannel = new aiNodeAnim();
             channels.push_back(pChannel);
-            pChannel->mNodeName = aiString(node.strName);
-            const TrsPose& rest = node.restPose;
-            const std::vector<uint32_t> positionTimes =
-                a.bTranslation ? a.sampledTranslationTimes : std::vector<uint32_t>{0};
-            pChannel->mNumPositionKeys = static_cast<unsigned int>(positionTimes.size());
-            pChannel->mPositionKeys = NewArray<aiVectorKey>(positionTimes.size());
-            for (size_t i = 0; i < positionTimes.size(); ++i) {
-                const Vector3 p = a.bTranslation ? a.sampledTranslations[i] : rest.vTranslation;
-                pChannel->mPositionKeys[i] =
-                    aiVectorKey(positionTimes[i], aiVector3D(p.x, p.y, p.z));
-            }
-            const size_t nRotations = a.bRotation ? a.rotationTimes.size() : 1;
-            pChannel->mNumRotationKeys = static_cast<unsigned int>(nRotations);
-            pChannel->mRotationKeys = NewArray<aiQuatKey>(nRotations);
-            pChannel->mNumScalingKeys = static_cast<unsigned int>(nRotations);
-            pChannel->mScalingKeys = NewArray<aiVectorKey>(nRotations);
-            for (size_t i = 0; i < nRotations; ++i) {
-                const Quaternion& q = a.bRotation ? a.rotations[i] : rest.rotation;
-                const Vector3& s = a.bRotation ? a.scales[i] : rest.vScale;
-                const double t = a.bRotation ? a.rotationTimes[i] : 0.0;
+            pChannel->mNodeName = aiString(names[n]);
+            const size_t nKeys = a.poseTimes.size();
+            pChannel->mNumPositionKeys = pChannel->mNumRotationKeys = pChannel->mNumScalingKeys =
+                static_cast<unsigned int>(nKeys);
+            pChannel->mPositionKeys = NewArray<aiVectorKey>(nKeys);
+            pChannel->mRotationKeys = NewArray<aiQuatKey>(nKeys);
+            pChannel->mScalingKeys = NewArray<aiVectorKey>(nKeys);
+            for (size_t i = 0; i < nKeys; ++i) {
+                const TrsPose& pose = a.poses[i];
+                const double t = a.poseTimes[i];
+                const Vector3& p = pose.vTranslation;
+                const Vector3& s = pose.vScale;
+                const Quaternion& q = pose.rotation;
+                pChannel->mPositionKeys[i] = aiVectorKey(t, aiVector3D(p.x, p.y, p.z));
+                pChannel->mScalingKeys[i] = aiVectorKey(t, aiVector3D(s.x, s.y, s.z));
                 pChannel->mRotationKeys[i] = aiQuatKey(
                     t, aiQuaternion(static_cast<ai_real>(q.w), static_cast<ai_real>(q.x),
                                     static_cast<ai_real>(q.y), static_cast<ai_real>(q.z)));
-                pChannel->mScalingKeys[i] = aiVectorKey(t, aiVector3D(s.x, s.y, s.z));
             }
         }
         if (channels.empty()) {
@@ -336,6 +372,29 @@ struct AssimpBuilder {
         pScene->mNumAnimations = 1;
         pScene->mAnimations = NewArray<aiAnimation*>(1);
         pScene->mAnimations[0] = pAnimation;
+    }
+
+    // Assimp's writers find nodes by name (animation channels, Collada ids, X frames): every
+    // name made unique with a number, and a name for the nameless.
+    void MakeNames() {
+        std::map<std::string, uint32_t> used;
+        bool bRenamed = false;
+        for (const ExportNode& node : scene.nodes) {
+            std::string strName = node.strName.empty() ? std::string("node") : node.strName;
+            if (node.nMesh >= 0 && node.nParent >= 0) {
+                strName = names[static_cast<size_t>(node.nParent)] + "_" + node.strName;
+            }
+            std::string strUnique = strName;
+            for (uint32_t n = 2; used.count(strUnique) != 0; ++n) {
+                strUnique = strName + "_" + std::to_string(n);
+            }
+            bRenamed = bRenamed || (strUnique != node.strName && node.nMesh < 0);
+            used.emplace(strUnique, 1);
+            names.push_back(strUnique);
+        }
+        if (bRenamed) {
+            report.notes.push_back("node names made unique for the format");
+        }
     }
 
     void ReportDropped() {
@@ -393,13 +452,18 @@ HRESULT WriteWithAssimp(const ExportModel& scene, const std::string& strFormat, 
         return E_INVALIDARG;
     }
     try {
-        AssimpBuilder builder{scene, *pTraits, files, report, std::make_unique<aiScene>(), {}};
+        AssimpBuilder builder{scene, *pTraits, files, report, std::make_unique<aiScene>(), {}, {}};
         HRESULT hr = builder.AddMaterials();
         if (FAILED(hr)) {
             return hr;
         }
-        builder.AddMeshes();
-        builder.AddNodes();
+        builder.MakeNames();
+        if (pTraits->bFlatten) {
+            builder.AddFlattened();
+        } else {
+            builder.AddMeshes();
+            builder.AddNodes();
+        }
         if (pTraits->bNodeAnimation) {
             builder.AddAnimation();
         }
@@ -408,6 +472,18 @@ HRESULT WriteWithAssimp(const ExportModel& scene, const std::string& strFormat, 
             report.notes.push_back("the scene has no mesh to write");
         }
         Assimp::Exporter exporter;
+        if (!pTraits->bOwnIO) {
+            // Writes its archive itself, past any IO handler: into the temporary file that
+            // becomes the output.
+            std::string strTemp;
+            hr = files.Reserve(strTemp);
+            if (SUCCEEDED(hr) && exporter.Export(builder.pScene.get(), pTraits->pszAssimpId,
+                                                 strTemp, 0) != aiReturn_SUCCESS) {
+                report.notes.push_back(std::string("Assimp: ") + exporter.GetErrorString());
+                hr = E_FAIL;
+            }
+            return hr;
+        }
         auto* pIO = new CCaptureIOSystem(files);
         exporter.SetIOHandler(pIO);  // the exporter owns it from here
         if (exporter.Export(builder.pScene.get(), pTraits->pszAssimpId, files.OutPath(), 0) !=

@@ -127,6 +127,25 @@ HRESULT CExportFiles::Add(const std::string& strName, const void* pData, size_t 
     }
 }
 
+HRESULT CExportFiles::Reserve(std::string& strTempPath) {
+    try {
+        std::string strTemp = m_strOutPath + ".part-XXXXXX";
+        const int fd = mkstemp(strTemp.data());
+        if (fd < 0) {
+            return HResultFromErrno(errno);
+        }
+        close(fd);
+        const mode_t mask = umask(0);
+        umask(mask);
+        chmod(strTemp.c_str(), 0666 & ~mask);
+        m_files.push_back({strTemp, m_strOutPath});
+        strTempPath = strTemp;
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 HRESULT CExportFiles::Commit(std::vector<std::string>& written) {
     std::vector<std::string> renamed;
     HRESULT hr = S_OK;

@@ -33,6 +33,9 @@ public:
 
     // Writes a file: the output itself or a reserved name (E_INVALIDARG otherwise).
     HRESULT Add(const std::string& strName, const void* pData, size_t nSize);
+    // A temporary file for the output that a writer fills itself (by path); renamed into
+    // place like the others.
+    HRESULT Reserve(std::string& strTempPath);
     // Renames every file into place; on failure removes what it had renamed.
     HRESULT Commit(std::vector<std::string>& written);
 

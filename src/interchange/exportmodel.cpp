@@ -628,6 +628,16 @@ void ConvertTracks(Builder& b, CQVR3DNode* pNode, bool bRoot, ExportNode& node) 
     if (anim.rotationKeyTimes.size() >= 2) {
         SampleRotation(b, pNode, bRoot, node);
     }
+    if (anim.bTranslation || anim.bRotation) {
+        std::vector<uint32_t>& times = anim.poseTimes;
+        times = anim.sampledTranslationTimes;
+        times.insert(times.end(), anim.rotationTimes.begin(), anim.rotationTimes.end());
+        std::sort(times.begin(), times.end());
+        times.erase(std::unique(times.begin(), times.end()), times.end());
+        for (uint32_t t : times) {
+            anim.poses.push_back(DecomposeMatrix(LocalAt(pNode, t, bRoot)));
+        }
+    }
     pNode->CQVR3DObject::SetTime(0);
 }
 

@@ -91,6 +91,10 @@ struct ExportNodeAnimation {
     std::vector<Quaternion> rotations;
     std::vector<Vector3> scales;
     double dMaxRotationError = 0.0;  // radians, measured between the samples
+    // The whole local pose at every time of either track's samples, for formats whose
+    // channels share one set of keys.
+    std::vector<uint32_t> poseTimes;
+    std::vector<TrsPose> poses;
     // Key times and counts of the source tracks, for extras.
     std::vector<uint32_t> positionKeyTimes;
     std::vector<uint32_t> rotationKeyTimes;
