@@ -253,42 +253,60 @@ KeyComponents Component(uint32_t dwFormat, uint32_t dwBit) {
     return {(dwFormat & dwBit) != 0, VertexComponentSize(dwFormat & (dwBit - 1))};
 }
 
-// The weights the engine shows at time t, for ascending key times (which key, or which blend
-// of two neighbours).
-void WeightsAt(const std::vector<MorphKey>& keys, uint32_t t, std::vector<float>& weights) {
-    const size_t nTargets = keys.size() - 1;
-    weights.assign(nTargets, 0.0f);
-    auto show = [&](size_t nKey, float fWeight) {
-        if (nKey > 0) {
-            weights[nKey - 1] += fWeight;
-        }
-    };
-    if (t <= keys.front().dwTime) {
-        return;
+// The components a key holds, as the engine copies them into the vertices: position, normal,
+// texture coordinates, each when present.
+void AppendShown(const Vertex& v, const ExportMorph& morph, std::vector<float>& out) {
+    if (morph.bPositions) {
+        out.insert(out.end(), {v.vPosition.x, v.vPosition.y, v.vPosition.z});
     }
-    if (t >= keys.back().dwTime) {
-        show(keys.size() - 1, 1.0f);
-        return;
+    if (morph.bNormals) {
+        out.insert(out.end(), {v.vNormal.x, v.vNormal.y, v.vNormal.z});
     }
-    size_t nB = 1;
-    while (keys[nB].dwTime <= t) {
-        ++nB;
+    if (morph.bTexcoords) {
+        out.insert(out.end(), {v.fU, v.fV});
     }
-    const MorphKey& B = keys[nB];
-    const uint32_t dwWindowStart = B.dwTime - B.dwBlendDuration;  // wraps as the engine's
-    if (B.bBlend && dwWindowStart < t && t < B.dwTime) {
-        const float w = static_cast<float>(static_cast<double>(B.dwTime - t) / B.dwBlendDuration);
-        show(nB, 1.0f - w);
-        show(nB - 1, w);
-        return;
-    }
-    show(nB - 1, 1.0f);
 }
 
-// Weight keys at every time where the engine's choice changes: a key's time, the first unit
-// after it, the start of a blend window and the last unit before the next key. Between them
-// the weights are constant or one linear blend.
-void BuildWeightKeys(ExportMorph& morph) {
+// The weights the engine shows at time t: it shows key A (the last at or before t), or blends
+// A into the next key B. The blend is read from the engine's morphed vertices (the projection
+// onto B - A), so that its window rule is the engine's own.
+void WeightsAt(CQVR3DMesh& mesh, const ExportMorph& morph,
+               const std::vector<std::vector<float>>& shapes, uint32_t t,
+               std::vector<float>& weights) {
+    const std::vector<MorphKey>& keys = morph.keys;
+    weights.assign(keys.size() - 1, 0.0f);
+    size_t a = 0;
+    while (a + 1 < keys.size() && keys[a + 1].dwTime <= t) {
+        ++a;
+    }
+    const size_t b = std::min(a + 1, keys.size() - 1);
+    if (a == b) {
+        a = b - 1;
+    }
+    mesh.SetTime(t);
+    mesh.UpdateTime();
+    std::vector<float> shown;
+    for (uint32_t v = 0; v < mesh.pGeometry->dwVertexCount; ++v) {
+        AppendShown(mesh.pVertices[v], morph, shown);
+    }
+    double dNum = 0.0, dDen = 0.0;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const double dAB = static_cast<double>(shapes[a][i]) - shapes[b][i];
+        dNum += (static_cast<double>(shown[i]) - shapes[b][i]) * dAB;
+        dDen += dAB * dAB;
+    }
+    const double w = dDen > 0.0 ? std::clamp(dNum / dDen, 0.0, 1.0) : 1.0;
+    if (a > 0) {
+        weights[a - 1] += static_cast<float>(w);
+    }
+    weights[b - 1] += static_cast<float>(1.0 - w);
+}
+
+// Weight keys at every time where the engine's choice can change: a key's time, the first unit
+// after it, the start of a blend window and the last unit before the next key. Between them the
+// weights are constant or one linear blend.
+void BuildWeightKeys(CQVR3DMesh& mesh, ExportMorph& morph,
+                     const std::vector<std::vector<float>>& shapes) {
     const std::vector<MorphKey>& keys = morph.keys;
     std::vector<uint32_t> times{keys[0].dwTime};
     for (size_t i = 1; i < keys.size(); ++i) {
@@ -304,10 +322,11 @@ void BuildWeightKeys(ExportMorph& morph) {
     times.erase(std::unique(times.begin(), times.end()), times.end());
     std::vector<float> weights;
     for (uint32_t t : times) {
-        WeightsAt(keys, t, weights);
+        WeightsAt(mesh, morph, shapes, t, weights);
         morph.weights.insert(morph.weights.end(), weights.begin(), weights.end());
     }
     morph.weightTimes = std::move(times);
+    mesh.SetTime(0);
 }
 
 bool StrictlyAscending(const std::vector<uint32_t>& times) {
@@ -319,8 +338,8 @@ bool StrictlyAscending(const std::vector<uint32_t>& times) {
     return true;
 }
 
-void BuildMorph(Builder& b, const CQVR3DMeshData& geometry, ExportMesh& out,
-                const std::string& strWhere) {
+void BuildMorph(Builder& b, CQVR3DMesh& mesh, ExportMesh& out, const std::string& strWhere) {
+    const CQVR3DMeshData& geometry = *mesh.pGeometry;
     ExportMorph& morph = out.morph;
     const uint32_t dwFormat = geometry.dwKeyVertexFormat;
     const KeyComponents position = Component(dwFormat, VERTEX_POSITION);
@@ -366,6 +385,25 @@ void BuildMorph(Builder& b, const CQVR3DMeshData& geometry, ExportMesh& out,
             }
         }
     };
+    // Each key's shape as the engine shows it (raw values), for reading blends back.
+    std::vector<std::vector<float>> shapes(geometry.morphKeys.size());
+    for (size_t k = 0; k < geometry.morphKeys.size(); ++k) {
+        const uint8_t* pData = geometry.morphKeys[k].pVertexData;
+        for (size_t v = 0; v < nVertices; ++v) {
+            Vertex raw = geometry.pVertices[v];
+            const uint8_t* pRecord = pData + v * dwStride;
+            if (position.bHas) {
+                std::memcpy(&raw.vPosition, pRecord + position.dwOffset, 12);
+            }
+            if (normal.bHas) {
+                std::memcpy(&raw.vNormal, pRecord + normal.dwOffset, 12);
+            }
+            if (texcoord.bHas) {
+                std::memcpy(&raw.fU, pRecord + texcoord.dwOffset, 8);
+            }
+            AppendShown(raw, morph, shapes[k]);
+        }
+    }
     for (size_t k = 1; k < geometry.morphKeys.size(); ++k) {
         const uint8_t* pData = geometry.morphKeys[k].pVertexData;
         std::vector<Vector3> positions = basePositions;
@@ -400,11 +438,11 @@ void BuildMorph(Builder& b, const CQVR3DMeshData& geometry, ExportMesh& out,
         morph.normalDeltas.push_back(std::move(normalDelta));
         morph.texcoordDeltas.push_back(std::move(uvDelta));
     }
-    BuildWeightKeys(morph);
+    BuildWeightKeys(mesh, morph, shapes);
     out.bMorph = true;
 }
 
-int AddMesh(Builder& b, const CQVR3DMesh& mesh, const std::string& strWhere) {
+int AddMesh(Builder& b, CQVR3DMesh& mesh, const std::string& strWhere) {
     const CQVR3DMeshData* pGeometry = mesh.pGeometry;
     if (pGeometry == nullptr || pGeometry->pVertices == nullptr || pGeometry->dwVertexCount == 0 ||
         pGeometry->IndexBuffer() == nullptr) {
@@ -438,7 +476,7 @@ int AddMesh(Builder& b, const CQVR3DMesh& mesh, const std::string& strWhere) {
                " zero normals replaced by face normals");
     }
     if (pGeometry->morphKeys.size() >= 2) {
-        BuildMorph(b, *pGeometry, out, strWhere);
+        BuildMorph(b, mesh, out, strWhere);
     }
     const int nMesh = static_cast<int>(b.scene.meshes.size());
     b.scene.meshes.push_back(std::move(out));
