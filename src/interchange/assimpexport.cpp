@@ -132,10 +132,11 @@ aiMatrix4x4 ToAssimp(const Matrix4& m) {
                        m.m[2][3], m.m[3][3]);
 }
 
+// Arrays the aiScene frees; zeroed, and each filled while its count grows, so that the scene
+// owns whatever exists when a later allocation throws.
 template <typename T>
 T* NewArray(size_t n) {
-    T* p = new T[n];
-    return p;
+    return new T[n]();
 }
 
 struct AssimpBuilder {
@@ -148,11 +149,12 @@ struct AssimpBuilder {
     std::vector<std::string> names;                   // unique node names
 
     HRESULT AddMaterials() {
-        std::vector<aiMaterial*> materials;
         std::map<int, std::string> copied;  // image -> name beside the output
+        // Owned by the scene from the start, so that an early return frees them.
+        pScene->mMaterials = NewArray<aiMaterial*>(scene.materials.size() + 1);
         for (size_t m = 0; m <= scene.materials.size(); ++m) {
             auto* pMaterial = new aiMaterial();
-            materials.push_back(pMaterial);
+            pScene->mMaterials[pScene->mNumMaterials++] = pMaterial;
             aiString name(m < scene.materials.size() ? "material" + std::to_string(m)
                                                      : std::string("default"));
             pMaterial->AddProperty(&name, AI_MATKEY_NAME);
@@ -197,9 +199,6 @@ struct AssimpBuilder {
                 pMaterial->AddProperty(&path, AI_MATKEY_TEXTURE_DIFFUSE(0));
             }
         }
-        pScene->mNumMaterials = static_cast<unsigned int>(materials.size());
-        pScene->mMaterials = NewArray<aiMaterial*>(materials.size());
-        std::copy(materials.begin(), materials.end(), pScene->mMaterials);
         return S_OK;
     }
 
@@ -213,7 +212,8 @@ struct AssimpBuilder {
                 used.push_back(v);
             }
         }
-        auto* pMesh = new aiMesh();
+        auto pOwned = std::make_unique<aiMesh>();
+        aiMesh* pMesh = pOwned.get();
         pMesh->mPrimitiveTypes = aiPrimitiveType_TRIANGLE;
         pMesh->mMaterialIndex = primitive.nMaterial >= 0
                                     ? static_cast<unsigned int>(primitive.nMaterial)
@@ -241,32 +241,40 @@ struct AssimpBuilder {
                 face.mIndices[k] = local[primitive.indices[3 * f + k]];
             }
         }
-        return pMesh;
+        return pOwned.release();
     }
 
     void AddMeshes() {
-        std::vector<aiMesh*> meshes;
+        size_t nTotal = 0;
+        for (const ExportMesh& source : scene.meshes) {
+            nTotal += source.primitives.size();
+        }
+        pScene->mMeshes = NewArray<aiMesh*>(nTotal);
         for (const ExportMesh& source : scene.meshes) {
             meshesOf.emplace_back();
             for (const ExportPrimitive& primitive : source.primitives) {
-                meshesOf.back().push_back(static_cast<unsigned int>(meshes.size()));
-                meshes.push_back(BuildMesh(source, primitive, Matrix4::Identity()));
+                meshesOf.back().push_back(pScene->mNumMeshes);
+                pScene->mMeshes[pScene->mNumMeshes] =
+                    BuildMesh(source, primitive, Matrix4::Identity());
+                ++pScene->mNumMeshes;
             }
         }
-        SetMeshes(meshes);
-    }
-
-    void SetMeshes(const std::vector<aiMesh*>& meshes) {
-        pScene->mNumMeshes = static_cast<unsigned int>(meshes.size());
-        pScene->mMeshes = NewArray<aiMesh*>(meshes.size());
-        std::copy(meshes.begin(), meshes.end(), pScene->mMeshes);
     }
 
     // Every mesh instance its own aiMesh in scene space at time 0, a child of the root.
     void AddFlattened() {
+        size_t nInstances = 0, nTotal = 0;
+        for (const ExportNode& node : scene.nodes) {
+            if (node.nMesh >= 0) {
+                ++nInstances;
+                nTotal += scene.meshes[static_cast<size_t>(node.nMesh)].primitives.size();
+            }
+        }
+        pScene->mMeshes = NewArray<aiMesh*>(nTotal);
+        pScene->mRootNode = new aiNode(names.empty() ? std::string("scene") : names[0]);
+        aiNode* pRoot = pScene->mRootNode;
+        pRoot->mChildren = NewArray<aiNode*>(nInstances);
         std::vector<Matrix4> world(scene.nodes.size());
-        std::vector<aiMesh*> meshes;
-        std::vector<aiNode*> children;
         for (size_t i = 0; i < scene.nodes.size(); ++i) {
             const ExportNode& node = scene.nodes[i];
             world[i] = node.nParent < 0 ? node.rest : MatrixProduct(node.rest, world[node.nParent]);
@@ -274,54 +282,38 @@ struct AssimpBuilder {
                 continue;
             }
             auto* pChild = new aiNode(names[i]);
-            children.push_back(pChild);
+            pChild->mParent = pRoot;
+            pRoot->mChildren[pRoot->mNumChildren++] = pChild;
             const ExportMesh& source = scene.meshes[static_cast<size_t>(node.nMesh)];
-            pChild->mNumMeshes = static_cast<unsigned int>(source.primitives.size());
             pChild->mMeshes = NewArray<unsigned int>(source.primitives.size());
-            for (size_t p = 0; p < source.primitives.size(); ++p) {
-                pChild->mMeshes[p] = static_cast<unsigned int>(meshes.size());
-                meshes.push_back(BuildMesh(source, source.primitives[p], world[i]));
+            for (const ExportPrimitive& primitive : source.primitives) {
+                pScene->mMeshes[pScene->mNumMeshes] = BuildMesh(source, primitive, world[i]);
+                pChild->mMeshes[pChild->mNumMeshes++] = pScene->mNumMeshes++;
             }
-        }
-        SetMeshes(meshes);
-        pScene->mRootNode = new aiNode(names.empty() ? std::string("scene") : names[0]);
-        pScene->mRootNode->mNumChildren = static_cast<unsigned int>(children.size());
-        pScene->mRootNode->mChildren = NewArray<aiNode*>(children.size());
-        for (size_t c = 0; c < children.size(); ++c) {
-            children[c]->mParent = pScene->mRootNode;
-            pScene->mRootNode->mChildren[c] = children[c];
         }
     }
 
     void AddNodes() {
+        // Pre-order: a parent exists before its children, each linked at once.
         std::vector<aiNode*> nodes(scene.nodes.size(), nullptr);
         for (size_t i = 0; i < scene.nodes.size(); ++i) {
             const ExportNode& source = scene.nodes[i];
             auto* pNode = new aiNode(names[i]);
-            nodes[i] = pNode;
-            pNode->mTransformation = ToAssimp(source.rest);
             if (source.nParent >= 0) {
-                pNode->mParent = nodes[static_cast<size_t>(source.nParent)];
+                aiNode* pParent = nodes[static_cast<size_t>(source.nParent)];
+                pNode->mParent = pParent;
+                pParent->mChildren[pParent->mNumChildren++] = pNode;
             } else {
                 pScene->mRootNode = pNode;
             }
+            nodes[i] = pNode;
+            pNode->mTransformation = ToAssimp(source.rest);
+            pNode->mChildren = NewArray<aiNode*>(source.children.size());
             if (source.nMesh >= 0) {
                 const std::vector<unsigned int>& meshes = meshesOf[source.nMesh];
-                pNode->mNumMeshes = static_cast<unsigned int>(meshes.size());
                 pNode->mMeshes = NewArray<unsigned int>(meshes.size());
                 std::copy(meshes.begin(), meshes.end(), pNode->mMeshes);
-            }
-            if (!source.children.empty()) {
-                pNode->mNumChildren = static_cast<unsigned int>(source.children.size());
-                pNode->mChildren = NewArray<aiNode*>(source.children.size());
-            }
-        }
-        // Children are added after their parents (pre-order): fill the lists now.
-        std::vector<unsigned int> filled(scene.nodes.size(), 0);
-        for (size_t i = 0; i < scene.nodes.size(); ++i) {
-            const int nParent = scene.nodes[i].nParent;
-            if (nParent >= 0) {
-                nodes[nParent]->mChildren[filled[nParent]++] = nodes[i];
+                pNode->mNumMeshes = static_cast<unsigned int>(meshes.size());
             }
         }
         if (pScene->mRootNode == nullptr) {
@@ -330,7 +322,21 @@ struct AssimpBuilder {
     }
 
     void AddAnimation() {
-        std::vector<aiNodeAnim*> channels;
+        size_t nAnimated = 0;
+        for (const ExportNode& node : scene.nodes) {
+            nAnimated += node.animation.poseTimes.empty() ? 0 : 1;
+        }
+        if (nAnimated == 0) {
+            return;
+        }
+        pScene->mAnimations = NewArray<aiAnimation*>(1);
+        auto* pAnimation = new aiAnimation();
+        pScene->mAnimations[0] = pAnimation;
+        pScene->mNumAnimations = 1;
+        pAnimation->mName = aiString("morv3d");
+        pAnimation->mTicksPerSecond = scene.dTimeUnitsPerSecond;
+        pAnimation->mDuration = scene.dwAnimationEnd;
+        pAnimation->mChannels = NewArray<aiNodeAnim*>(nAnimated);
         for (size_t n = 0; n < scene.nodes.size(); ++n) {
             const ExportNodeAnimation& a = scene.nodes[n].animation;
             if (a.poseTimes.empty()) {
@@ -338,40 +344,27 @@ struct AssimpBuilder {
             }
             // One key set for all three channels: some writers take the times of one for all.
             auto* pChannel = new aiNodeAnim();
-            channels.push_back(pChannel);
+            pAnimation->mChannels[pAnimation->mNumChannels++] = pChannel;
             pChannel->mNodeName = aiString(names[n]);
             const size_t nKeys = a.poseTimes.size();
-            pChannel->mNumPositionKeys = pChannel->mNumRotationKeys = pChannel->mNumScalingKeys =
-                static_cast<unsigned int>(nKeys);
             pChannel->mPositionKeys = NewArray<aiVectorKey>(nKeys);
             pChannel->mRotationKeys = NewArray<aiQuatKey>(nKeys);
             pChannel->mScalingKeys = NewArray<aiVectorKey>(nKeys);
+            pChannel->mNumPositionKeys = pChannel->mNumRotationKeys = pChannel->mNumScalingKeys =
+                static_cast<unsigned int>(nKeys);
             for (size_t i = 0; i < nKeys; ++i) {
                 const TrsPose& pose = a.poses[i];
                 const double t = a.poseTimes[i];
                 const Vector3& p = pose.vTranslation;
-                const Vector3& s = pose.vScale;
+                const Vector3& sc = pose.vScale;
                 const Quaternion& q = pose.rotation;
                 pChannel->mPositionKeys[i] = aiVectorKey(t, aiVector3D(p.x, p.y, p.z));
-                pChannel->mScalingKeys[i] = aiVectorKey(t, aiVector3D(s.x, s.y, s.z));
+                pChannel->mScalingKeys[i] = aiVectorKey(t, aiVector3D(sc.x, sc.y, sc.z));
                 pChannel->mRotationKeys[i] = aiQuatKey(
                     t, aiQuaternion(static_cast<ai_real>(q.w), static_cast<ai_real>(q.x),
                                     static_cast<ai_real>(q.y), static_cast<ai_real>(q.z)));
             }
         }
-        if (channels.empty()) {
-            return;
-        }
-        auto* pAnimation = new aiAnimation();
-        pAnimation->mName = aiString("morv3d");
-        pAnimation->mTicksPerSecond = scene.dTimeUnitsPerSecond;
-        pAnimation->mDuration = scene.dwAnimationEnd;
-        pAnimation->mNumChannels = static_cast<unsigned int>(channels.size());
-        pAnimation->mChannels = NewArray<aiNodeAnim*>(channels.size());
-        std::copy(channels.begin(), channels.end(), pAnimation->mChannels);
-        pScene->mNumAnimations = 1;
-        pScene->mAnimations = NewArray<aiAnimation*>(1);
-        pScene->mAnimations[0] = pAnimation;
     }
 
     // Assimp's writers find nodes by name (animation channels, Collada ids, X frames): every
