@@ -65,7 +65,7 @@ HRESULT WriteObj(const std::string& strPath, const Morv3DSceneDesc& scene) {
 
 }  // namespace
 
-std::shared_ptr<Morv3DMeshDesc> BenchGrid(uint32_t dwQuads) {
+std::shared_ptr<Morv3DMeshDesc> BenchGrid(uint32_t dwQuads, bool bRowsApart) {
     auto pMesh = std::make_shared<Morv3DMeshDesc>();
     pMesh->dwComponentFlags = VERTEX_POSITION | VERTEX_NORMAL | VERTEX_TEXCOORD;
     const float fHalf = static_cast<float>(dwQuads) / 2;
@@ -73,24 +73,44 @@ std::shared_ptr<Morv3DMeshDesc> BenchGrid(uint32_t dwQuads) {
     pMesh->fRadius = fHalf * 1.5f;
     Morv3DFrameDesc frame;
     const uint32_t dwSide = dwQuads + 1;
-    for (uint32_t y = 0; y < dwSide; ++y) {
-        for (uint32_t x = 0; x < dwSide; ++x) {
-            Morv3DFileVertex v;
-            v.vPosition = {static_cast<float>(x), static_cast<float>(y), 0.0f};
-            v.vNormal = {0.0f, 0.0f, 1.0f};
-            v.fU = static_cast<float>(x) / static_cast<float>(dwQuads);
-            v.fV = static_cast<float>(y) / static_cast<float>(dwQuads);
-            frame.vertices.push_back(v);
+    const auto vertex = [&](uint32_t x, uint32_t y) {
+        Morv3DFileVertex v;
+        v.vPosition = {static_cast<float>(x), static_cast<float>(y), 0.0f};
+        v.vNormal = {0.0f, 0.0f, 1.0f};
+        v.fU = static_cast<float>(x) / static_cast<float>(dwQuads);
+        v.fV = static_cast<float>(y) / static_cast<float>(dwQuads);
+        frame.vertices.push_back(v);
+    };
+    const auto quad = [&](uint32_t a, uint32_t dwAbove) {
+        pMesh->faces.push_back({{a, a + 1, a + dwAbove + 1}});
+        pMesh->faces.push_back({{a, a + dwAbove + 1, a + dwAbove}});
+    };
+    if (bRowsApart) {
+        for (uint32_t y = 0; y < dwQuads; ++y) {
+            const uint32_t dwFirst = static_cast<uint32_t>(frame.vertices.size());
+            for (uint32_t x = 0; x < dwSide; ++x) {
+                vertex(x, y);
+            }
+            for (uint32_t x = 0; x < dwSide; ++x) {
+                vertex(x, y + 1);
+            }
+            for (uint32_t x = 0; x < dwQuads; ++x) {
+                quad(dwFirst + x, dwSide);
+            }
+        }
+    } else {
+        for (uint32_t y = 0; y < dwSide; ++y) {
+            for (uint32_t x = 0; x < dwSide; ++x) {
+                vertex(x, y);
+            }
+        }
+        for (uint32_t y = 0; y < dwQuads; ++y) {
+            for (uint32_t x = 0; x < dwQuads; ++x) {
+                quad(y * dwSide + x, dwSide);
+            }
         }
     }
     pMesh->frames.push_back(frame);
-    for (uint32_t y = 0; y < dwQuads; ++y) {
-        for (uint32_t x = 0; x < dwQuads; ++x) {
-            const uint32_t a = y * dwSide + x;
-            pMesh->faces.push_back({{a, a + 1, a + dwSide + 1}});
-            pMesh->faces.push_back({{a, a + dwSide + 1, a + dwSide}});
-        }
-    }
     FileGroup group;
     group.dwFaceCount = static_cast<uint32_t>(pMesh->faces.size());
     pMesh->groups.push_back(group);
@@ -102,7 +122,8 @@ Morv3DSceneDesc BenchGeometryScene() {
     scene.materials = Materials();
     scene.pRoot = std::make_shared<Morv3DNodeDesc>();
     scene.pRoot->strName = "geometry";
-    const auto pGrid = BenchGrid(kBenchGridQuads);  // one description, written 200 times
+    // One description, written 200 times; rows of quads have vertices of their own.
+    const auto pGrid = BenchGrid(kBenchGridQuads, true);
     for (uint32_t i = 0; i < kBenchMeshCount; ++i) {
         auto pPart = scene.pRoot->AddNode("part" + std::to_string(i));
         // Side by side in a 20 x 10 field, slightly tilted so that no two are coplanar.
@@ -118,7 +139,7 @@ Morv3DSceneDesc BenchHierarchyScene() {
     Morv3DSceneDesc scene;
     scene.materials = Materials();
     scene.pRoot = std::make_shared<Morv3DNodeDesc>();
-    const auto pSmall = BenchGrid(1);  // 4 vertices, 2 triangles
+    const auto pSmall = BenchGrid(1, false);  // 4 vertices, 2 triangles
     uint32_t dwIndex = 0;
     FillNode(*scene.pRoot, dwIndex++, pSmall);
     // 1 + 223 + 223 * 223 = 49,953 nodes: the first 47 of the middle level take one child

@@ -2,6 +2,7 @@
 // to be identical to a fresh generation.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 

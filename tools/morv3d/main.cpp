@@ -32,6 +32,11 @@ const CliCommand kCommands[] = {
      "list what lies under pixel X,Y of the picture render would draw, nearest first: object "
      "path, kind, pick id, distance",
      RunPick},
+    {"export", "IN OUT [--rate R] [--trace]",
+     "write the scene as OUT's format: glb, gltf (glTF 2.0), obj, fbx, dae, stl, ply, 3mf, x; "
+     "key times become seconds at R units per second (default 30); prints what the format "
+     "could not hold",
+     RunExport},
 };
 
 void PrintHelp(FILE* pOut) {
