@@ -230,18 +230,8 @@ void AddMaterials(StructureTree& tree, const CMorv3dViewerDoc& doc, uint32_t dwS
         }
         for (const CMorv3DLoader::tMaterialMap& map : material) {
             AddEntry(tree, "Map", TREEIMAGE_MAP, nullptr, false, 2);
-            const uint32_t dwEffect = map.morv3DMaterialMap.dwEffect;
-            std::string strEffect = "Effect: ";
-            if (dwEffect == 0) {
-                strEffect += "Solid ";
-            }
-            if ((dwEffect & MORV3D_MAPEFFECT_ALPHA) == MORV3D_MAPEFFECT_ALPHA) {
-                strEffect += "Alpha ";
-            }
-            if ((dwEffect & MORV3D_MAPEFFECT_ALPHAADD) == MORV3D_MAPEFFECT_ALPHAADD) {
-                strEffect += "Additive ";
-            }
-            AddEntry(tree, std::move(strEffect), TREEIMAGE_MAP, nullptr, false, 3);
+            AddEntry(tree, "Effect: " + MapEffectText(map.morv3DMaterialMap.dwEffect),
+                     TREEIMAGE_MAP, nullptr, false, 3);
             AddEntry(tree, "Texture: " + map.strTexture, TREEIMAGE_MAP, nullptr, false, 3);
         }
     }
@@ -290,6 +280,20 @@ void AddObjects(StructureTree& tree, std::vector<tRecord>& records, uint32_t dwS
 }
 
 }  // namespace
+
+std::string MapEffectText(uint32_t dwEffect) {
+    std::string strEffect;
+    if (dwEffect == 0) {
+        strEffect += "Solid ";
+    }
+    if ((dwEffect & MORV3D_MAPEFFECT_ALPHA) == MORV3D_MAPEFFECT_ALPHA) {
+        strEffect += "Alpha ";
+    }
+    if ((dwEffect & MORV3D_MAPEFFECT_ALPHAADD) == MORV3D_MAPEFFECT_ALPHAADD) {
+        strEffect += "Additive ";
+    }
+    return strEffect;
+}
 
 HRESULT BuildStructureTree(StructureTree* pTree, const CMorv3dViewerDoc& doc,
                            uint32_t dwShowFlags) {

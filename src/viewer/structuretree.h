@@ -65,6 +65,9 @@ StructureTree BuildStructureTree(const CMorv3dViewerDoc& doc, uint32_t dwShowFla
 // *pTree holds the entries built before (a valid tree, cut short).
 HRESULT BuildStructureTree(StructureTree* pTree, const CMorv3dViewerDoc& doc, uint32_t dwShowFlags);
 
+// The words of a map's effect as its "Effect: " entry shows them, each followed by a space.
+std::string MapEffectText(uint32_t dwEffect);
+
 // One entry a line, two spaces of indent per level, labels decoded from Windows-1252 to UTF-8;
 // with bImages a tab and the image index follow each label.
 std::string FormatStructureTree(const StructureTree& tree, bool bImages);

@@ -6,56 +6,9 @@
 
 #include "cli.h"
 #include "viewer/document.h"
+#include "viewer/statistics.h"
 
 namespace {
-
-struct SceneCounts {
-    uint64_t qwMaterials = 0;
-    uint64_t qwMaps = 0;
-    uint64_t qwNodes = 0;
-    uint64_t qwDummies = 0;
-    uint64_t qwMeshes = 0;
-    uint64_t qwTriangles = 0;
-    uint64_t qwVertices = 0;
-    uint64_t qwMorphKeys = 0;
-    uint32_t dwAnimationTime = 0;
-};
-
-SceneCounts Count(const CMorv3dViewerDoc& doc) {
-    SceneCounts counts;
-    counts.qwMaterials = doc._Materials.size();
-    for (const CMorv3DLoader::tMaterialMaps& material : doc._Materials) {
-        counts.qwMaps += material.size();
-    }
-    if (doc._pNode == nullptr) {
-        return counts;
-    }
-    counts.dwAnimationTime = doc._pNode->GetAnimationTimeHierarchy();
-    std::vector<CQVR3DObject*> pending{doc._pNode};
-    while (!pending.empty()) {
-        CQVR3DObject* pObject = pending.back();
-        pending.pop_back();
-        if (pObject->GetObjectType() == QVR3DOBJ_NODE) {
-            ++counts.qwNodes;
-            if (std::string(pObject->GetName()).rfind("dmy", 0) == 0) {
-                ++counts.qwDummies;
-            }
-        } else if (pObject->GetObjectType() == QVR3DOBJ_MESH) {
-            const CQVR3DMeshData* pGeometry = static_cast<CQVR3DMesh*>(pObject)->pGeometry;
-            ++counts.qwMeshes;
-            if (pGeometry != nullptr) {
-                counts.qwTriangles += pGeometry->dwIndexCount / 3;
-                counts.qwVertices += pGeometry->dwVertexCount;
-                counts.qwMorphKeys += pGeometry->morphKeys.size();
-            }
-        }
-        const uint32_t dwChildren = pObject->GetChildCount();
-        for (uint32_t i = 0; i < dwChildren; ++i) {
-            pending.push_back(pObject->GetChild(i));
-        }
-    }
-    return counts;
-}
 
 std::string Described(HRESULT hr) {
     return HexCode(static_cast<uint32_t>(hr)) + " (" + HResultMessage(hr) + ")";
@@ -96,7 +49,12 @@ int RunInfo(const std::vector<std::string>& args) {
         PrintFailure(strPath, "cannot be opened", doc.GetOpenResult());
         return kExitIncomplete;
     }
-    const SceneCounts counts = Count(doc);
+    SceneStatistics counts;
+    const HRESULT hrCount = CountScene(doc, &counts);
+    if (FAILED(hrCount)) {
+        PrintFailure(strPath, "cannot be counted", hrCount);
+        return kExitIncomplete;
+    }
     if (bJson) {
         std::printf(
             "{\"materials\": %llu, \"maps\": %llu, \"nodes\": %llu, \"dummies\": %llu, "

@@ -35,9 +35,8 @@ void CombineBlendFlags(uint32_t& dwFlags, uint32_t dwChildFlags) {
     }
 }
 
-// The slot a blended child's name asks for: 0 for the "last" mark (a name beginning with
-// sortlast), n + 1 for sort id n given as sort<n>... or ...sort<n>. False for no sort id,
-// also when the number does not fit a signed 32-bit integer.
+}  // namespace
+
 bool FindSortSlot(const char* pszName, uint32_t& dwSlot) {
     if (StartsWith(pszName, "sortlast")) {
         dwSlot = 0;
@@ -72,6 +71,8 @@ bool FindSortSlot(const char* pszName, uint32_t& dwSlot) {
     dwSlot = static_cast<uint32_t>(qwValue) + 1;
     return true;
 }
+
+namespace {
 
 struct tSlotted {
     uint32_t dwSlot;

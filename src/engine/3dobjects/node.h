@@ -9,6 +9,11 @@
 #include "engine/3dobjects/objects.h"
 #include "engine/3dobjects/transform.h"
 
+// The slot a blended child's name asks for in its parent's order: 0 for the "last" mark (a
+// name beginning with sortlast), n + 1 for sort id n given as sort<n>... or ...sort<n>. False
+// for no sort id, also when the number does not fit a signed 32-bit integer.
+bool FindSortSlot(const char* pszName, uint32_t& dwSlot);
+
 class CQVR3DNode : public CQVR3DObject {
 public:
     CQVR3DNode() = default;
