@@ -1,7 +1,16 @@
 #include "MainFrm.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QVBoxLayout>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -24,7 +33,15 @@
 #include "AboutDlg.h"
 #include "morv3dViewerView.h"
 #include "pictures.h"
+#include "render/viewpick.h"
 #include "resource.h"
+#include "sceneview.h"
+#include "render/texturefile.h"
+#include "transportbar.h"
+#include "viewer/properties.h"
+#include "viewer/search.h"
+#include "viewer/selection.h"
+#include "viewer/statistics.h"
 #include "viewer/structuretree.h"
 
 namespace {
@@ -76,25 +93,45 @@ QString Quoted(const QString& strPath) {
 CMainFrame::CMainFrame(QWidget* pParent) : QMainWindow(pParent) {
     setWindowIcon(ApplicationIcon());
     m_pView = new CMorv3dViewerView(&m_document, this);
-    setCentralWidget(m_pView);
+    CreateScenePane();
+    m_pSplitter = new QSplitter(Qt::Horizontal, this);
+    m_pSplitter->setObjectName(QStringLiteral("m_wndSplitter"));
+    m_pSplitter->addWidget(CreateTreePane());
+    m_pSplitter->addWidget(m_pScenePane);
+    m_pSplitter->setStretchFactor(0, 0);
+    m_pSplitter->setStretchFactor(1, 1);
+    m_pSplitter->setSizes({300, 600});
+    setCentralWidget(m_pSplitter);
 
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
     connect(m_pView, &CMorv3dViewerView::showFlagsChanged, this, &CMainFrame::SyncShowToggles);
+    connect(m_pView, &QTreeWidget::currentItemChanged, this, &CMainFrame::OnCurrentEntryChanged);
+    connect(m_pView, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* pItem) {
+        const QVariant object = pItem->data(0, CMorv3dViewerView::kObjectRole);
+        if (object.isValid()) {
+            m_pSceneView->FitObject(static_cast<CQVR3DObject*>(object.value<void*>()));
+        }
+    });
     SyncShowToggles(m_pView->ShowFlags());
+    LoadLayout();
 
     LoadRecentFileList();
     UpdateRecentFileMenu();
     UpdateTitle();
     setAcceptDrops(true);
-    resize(800, 600);
+    resize(1150, 700);
     qApp->installEventFilter(this);
     UpdateLockIndicators();
 }
 
 CMainFrame::~CMainFrame() {
     qApp->removeEventFilter(this);
+    // The children outlive this part of the frame: their last signals must not reach it.
+    disconnect(m_pView, nullptr, this, nullptr);
+    disconnect(m_pSceneView, nullptr, this, nullptr);
+    disconnect(m_pTransport, nullptr, this, nullptr);
 }
 
 QAction* CMainFrame::AddAction(int nId, const QString& strText, const QList<QKeySequence>& keys) {
@@ -172,6 +209,7 @@ void CMainFrame::CreateMenus() {
 
     QMenu* pView = menuBar()->addMenu(QStringLiteral("&Ansicht"));
     pView->addActions({pToolBar, pStatusBar});
+    CreateViewMenu(pView);
 
     QMenu* pHelp = menuBar()->addMenu(QStringLiteral("&?"));
     pHelp->addAction(pAbout);
@@ -182,6 +220,273 @@ void CMainFrame::CreateMenus() {
         connect(pShow, &QAction::triggered, this,
                 [this, nId] { m_pView->OnShowCommand(static_cast<uint32_t>(nId)); });
     }
+}
+
+QWidget* CMainFrame::CreateTreePane() {
+    auto* pPane = new QWidget(this);
+    auto* pLayout = new QVBoxLayout(pPane);
+    pLayout->setContentsMargins(0, 0, 0, 0);
+    pLayout->setSpacing(2);
+    auto* pRow = new QHBoxLayout;
+    m_pSearch = new QLineEdit(pPane);
+    m_pSearch->setObjectName(QStringLiteral("m_wndSearch"));
+    m_pSearch->setPlaceholderText(QStringLiteral("Suchen (Strg+F)"));
+    m_pSearch->setClearButtonEnabled(true);
+    m_pSearchCount = new QLabel(pPane);
+    m_pSearchOnly = new QCheckBox(QStringLiteral("Nur Treffer"), pPane);
+    pRow->addWidget(m_pSearch, 1);
+    pRow->addWidget(m_pSearchCount);
+    pRow->addWidget(m_pSearchOnly);
+    pLayout->addLayout(pRow);
+    pLayout->addWidget(m_pView, 1);
+    connect(m_pSearch, &QLineEdit::textChanged, this, &CMainFrame::OnSearchChanged);
+    connect(m_pSearch, &QLineEdit::returnPressed, this, [this] { OnSearchStep(true); });
+    connect(m_pSearchOnly, &QCheckBox::toggled, this, &CMainFrame::ApplySearchFilter);
+    return pPane;
+}
+
+void CMainFrame::OnSearchChanged() {
+    const std::string strText = m_pSearch->text().toLatin1().toStdString();
+    m_matches.clear();
+    FindMatches(m_pView->Tree(), strText, &m_matches);
+    m_pSearchCount->setText(m_pSearch->text().isEmpty()
+                                ? QString()
+                                : QStringLiteral("%1 Treffer").arg(m_matches.size()));
+    ApplySearchFilter();
+    if (!m_matches.empty()) {
+        OnSearchStep(true);
+    }
+}
+
+void CMainFrame::OnSearchStep(bool bForward) {
+    const int nCurrent = m_pView->EntryOf(m_pView->currentItem());
+    const size_t nFrom = nCurrent < 0 ? kNoEntry : static_cast<size_t>(nCurrent);
+    const size_t nNext = bForward ? NextMatch(m_matches, nFrom) : PreviousMatch(m_matches, nFrom);
+    if (QTreeWidgetItem* pItem = m_pView->ItemOf(nNext == kNoEntry ? -1 : static_cast<int>(nNext))) {
+        for (QTreeWidgetItem* pUp = pItem->parent(); pUp != nullptr; pUp = pUp->parent()) {
+            pUp->setExpanded(true);
+        }
+        m_pView->setCurrentItem(pItem);
+        m_pView->scrollToItem(pItem);
+    }
+}
+
+void CMainFrame::ApplySearchFilter() {
+    const StructureTree& tree = m_pView->Tree();
+    std::vector<uint8_t> visible;
+    const bool bFilter = m_pSearchOnly->isChecked() && !m_pSearch->text().isEmpty();
+    if (bFilter) {
+        MatchVisibility(tree, m_matches, &visible);
+    }
+    for (size_t i = 0; i < tree.entries.size(); ++i) {
+        QTreeWidgetItem* pItem = m_pView->ItemOf(static_cast<int>(i));
+        const bool bHidden = bFilter && (i >= visible.size() || visible[i] == 0);
+        if (pItem != nullptr && pItem->isHidden() != bHidden) {
+            pItem->setHidden(bHidden);
+        }
+    }
+}
+
+QString CMainFrame::StatisticsText() const {
+    SceneStatistics counts;
+    CountScene(m_document, &counts);
+    QString strText = QStringLiteral(
+                          "Materialien: %1\nMaps: %2\nKnoten: %3\nDummies: %4\nMeshes: %5\n"
+                          "Dreiecke: %6\nEckpunkte: %7\nMorph-Schlüssel: %8\nAnimationszeit: %9\n")
+                          .arg(counts.qwMaterials)
+                          .arg(counts.qwMaps)
+                          .arg(counts.qwNodes)
+                          .arg(counts.qwDummies)
+                          .arg(counts.qwMeshes)
+                          .arg(counts.qwTriangles)
+                          .arg(counts.qwVertices)
+                          .arg(counts.qwMorphKeys)
+                          .arg(counts.dwAnimationTime);
+    const std::vector<MissingTexture> missing = m_pSceneView->MissingTextures();
+    strText += QStringLiteral("Fehlende Texturen: %1\n").arg(missing.size());
+    for (const MissingTexture& texture : missing) {
+        strText += QStringLiteral("  %1 (Material %2): %3\n")
+                       .arg(QString::fromStdString(texture.strName))
+                       .arg(texture.dwMaterial)
+                       .arg(QString::fromStdString(texture.strReason));
+    }
+    return strText;
+}
+
+void CMainFrame::CreateScenePane() {
+    m_pScenePane = new QWidget(this);
+    auto* pLayout = new QVBoxLayout(m_pScenePane);
+    pLayout->setContentsMargins(0, 0, 0, 0);
+    pLayout->setSpacing(0);
+    m_pSceneView = new CSceneView(&m_document, m_pScenePane);
+    m_pTransport = new CTransportBar(m_pSceneView, m_pScenePane);
+    pLayout->addWidget(m_pSceneView, 1);
+    pLayout->addWidget(m_pTransport);
+    connect(m_pSceneView, &CSceneView::objectPicked, this, &CMainFrame::OnObjectPicked);
+    connect(m_pSceneView, &CSceneView::objectHovered, this, [this](CQVR3DObject* pObject) {
+        if (pObject != nullptr) {
+            statusBar()->showMessage(QString::fromStdString(ObjectPath(pObject)), 2000);
+        } else {
+            statusBar()->clearMessage();
+        }
+    });
+    connect(m_pTransport, &CTransportBar::timeChanged, this, [this] {
+        // The properties show the current time's matrix; the tree's labels stay as they are.
+        if (m_pPropertiesDock != nullptr && m_pPropertiesDock->isVisible()) {
+            OnCurrentEntryChanged();
+        }
+    });
+
+    m_pProperties = new QPlainTextEdit(this);
+    m_pProperties->setReadOnly(true);
+    m_pProperties->setObjectName(QStringLiteral("m_wndProperties"));
+    m_pPropertiesDock = new QDockWidget(QStringLiteral("Eigenschaften"), this);
+    m_pPropertiesDock->setObjectName(QStringLiteral("m_wndPropertiesDock"));
+    m_pPropertiesDock->setWidget(m_pProperties);
+    addDockWidget(Qt::RightDockWidgetArea, m_pPropertiesDock);
+}
+
+void CMainFrame::CreateViewMenu(QMenu* pView) {
+    pView->addSeparator();
+    QAction* pScene = pView->addAction(QStringLiteral("&3D-Ansicht"));
+    pScene->setCheckable(true);
+    pScene->setChecked(true);
+    pScene->setObjectName(QStringLiteral("actionScene"));
+    connect(pScene, &QAction::toggled, m_pScenePane, &QWidget::setVisible);
+    QAction* pProperties = m_pPropertiesDock->toggleViewAction();
+    pProperties->setText(QStringLiteral("&Eigenschaften"));
+    pView->addAction(pProperties);
+
+    QMenu* pOverlays = pView->addMenu(QStringLiteral("Ü&berlagerungen"));
+    const struct {
+        const char* pszText;
+        bool RenderOptions::*pFlag;
+    } overlays[] = {{"&Drahtgitter", &RenderOptions::bWireframe},
+                    {"&Hüllkugeln", &RenderOptions::bSpheres},
+                    {"&Normalen", &RenderOptions::bNormals},
+                    {"&Bodengitter", &RenderOptions::bGrid},
+                    {"&Achsen", &RenderOptions::bAxes}};
+    for (const auto& overlay : overlays) {
+        QAction* pAction = pOverlays->addAction(QString::fromUtf8(overlay.pszText));
+        pAction->setCheckable(true);
+        const auto pFlag = overlay.pFlag;
+        connect(pAction, &QAction::toggled, this, [this, pFlag](bool bOn) {
+            m_pSceneView->Options().*pFlag = bOn;
+            m_pSceneView->Redraw();
+        });
+    }
+
+    QMenu* pPresets = pView->addMenu(QStringLiteral("&Blickrichtung"));
+    const struct {
+        const char* pszText;
+        EViewPreset preset;
+    } presets[] = {{"&Vorne", EViewPreset::Front},
+                   {"&Oben", EViewPreset::Top},
+                   {"&Seite", EViewPreset::Side},
+                   {"&Iso", EViewPreset::Iso}};
+    for (const auto& preset : presets) {
+        QAction* pAction = pPresets->addAction(QString::fromUtf8(preset.pszText));
+        const EViewPreset which = preset.preset;
+        connect(pAction, &QAction::triggered, this, [this, which] { m_pSceneView->SetPreset(which); });
+    }
+    QAction* pFit = pView->addAction(QStringLiteral("Szene &einpassen (F, Pos1)"));
+    connect(pFit, &QAction::triggered, this, [this] { m_pSceneView->FitScene(); });
+    QAction* pStatistics = pView->addAction(QStringLiteral("S&tatistik..."));
+    connect(pStatistics, &QAction::triggered, this, [this] {
+        QMessageBox::information(this, QStringLiteral("Statistik"), StatisticsText());
+    });
+    QAction* pFind = pView->addAction(QStringLiteral("&Suchen"));
+    pFind->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_F)});
+    connect(pFind, &QAction::triggered, this, [this] {
+        m_pSearch->setFocus();
+        m_pSearch->selectAll();
+    });
+    QAction* pFindNext = pView->addAction(QStringLiteral("&Weitersuchen"));
+    pFindNext->setShortcuts({QKeySequence(Qt::Key_F3)});
+    connect(pFindNext, &QAction::triggered, this, [this] { OnSearchStep(true); });
+    QAction* pFindPrevious = pView->addAction(QStringLiteral("&Rückwärts suchen"));
+    pFindPrevious->setShortcuts({QKeySequence(Qt::SHIFT | Qt::Key_F3)});
+    connect(pFindPrevious, &QAction::triggered, this, [this] { OnSearchStep(false); });
+    QAction* pPlay = pView->addAction(QStringLiteral("Abspielen/&Pause"));
+    pPlay->setShortcut(QKeySequence(Qt::Key_Space));
+    pPlay->setShortcutContext(Qt::WindowShortcut);
+    connect(pPlay, &QAction::triggered, this, [this] { m_pTransport->TogglePlay(); });
+}
+
+void CMainFrame::LoadLayout() {
+    QSettings settings(QString::fromLatin1(kRegistryKey), QString::fromLatin1(kAppName));
+    settings.beginGroup(QStringLiteral("Layout"));
+    const QByteArray split = settings.value(QStringLiteral("Splitter")).toByteArray();
+    if (!split.isEmpty()) {
+        m_pSplitter->restoreState(split);
+    }
+    const QByteArray state = settings.value(QStringLiteral("Panes")).toByteArray();
+    if (!state.isEmpty()) {
+        restoreState(state);
+    }
+    const bool bScene = settings.value(QStringLiteral("SceneView"), true).toBool();
+    if (QAction* pScene = findChild<QAction*>(QStringLiteral("actionScene"))) {
+        pScene->setChecked(bScene);
+    }
+}
+
+void CMainFrame::SaveLayout() const {
+    if (m_bBatch) {
+        return;
+    }
+    QSettings settings(QString::fromLatin1(kRegistryKey), QString::fromLatin1(kAppName));
+    settings.beginGroup(QStringLiteral("Layout"));
+    settings.setValue(QStringLiteral("Splitter"), m_pSplitter->saveState());
+    settings.setValue(QStringLiteral("Panes"), saveState());
+    settings.setValue(QStringLiteral("SceneView"), !m_pScenePane->isHidden());
+}
+
+void CMainFrame::closeEvent(QCloseEvent* pEvent) {
+    SaveLayout();
+    QMainWindow::closeEvent(pEvent);
+}
+
+void CMainFrame::OnDocumentChanged() {
+    const QString strDir = m_strPathName.isEmpty() ? QString() : QFileInfo(m_strPathName).path();
+    m_pSceneView->OnDocumentChanged(strDir);
+    m_pTransport->OnDocumentChanged(m_document._pNode);
+    OnCurrentEntryChanged();
+}
+
+void CMainFrame::OnCurrentEntryChanged() {
+    const int nEntry = m_pView->EntryOf(m_pView->currentItem());
+    std::vector<CQVR3DMesh*> meshes;
+    EntryInfo info;
+    if (nEntry >= 0) {
+        info = DescribeEntry(m_pView->Tree(), static_cast<size_t>(nEntry));
+        EntryMeshes(m_pView->Tree(), static_cast<size_t>(nEntry), m_document._pNode, &meshes);
+    }
+    m_pSceneView->SetHighlighted({meshes.begin(), meshes.end()});
+    m_pTransport->SetKeyObject(info.pObject);
+    if (m_pPropertiesDock->isVisible()) {
+        m_pProperties->setPlainText(nEntry >= 0 ? EntryProperties(static_cast<size_t>(nEntry))
+                                                : QString());
+    }
+}
+
+QString CMainFrame::EntryProperties(size_t nEntry) const {
+    const std::string strDir = m_strPathName.isEmpty()
+                                   ? std::string()
+                                   : QFile::encodeName(QFileInfo(m_strPathName).path()).toStdString();
+    std::string strText;
+    ::EntryProperties(m_pView->Tree(), nEntry, m_document,
+                      [&strDir](const std::string& strName) { return FindTextureFile(strDir, strName); },
+                      &strText);
+    return QString::fromStdString(strText);
+}
+
+void CMainFrame::OnObjectPicked(CQVR3DObject* pObject) {
+    if (pObject == nullptr) {
+        statusBar()->clearMessage();
+        return;
+    }
+    m_pView->SelectObject(pObject);
+    statusBar()->showMessage(QString::fromStdString(ObjectPath(pObject)));
 }
 
 void CMainFrame::CreateToolBar() {
@@ -279,12 +584,16 @@ void CMainFrame::ShowMessage(MessageKind kind, const QString& strText) {
 }
 
 bool CMainFrame::OnFileNew() {
+    m_pSceneView->OnSceneReplaced();
+    m_pTransport->SetKeyObject(nullptr);
     if (!m_document.OnNewDocument()) {
         return false;
     }
     m_strPathName.clear();
     UpdateTitle();
     m_pView->OnInitialUpdate();
+    OnDocumentChanged();
+    OnSearchChanged();
     return true;
 }
 
@@ -293,11 +602,15 @@ bool CMainFrame::OpenDocumentFile(const QString& strPath) {
     bool bOpened = false;
     {
         CWaitCursor wait;
+        m_pSceneView->OnSceneReplaced();
+        m_pTransport->SetKeyObject(nullptr);
         bOpened = m_document.OnOpenDocument(QFile::encodeName(strAbsolute).toStdString());
         if (bOpened) {
             m_strPathName = strAbsolute;
             UpdateTitle();
             m_pView->OnInitialUpdate();
+            OnDocumentChanged();
+            OnSearchChanged();
         }
     }
     if (!bOpened) {

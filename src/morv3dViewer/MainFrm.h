@@ -7,12 +7,21 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "lockkeys.h"
 #include "viewer/document.h"
 
 class CMorv3dViewerView;
+class CQVR3DObject;
+class CSceneView;
+class CTransportBar;
 class QAction;
+class QCheckBox;
+class QDockWidget;
+class QLineEdit;
+class QPlainTextEdit;
+class QSplitter;
 class QLabel;
 class QMenu;
 class QPrinter;
@@ -37,6 +46,16 @@ public:
 
     CMorv3dViewerDoc& GetDocument() { return m_document; }
     CMorv3dViewerView* GetView() const { return m_pView; }
+    CSceneView* GetSceneView() const { return m_pSceneView; }
+    CTransportBar* GetTransportBar() const { return m_pTransport; }
+    QPlainTextEdit* GetPropertiesPane() const { return m_pProperties; }
+    QLineEdit* GetSearchField() const { return m_pSearch; }
+    QLabel* GetSearchCount() const { return m_pSearchCount; }
+    // The search: the matches of the field's text, then the next or previous one made current.
+    void OnSearchChanged();
+    void OnSearchStep(bool bForward);
+    // The counts of `morv3d info` and the textures the view could not use.
+    QString StatisticsText() const;
     // The open file's absolute path; empty for the untitled document.
     QString GetPathName() const { return m_strPathName; }
     // "Unbenannt" or the file name.
@@ -64,6 +83,7 @@ public:
     void OnAppAbout();
 
 protected:
+    void closeEvent(QCloseEvent* pEvent) override;
     void dragEnterEvent(QDragEnterEvent* pEvent) override;
     void dropEvent(QDropEvent* pEvent) override;
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
@@ -74,6 +94,18 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
+    void CreateScenePane();
+    void CreateViewMenu(QMenu* pView);
+    void LoadLayout();
+    void SaveLayout() const;
+    // A new scene in the document: the 3D view and the transport follow.
+    void OnDocumentChanged();
+    // The tree's current entry: highlight, properties, the keys the transport jumps to.
+    void OnCurrentEntryChanged();
+    void OnObjectPicked(CQVR3DObject* pObject);
+    QString EntryProperties(size_t nEntry) const;
+    QWidget* CreateTreePane();
+    void ApplySearchFilter();
     void SyncShowToggles(uint32_t dwShowFlags);
     void UpdateTitle();
     void ShowMessage(MessageKind kind, const QString& strText);
@@ -88,6 +120,16 @@ private:
     CMorv3dViewerDoc m_document;
     QString m_strPathName;
     CMorv3dViewerView* m_pView = nullptr;
+    CSceneView* m_pSceneView = nullptr;
+    CTransportBar* m_pTransport = nullptr;
+    QWidget* m_pScenePane = nullptr;
+    QSplitter* m_pSplitter = nullptr;
+    QDockWidget* m_pPropertiesDock = nullptr;
+    QPlainTextEdit* m_pProperties = nullptr;
+    QLineEdit* m_pSearch = nullptr;
+    QLabel* m_pSearchCount = nullptr;
+    QCheckBox* m_pSearchOnly = nullptr;
+    std::vector<size_t> m_matches;
     QToolBar* m_wndToolBar = nullptr;
     QHash<int, QAction*> m_actions;
     QHash<int, QLabel*> m_indicators;

@@ -23,6 +23,7 @@ public:
         : QTreeWidgetItem(UserType), m_pEntry(pEntry), m_pImages(pImages) {}
 
     QVariant data(int nColumn, int nRole) const override;
+    const StructureTreeEntry* Entry() const { return m_pEntry; }
 
 private:
     const StructureTreeEntry* m_pEntry;
@@ -101,8 +102,48 @@ void CMorv3dViewerView::OnUpdate() {
 }
 
 void CMorv3dViewerView::OnShowCommand(uint32_t dwCommandId) {
+    // The selection survives the rebuild: the same object, or its nearest shown ancestor.
+    CQVR3DObject* pSelected = nullptr;
+    for (const QTreeWidgetItem* pItem = currentItem(); pItem != nullptr && pSelected == nullptr;
+         pItem = pItem->parent()) {
+        pSelected = static_cast<CQVR3DObject*>(pItem->data(0, kObjectRole).value<void*>());
+    }
     _dwShowFlags = FlipShowFlag(_dwShowFlags, dwCommandId);
     OnUpdate();
+    if (pSelected != nullptr) {
+        SelectObject(pSelected);
+    }
+}
+
+int CMorv3dViewerView::EntryOf(const QTreeWidgetItem* pItem) const {
+    if (pItem == nullptr || m_tree.entries.empty()) {
+        return -1;
+    }
+    // Every item of this view is a CTreeItem of the kept tree.
+    if (pItem->type() != QTreeWidgetItem::UserType) {
+        return -1;
+    }
+    return static_cast<int>(static_cast<const CTreeItem*>(pItem)->Entry() - m_tree.entries.data());
+}
+
+QTreeWidgetItem* CMorv3dViewerView::ItemOf(int nEntry) const {
+    return nEntry >= 0 && static_cast<size_t>(nEntry) < m_items.size() ? m_items[nEntry] : nullptr;
+}
+
+bool CMorv3dViewerView::SelectObject(CQVR3DObject* pObject) {
+    for (CQVR3DObject* p = pObject; p != nullptr; p = p->GetParent()) {
+        const auto found = m_entryOfObject.constFind(p);
+        if (found != m_entryOfObject.constEnd()) {
+            QTreeWidgetItem* pItem = m_items[static_cast<size_t>(found.value())];
+            for (QTreeWidgetItem* pUp = pItem->parent(); pUp != nullptr; pUp = pUp->parent()) {
+                pUp->setExpanded(true);
+            }
+            setCurrentItem(pItem);
+            scrollToItem(pItem);
+            return true;
+        }
+    }
+    return false;
 }
 
 void CMorv3dViewerView::Populate(StructureTree tree) {
@@ -113,6 +154,9 @@ void CMorv3dViewerView::Populate(StructureTree tree) {
     _hItemMaterials = nullptr;
     _hItemObjects = nullptr;
     m_tree = std::move(tree);
+    m_items.clear();
+    m_entryOfObject.clear();
+    m_items.reserve(m_tree.entries.size());
 
     // Items are built detached and inserted at once: each insertion into a shown tree would
     // notify the model.
@@ -123,6 +167,10 @@ void CMorv3dViewerView::Populate(StructureTree tree) {
     for (size_t i = 0; i < entries.size(); ++i) {
         const StructureTreeEntry& entry = entries[i];
         auto* pItem = new CTreeItem(&entry, &_ImageList);
+        m_items.push_back(pItem);
+        if (entry.pItemData != nullptr) {
+            m_entryOfObject.insert(entry.pItemData, static_cast<int>(i));
+        }
         // Leaves say so: the view then skips its expanded-state lookups for them.
         if (i + 1 == entries.size() || entries[i + 1].dwDepth <= entry.dwDepth) {
             pItem->setFlags(pItem->flags() | Qt::ItemNeverHasChildren);

@@ -2,6 +2,7 @@
 // on every initial update and every filter toggle.
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QTreeWidget>
 #include <cstdint>
@@ -39,6 +40,14 @@ public:
     // Hands a built tree to the widget (OnUpdate's second half); the view keeps it.
     void Populate(StructureTree tree);
 
+    const StructureTree& Tree() const { return m_tree; }
+    // The entry an item shows; -1 for none.
+    int EntryOf(const QTreeWidgetItem* pItem) const;
+    QTreeWidgetItem* ItemOf(int nEntry) const;
+    // Makes the entry of the object current (or, where the filters hide it, the nearest shown
+    // ancestor's), its branch expanded and scrolled into view. False when none is shown.
+    bool SelectObject(CQVR3DObject* pObject);
+
     // The entries as the tree lists them: pre-order, children of collapsed entries left out.
     struct ListedEntry {
         int nDepth;
@@ -63,6 +72,8 @@ private:
     QTreeWidgetItem* _hItemObjects = nullptr;
     uint32_t _dwShowFlags = SHOW_ALL;
     StructureTree m_tree;  // what the items show
+    std::vector<QTreeWidgetItem*> m_items;  // the item of each entry
+    QHash<const void*, int> m_entryOfObject;
     // Draws the branch lines (the default style on Linux draws none); set on this widget only.
     std::unique_ptr<QStyle> m_pLineStyle;
 };

@@ -29,8 +29,8 @@ CHeadlessContext::~CHeadlessContext() {
         if (m_pContext != nullptr) {
             eglDestroyContext(display, m_pContext);
         }
-        eglTerminate(display);
-        eglReleaseThread();
+        // The display stays initialised: terminating it unloads the driver, whose few blocks
+        // kept for the process would then show as leaks without a name.
     }
 }
 

@@ -54,7 +54,7 @@ private slots:
         QCOMPARE(Run({"--screenshot", strPng, strScene}), 0);
         const QImage image(strPng);
         QVERIFY(!image.isNull());
-        QCOMPARE(image.size(), QSize(800, 600));
+        QCOMPARE(image.size(), QSize(1150, 700));
         // Batch runs leave the user's recent files alone.
         QVERIFY(!QFile::exists(m_dir.filePath(
             QStringLiteral("config/Local AppWizard-Generated Applications/morv3dViewer.conf"))));

@@ -1,0 +1,143 @@
+#include "transportbar.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+
+#include "engine/3dobjects/objects.h"
+#include "sceneview.h"
+
+CTransportBar::CTransportBar(CSceneView* pView, QWidget* pParent)
+    : QWidget(pParent), m_pView(pView) {
+    auto* pLayout = new QHBoxLayout(this);
+    pLayout->setContentsMargins(4, 2, 4, 2);
+    const auto button = [&](QStyle::StandardPixmap icon, const QString& strTip, auto&& slot) {
+        auto* pButton = new QToolButton(this);
+        pButton->setIcon(style()->standardIcon(icon));
+        pButton->setToolTip(strTip);
+        pButton->setAutoRaise(true);
+        connect(pButton, &QToolButton::clicked, this, slot);
+        pLayout->addWidget(pButton);
+        return pButton;
+    };
+    button(QStyle::SP_MediaStop, QStringLiteral("Stopp (zurück zum Anfang)"), [this] { Stop(); });
+    button(QStyle::SP_MediaSkipBackward, QStringLiteral("Vorheriger Schlüssel"),
+           [this] { JumpToKey(false); });
+    button(QStyle::SP_MediaSeekBackward, QStringLiteral("Eine Zeiteinheit zurück"),
+           [this] { StepBy(-1); });
+    m_pPlay = button(QStyle::SP_MediaPlay, QStringLiteral("Abspielen/Pause (Leertaste)"),
+                     [this] { TogglePlay(); });
+    button(QStyle::SP_MediaSeekForward, QStringLiteral("Eine Zeiteinheit vor"),
+           [this] { StepBy(1); });
+    button(QStyle::SP_MediaSkipForward, QStringLiteral("Nächster Schlüssel"),
+           [this] { JumpToKey(true); });
+
+    m_pSlider = new QSlider(Qt::Horizontal, this);
+    m_pSlider->setToolTip(QStringLiteral("Zeit"));
+    pLayout->addWidget(m_pSlider, 1);
+    connect(m_pSlider, &QSlider::valueChanged, this, [this](int nValue) {
+        m_clock.SetTime(nValue);
+        Show();
+    });
+    m_pTime = new QLabel(this);
+    m_pTime->setMinimumWidth(m_pTime->fontMetrics().horizontalAdvance(QStringLiteral("00000 / 00000")));
+    pLayout->addWidget(m_pTime);
+
+    m_pSpeed = new QComboBox(this);
+    m_pSpeed->setToolTip(QStringLiteral("Geschwindigkeit"));
+    for (const double dSpeed : {0.25, 0.5, 1.0, 2.0, 4.0}) {
+        m_pSpeed->addItem(QStringLiteral("%1x").arg(dSpeed), dSpeed);
+    }
+    m_pSpeed->setCurrentIndex(2);
+    connect(m_pSpeed, &QComboBox::currentIndexChanged, this,
+            [this](int nIndex) { m_clock.SetSpeed(m_pSpeed->itemData(nIndex).toDouble()); });
+    pLayout->addWidget(m_pSpeed);
+    m_pLoop = new QCheckBox(QStringLiteral("Wiederholen"), this);
+    m_pLoop->setChecked(m_clock.Loops());
+    connect(m_pLoop, &QCheckBox::toggled, this, [this](bool bOn) { m_clock.SetLoop(bOn); });
+    pLayout->addWidget(m_pLoop);
+
+    connect(pView, &CSceneView::frameShown, this, &CTransportBar::OnFrameShown);
+    Show();
+}
+
+void CTransportBar::OnDocumentChanged(CQVR3DObject* pRoot) {
+    m_clock.Stop();
+    m_clock.SetEndTimeFrom(pRoot);
+    m_pKeyObject = nullptr;
+    m_dwShownTime = UINT32_MAX;
+    Show();
+}
+
+void CTransportBar::TogglePlay() {
+    m_clock.TogglePlay();
+    m_wallClock.restart();
+    Show();
+    if (m_clock.IsPlaying()) {
+        m_pView->Redraw();  // the first picture starts the beat
+    }
+}
+
+void CTransportBar::Stop() {
+    m_clock.Stop();
+    Show();
+}
+
+void CTransportBar::StepBy(int nUnits) {
+    m_clock.Step(nUnits);
+    Show();
+}
+
+void CTransportBar::JumpToKey(bool bNext) {
+    const std::vector<uint32_t> keys = KeyTimes(m_pKeyObject);
+    m_clock.Pause();
+    m_clock.SetTime(bNext ? NextKeyTime(keys, m_clock.CurrentTime())
+                          : PreviousKeyTime(keys, m_clock.CurrentTime()));
+    Show();
+}
+
+void CTransportBar::SetTime(double dTime) {
+    m_clock.SetTime(dTime);
+    Show();
+}
+
+void CTransportBar::OnFrameShown() {
+    if (!m_clock.IsPlaying()) {
+        return;
+    }
+    // The next picture when the event loop is free again: input stays responsive.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_clock.IsPlaying()) {
+            return;
+        }
+        const qint64 nNanoseconds = m_wallClock.nsecsElapsed();
+        m_wallClock.restart();
+        m_clock.Advance(static_cast<double>(nNanoseconds) / 1e9);
+        Show();
+        if (m_clock.IsPlaying() && m_clock.Time() == m_dwShownTime) {
+            m_pView->Redraw();  // no new time yet: wait for the next picture anyway
+        }
+    });
+}
+
+void CTransportBar::Show() {
+    {
+        const QSignalBlocker block(m_pSlider);
+        m_pSlider->setRange(0, static_cast<int>(std::min<uint32_t>(m_clock.EndTime(), INT32_MAX)));
+        m_pSlider->setValue(static_cast<int>(std::min<uint32_t>(m_clock.Time(), INT32_MAX)));
+    }
+    m_pTime->setText(QStringLiteral("%1 / %2").arg(m_clock.Time()).arg(m_clock.EndTime()));
+    m_pPlay->setIcon(style()->standardIcon(m_clock.IsPlaying() ? QStyle::SP_MediaPause
+                                                                 : QStyle::SP_MediaPlay));
+    if (m_clock.Time() != m_dwShownTime) {
+        m_dwShownTime = m_clock.Time();
+        m_pView->SetTime(m_dwShownTime);
+        emit timeChanged(m_dwShownTime);
+    }
+}

@@ -1,0 +1,208 @@
+// The 3D view in the real window: picking selects the tree's entry, selecting an entry
+// highlights, playback and the slider drive the scene's time, key jumps, properties, and the
+// window where no OpenGL can be had. On the offscreen platform the view draws through the
+// headless context; one case runs the OpenGL widget under Xvfb.
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "MainFrm.h"
+#include "engine/3dobjects/axes.h"
+#include "guitest.h"
+#include "morv3dViewerView.h"
+#include "sceneview.h"
+#include "transportbar.h"
+#include "viewer/properties.h"
+
+using namespace gui_test;
+
+namespace {
+
+const QString kSample = QStringLiteral(MORV_SOURCE_DIR "/examples/sample.morv3d");
+
+CQVR3DObject* FindNode(CMainFrame& frame, const char* pszName) {
+    return frame.GetDocument()._pNode->FindByName(pszName);
+}
+
+// Where a scene point shows in the view.
+QPoint ScreenPoint(const CCamera& camera, const Vector3& vWorld) {
+    const Vector3 v = TransformPoint(vWorld, WorldToViewAxes());
+    const GLMatrix view = camera.ViewMatrix();
+    const GLMatrix projection = camera.ProjectionMatrix();
+    double eye[4], clip[4];
+    const double p[4] = {v.x, v.y, v.z, 1};
+    for (int r = 0; r < 4; ++r) {
+        eye[r] = view[r] * p[0] + view[4 + r] * p[1] + view[8 + r] * p[2] + view[12 + r] * p[3];
+    }
+    for (int r = 0; r < 4; ++r) {
+        clip[r] = projection[r] * eye[0] + projection[4 + r] * eye[1] +
+                  projection[8 + r] * eye[2] + projection[12 + r] * eye[3];
+    }
+    return QPoint(static_cast<int>((clip[0] / clip[3] + 1) / 2 * camera.nWidth),
+                  static_cast<int>((1 - clip[1] / clip[3]) / 2 * camera.nHeight));
+}
+
+}  // namespace
+
+class SceneViewTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_pSettings = std::make_unique<CScopedSettings>();
+        m_pFrame = std::make_unique<CMainFrame>();
+        m_pFrame->SetBatchMode(true);
+        m_pFrame->show();
+        QVERIFY(m_pFrame->OpenDocumentFile(kSample));
+        if (m_pFrame->GetSceneView()->GetMode() == CSceneView::Mode::None) {
+            QSKIP("no OpenGL on this machine");
+        }
+    }
+    void cleanup() {
+        m_pFrame.reset();
+        m_pSettings.reset();
+    }
+
+    void clickingAMeshSelectsItsEntry() {
+        CSceneView* pView = m_pFrame->GetSceneView();
+        // The centre of the base box's top face: the box spans -0.5 .. 0.5 around the origin.
+        const QPoint point = ScreenPoint(pView->Camera(), {0, 0, 0.5f});
+        QTest::mouseClick(pView, Qt::LeftButton, {}, point);
+        CQVR3DObject* pBase = FindNode(*m_pFrame, "base");
+        QTreeWidgetItem* pItem = m_pFrame->GetView()->currentItem();
+        QVERIFY(pItem != nullptr);
+        QCOMPARE(pItem->data(0, CMorv3dViewerView::kObjectRole).value<void*>(),
+                 static_cast<void*>(pBase->GetChild(0)));
+        // Empty space names nothing and keeps the selection.
+        QTest::mouseClick(pView, Qt::LeftButton, {}, QPoint(2, 2));
+        QCOMPARE(m_pFrame->GetView()->currentItem(), pItem);
+    }
+
+    void selectingAnEntryHighlightsItsMeshes() {
+        CSceneView* pView = m_pFrame->GetSceneView();
+        const QImage before = pView->Picture();
+        QVERIFY(m_pFrame->GetView()->SelectObject(FindNode(*m_pFrame, "windows")));
+        const QImage after = pView->Picture();
+        QCOMPARE(after.size(), before.size());
+        int nChanged = 0;
+        for (int y = 0; y < after.height(); ++y) {
+            for (int x = 0; x < after.width(); ++x) {
+                nChanged += after.pixel(x, y) != before.pixel(x, y);
+            }
+        }
+        QVERIFY2(nChanged > 500, qPrintable(QString::number(nChanged)));
+    }
+
+    void playbackMovesTheTimeAndPauseHoldsIt() {
+        CTransportBar* pTransport = m_pFrame->GetTransportBar();
+        pTransport->TogglePlay();
+        QTRY_VERIFY_WITH_TIMEOUT(m_pFrame->GetSceneView()->Time() > 0, 5000);
+        pTransport->TogglePlay();
+        const uint32_t dwHeld = m_pFrame->GetSceneView()->Time();
+        QTest::qWait(200);
+        QCOMPARE(m_pFrame->GetSceneView()->Time(), dwHeld);
+        // Opening another file while playing stops cleanly at 0.
+        pTransport->TogglePlay();
+        QVERIFY(m_pFrame->OpenDocumentFile(kSample));
+        QVERIFY(!pTransport->Clock().IsPlaying());
+        QCOMPARE(m_pFrame->GetSceneView()->Time(), 0u);
+    }
+
+    void theSliderTimeMovesNodesAndKeysAreReached() {
+        CTransportBar* pTransport = m_pFrame->GetTransportBar();
+        CQVR3DObject* pArm = FindNode(*m_pFrame, "arm");
+        Matrix4 atStart;
+        QCOMPARE(WorldMatrix(pArm, &atStart), S_OK);
+        pTransport->SetTime(80);
+        QCOMPARE(m_pFrame->GetDocument()._pNode->dwRequestedTime, 80u);
+        Matrix4 atMiddle;
+        QCOMPARE(WorldMatrix(pArm, &atMiddle), S_OK);
+        QVERIFY(atMiddle.m[3][2] > atStart.m[3][2] + 0.5f);  // the arm rose
+
+        // Key jumps of the selected pivot: its rotation keys at 0, 80 and 160.
+        QVERIFY(m_pFrame->GetView()->SelectObject(FindNode(*m_pFrame, "dmyPivot")));
+        pTransport->SetTime(10);
+        pTransport->JumpToKey(true);
+        QCOMPARE(pTransport->Clock().Time(), 80u);
+        pTransport->JumpToKey(true);
+        QCOMPARE(pTransport->Clock().Time(), 160u);
+        pTransport->JumpToKey(false);
+        QCOMPARE(pTransport->Clock().Time(), 80u);
+
+        // The properties pane shows that object at that time.
+        std::string strExpected;
+        const int nEntry = m_pFrame->GetView()->EntryOf(m_pFrame->GetView()->currentItem());
+        QCOMPARE(EntryProperties(m_pFrame->GetView()->Tree(), static_cast<size_t>(nEntry),
+                                 m_pFrame->GetDocument(),
+                                 [](const std::string&) { return std::string(); }, &strExpected),
+                 S_OK);
+        QCOMPARE(m_pFrame->GetPropertiesPane()->toPlainText(), QString::fromStdString(strExpected));
+    }
+
+private:
+    std::unique_ptr<CScopedSettings> m_pSettings;
+    std::unique_ptr<CMainFrame> m_pFrame;
+};
+
+// Whole programs: the window without any OpenGL, and the OpenGL widget under Xvfb.
+class SceneViewProgramTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void windowWithoutOpenGLStillWorks() {
+        QTemporaryDir dir;
+        QProcess viewer;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("__EGL_VENDOR_LIBRARY_FILENAMES"),
+                           QStringLiteral("/nonexistent.json"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        viewer.setProcessEnvironment(environment);
+        viewer.start(QStringLiteral(MORV3D_VIEWER),
+                     {QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("a.png")), kSample});
+        QVERIFY(viewer.waitForFinished(60000));
+        QCOMPARE(viewer.exitCode(), 0);
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("a.png"))));
+    }
+
+    void openGLWidgetUnderXvfb() {
+        const QString strXvfb = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
+        if (strXvfb.isEmpty()) {
+            QSKIP("xvfb-run is not installed");
+        }
+        QTemporaryDir dir;
+        const QString strShot = dir.filePath(QStringLiteral("gl.png"));
+        QProcess viewer;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        // The GLX driver keeps a few blocks to the end of the process that LeakSanitizer
+        // cannot name; our own leaks are checked by every other test.
+        environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        viewer.setProcessEnvironment(environment);
+        viewer.start(strXvfb, {QStringLiteral("-a"), QStringLiteral(MORV3D_VIEWER),
+                               QStringLiteral("-platform"), QStringLiteral("xcb"),
+                               QStringLiteral("--screenshot"), strShot, kSample});
+        QVERIFY(viewer.waitForFinished(120000));
+        QCOMPARE(viewer.exitCode(), 0);
+        // The 3D view's area (right of the tree) holds more than its background.
+        const QImage shot(strShot);
+        QVERIFY(!shot.isNull());
+        QSet<QRgb> colours;
+        for (int y = shot.height() / 4; y < shot.height() * 3 / 4; y += 4) {
+            for (int x = shot.width() / 3; x < shot.width() * 2 / 3; x += 4) {
+                colours.insert(shot.pixel(x, y));
+            }
+        }
+        QVERIFY2(colours.size() > 20, qPrintable(QString::number(colours.size())));
+    }
+};
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    SceneViewTest sceneView;
+    SceneViewProgramTest programs;
+    return QTest::qExec(&sceneView, argc, argv) | QTest::qExec(&programs, argc, argv);
+}
+
+#include "sceneview_test.moc"
