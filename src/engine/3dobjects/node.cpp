@@ -217,7 +217,7 @@ HRESULT CQVR3DNode::Pick(const PickRay& ray, PickHitList& hits) {
     // node's own system. False when the ray's line misses the sphere (or the distance is NaN).
     // Stored spheres hold where a node stood when the file was written: they cannot cull what
     // moves since, a node with key tracks or one above such a node.
-    std::unordered_set<const CQVR3DNode*> moving;
+    std::unordered_set<const CQVR3DObject*> moving;  // any child kind is looked up
     try {
         const auto animated = [](const CQVR3DNode* pNode) {
             return pNode->transform.PositionKeys().size() >= 2 ||
@@ -228,7 +228,7 @@ HRESULT CQVR3DNode::Pick(const PickRay& ray, PickHitList& hits) {
             [&](CQVR3DNode* pNode) {
                 bool bMoving = animated(pNode);
                 for (const CQVR3DObject* pChild : pNode->m_children) {
-                    bMoving = bMoving || moving.count(static_cast<const CQVR3DNode*>(pChild)) != 0;
+                    bMoving = bMoving || moving.count(pChild) != 0;
                 }
                 if (bMoving) {
                     moving.insert(pNode);
