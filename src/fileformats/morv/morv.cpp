@@ -40,6 +40,20 @@ void MorvHeader::Encode(uint8_t* p) const {
     StoreU32(p + 40, dwDirEntrySize);
 }
 
+void MorvDirEntry::Decode(const uint8_t* p) {
+    dwTypeId = LoadU32(p);
+    dwChildCount = LoadU32(p + 4);
+    dwOffset = LoadU32(p + 8);
+    dwSize = LoadU32(p + 12);
+}
+
+void MorvDirEntry::Encode(uint8_t* p) const {
+    StoreU32(p, dwTypeId);
+    StoreU32(p + 4, dwChildCount);
+    StoreU32(p + 8, dwOffset);
+    StoreU32(p + 12, dwSize);
+}
+
 uint32_t CMorvChunk::CountChildren() const {
     uint32_t dwCount = 0;
     for (const CMorvChunk* pChild = m_pFirstChild; pChild != nullptr;
@@ -188,21 +202,21 @@ public:
           m_qwFileSize(qwFileSize) {}
 
     HRESULT Next(CMorvChunk* pChunk) {
-        uint8_t entry[MORV_DIRENTRY_SIZE];
+        uint8_t bytes[MorvDirEntry::kSize];
         HRESULT hr = S_OK;
-        if (m_qwNext + MORV_DIRENTRY_SIZE <= m_qwFileSize) {
-            if (m_qwNext < m_qwBlockStart || m_qwNext + MORV_DIRENTRY_SIZE > m_qwBlockEnd) {
+        if (m_qwNext + MorvDirEntry::kSize <= m_qwFileSize) {
+            if (m_qwNext < m_qwBlockStart || m_qwNext + MorvDirEntry::kSize > m_qwBlockEnd) {
                 hr = Fill();
             }
             if (SUCCEEDED(hr)) {
-                std::memcpy(entry, m_block.data() + (m_qwNext - m_qwBlockStart), sizeof(entry));
+                std::memcpy(bytes, m_block.data() + (m_qwNext - m_qwBlockStart), sizeof(bytes));
             }
         } else {
             // The entry runs past the end of the file: let the stream fail on it as it fails
             // on any short read.
             hr = Seek(m_qwNext);
             if (SUCCEEDED(hr)) {
-                hr = m_pStream->Read(entry, MORV_DIRENTRY_SIZE);
+                hr = m_pStream->Read(bytes, MorvDirEntry::kSize);
             }
         }
         m_qwNext += m_dwEntrySize;
@@ -210,10 +224,12 @@ public:
             hr = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);  // skipping its rest passes 4 GiB
         }
         if (SUCCEEDED(hr)) {
-            pChunk->dwTypeId = LoadU32(entry);
-            pChunk->dwChildCount = LoadU32(entry + 4);
-            pChunk->dwOffset = LoadU32(entry + 8);
-            pChunk->dwSize = LoadU32(entry + 12);
+            MorvDirEntry entry;
+            entry.Decode(bytes);
+            pChunk->dwTypeId = entry.dwTypeId;
+            pChunk->dwChildCount = entry.dwChildCount;
+            pChunk->dwOffset = entry.dwOffset;
+            pChunk->dwSize = entry.dwSize;
             pChunk->bClosed = false;
         }
         return hr;
@@ -539,12 +555,14 @@ HRESULT CMorvFile::EndWrite() {
         while (SUCCEEDED(hr) && !pending.empty()) {
             CMorvChunk* pChunk = pending.back();
             pending.pop_back();
-            uint8_t entry[MORV_DIRENTRY_SIZE];
-            StoreU32(entry, pChunk->dwTypeId);
-            StoreU32(entry + 4, pChunk->CountChildren());
-            StoreU32(entry + 8, pChunk->dwOffset);
-            StoreU32(entry + 12, pChunk->dwSize);
-            block.insert(block.end(), entry, entry + MORV_DIRENTRY_SIZE);
+            MorvDirEntry entry;
+            entry.dwTypeId = pChunk->dwTypeId;
+            entry.dwChildCount = pChunk->CountChildren();
+            entry.dwOffset = pChunk->dwOffset;
+            entry.dwSize = pChunk->dwSize;
+            const size_t nAt = block.size();
+            block.resize(nAt + MorvDirEntry::kSize);
+            entry.Encode(block.data() + nAt);
             if (block.size() >= kDirectoryWriteBlock) {
                 hr = m_pStream->Write(block.data(), static_cast<uint32_t>(block.size()));
                 block.clear();

@@ -116,34 +116,6 @@ private:
     bool m_bStarted = false;
 };
 
-// Packs file vertices (40 bytes each) into morph records holding the components the flags
-// name, in flag order, without gaps.
-void PackFileVertices(const uint8_t* pFileVertices, uint32_t dwVertexCount, uint32_t dwFlags,
-                      uint8_t* pPacked) {
-    struct Copy {
-        uint32_t dwFrom;
-        uint32_t dwTo;
-        uint32_t dwSize;
-    };
-    Copy copies[5];
-    uint32_t dwCopies = 0;
-    uint32_t dwStride = 0;
-    for (uint32_t c = 0; c < 5; ++c) {
-        if (dwFlags & (1u << c)) {
-            copies[dwCopies++] = {kFileVertexComponentOffsets[c], dwStride,
-                                  kVertexComponentSizes[c]};
-            dwStride += kVertexComponentSizes[c];
-        }
-    }
-    for (uint32_t i = 0; i < dwVertexCount; ++i) {
-        const uint8_t* pFrom = pFileVertices + static_cast<size_t>(i) * MORV3D_FILE_VERTEX_SIZE;
-        uint8_t* pTo = pPacked + static_cast<size_t>(i) * dwStride;
-        for (uint32_t k = 0; k < dwCopies; ++k) {
-            std::memcpy(pTo + copies[k].dwTo, pFrom + copies[k].dwFrom, copies[k].dwSize);
-        }
-    }
-}
-
 // The loader's reusable buffer of at least nSize bytes: grown, never shrunk, so that a scene of
 // many small meshes does not allocate (and clear) temporary buffers for each.
 uint8_t* Scratch(std::vector<uint8_t>& buffer, size_t nSize) {
@@ -296,11 +268,11 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
     // The counts must fit the payload: groups, faces, and at least the first frame (its
     // header size, the rest of a short header, its vertices, the byte after it).
     if (SUCCEEDED(hr)) {
-        const uint64_t qwNeeded =
-            static_cast<uint64_t>(header.dwGroupCount) * FileGroup::kSize +
-            static_cast<uint64_t>(header.dwFaceCount) * MORV3D_FILE_FACE_SIZE + 4 +
-            (MORV3D_FRAME_HEADER_SHORT - 4) +
-            static_cast<uint64_t>(header.dwVertexCount) * MORV3D_FILE_VERTEX_SIZE + 1;
+        const uint64_t qwNeeded = static_cast<uint64_t>(header.dwGroupCount) * FileGroup::kSize +
+                                  static_cast<uint64_t>(header.dwFaceCount) * FileFace::kSize + 4 +
+                                  (MORV3D_FRAME_HEADER_SHORT - 4) +
+                                  static_cast<uint64_t>(header.dwVertexCount) * FileVertex::kSize +
+                                  1;
         if (qwNeeded > reader.Remaining()) {
             hr = MORV_E_BADFORMAT;
         }
@@ -353,8 +325,7 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
         // Faces: the low 16 bits of each vertex index, three per face.
         const uint32_t dwIndexCount = header.dwFaceCount * 3;  // fits: faces fit the payload
         if (SUCCEEDED(hr)) {
-            const size_t nFaceBytes =
-                static_cast<size_t>(header.dwFaceCount) * MORV3D_FILE_FACE_SIZE;
+            const size_t nFaceBytes = static_cast<size_t>(header.dwFaceCount) * FileFace::kSize;
             uint8_t* pFaces = Scratch(m_faceScratch, nFaceBytes);
             hr = reader.Read(pFaces, static_cast<uint32_t>(nFaceBytes));
             uint16_t* pIndices = nullptr;
@@ -366,9 +337,10 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
             }
             if (SUCCEEDED(hr)) {
                 for (uint32_t f = 0; f < header.dwFaceCount; ++f) {
-                    const uint8_t* pFace = pFaces + static_cast<size_t>(f) * MORV3D_FILE_FACE_SIZE;
+                    FileFace face;
+                    face.Decode(pFaces + static_cast<size_t>(f) * FileFace::kSize);
                     for (uint32_t k = 0; k < 3; ++k) {
-                        pIndices[3 * f + k] = static_cast<uint16_t>(LoadU32(pFace + 4 + 4 * k));
+                        pIndices[3 * f + k] = static_cast<uint16_t>(face.adwIndex[k]);
                     }
                 }
                 hr = geometry.AttachIndexBuffer(pIndices, dwIndexCount);
@@ -376,13 +348,8 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
         }
         // Every index of a group, plus its base vertex, must name a vertex.
         for (uint32_t g = 0; g < header.dwGroupCount && SUCCEEDED(hr); ++g) {
-            const MeshGroup& group = geometry.groups[g];
-            const uint16_t* pIndices = geometry.IndexBuffer() + group.dwFirstIndex;
-            const uint16_t wLargest =
-                group.dwIndexCount > 0 ? *std::max_element(pIndices, pIndices + group.dwIndexCount)
-                                       : 0;
-            if (group.dwIndexCount > 0 &&
-                static_cast<uint64_t>(wLargest) + group.dwBaseVertex >= header.dwVertexCount) {
+            if (!GroupIndicesInRange(geometry.groups[g], geometry.IndexBuffer(),
+                                     geometry.dwIndexCount, header.dwVertexCount)) {
                 hr = MORV_E_BADFORMAT;
             }
         }
@@ -392,16 +359,15 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
         const uint64_t qwPacked = static_cast<uint64_t>(header.dwVertexCount) * dwStride;
         uint8_t* pFirstFrame = nullptr;
         if (SUCCEEDED(hr)) {
-            pFirstFrame = Scratch(m_frameScratch, static_cast<size_t>(header.dwVertexCount) *
-                                                      MORV3D_FILE_VERTEX_SIZE);
+            pFirstFrame = Scratch(m_frameScratch,
+                                  static_cast<size_t>(header.dwVertexCount) * FileVertex::kSize);
         }
         MorphKey firstKey;
         for (uint32_t f = 0; SUCCEEDED(hr); ++f) {
-            uint8_t frameHeader[MORV3D_FRAME_HEADER_LONG] = {};
+            uint8_t frameHeader[FrameHeader::kSize] = {};
             hr = reader.Read(frameHeader, 4);
             const uint32_t dwHeaderSize = LoadU32(frameHeader);
-            if (SUCCEEDED(hr) && dwHeaderSize != MORV3D_FRAME_HEADER_SHORT &&
-                dwHeaderSize != MORV3D_FRAME_HEADER_LONG) {
+            if (SUCCEEDED(hr) && !FrameHeader::IsValidSize(dwHeaderSize)) {
                 DebugReport(kReportUnit, __LINE__, ReportKind::Warning, "%s",
                             "Error: Invalid file format.");
                 hr = E_FAIL;
@@ -412,16 +378,16 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
             if (FAILED(hr)) {
                 break;
             }
+            FrameHeader frame;
+            frame.Decode(frameHeader);
             MorphKey key;
-            key.dwTime = LoadU32(frameHeader + 4);
-            key.bBlend = frameHeader[8] != 0;
-            key.dwBlendDuration = dwHeaderSize == MORV3D_FRAME_HEADER_LONG
-                                      ? LoadU32(frameHeader + 12)
-                                      : MORV3D_DEFAULT_BLEND_DURATION;
+            key.dwTime = frame.dwTime;
+            key.bBlend = frame.bBlend != 0;
+            key.dwBlendDuration = frame.dwBlendDuration;
 
             if (f == 0) {
-                hr = reader.Read(pFirstFrame, static_cast<uint32_t>(header.dwVertexCount *
-                                                                    MORV3D_FILE_VERTEX_SIZE));
+                hr = reader.Read(pFirstFrame,
+                                 static_cast<uint32_t>(header.dwVertexCount * FileVertex::kSize));
                 if (SUCCEEDED(hr)) {
                     geometry.pVertices = CQVR3DMeshData::AllocateVertices(header.dwVertexCount);
                     if (geometry.pVertices == nullptr) {
@@ -430,13 +396,13 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
                 }
                 if (SUCCEEDED(hr)) {
                     for (uint32_t i = 0; i < header.dwVertexCount; ++i) {
-                        const uint8_t* pFrom =
-                            pFirstFrame + static_cast<size_t>(i) * MORV3D_FILE_VERTEX_SIZE;
+                        FileVertex from;
+                        from.Decode(pFirstFrame + static_cast<size_t>(i) * FileVertex::kSize);
                         Vertex& vertex = geometry.pVertices[i];
-                        vertex.vPosition = LoadVector3(pFrom);
-                        vertex.vNormal = LoadVector3(pFrom + 12);
-                        vertex.fU = LoadF32(pFrom + 32);
-                        vertex.fV = LoadF32(pFrom + 36);
+                        vertex.vPosition = from.vPosition;
+                        vertex.vNormal = from.vNormal;
+                        vertex.fU = from.fU;
+                        vertex.fV = from.fV;
                     }
                     geometry.dwVertexCount = header.dwVertexCount;
                     firstKey = key;

@@ -2,13 +2,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <unordered_set>
 
 #include "abstractdata/bytes.h"
 #include "abstractdata/debugreport.h"
 #include "abstractdata/streams/tsstream.h"
+#include "engine/3dobjects/mesh.h"
 #include "fileformats/morv/morv.h"
 
 static constexpr char kReportUnit[] = "fileformats/morv3d/morv3dwriter";
@@ -44,25 +47,6 @@ public:
 private:
     std::vector<uint8_t> m_bytes;
 };
-
-uint32_t PackedStride(uint32_t dwFlags) {
-    uint32_t dwStride = 0;
-    for (uint32_t b = 0; b < 5; ++b) {
-        if (dwFlags & (1u << b)) {
-            dwStride += kVertexComponentSizes[b];
-        }
-    }
-    return dwStride;
-}
-
-void EncodeFileVertex(const Morv3DFileVertex& v, uint8_t* p) {
-    StoreVector3(p, v.vPosition);
-    StoreVector3(p + 12, v.vNormal);
-    StoreU32(p + 24, v.dwExtra1);
-    StoreU32(p + 28, v.dwExtra2);
-    StoreF32(p + 32, v.fU);
-    StoreF32(p + 36, v.fV);
-}
 
 class CSceneWriter {
 public:
@@ -207,19 +191,17 @@ HRESULT CSceneWriter::WriteTracks(const Morv3DNodeDesc& node, CMorvChunk* pNodeC
 
 HRESULT CSceneWriter::WriteMesh(const Morv3DMeshDesc& mesh, CMorvChunk* pParent) {
     const size_t nVertices = mesh.frames.empty() ? 0 : mesh.frames[0].vertices.size();
-    const uint32_t dwStride = PackedStride(mesh.dwComponentFlags);
+    const uint32_t dwStride = VertexComponentSize(mesh.dwComponentFlags);
     uint64_t qwSize = MeshHeader::kSize +
                       static_cast<uint64_t>(mesh.groups.size()) * FileGroup::kSize +
-                      static_cast<uint64_t>(mesh.faces.size()) * MORV3D_FILE_FACE_SIZE;
+                      static_cast<uint64_t>(mesh.faces.size()) * FileFace::kSize;
     for (size_t f = 0; f < mesh.frames.size(); ++f) {
         const Morv3DFrameDesc& frame = mesh.frames[f];
-        if (frame.vertices.size() != nVertices ||
-            (frame.dwHeaderSize != MORV3D_FRAME_HEADER_SHORT &&
-             frame.dwHeaderSize != MORV3D_FRAME_HEADER_LONG)) {
+        if (frame.vertices.size() != nVertices || !FrameHeader::IsValidSize(frame.dwHeaderSize)) {
             return E_INVALIDARG;
         }
         qwSize += frame.dwHeaderSize + 1 +
-                  static_cast<uint64_t>(nVertices) * (f == 0 ? MORV3D_FILE_VERTEX_SIZE : dwStride);
+                  static_cast<uint64_t>(nVertices) * (f == 0 ? FileVertex::kSize : dwStride);
     }
     if (qwSize > kMaxU32 || m_qwFileBytes + qwSize > kMaxU32) {
         return E_INVALIDARG;
@@ -243,34 +225,27 @@ HRESULT CSceneWriter::WriteMesh(const Morv3DMeshDesc& mesh, CMorvChunk* pParent)
         group.Encode(m_payload.Append(FileGroup::kSize));
     }
     for (const Morv3DFaceDesc& face : mesh.faces) {
-        uint8_t* p = m_payload.Append(MORV3D_FILE_FACE_SIZE);  // words 0 and 16 stay zero
-        for (int k = 0; k < 3; ++k) {
-            StoreU32(p + 4 + 4 * k, face.adwIndex[k]);
-        }
+        FileFace record;
+        std::copy(std::begin(face.adwIndex), std::end(face.adwIndex), record.adwIndex);
+        record.Encode(m_payload.Append(FileFace::kSize));
     }
     for (size_t f = 0; f < mesh.frames.size(); ++f) {
         const Morv3DFrameDesc& frame = mesh.frames[f];
-        m_payload.U32(frame.dwHeaderSize);
-        m_payload.U32(frame.dwTime);
-        uint8_t* pBlend = m_payload.Append(4);  // the blend byte and three bytes of padding
-        pBlend[0] = frame.bBlend ? 1 : 0;
-        if (frame.dwHeaderSize == MORV3D_FRAME_HEADER_LONG) {
-            m_payload.U32(frame.dwBlendDuration);
+        FrameHeader frameHeader;
+        frameHeader.dwHeaderSize = frame.dwHeaderSize;
+        frameHeader.dwTime = frame.dwTime;
+        frameHeader.bBlend = frame.bBlend ? 1 : 0;
+        frameHeader.dwBlendDuration = frame.dwBlendDuration;
+        frameHeader.Encode(m_payload.Append(frame.dwHeaderSize));
+        // The first frame as whole file vertices, every later one packed from them.
+        std::vector<uint8_t> full(f == 0 ? 0 : nVertices * FileVertex::kSize);
+        uint8_t* pFull = f == 0 ? m_payload.Append(nVertices * FileVertex::kSize) : full.data();
+        for (size_t i = 0; i < nVertices; ++i) {
+            frame.vertices[i].Encode(pFull + i * FileVertex::kSize);
         }
-        for (const Morv3DFileVertex& vertex : frame.vertices) {
-            if (f == 0) {
-                EncodeFileVertex(vertex, m_payload.Append(MORV3D_FILE_VERTEX_SIZE));
-                continue;
-            }
-            uint8_t full[MORV3D_FILE_VERTEX_SIZE];
-            EncodeFileVertex(vertex, full);
-            uint8_t* p = m_payload.Append(dwStride);
-            for (uint32_t b = 0; b < 5; ++b) {
-                if (mesh.dwComponentFlags & (1u << b)) {
-                    std::memcpy(p, full + kFileVertexComponentOffsets[b], kVertexComponentSizes[b]);
-                    p += kVertexComponentSizes[b];
-                }
-            }
+        if (f != 0) {
+            PackFileVertices(pFull, static_cast<uint32_t>(nVertices), mesh.dwComponentFlags,
+                             m_payload.Append(nVertices * dwStride));
         }
         m_payload.U8(f + 1 < mesh.frames.size() ? 1 : 0);  // another frame follows
     }
