@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "abstractdata/borrowed.h"
 #include "abstractdata/debugreport.h"
 #include "engine/3dobjects/nodewalk.h"
 #include "engine/3dobjects/objects.h"
@@ -233,11 +234,11 @@ void CQVR3DNode::ChildListChanged() {
     }
 
     enum : uint8_t { kUnsorted, kSorted, kOccupied };
-    // Taken out while in use: a run nested in a child's GetBlendFlags or GetName gets its own.
-    tOrderScratch scratch = std::move(t_orderScratch);
-    std::vector<uint8_t>& marks = scratch.marks;
-    std::vector<CQVR3DObject*>& grouped = scratch.grouped;
-    std::vector<tSlotted>& slotted = scratch.slotted;
+    // A run nested in a child's GetBlendFlags or GetName gets its own.
+    CBorrowed<tOrderScratch> scratch(t_orderScratch);
+    std::vector<uint8_t>& marks = scratch->marks;
+    std::vector<CQVR3DObject*>& grouped = scratch->grouped;
+    std::vector<tSlotted>& slotted = scratch->slotted;
 
     const size_t nCount = m_children.size();
     try {
@@ -271,7 +272,7 @@ void CQVR3DNode::ChildListChanged() {
                 slotted.push_back({dwSlot, i});
             }
         }
-        SortByRuns(slotted, scratch.runs);
+        SortByRuns(slotted, scratch->runs);
         marks.assign(nCount, kUnsorted);
         for (size_t k = 0; k < slotted.size(); ++k) {
             const bool bFirst = (k == 0 || slotted[k - 1].dwSlot != slotted[k].dwSlot);
@@ -307,16 +308,14 @@ void CQVR3DNode::ChildListChanged() {
         ASSERT_HRESULT(E_OUTOFMEMORY);
         m_bOrdered = false;
     }
-    t_orderScratch = std::move(scratch);
 }
 
 namespace {
 
-struct tBlendFrame {
-    CQVR3DNode* pNode;
-    size_t nNext;
-    uint32_t dwFlags;
+struct tBlendState {
+    uint32_t dwFlags = QVR3DBLEND_ALL;
 };
+using tBlendFrame = tWalkFrame<CQVR3DNode, tBlendState>;
 
 // The walk's stack, kept between calls rather than allocated (and its fresh memory touched)
 // for every node whose flags are asked for.
@@ -333,45 +332,41 @@ uint32_t CQVR3DNode::GetBlendFlags() {
         m_bBlendFlagsValid = true;
         return 0;
     }
-    // Taken out while in use: a nested call from a child's own GetBlendFlags gets its own.
-    std::vector<tBlendFrame> frames = std::move(t_blendFrames);
-    frames.clear();
+    // A nested call from a child's own GetBlendFlags gets its own stack.
+    CBorrowed<std::vector<tBlendFrame>> frames(t_blendFrames);
     uint32_t dwResult = 0;
-    try {
-        frames.push_back({this, 0, QVR3DBLEND_ALL});
-        for (;;) {
-            tBlendFrame& top = frames.back();
-            if (top.nNext < top.pNode->m_children.size()) {
-                CQVR3DObject* pChild = top.pNode->m_children[top.nNext++];
-                if (pChild == nullptr) {
-                    continue;
-                }
-                CQVR3DNode* pNode = AsPlainNode(pChild);
-                if (pNode == nullptr) {
-                    CombineBlendFlags(top.dwFlags, pChild->GetBlendFlags());
-                } else if (pNode->m_bBlendFlagsValid || pNode->m_children.empty()) {
-                    CombineBlendFlags(top.dwFlags,
-                                      pNode->m_bBlendFlagsValid ? pNode->m_dwBlendFlags : 0);
-                } else {
-                    frames.push_back({pNode, 0, QVR3DBLEND_ALL});
-                }
-            } else {
-                const uint32_t dwFlags = top.dwFlags;
-                top.pNode->m_dwBlendFlags = dwFlags;
-                top.pNode->m_bBlendFlagsValid = true;
-                frames.pop_back();
-                if (frames.empty()) {
-                    dwResult = dwFlags;
-                    break;
-                }
-                CombineBlendFlags(frames.back().dwFlags, dwFlags);
+    const HRESULT hr = WalkTree(
+        *frames, tBlendFrame{this},
+        [](tBlendFrame& top, CQVR3DObject* pChild, tBlendFrame& child) {
+            CQVR3DNode* pNode = AsPlainNode(pChild);
+            if (pNode == nullptr) {
+                CombineBlendFlags(top.state.dwFlags, pChild->GetBlendFlags());
+                return EWalk::Skip;
             }
-        }
-    } catch (const std::bad_alloc&) {
-        ASSERT_HRESULT(E_OUTOFMEMORY);
-        dwResult = 0;
+            if (pNode->m_bBlendFlagsValid || pNode->m_children.empty()) {
+                CombineBlendFlags(top.state.dwFlags,
+                                  pNode->m_bBlendFlagsValid ? pNode->m_dwBlendFlags : 0);
+                return EWalk::Skip;
+            }
+            child.pNode = pNode;
+            return EWalk::Descend;
+        },
+        [&](tBlendFrame& done, tBlendFrame* pParent) {
+            if (FAILED(done.hr)) {
+                return;  // its flags are not known
+            }
+            done.pNode->m_dwBlendFlags = done.state.dwFlags;
+            done.pNode->m_bBlendFlagsValid = true;
+            if (pParent != nullptr) {
+                CombineBlendFlags(pParent->state.dwFlags, done.state.dwFlags);
+            } else {
+                dwResult = done.state.dwFlags;
+            }
+        });
+    if (FAILED(hr)) {
+        ASSERT_HRESULT(hr);
+        return 0;
     }
-    t_blendFrames = std::move(frames);
     return dwResult;
 }
 

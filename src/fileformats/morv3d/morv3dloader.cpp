@@ -6,8 +6,19 @@
 #include <vector>
 
 #include "abstractdata/debugreport.h"
+#include "engine/3dobjects/nodewalk.h"
 
 static constexpr char kReportUnit[] = "fileformats/morv3d/morv3dloader";
+
+// Walks over a chunk's children follow the container's list.
+template <>
+struct tWalkChildren<CMorvChunk> {
+    using Cursor = CMorvChunk::ChildIterator;
+    static Cursor Begin(CMorvChunk* pChunk) { return pChunk->Children().begin(); }
+    static CMorvChunk* Next(CMorvChunk* /*pChunk*/, Cursor& it) {
+        return it == Cursor() ? nullptr : *it++;
+    }
+};
 
 namespace {
 
@@ -124,6 +135,11 @@ uint8_t* Scratch(std::vector<uint8_t>& buffer, size_t nSize) {
     }
     return buffer.data();
 }
+
+// What a walk over object chunks keeps per chunk: the node it becomes.
+struct tReadNodeState {
+    CQVR3DNode* pNode = nullptr;
+};
 
 HRESULT AppendKey(CQVR3DMeshData& geometry, const MorphKey& key) {
     try {
@@ -637,60 +653,45 @@ HRESULT CMorv3DSceneLoader::ReadMeshChild(CMorvChunk* pChunk, CQVR3DNode* pNode)
 }
 
 HRESULT CMorv3DSceneLoader::ReadNode(CMorvChunk* pChunk, CQVR3DNode* pNode) {
-    // Depth first without recursion: one level per object chunk being read, with the next
-    // child chunk to look at and the node's result so far.
-    struct Level {
-        CMorvChunk* pChunk;
-        CQVR3DNode* pNode;
-        CMorvChunk::ChildIterator itNext;
-        HRESULT hr;
-    };
-    std::vector<Level> levels;
-    try {
-        levels.reserve(16);
-        levels.push_back({pChunk, pNode, pChunk->Children().begin(), ReadNodeOwn(pChunk, pNode)});
-    } catch (const std::bad_alloc&) {
-        return REPORTED(E_OUTOFMEMORY);
-    }
-
-    for (;;) {
-        Level& level = levels.back();
-        if (SUCCEEDED(level.hr) && level.itNext != CMorvChunk::ChildIterator()) {
-            CMorvChunk* pChild = *level.itNext;
-            ++level.itNext;
+    // One frame per object chunk being read, with the node it becomes.
+    using tNodeFrame = tWalkFrame<CMorvChunk, tReadNodeState>;
+    std::vector<tNodeFrame> frames;
+    bool bWalked = false;
+    const HRESULT hrOwn = ReadNodeOwn(pChunk, pNode);
+    const HRESULT hr = WalkTree(
+        frames, tNodeFrame{pChunk, {}, hrOwn, {pNode}},
+        [&](tNodeFrame& top, CMorvChunk* pChild, tNodeFrame& child) {
             if (pChild->dwTypeId == MORV3D_CHUNK_TRACKS) {
-                level.hr = ReadTracks(pChild, level.pNode);
+                top.hr = ReadTracks(pChild, top.state.pNode);
             } else if (pChild->dwTypeId == MORV3D_CHUNK_MESH) {
-                level.hr = ReadMeshChild(pChild, level.pNode);
+                top.hr = ReadMeshChild(pChild, top.state.pNode);
             } else if (pChild->dwTypeId == MORV3D_CHUNK_OBJECT) {
                 CQVR3DNode* pNew = m_pFactory != nullptr ? m_pFactory->CreateNode() : nullptr;
                 if (pNew == nullptr) {
-                    level.hr = E_OUTOFMEMORY;
-                    continue;
+                    top.hr = E_OUTOFMEMORY;
+                    return EWalk::Skip;
                 }
-                const HRESULT hrOwn = ReadNodeOwn(pChild, pNew);
-                try {
-                    levels.push_back({pChild, pNew, pChild->Children().begin(), hrOwn});
-                } catch (const std::bad_alloc&) {
-                    delete pNew;
-                    level.hr = E_OUTOFMEMORY;
-                }
+                child.pNode = pChild;
+                child.hr = ReadNodeOwn(pChild, pNew);
+                child.state.pNode = pNew;
+                return EWalk::Descend;
             }
-            continue;
-        }
-
-        // All children read, or a failure: the node is done and joins its parent.
-        const HRESULT hr = level.hr;
-        CQVR3DNode* pDone = level.pNode;
-        if (SUCCEEDED(hr)) {
-            pDone->ChildListChanged();
-        }
-        REPORTED(hr);
-        levels.pop_back();
-        if (levels.empty()) {
-            return hr;
-        }
-        levels.back().pNode->AddChild(pDone);  // also when it failed: what was read stays
-        levels.back().hr = hr;
+            return EWalk::Skip;
+        },
+        [&](tNodeFrame& done, tNodeFrame* pParent) {
+            // All children read, or a failure: the node is done and joins its parent, also
+            // when it failed: what was read stays.
+            if (SUCCEEDED(done.hr)) {
+                done.state.pNode->ChildListChanged();
+            }
+            REPORTED(done.hr);
+            if (pParent != nullptr) {
+                pParent->state.pNode->AddChild(done.state.pNode);
+            }
+            bWalked = pParent == nullptr;
+        });
+    if (!bWalked) {
+        return REPORTED(hr);  // no room for the walk at all
     }
+    return hr;
 }

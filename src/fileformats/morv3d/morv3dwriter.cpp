@@ -12,9 +12,20 @@
 #include "abstractdata/debugreport.h"
 #include "abstractdata/streams/tsstream.h"
 #include "engine/3dobjects/mesh.h"
+#include "engine/3dobjects/nodewalk.h"
 #include "fileformats/morv/morv.h"
 
 static constexpr char kReportUnit[] = "fileformats/morv3d/morv3dwriter";
+
+// Walks over a node description's children follow its list.
+template <>
+struct tWalkChildren<const Morv3DNodeDesc> {
+    using Cursor = size_t;
+    static Cursor Begin(const Morv3DNodeDesc* /*pNode*/) { return 0; }
+    static const Morv3DChildDesc* Next(const Morv3DNodeDesc* pNode, Cursor& nNext) {
+        return nNext < pNode->children.size() ? &pNode->children[nNext++] : nullptr;
+    }
+};
 
 namespace {
 
@@ -253,45 +264,40 @@ HRESULT CSceneWriter::WriteMesh(const Morv3DMeshDesc& mesh, CMorvChunk* pParent)
 }
 
 HRESULT CSceneWriter::WriteHierarchy(const Morv3DNodeDesc& root) {
-    // Pre-order with an explicit stack: hierarchies may be far deeper than the call stack allows.
-    struct Frame {
-        const Morv3DNodeDesc* pNode;
-        CMorvChunk* pChunk;
-        size_t nNext;
+    // One frame per node description being written, with its chunk; pre-order.
+    struct tWriteState {
+        CMorvChunk* pChunk = nullptr;
     };
-    std::vector<Frame> stack;
+    using tWriteFrame = tWalkFrame<const Morv3DNodeDesc, tWriteState>;
+    std::vector<tWriteFrame> frames;
     std::unordered_set<const Morv3DNodeDesc*> onPath;  // a node inside itself never ends
 
     CMorvChunk* pChunk = nullptr;
     HRESULT hr = WriteNode(root, m_file.GetRootChunk(), &pChunk);
-    if (SUCCEEDED(hr)) {
-        stack.push_back({&root, pChunk, 0});
-        onPath.insert(&root);
+    if (FAILED(hr)) {
+        return hr;
     }
-    while (SUCCEEDED(hr) && !stack.empty()) {
-        Frame& top = stack.back();
-        if (top.nNext == top.pNode->children.size()) {
-            onPath.erase(top.pNode);
-            stack.pop_back();
-            continue;
-        }
-        const Morv3DChildDesc& child = top.pNode->children[top.nNext++];
-        CMorvChunk* pParent = top.pChunk;
-        if ((child.pNode != nullptr) == (child.pMesh != nullptr)) {
-            hr = E_INVALIDARG;
-        } else if (child.pMesh) {
-            hr = WriteMesh(*child.pMesh, pParent);
-        } else if (onPath.count(child.pNode.get()) != 0) {
-            hr = E_INVALIDARG;
-        } else {
-            hr = WriteNode(*child.pNode, pParent, &pChunk);
-            if (SUCCEEDED(hr)) {
-                stack.push_back({child.pNode.get(), pChunk, 0});  // top is invalid from here
-                onPath.insert(child.pNode.get());
+    onPath.insert(&root);
+    return WalkTree(
+        frames, tWriteFrame{&root, 0, S_OK, {pChunk}},
+        [&](tWriteFrame& top, const Morv3DChildDesc* pChild, tWriteFrame& child) {
+            if ((pChild->pNode != nullptr) == (pChild->pMesh != nullptr)) {
+                top.hr = E_INVALIDARG;
+            } else if (pChild->pMesh) {
+                top.hr = WriteMesh(*pChild->pMesh, top.state.pChunk);
+            } else if (onPath.count(pChild->pNode.get()) != 0) {
+                top.hr = E_INVALIDARG;
+            } else {
+                top.hr = WriteNode(*pChild->pNode, top.state.pChunk, &child.state.pChunk);
+                if (SUCCEEDED(top.hr)) {
+                    onPath.insert(pChild->pNode.get());
+                    child.pNode = pChild->pNode.get();
+                    return EWalk::Descend;
+                }
             }
-        }
-    }
-    return hr;
+            return EWalk::Skip;
+        },
+        [&](tWriteFrame& done, tWriteFrame* /*pParent*/) { onPath.erase(done.pNode); });
 }
 
 }  // namespace
