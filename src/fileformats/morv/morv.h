@@ -130,6 +130,8 @@ private:
     size_t m_nCapacity = 0;  // size of the last block
 };
 
+class CDirectoryEntryReader;
+
 class CMorvFile {
 public:
     CMorvFile();
@@ -169,6 +171,12 @@ public:
 
 private:
     HRESULT SeekAbsolute(uint64_t qwPosition);
+    // Steps of ReadDirectory: how many entries the directory can hold, the chunk tree in
+    // pre-order, and one child's entry.
+    uint64_t DirectoryCapacity(uint64_t qwDirStart, uint32_t dwFileSize) const;
+    HRESULT ReadChunkTree(CDirectoryEntryReader& entries, uint64_t qwCapacity);
+    HRESULT ReadChildEntry(CDirectoryEntryReader& entries, CMorvChunk* pParent,
+                           CMorvChunk** ppChild);
     // E_UNEXPECTED while closed, E_INVALIDARG (with an assertion report) for a null chunk.
     HRESULT CheckChunkCall(const CMorvChunk* pChunk) const;
     // Makes pChunk the receiving chunk; fails for a closed chunk (the root always is).
