@@ -1,58 +1,64 @@
 #include "abstractdata/hresult.h"
 
+namespace {
+
+constexpr HRESULT Win32(uint32_t dwError) {
+    return HRESULT_FROM_WIN32(dwError);
+}
+
+constexpr ResultText kResultTexts[] = {
+    {S_OK, "success", "kein Fehler"},
+    {S_FALSE, "success (negative answer)", "kein Fehler (verneinende Antwort)"},
+    {E_FAIL, "unexpected end of data or malformed data",
+     "unerwartetes Datenende oder fehlerhafte Daten"},
+    {E_UNEXPECTED, "operation not valid in this state, or wrong kind of file",
+     "falsche Dateiart oder unzulässiger Vorgang"},
+    {E_OUTOFMEMORY, "out of memory", "nicht genügend Arbeitsspeicher"},
+    {E_INVALIDARG, "invalid argument", "ungültiges Argument"},
+    {MORV_E_CHUNKCLOSED, "chunk already closed", "Abschnitt bereits geschlossen"},
+    {MORV_E_BADFORMAT, "invalid file format", "ungültiges Dateiformat"},
+    {Win32(ERROR_FILE_NOT_FOUND), "file not found", "Datei nicht gefunden"},
+    {Win32(ERROR_PATH_NOT_FOUND), "path not found", "Pfad nicht gefunden"},
+    {Win32(ERROR_TOO_MANY_OPEN_FILES), "too many open files", "zu viele geöffnete Dateien"},
+    {Win32(ERROR_ACCESS_DENIED), "access denied", "Zugriff verweigert"},
+    {Win32(ERROR_INVALID_HANDLE), "invalid handle", "ungültiges Handle"},
+    {Win32(ERROR_NOT_ENOUGH_MEMORY), "not enough memory", "nicht genügend Speicher"},
+    {Win32(ERROR_WRITE_PROTECT), "read-only file system", "schreibgeschütztes Dateisystem"},
+    {Win32(ERROR_GEN_FAILURE), "input/output error", "Ein-/Ausgabefehler"},
+    {Win32(ERROR_SHARING_VIOLATION), "file is locked by another process",
+     "Datei ist von einem anderen Prozess gesperrt"},
+    {Win32(ERROR_FILE_EXISTS), "file exists", "Datei existiert bereits"},
+    {Win32(ERROR_DISK_FULL), "disk full", "Datenträger voll"},
+    {Win32(ERROR_NEGATIVE_SEEK), "seek before the beginning of the file",
+     "Position vor dem Dateianfang"},
+    {Win32(ERROR_FILENAME_EXCED_RANGE), "file name too long", "Dateiname zu lang"},
+    {Win32(ERROR_FILE_TOO_LARGE), "file or position beyond 4 GiB - 1",
+     "Datei oder Position jenseits von 4 GiB - 1"},
+    {Win32(ERROR_RESOURCE_NAME_NOT_FOUND), "string resource not found",
+     "Zeichenfolge nicht gefunden"},
+};
+
+const ResultText* FindResultText(HRESULT hr) {
+    for (const ResultText& text : kResultTexts) {
+        if (text.hr == hr) {
+            return &text;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::span<const ResultText> ResultTexts() {
+    return kResultTexts;
+}
+
 const char* HResultMessage(HRESULT hr) {
-    switch (hr) {
-        case S_OK:
-            return "success";
-        case S_FALSE:
-            return "success (negative answer)";
-        case E_FAIL:
-            return "unexpected end of data or malformed data";
-        case E_UNEXPECTED:
-            return "operation not valid in this state, or wrong kind of file";
-        case E_OUTOFMEMORY:
-            return "out of memory";
-        case E_INVALIDARG:
-            return "invalid argument";
-        case MORV_E_CHUNKCLOSED:
-            return "chunk already closed";
-        case MORV_E_BADFORMAT:
-            return "invalid file format";
-        default:
-            break;
-    }
-    switch (static_cast<uint32_t>(hr)) {
-        case 0x80070000u | ERROR_FILE_NOT_FOUND:
-            return "file not found";
-        case 0x80070000u | ERROR_PATH_NOT_FOUND:
-            return "path not found";
-        case 0x80070000u | ERROR_TOO_MANY_OPEN_FILES:
-            return "too many open files";
-        case 0x80070000u | ERROR_ACCESS_DENIED:
-            return "access denied";
-        case 0x80070000u | ERROR_INVALID_HANDLE:
-            return "invalid handle";
-        case 0x80070000u | ERROR_NOT_ENOUGH_MEMORY:
-            return "not enough memory";
-        case 0x80070000u | ERROR_WRITE_PROTECT:
-            return "read-only file system";
-        case 0x80070000u | ERROR_GEN_FAILURE:
-            return "input/output error";
-        case 0x80070000u | ERROR_SHARING_VIOLATION:
-            return "file is locked by another process";
-        case 0x80070000u | ERROR_FILE_EXISTS:
-            return "file exists";
-        case 0x80070000u | ERROR_DISK_FULL:
-            return "disk full";
-        case 0x80070000u | ERROR_NEGATIVE_SEEK:
-            return "seek before the beginning of the file";
-        case 0x80070000u | ERROR_FILENAME_EXCED_RANGE:
-            return "file name too long";
-        case 0x80070000u | ERROR_FILE_TOO_LARGE:
-            return "file or position beyond 4 GiB - 1";
-        case 0x80070000u | ERROR_RESOURCE_NAME_NOT_FOUND:
-            return "string resource not found";
-        default:
-            return "unknown error";
-    }
+    const ResultText* pText = FindResultText(hr);
+    return pText != nullptr ? pText->pszEnglish : "unknown error";
+}
+
+const char* HResultMessageGerman(HRESULT hr) {
+    const ResultText* pText = FindResultText(hr);
+    return pText != nullptr ? pText->pszGerman : "unbekannter Fehler";
 }

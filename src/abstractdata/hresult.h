@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 using HRESULT = int32_t;
 
@@ -45,6 +46,18 @@ constexpr HRESULT HRESULT_FROM_WIN32(uint32_t dwError) {
     return dwError == 0 ? S_OK : static_cast<HRESULT>((dwError & 0xFFFFu) | 0x80070000u);
 }
 
-// A short English description of a code, for messages to the user ("unknown error" for
-// codes this system never produces).
+// Words for a code in messages to the user: English for the command line, German (UTF-8) for
+// the desktop program.
+struct ResultText {
+    HRESULT hr;
+    const char* pszEnglish;
+    const char* pszGerman;
+};
+
+// Every code this system produces, each once.
+std::span<const ResultText> ResultTexts();
+
+// The English words ("unknown error" for codes this system never produces).
 const char* HResultMessage(HRESULT hr);
+// The German words ("unbekannter Fehler" for codes this system never produces).
+const char* HResultMessageGerman(HRESULT hr);

@@ -74,60 +74,7 @@ QString UntitledName() {
 }
 
 QString GermanResultMessage(HRESULT hr) {
-    switch (hr) {
-        case S_OK:
-            return QStringLiteral("kein Fehler");
-        case S_FALSE:
-            return QStringLiteral("kein Fehler (verneinende Antwort)");
-        case E_FAIL:
-            return QStringLiteral("unerwartetes Datenende oder fehlerhafte Daten");
-        case E_UNEXPECTED:
-            return QStringLiteral("falsche Dateiart oder unzulässiger Vorgang");
-        case E_OUTOFMEMORY:
-            return QStringLiteral("nicht genügend Arbeitsspeicher");
-        case E_INVALIDARG:
-            return QStringLiteral("ungültiges Argument");
-        case MORV_E_CHUNKCLOSED:
-            return QStringLiteral("Abschnitt bereits geschlossen");
-        case MORV_E_BADFORMAT:
-            return QStringLiteral("ungültiges Dateiformat");
-        default:
-            break;
-    }
-    switch (static_cast<uint32_t>(hr)) {
-        case 0x80070000u | ERROR_FILE_NOT_FOUND:
-            return QStringLiteral("Datei nicht gefunden");
-        case 0x80070000u | ERROR_PATH_NOT_FOUND:
-            return QStringLiteral("Pfad nicht gefunden");
-        case 0x80070000u | ERROR_TOO_MANY_OPEN_FILES:
-            return QStringLiteral("zu viele geöffnete Dateien");
-        case 0x80070000u | ERROR_ACCESS_DENIED:
-            return QStringLiteral("Zugriff verweigert");
-        case 0x80070000u | ERROR_INVALID_HANDLE:
-            return QStringLiteral("ungültiges Handle");
-        case 0x80070000u | ERROR_NOT_ENOUGH_MEMORY:
-            return QStringLiteral("nicht genügend Speicher");
-        case 0x80070000u | ERROR_WRITE_PROTECT:
-            return QStringLiteral("schreibgeschütztes Dateisystem");
-        case 0x80070000u | ERROR_GEN_FAILURE:
-            return QStringLiteral("Ein-/Ausgabefehler");
-        case 0x80070000u | ERROR_SHARING_VIOLATION:
-            return QStringLiteral("Datei ist von einem anderen Prozess gesperrt");
-        case 0x80070000u | ERROR_FILE_EXISTS:
-            return QStringLiteral("Datei existiert bereits");
-        case 0x80070000u | ERROR_DISK_FULL:
-            return QStringLiteral("Datenträger voll");
-        case 0x80070000u | ERROR_NEGATIVE_SEEK:
-            return QStringLiteral("Position vor dem Dateianfang");
-        case 0x80070000u | ERROR_FILENAME_EXCED_RANGE:
-            return QStringLiteral("Dateiname zu lang");
-        case 0x80070000u | ERROR_FILE_TOO_LARGE:
-            return QStringLiteral("Datei oder Position jenseits von 4 GiB - 1");
-        case 0x80070000u | ERROR_RESOURCE_NAME_NOT_FOUND:
-            return QStringLiteral("Zeichenfolge nicht gefunden");
-        default:
-            return QStringLiteral("unbekannter Fehler");
-    }
+    return QString::fromUtf8(HResultMessageGerman(hr));
 }
 
 QString DescribeResult(HRESULT hr) {

@@ -1,5 +1,5 @@
-// Command ids and the texts of the user interface: the menu, toolbar and status-bar strings,
-// the document string and the German words for result codes.
+// Command ids and the texts of the user interface: the menu, toolbar and status-bar strings
+// and the document string.
 #pragma once
 
 #include <QString>
@@ -57,7 +57,7 @@ QString GetDocString(DocStringIndex index);
 // The framework's name of an untitled document.
 QString UntitledName();
 
-// German words for a result code, for messages to the user.
+// German words for a result code, for messages to the user (the table of abstractdata).
 QString GermanResultMessage(HRESULT hr);
 // "<words> (0x80044011)".
 QString DescribeResult(HRESULT hr);

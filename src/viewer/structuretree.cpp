@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "abstractdata/borrowed.h"
 #include "abstractdata/codepage.h"
 #include "abstractdata/debugreport.h"
 
@@ -302,24 +303,23 @@ HRESULT BuildStructureTree(StructureTree* pTree, const CMorv3dViewerDoc& doc,
     }
     StructureTree& tree = *pTree;
     tree.entries.clear();
+    // A rebuild nested in a virtual call gets its own records.
+    CBorrowed<std::vector<tRecord>> records(t_records);
+    records->clear();
     try {
-        // Taken out while in use, so that a rebuild nested in a virtual call gets its own.
-        std::vector<tRecord> records = std::move(t_records);
-        records.clear();
         size_t nObjectEntries = 0;
         if (doc._pNode != nullptr) {
-            nObjectEntries = ReadRecords(doc._pNode, dwShowFlags, records);
+            nObjectEntries = ReadRecords(doc._pNode, dwShowFlags, *records);
         }
         tree.entries.reserve(2 + CountMaterialEntries(doc, dwShowFlags) + nObjectEntries);
 
         AddEntry(tree, "MATERIALS", TREEIMAGE_BLANK, nullptr, true, 0);
         AddMaterials(tree, doc, dwShowFlags);
         AddEntry(tree, "OBJECTS", TREEIMAGE_BLANK, nullptr, true, 0);
-        if (!records.empty()) {
-            AddObjects(tree, records, dwShowFlags);
+        if (!records->empty()) {
+            AddObjects(tree, *records, dwShowFlags);
         }
-        records.clear();
-        t_records = std::move(records);
+        records->clear();
     } catch (const std::bad_alloc&) {
         return REPORTED(E_OUTOFMEMORY);
     }

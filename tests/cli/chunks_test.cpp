@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "cli/runcommand.h"
 #include "support/bytebuilder.h"
-#include "support/runcommand.h"
 #include "support/tempfile.h"
 
 namespace {

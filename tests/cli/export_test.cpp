@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "fileformats/morv3d/morv3dwriter.h"
-#include "support/runcommand.h"
+#include "cli/runcommand.h"
 #include "support/tempfile.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "render/texturefile.h"
-#include "support/runcommand.h"
+#include "cli/runcommand.h"
 #include "support/tempfile.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "support/runcommand.h"
+#include "cli/runcommand.h"
 #include "support/tempfile.h"
 #include "viewer/testscene.h"
 

@@ -11,8 +11,8 @@
 #include "abstractdata/debugreport.h"
 #include "fileformats/morv/morv.h"
 #include "fileformats/morv3d/morv3dloader.h"
+#include "fileformats/morvchunks.h"
 #include "support/bytebuilder.h"
-#include "support/morvchunks.h"
 #include "support/tempfile.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "abstractdata/debugreport.h"
+#include "fileformats/morvchunks.h"
 #include "support/bytebuilder.h"
-#include "support/morvchunks.h"
 #include "support/tempfile.h"
 
 namespace {

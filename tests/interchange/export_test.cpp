@@ -18,7 +18,7 @@
 #include "engine/3dobjects/axes.h"
 #include "exportscenes.h"
 #include "interchange/export.h"
-#include "support/runcommand.h"
+#include "cli/runcommand.h"
 #include "support/tempfile.h"
 
 namespace {

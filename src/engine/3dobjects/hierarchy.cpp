@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "abstractdata/borrowed.h"
 #include "abstractdata/debugreport.h"
 #include "engine/3dobjects/nodewalk.h"
 #include "engine/3dobjects/objects.h"
@@ -127,6 +128,88 @@ void SortByRuns(std::vector<tSlotted>& entries, std::vector<size_t>& runs) {
     }
 }
 
+enum ESortMark : uint8_t { kUnsorted, kSorted, kOccupied };
+
+// 1, 2: the children in blend groups (opaque, partly blended, entirely blended), list order
+// kept within each group. Returns how many are opaque. Throws std::bad_alloc before the list
+// is touched.
+size_t GroupByBlend(const CQVR3DObjectList& children, tOrderScratch& scratch) {
+    std::vector<uint8_t>& marks = scratch.marks;
+    std::vector<CQVR3DObject*>& grouped = scratch.grouped;
+    const size_t nCount = children.size();
+    ReserveAtLeast(marks, nCount);
+    ReserveAtLeast(grouped, nCount);
+    ReserveAtLeast(scratch.slotted, nCount);
+    marks.assign(nCount, 0);
+    for (size_t i = 0; i < nCount; ++i) {
+        const uint32_t dwFlags = children[i] ? children[i]->GetBlendFlags() : 0;
+        marks[i] = (dwFlags & QVR3DBLEND_ALL) ? 2 : (dwFlags & QVR3DBLEND_SOME) ? 1 : 0;
+    }
+    grouped.clear();
+    for (uint8_t bGroup = 0; bGroup < 3; ++bGroup) {
+        for (size_t i = 0; i < nCount; ++i) {
+            if (marks[i] == bGroup) {
+                grouped.push_back(children[i]);
+            }
+        }
+    }
+    return static_cast<size_t>(std::count(marks.begin(), marks.end(), 0));
+}
+
+// 3, 4: marks the grouped blended children that carry a sort id. The first one met for a slot
+// takes it (kSorted); every later one stays unsorted (kOccupied). A sorted list of (slot,
+// position) pairs stands for the slot table, so a large id costs no memory and each run stays
+// O(n log n). Returns whether no slot was asked for twice.
+bool MarkSortSlots(size_t nOpaque, tOrderScratch& scratch) {
+    std::vector<uint8_t>& marks = scratch.marks;
+    const std::vector<CQVR3DObject*>& grouped = scratch.grouped;
+    std::vector<tSlotted>& slotted = scratch.slotted;
+    slotted.clear();
+    for (size_t i = nOpaque; i < grouped.size(); ++i) {
+        const char* pszName = grouped[i] ? grouped[i]->GetName() : nullptr;
+        uint32_t dwSlot = 0;
+        if (pszName != nullptr && FindSortSlot(pszName, dwSlot)) {
+            slotted.push_back({dwSlot, i});
+        }
+    }
+    SortByRuns(slotted, scratch.runs);
+    marks.assign(grouped.size(), kUnsorted);
+    bool bUnique = true;
+    for (size_t k = 0; k < slotted.size(); ++k) {
+        const bool bFirst = (k == 0 || slotted[k - 1].dwSlot != slotted[k].dwSlot);
+        marks[slotted[k].nPosition] = bFirst ? kSorted : kOccupied;
+        bUnique = bUnique && bFirst;
+    }
+    return bUnique;
+}
+
+// 5: opaque, unsorted blended, then the slots in order, written into the existing list, which
+// keeps its capacity for AddChild. Returns how many blended children stay unsorted.
+size_t WriteOrder(CQVR3DObject& parent, CQVR3DObjectList& children, size_t nOpaque,
+                  const tOrderScratch& scratch) {
+    const std::vector<uint8_t>& marks = scratch.marks;
+    const std::vector<CQVR3DObject*>& grouped = scratch.grouped;
+    size_t nOut = 0;
+    for (size_t i = 0; i < grouped.size(); ++i) {
+        if (marks[i] == kOccupied) {
+            DebugReport(kReportUnit, __LINE__, ReportKind::Warning,
+                        "Error: ChildListChanged: Object '%s' has an object '%s' which uses an "
+                        "already occupied sort id.\n",
+                        parent.GetName(), grouped[i]->GetName());
+        }
+        if (marks[i] != kSorted) {
+            children[nOut++] = grouped[i];
+        }
+    }
+    const size_t nUnsorted = nOut - nOpaque;
+    for (const tSlotted& entry : scratch.slotted) {
+        if (marks[entry.nPosition] == kSorted) {
+            children[nOut++] = grouped[entry.nPosition];
+        }
+    }
+    return nUnsorted;
+}
+
 }  // namespace
 
 void CQVR3DNode::AddChild(CQVR3DObject* pChild) {
@@ -233,91 +316,29 @@ void CQVR3DNode::ChildListChanged() {
         }
     }
 
-    enum : uint8_t { kUnsorted, kSorted, kOccupied };
-    // Taken out while in use: a run nested in a child's GetBlendFlags or GetName gets its own.
-    tOrderScratch scratch = std::move(t_orderScratch);
-    std::vector<uint8_t>& marks = scratch.marks;
-    std::vector<CQVR3DObject*>& grouped = scratch.grouped;
-    std::vector<tSlotted>& slotted = scratch.slotted;
-
-    const size_t nCount = m_children.size();
+    // A run nested in a child's GetBlendFlags or GetName gets its own.
+    CBorrowed<tOrderScratch> scratch(t_orderScratch);
     try {
-        // 1, 2: opaque, partly blended, entirely blended; list order kept within each group.
-        ReserveAtLeast(marks, nCount);
-        ReserveAtLeast(grouped, nCount);
-        ReserveAtLeast(slotted, nCount);
-        marks.assign(nCount, 0);
-        for (size_t i = 0; i < nCount; ++i) {
-            const uint32_t dwFlags = m_children[i] ? m_children[i]->GetBlendFlags() : 0;
-            marks[i] = (dwFlags & QVR3DBLEND_ALL) ? 2 : (dwFlags & QVR3DBLEND_SOME) ? 1 : 0;
-        }
-        grouped.clear();
-        for (uint8_t bGroup = 0; bGroup < 3; ++bGroup) {
-            for (size_t i = 0; i < nCount; ++i) {
-                if (marks[i] == bGroup) {
-                    grouped.push_back(m_children[i]);
-                }
-            }
-        }
-        const size_t nOpaque = static_cast<size_t>(std::count(marks.begin(), marks.end(), 0));
-
-        // 3, 4: the blended children that carry a sort id. The first one met for a slot takes
-        // it; every later one stays unsorted. A sorted list of (slot, position) pairs stands for
-        // the slot table, so a large id costs no memory and each run stays O(n log n).
-        slotted.clear();
-        for (size_t i = nOpaque; i < nCount; ++i) {
-            const char* pszName = grouped[i] ? grouped[i]->GetName() : nullptr;
-            uint32_t dwSlot = 0;
-            if (pszName != nullptr && FindSortSlot(pszName, dwSlot)) {
-                slotted.push_back({dwSlot, i});
-            }
-        }
-        SortByRuns(slotted, scratch.runs);
-        marks.assign(nCount, kUnsorted);
-        for (size_t k = 0; k < slotted.size(); ++k) {
-            const bool bFirst = (k == 0 || slotted[k - 1].dwSlot != slotted[k].dwSlot);
-            marks[slotted[k].nPosition] = bFirst ? kSorted : kOccupied;
-        }
-
-        // 5: opaque, unsorted blended, then the slots in order. Written into the existing list,
-        // which keeps its capacity for AddChild.
-        size_t nOut = 0;
-        for (size_t i = 0; i < nCount; ++i) {
-            if (marks[i] == kOccupied) {
-                DebugReport(kReportUnit, __LINE__, ReportKind::Warning,
-                            "Error: ChildListChanged: Object '%s' has an object '%s' which uses an "
-                            "already occupied sort id.\n",
-                            GetName(), grouped[i]->GetName());
-            }
-            if (marks[i] != kSorted) {
-                m_children[nOut++] = grouped[i];
-            }
-        }
-        const size_t nUnsorted = nOut - nOpaque;
-        for (const tSlotted& entry : slotted) {
-            if (marks[entry.nPosition] == kSorted) {
-                m_children[nOut++] = grouped[entry.nPosition];
-            }
-        }
+        const size_t nOpaque = GroupByBlend(m_children, *scratch);
+        const bool bSlotsUnique = MarkSortSlots(nOpaque, *scratch);
+        const size_t nUnsorted = WriteOrder(*this, m_children, nOpaque, *scratch);
         m_dwOpaqueChildCount = static_cast<uint32_t>(nOpaque);
         m_dwUnsortedBlendedChildCount = static_cast<uint32_t>(nUnsorted);
-        m_bOrdered = std::find(marks.begin(), marks.end(), kOccupied) == marks.end();
-        m_nOrderedSize = nCount;
+        m_bOrdered = bSlotsUnique;
+        m_nOrderedSize = m_children.size();
     } catch (const std::bad_alloc&) {
         // Nothing was moved yet: the list keeps its previous order and every child.
         ASSERT_HRESULT(E_OUTOFMEMORY);
         m_bOrdered = false;
     }
-    t_orderScratch = std::move(scratch);
 }
 
 namespace {
 
-struct tBlendFrame {
-    CQVR3DNode* pNode;
-    size_t nNext;
-    uint32_t dwFlags;
+struct tBlendState {
+    uint32_t dwFlags = QVR3DBLEND_ALL;
 };
+using tBlendFrame = tWalkFrame<CQVR3DNode, tBlendState>;
 
 // The walk's stack, kept between calls rather than allocated (and its fresh memory touched)
 // for every node whose flags are asked for.
@@ -334,45 +355,41 @@ uint32_t CQVR3DNode::GetBlendFlags() {
         m_bBlendFlagsValid = true;
         return 0;
     }
-    // Taken out while in use: a nested call from a child's own GetBlendFlags gets its own.
-    std::vector<tBlendFrame> frames = std::move(t_blendFrames);
-    frames.clear();
+    // A nested call from a child's own GetBlendFlags gets its own stack.
+    CBorrowed<std::vector<tBlendFrame>> frames(t_blendFrames);
     uint32_t dwResult = 0;
-    try {
-        frames.push_back({this, 0, QVR3DBLEND_ALL});
-        for (;;) {
-            tBlendFrame& top = frames.back();
-            if (top.nNext < top.pNode->m_children.size()) {
-                CQVR3DObject* pChild = top.pNode->m_children[top.nNext++];
-                if (pChild == nullptr) {
-                    continue;
-                }
-                CQVR3DNode* pNode = AsPlainNode(pChild);
-                if (pNode == nullptr) {
-                    CombineBlendFlags(top.dwFlags, pChild->GetBlendFlags());
-                } else if (pNode->m_bBlendFlagsValid || pNode->m_children.empty()) {
-                    CombineBlendFlags(top.dwFlags,
-                                      pNode->m_bBlendFlagsValid ? pNode->m_dwBlendFlags : 0);
-                } else {
-                    frames.push_back({pNode, 0, QVR3DBLEND_ALL});
-                }
-            } else {
-                const uint32_t dwFlags = top.dwFlags;
-                top.pNode->m_dwBlendFlags = dwFlags;
-                top.pNode->m_bBlendFlagsValid = true;
-                frames.pop_back();
-                if (frames.empty()) {
-                    dwResult = dwFlags;
-                    break;
-                }
-                CombineBlendFlags(frames.back().dwFlags, dwFlags);
+    const HRESULT hr = WalkTree(
+        *frames, tBlendFrame{this},
+        [](tBlendFrame& top, CQVR3DObject* pChild, tBlendFrame& child) {
+            CQVR3DNode* pNode = AsPlainNode(pChild);
+            if (pNode == nullptr) {
+                CombineBlendFlags(top.state.dwFlags, pChild->GetBlendFlags());
+                return EWalk::Skip;
             }
-        }
-    } catch (const std::bad_alloc&) {
-        ASSERT_HRESULT(E_OUTOFMEMORY);
-        dwResult = 0;
+            if (pNode->m_bBlendFlagsValid || pNode->m_children.empty()) {
+                CombineBlendFlags(top.state.dwFlags,
+                                  pNode->m_bBlendFlagsValid ? pNode->m_dwBlendFlags : 0);
+                return EWalk::Skip;
+            }
+            child.pNode = pNode;
+            return EWalk::Descend;
+        },
+        [&](tBlendFrame& done, tBlendFrame* pParent) {
+            if (FAILED(done.hr)) {
+                return;  // its flags are not known
+            }
+            done.pNode->m_dwBlendFlags = done.state.dwFlags;
+            done.pNode->m_bBlendFlagsValid = true;
+            if (pParent != nullptr) {
+                CombineBlendFlags(pParent->state.dwFlags, done.state.dwFlags);
+            } else {
+                dwResult = done.state.dwFlags;
+            }
+        });
+    if (FAILED(hr)) {
+        ASSERT_HRESULT(hr);
+        return 0;
     }
-    t_blendFrames = std::move(frames);
     return dwResult;
 }
 

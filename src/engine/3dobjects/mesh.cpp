@@ -188,24 +188,18 @@ void BlendRecords(Vertex* pOut, const uint8_t* pA, const uint8_t* pB, size_t nCo
 
 }  // namespace
 
-uint32_t VertexComponentSize(uint32_t dwFlags) {
-    uint32_t dwSize = 0;
-    if ((dwFlags & VERTEX_POSITION) != 0) {
-        dwSize += 12;
+bool GroupIndicesInRange(const MeshGroup& group, const uint16_t* pIndices, uint32_t dwIndexCount,
+                         uint32_t dwVertexCount) {
+    const uint32_t dwUsed = group.dwIndexCount / 3 * 3;
+    if (dwUsed == 0) {
+        return true;
     }
-    if ((dwFlags & VERTEX_NORMAL) != 0) {
-        dwSize += 12;
+    if (pIndices == nullptr || static_cast<uint64_t>(group.dwFirstIndex) + dwUsed > dwIndexCount) {
+        return false;
     }
-    if ((dwFlags & VERTEX_EXTRA1) != 0) {
-        dwSize += 4;
-    }
-    if ((dwFlags & VERTEX_EXTRA2) != 0) {
-        dwSize += 4;
-    }
-    if ((dwFlags & VERTEX_TEXCOORD) != 0) {
-        dwSize += 8;
-    }
-    return dwSize;
+    const uint16_t* pFirst = pIndices + group.dwFirstIndex;
+    const uint16_t wLargest = *std::max_element(pFirst, pFirst + dwUsed);
+    return static_cast<uint64_t>(group.dwBaseVertex) + wLargest < dwVertexCount;
 }
 
 void FailMeshAllocationAt(uint32_t dwNth) {
@@ -529,21 +523,14 @@ bool CQVR3DMesh::GroupQuery(size_t nGroup, TrianglePickQuery& query) const {
     query.dwIndexCount = group.dwIndexCount;
     query.pIndices = nGroup < groupIndexPointers.size() ? groupIndexPointers[nGroup] : nullptr;
     query.pVertices = nullptr;
-    const uint32_t dwUsed = group.dwIndexCount / 3 * 3;
-    if (dwUsed == 0) {
+    if (group.dwIndexCount / 3 == 0) {
         return true;
     }
-    // The indices must lie inside the index buffer and, with the base vertex, name vertices.
+    // The range first: only then is the group's first index a position inside the buffer.
     if (query.pIndices == nullptr || pVertices == nullptr || groupIndexPointers[0] == nullptr ||
-        static_cast<uint64_t>(group.dwFirstIndex) + dwUsed > geometry.dwIndexCount ||
+        !GroupIndicesInRange(group, groupIndexPointers[0], geometry.dwIndexCount,
+                             geometry.dwVertexCount) ||
         query.pIndices != groupIndexPointers[0] + group.dwFirstIndex) {
-        return false;
-    }
-    uint16_t wLargest = 0;
-    for (uint32_t i = 0; i < dwUsed; ++i) {
-        wLargest = std::max(wLargest, query.pIndices[i]);
-    }
-    if (static_cast<uint64_t>(group.dwBaseVertex) + wLargest >= geometry.dwVertexCount) {
         return false;
     }
     query.pVertices = reinterpret_cast<const uint8_t*>(pVertices + group.dwBaseVertex);

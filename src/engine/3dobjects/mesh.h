@@ -18,9 +18,20 @@ constexpr uint32_t VERTEX_EXTRA1 = 0x04;    // 4 bytes, carried only
 constexpr uint32_t VERTEX_EXTRA2 = 0x08;    // 4 bytes, carried only
 constexpr uint32_t VERTEX_TEXCOORD = 0x10;  // 8 bytes
 
+// Bytes of each component, in bit order.
+inline constexpr uint32_t kVertexComponentSizes[5] = {12, 12, 4, 4, 8};
+
 // Bytes of the components present in the flags (other bits are ignored): the stride of packed
 // vertices, and with the flags masked by (bit - 1) the offset of that bit's component.
-uint32_t VertexComponentSize(uint32_t dwFlags);
+constexpr uint32_t VertexComponentSize(uint32_t dwFlags) {
+    uint32_t dwSize = 0;
+    for (uint32_t c = 0; c < 5; ++c) {
+        if ((dwFlags & (1u << c)) != 0) {
+            dwSize += kVertexComponentSizes[c];
+        }
+    }
+    return dwSize;
+}
 
 // The layout of every vertex buffer.
 struct Vertex {
@@ -37,6 +48,11 @@ struct MeshGroup {
     uint32_t dwBaseVertex = 0;  // the vertex the group's indices count from
     uint32_t dwReserved = 0;    // carried from the file, not interpreted
 };
+
+// Whether the group's whole triangles lie inside an index buffer of dwIndexCount indices and,
+// with its base vertex, name one of dwVertexCount vertices. A group without a triangle does.
+bool GroupIndicesInRange(const MeshGroup& group, const uint16_t* pIndices, uint32_t dwIndexCount,
+                         uint32_t dwVertexCount);
 
 struct MorphKey {
     uint32_t dwTime = 0;

@@ -140,27 +140,16 @@ HRESULT CQVR3DNode::CopyOwnState(CQVR3DNode* pTarget) {
 }
 
 HRESULT CQVR3DNode::CloneChildrenInto(CQVR3DNode* pTarget) {
-    // One frame per plain node being copied; what its Clone and CopyTo would do, including their
-    // reports, happens when the frame is done.
-    struct tFrame {
-        CQVR3DNode* pSource;
-        CQVR3DNode* pTarget;
-        size_t nNext;
-        HRESULT hr;
+    // One frame per plain node being copied, holding its copy; what the node's Clone and CopyTo
+    // would do, including their reports, happens when the frame is left.
+    struct tCloneState {
+        CQVR3DNode* pTarget = nullptr;
     };
-    std::vector<tFrame> frames;
-    try {
-        frames.push_back({this, pTarget, 0, S_OK});
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    for (;;) {
-        tFrame& top = frames.back();
-        if (SUCCEEDED(top.hr) && top.nNext < top.pSource->m_children.size()) {
-            CQVR3DObject* pChild = top.pSource->m_children[top.nNext++];
-            if (pChild == nullptr) {
-                continue;
-            }
+    using tCloneFrame = tWalkFrame<CQVR3DNode, tCloneState>;
+    std::vector<tCloneFrame> frames;
+    return WalkTree(
+        frames, tCloneFrame{this, 0, S_OK, {pTarget}},
+        [](tCloneFrame& top, CQVR3DObject* pChild, tCloneFrame& child) {
             CQVR3DNode* pNode = AsPlainNode(pChild);
             if (pNode == nullptr) {
                 CQVR3DObject* pCopy = nullptr;
@@ -169,47 +158,42 @@ HRESULT CQVR3DNode::CloneChildrenInto(CQVR3DNode* pTarget) {
                     hrChild = E_UNEXPECTED;
                 }
                 if (SUCCEEDED(hrChild)) {
-                    top.pTarget->m_children.push_back(pCopy);
-                    pCopy->SetParent(top.pTarget);
+                    top.state.pTarget->m_children.push_back(pCopy);  // room was made for it
+                    pCopy->SetParent(top.state.pTarget);
                 } else {
                     top.hr = hrChild;
                 }
-                continue;
+                return EWalk::Skip;
             }
             CQVR3DNode* pCopy = new (std::nothrow) CQVR3DNode;
-            HRESULT hrChild = (pCopy != nullptr) ? pNode->CopyOwnState(pCopy) : E_OUTOFMEMORY;
-            if (SUCCEEDED(hrChild)) {
-                try {
-                    frames.push_back({pNode, pCopy, 0, S_OK});
-                    continue;
-                } catch (const std::bad_alloc&) {
-                    hrChild = E_OUTOFMEMORY;
+            const HRESULT hrChild = (pCopy != nullptr) ? pNode->CopyOwnState(pCopy) : E_OUTOFMEMORY;
+            if (FAILED(hrChild)) {
+                if (pCopy != nullptr) {
+                    ASSERT_HRESULT(hrChild);  // the child's CopyTo
                 }
+                delete pCopy;
+                ASSERT_HRESULT(hrChild);  // the child's Clone
+                top.hr = hrChild;
+                return EWalk::Skip;
             }
-            if (pCopy != nullptr) {
-                ASSERT_HRESULT(hrChild);  // the child's CopyTo
+            child.pNode = pNode;
+            child.state.pTarget = pCopy;
+            return EWalk::Descend;
+        },
+        [](tCloneFrame& done, tCloneFrame* pParent) {
+            if (pParent == nullptr) {
+                return;  // the target of the whole copy stays with the caller
             }
-            delete pCopy;
-            ASSERT_HRESULT(hrChild);  // the child's Clone
-            top.hr = hrChild;
-            continue;
-        }
-        const tFrame done = top;
-        frames.pop_back();
-        if (frames.empty()) {
-            return done.hr;
-        }
-        tFrame& parent = frames.back();
-        if (FAILED(done.hr)) {
-            ASSERT_HRESULT(done.hr);  // the child's CopyTo
-            delete done.pTarget;      // with the children it already received
-            ASSERT_HRESULT(done.hr);  // the child's Clone
-            parent.hr = done.hr;
-        } else {
-            parent.pTarget->m_children.push_back(done.pTarget);
-            done.pTarget->SetParent(parent.pTarget);
-        }
-    }
+            if (FAILED(done.hr)) {
+                ASSERT_HRESULT(done.hr);    // the child's CopyTo
+                delete done.state.pTarget;  // with the children it already received
+                ASSERT_HRESULT(done.hr);    // the child's Clone
+                return;
+            }
+            CQVR3DNode* pParentCopy = pParent->state.pTarget;
+            pParentCopy->m_children.push_back(done.state.pTarget);
+            done.state.pTarget->SetParent(pParentCopy);
+        });
 }
 
 HRESULT CQVR3DNode::Pick(const PickRay& ray, PickHitList& hits) {
@@ -255,67 +239,51 @@ HRESULT CQVR3DNode::Pick(const PickRay& ray, PickHitList& hits) {
         return true;
     };
 
-    struct tFrame {
-        CQVR3DNode* pNode;
-        size_t nNext;
-        PickRay ray;       // in the node's system
-        PickHitList hits;  // from its children, in the node's system
-        HRESULT hr;
+    // One frame per plain node the ray enters: the ray and the hits in the node's system.
+    struct tPickState {
+        PickRay ray;
+        PickHitList hits;  // from its children
     };
+    using tPickFrame = tWalkFrame<CQVR3DNode, tPickState>;
     PickRay rayInner;
     if (!enter(this, ray, rayInner)) {
         return S_OK;
     }
-    std::vector<tFrame> frames;
-    try {
-        frames.push_back({this, 0, rayInner, {}, S_OK});
-    } catch (const std::bad_alloc&) {
-        ASSERT_HRESULT(E_OUTOFMEMORY);
-        return E_OUTOFMEMORY;
-    }
-    for (;;) {
-        tFrame& top = frames.back();
-        if (SUCCEEDED(top.hr) && top.nNext < top.pNode->m_children.size()) {
-            CQVR3DObject* pChild = top.pNode->m_children[top.nNext++];
-            if (pChild == nullptr) {
-                continue;
-            }
+    std::vector<tPickFrame> frames;
+    bool bWalked = false;
+    const HRESULT hr = WalkTree(
+        frames, tPickFrame{this, 0, S_OK, {rayInner, {}}},
+        [&](tPickFrame& top, CQVR3DObject* pChild, tPickFrame& child) {
             CQVR3DNode* pNode = AsPlainNode(pChild);
             if (pNode == nullptr) {
-                top.hr = pChild->Pick(top.ray, top.hits);
-                continue;
+                top.hr = pChild->Pick(top.state.ray, top.state.hits);
+                return EWalk::Skip;
             }
-            PickRay rayChild;
-            if (!enter(pNode, top.ray, rayChild)) {
-                top.hr = S_OK;
-                continue;
+            if (!enter(pNode, top.state.ray, child.state.ray)) {
+                top.hr = S_OK;  // a missed node's Pick
+                return EWalk::Skip;
             }
+            child.pNode = pNode;
+            return EWalk::Descend;
+        },
+        [&](tPickFrame& done, tPickFrame* pParent) {
+            // The node's hits go back into the parent's system, also after a failure.
+            PickHitList& outer = pParent != nullptr ? pParent->state.hits : hits;
+            const Matrix4& matrix = done.pNode->transform.GetMatrix();
             try {
-                frames.push_back({pNode, 0, rayChild, {}, S_OK});
+                for (const PickHit& hit : done.state.hits) {
+                    outer.push_back({::TransformPoint(hit.vPoint, matrix), hit.nPickId});
+                }
             } catch (const std::bad_alloc&) {
-                ASSERT_HRESULT(E_OUTOFMEMORY);  // the child's Pick
-                top.hr = E_OUTOFMEMORY;
+                done.hr = E_OUTOFMEMORY;
             }
-            continue;
-        }
-        // Done with this node: its hits go back into the parent's system, also after a failure.
-        HRESULT hr = top.hr;
-        PickHitList& outer = (frames.size() > 1) ? frames[frames.size() - 2].hits : hits;
-        const Matrix4& matrix = top.pNode->transform.GetMatrix();
-        try {
-            for (const PickHit& hit : top.hits) {
-                outer.push_back({::TransformPoint(hit.vPoint, matrix), hit.nPickId});
-            }
-        } catch (const std::bad_alloc&) {
-            hr = E_OUTOFMEMORY;
-        }
-        REPORT_IF_FAILED(hr);
-        frames.pop_back();
-        if (frames.empty()) {
-            return hr;
-        }
-        frames.back().hr = hr;
+            REPORT_IF_FAILED(done.hr);
+            bWalked = pParent == nullptr;
+        });
+    if (!bWalked) {
+        ASSERT_HRESULT(hr);  // no room for the walk at all
     }
+    return hr;
 }
 
 void CQVR3DNode::SetTime(uint32_t dwTime) {

@@ -1,10 +1,12 @@
-// Depth-first walks over a node's subtree without recursion: a hierarchy built with AddChild may
-// be far deeper than the call stack allows. Internal to the object model.
+// Depth-first walks without recursion: a hierarchy built with AddChild, a chunk tree or a scene
+// description may be far deeper than the call stack allows. Every such walk is WalkTree with
+// its own visit and leave; WalkChildren is its short form for the nodes of a scene.
 #pragma once
 
 #include <cstddef>
 #include <new>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include "abstractdata/hresult.h"
@@ -22,46 +24,109 @@ inline CQVR3DNode* AsPlainNode(CQVR3DObject* pObject) {
 
 enum class EWalk { Skip, Descend, Stop };
 
-// Calls visit(pChild) for every child below pRoot in pre-order, list order within a node.
-// When visit returns Descend on a plain node, that node's children are visited next; Stop ends
-// the walk. leave(pNode) runs after the children of every node walked into, pRoot last (not
-// after Stop). E_OUTOFMEMORY when the walk's own stack cannot grow, otherwise S_OK.
-template <typename Visit, typename Leave>
-HRESULT WalkChildren(CQVR3DNode* pRoot, Visit&& visit, Leave&& leave) {
-    struct tFrame {
-        CQVR3DNode* pNode;
-        size_t nNext;
-    };
-    try {
-        std::vector<tFrame> frames;
-        frames.push_back({pRoot, 0});
-        while (!frames.empty()) {
-            tFrame& top = frames.back();
-            const CQVR3DObjectList& children = top.pNode->Children();
-            if (top.nNext < children.size()) {
-                CQVR3DObject* pChild = children[top.nNext++];
-                if (pChild == nullptr) {
-                    continue;
-                }
-                const EWalk step = visit(pChild);
-                if (step == EWalk::Stop) {
-                    return S_OK;
-                }
-                if (step == EWalk::Descend) {
-                    if (CQVR3DNode* pNode = AsPlainNode(pChild)) {
-                        frames.push_back({pNode, 0});
-                    }
-                }
-            } else {
-                CQVR3DNode* pDone = top.pNode;
-                frames.pop_back();
-                leave(pDone);
+// How a walk steps through a node's children, given for each kind of tree: a Cursor,
+// Begin(pNode), and Next(pNode, cursor), the next child or null after the last.
+template <typename Node>
+struct tWalkChildren;
+
+template <>
+struct tWalkChildren<CQVR3DNode> {
+    using Cursor = size_t;
+    static Cursor Begin(CQVR3DNode* /*pNode*/) { return 0; }
+    static CQVR3DObject* Next(CQVR3DNode* pNode, Cursor& nNext) {
+        const CQVR3DObjectList& children = pNode->Children();
+        while (nNext < children.size()) {
+            if (CQVR3DObject* pChild = children[nNext++]) {
+                return pChild;
             }
         }
+        return nullptr;
+    }
+};
+
+struct tNoWalkState {};
+
+// One level of a walk: the node walked into, where its children go on, its result so far (a
+// node that failed visits no more children and hands the failure to its parent), and what the
+// caller keeps per node.
+template <typename NodeType, typename State = tNoWalkState>
+struct tWalkFrame {
+    using Node = NodeType;
+    Node* pNode = nullptr;
+    typename tWalkChildren<Node>::Cursor next{};
+    HRESULT hr = S_OK;
+    State state{};
+};
+
+// Walks the tree below the root frame in pre-order, children in list order. For each child of
+// the top frame, visit(top, pChild, child) returns Skip, Stop (ends the walk at once with S_OK)
+// or Descend after filling in child's node, result and state: the child's children come next.
+// leave(done, pParent) runs once a frame's children are done, pParent null for the root; a
+// failure in done.hr then passes to the parent. A frame that the walk's own stack has no room
+// for is left at once with E_OUTOFMEMORY. Returns the root's result, or E_OUTOFMEMORY without
+// room for the root. frames is the walk's stack, so that a caller can keep its memory.
+template <typename Frame, typename Visit, typename Leave>
+HRESULT WalkTree(std::vector<Frame>& frames, Frame root, Visit&& visit, Leave&& leave) {
+    using Children = tWalkChildren<typename Frame::Node>;
+    frames.clear();
+    root.next = Children::Begin(root.pNode);
+    try {
+        frames.push_back(std::move(root));
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    return S_OK;
+    for (;;) {
+        Frame& top = frames.back();
+        auto* pChild = SUCCEEDED(top.hr) ? Children::Next(top.pNode, top.next) : nullptr;
+        if (pChild != nullptr) {
+            Frame child;
+            const EWalk step = visit(top, pChild, child);
+            if (step == EWalk::Stop) {
+                return S_OK;
+            }
+            if (step == EWalk::Descend) {
+                child.next = Children::Begin(child.pNode);
+                try {
+                    frames.push_back(std::move(child));  // a failed push leaves child as it was
+                } catch (const std::bad_alloc&) {
+                    child.hr = E_OUTOFMEMORY;
+                    leave(child, &top);
+                    top.hr = child.hr;
+                }
+            }
+            continue;
+        }
+        Frame done = std::move(top);
+        frames.pop_back();
+        Frame* pParent = frames.empty() ? nullptr : &frames.back();
+        leave(done, pParent);
+        if (pParent == nullptr) {
+            return done.hr;
+        }
+        if (FAILED(done.hr)) {
+            pParent->hr = done.hr;
+        }
+    }
+}
+
+// The nodes of a scene: visit(pChild) for every child below pRoot; Descend on a plain node walks
+// into it. leave(pNode) runs after the children of every node walked into, pRoot last (not
+// after Stop). E_OUTOFMEMORY when the walk's own stack cannot grow, otherwise S_OK.
+template <typename Visit, typename Leave>
+HRESULT WalkChildren(CQVR3DNode* pRoot, Visit&& visit, Leave&& leave) {
+    using Frame = tWalkFrame<CQVR3DNode>;
+    std::vector<Frame> frames;
+    return WalkTree(
+        frames, Frame{pRoot},
+        [&](Frame& /*top*/, CQVR3DObject* pChild, Frame& child) {
+            const EWalk step = visit(pChild);
+            if (step == EWalk::Descend) {
+                child.pNode = AsPlainNode(pChild);
+                return child.pNode != nullptr ? EWalk::Descend : EWalk::Skip;
+            }
+            return step;
+        },
+        [&](Frame& done, Frame* /*pParent*/) { leave(done.pNode); });
 }
 
 template <typename Visit>

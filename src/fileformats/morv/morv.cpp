@@ -40,6 +40,20 @@ void MorvHeader::Encode(uint8_t* p) const {
     StoreU32(p + 40, dwDirEntrySize);
 }
 
+void MorvDirEntry::Decode(const uint8_t* p) {
+    dwTypeId = LoadU32(p);
+    dwChildCount = LoadU32(p + 4);
+    dwOffset = LoadU32(p + 8);
+    dwSize = LoadU32(p + 12);
+}
+
+void MorvDirEntry::Encode(uint8_t* p) const {
+    StoreU32(p, dwTypeId);
+    StoreU32(p + 4, dwChildCount);
+    StoreU32(p + 8, dwOffset);
+    StoreU32(p + 12, dwSize);
+}
+
 uint32_t CMorvChunk::CountChildren() const {
     uint32_t dwCount = 0;
     for (const CMorvChunk* pChild = m_pFirstChild; pChild != nullptr;
@@ -173,8 +187,6 @@ void CMorvChunkStore::Clear() {
     m_nCapacity = 0;
 }
 
-namespace {
-
 // Hands out the directory's entries one by one from blocks read ahead, so that reading an
 // entry costs a copy instead of a call down the stream. Only the first 16 bytes of an entry
 // must lie in the file; the rest of a longer entry is skipped.
@@ -188,21 +200,21 @@ public:
           m_qwFileSize(qwFileSize) {}
 
     HRESULT Next(CMorvChunk* pChunk) {
-        uint8_t entry[MORV_DIRENTRY_SIZE];
+        uint8_t bytes[MorvDirEntry::kSize];
         HRESULT hr = S_OK;
-        if (m_qwNext + MORV_DIRENTRY_SIZE <= m_qwFileSize) {
-            if (m_qwNext < m_qwBlockStart || m_qwNext + MORV_DIRENTRY_SIZE > m_qwBlockEnd) {
+        if (m_qwNext + MorvDirEntry::kSize <= m_qwFileSize) {
+            if (m_qwNext < m_qwBlockStart || m_qwNext + MorvDirEntry::kSize > m_qwBlockEnd) {
                 hr = Fill();
             }
             if (SUCCEEDED(hr)) {
-                std::memcpy(entry, m_block.data() + (m_qwNext - m_qwBlockStart), sizeof(entry));
+                std::memcpy(bytes, m_block.data() + (m_qwNext - m_qwBlockStart), sizeof(bytes));
             }
         } else {
             // The entry runs past the end of the file: let the stream fail on it as it fails
             // on any short read.
             hr = Seek(m_qwNext);
             if (SUCCEEDED(hr)) {
-                hr = m_pStream->Read(entry, MORV_DIRENTRY_SIZE);
+                hr = m_pStream->Read(bytes, MorvDirEntry::kSize);
             }
         }
         m_qwNext += m_dwEntrySize;
@@ -210,10 +222,12 @@ public:
             hr = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);  // skipping its rest passes 4 GiB
         }
         if (SUCCEEDED(hr)) {
-            pChunk->dwTypeId = LoadU32(entry);
-            pChunk->dwChildCount = LoadU32(entry + 4);
-            pChunk->dwOffset = LoadU32(entry + 8);
-            pChunk->dwSize = LoadU32(entry + 12);
+            MorvDirEntry entry;
+            entry.Decode(bytes);
+            pChunk->dwTypeId = entry.dwTypeId;
+            pChunk->dwChildCount = entry.dwChildCount;
+            pChunk->dwOffset = entry.dwOffset;
+            pChunk->dwSize = entry.dwSize;
             pChunk->bClosed = false;
         }
         return hr;
@@ -265,13 +279,11 @@ private:
     uint64_t m_qwBlockEnd = 0;
 };
 
-}  // namespace
-
 HRESULT CMorvFile::ReadDirectory() {
     if (m_pStream == nullptr || m_root.HasChildren()) {
         return REPORTED(E_UNEXPECTED);  // not open, or read already
     }
-    if (m_header.dwDirEntrySize < MORV_DIRENTRY_SIZE) {
+    if (m_header.dwDirEntrySize < MorvDirEntry::kSize) {
         return REPORTED(MORV_E_BADFORMAT);
     }
     const uint64_t qwDirStart = static_cast<uint64_t>(m_dwStartPosition) + m_header.dwDirOffset;
@@ -280,72 +292,88 @@ HRESULT CMorvFile::ReadDirectory() {
     if (SUCCEEDED(hr)) {
         hr = m_pStream->GetSize(&dwFileSize);
     }
-
-    // The child counts are checked against the entries that the directory can still hold:
-    // the larger of its stated size and what the file holds behind its start, so that a
-    // truncated file still fails at the end of its data, and an impossible count at once.
-    const uint64_t qwInFile = dwFileSize > qwDirStart ? dwFileSize - qwDirStart : 0;
-    const uint64_t qwCapacity =
-        std::max<uint64_t>(m_header.dwDirSize, qwInFile) / m_header.dwDirEntrySize;
     CDirectoryEntryReader entries(m_pStream, qwDirStart, m_header.dwDirEntrySize, dwFileSize);
     if (SUCCEEDED(hr)) {
-        hr = entries.Next(&m_root);
+        hr = ReadChunkTree(entries, DirectoryCapacity(qwDirStart, dwFileSize));
     }
+    entries.Finish();
+    return REPORTED(hr);
+}
 
+uint64_t CMorvFile::DirectoryCapacity(uint64_t qwDirStart, uint32_t dwFileSize) const {
+    // The larger of the directory's stated size and what the file holds behind its start, so
+    // that a truncated file still fails at the end of its data, and an impossible count at once.
+    const uint64_t qwInFile = dwFileSize > qwDirStart ? dwFileSize - qwDirStart : 0;
+    return std::max<uint64_t>(m_header.dwDirSize, qwInFile) / m_header.dwDirEntrySize;
+}
+
+HRESULT CMorvFile::ReadChunkTree(CDirectoryEntryReader& entries, uint64_t qwCapacity) {
+    HRESULT hr = entries.Next(&m_root);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    // Every child count is checked against the entries that the directory can still hold.
+    uint64_t qwRead = 1;
+    uint64_t qwPending = m_root.dwChildCount;
+    const auto fitsDirectory = [&] {
+        return qwPending <= qwCapacity - std::min(qwRead, qwCapacity);
+    };
+    if (!fitsDirectory()) {
+        return MORV_E_BADFORMAT;
+    }
     // Depth-first pre-order without recursion: the stack holds, per open level, the chunk
     // whose children are being read and how many of them are still to come.
     struct Level {
         CMorvChunk* pParent;
         uint32_t dwRemaining;
     };
-    uint64_t qwRead = 1;
-    uint64_t qwPending = m_root.dwChildCount;
     try {
         std::vector<Level> levels;
-        if (SUCCEEDED(hr) && qwPending > qwCapacity - std::min(qwRead, qwCapacity)) {
-            hr = MORV_E_BADFORMAT;
-        }
-        if (SUCCEEDED(hr) && m_root.dwChildCount > 0) {
+        if (m_root.dwChildCount > 0) {
             levels.push_back({&m_root, m_root.dwChildCount});
         }
-        while (SUCCEEDED(hr) && !levels.empty()) {
+        while (!levels.empty()) {
             Level& level = levels.back();
             if (level.dwRemaining == 0) {
                 levels.pop_back();
                 continue;
             }
             --level.dwRemaining;
-            CMorvChunk* pParent = level.pParent;
-
             CMorvChunk* pChild = nullptr;
-            hr = m_chunks.New(&pChild);
-            if (SUCCEEDED(hr)) {
-                hr = entries.Next(pChild);
-                if (FAILED(hr)) {
-                    m_chunks.ReleaseLast();  // only chunks whose entry was read join the tree
-                }
-            }
+            hr = ReadChildEntry(entries, level.pParent, &pChild);
             if (FAILED(hr)) {
-                break;
+                return hr;
             }
-            pParent->AppendChild(pChild);
             ++qwRead;
             qwPending = qwPending - 1 + pChild->dwChildCount;
-            if (qwPending > qwCapacity - std::min(qwRead, qwCapacity)) {
-                hr = MORV_E_BADFORMAT;
-            } else if (pChild->dwChildCount > 0) {
-                if (levels.size() >= MORV_MAX_DEPTH) {
-                    hr = MORV_E_BADFORMAT;
-                } else {
-                    levels.push_back({pChild, pChild->dwChildCount});
-                }
+            if (!fitsDirectory() || (pChild->dwChildCount > 0 && levels.size() >= MORV_MAX_DEPTH)) {
+                return MORV_E_BADFORMAT;
+            }
+            if (pChild->dwChildCount > 0) {
+                levels.push_back({pChild, pChild->dwChildCount});
             }
         }
     } catch (const std::bad_alloc&) {
-        hr = E_OUTOFMEMORY;
+        return E_OUTOFMEMORY;
     }
-    entries.Finish();
-    return REPORTED(hr);
+    return S_OK;
+}
+
+HRESULT CMorvFile::ReadChildEntry(CDirectoryEntryReader& entries, CMorvChunk* pParent,
+                                  CMorvChunk** ppChild) {
+    CMorvChunk* pChild = nullptr;
+    HRESULT hr = m_chunks.New(&pChild);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    hr = entries.Next(pChild);
+    if (FAILED(hr)) {
+        m_chunks.ReleaseLast();  // only chunks whose entry was read join the tree
+        return hr;
+    }
+    pParent->AppendChild(pChild);
+    *ppChild = pChild;
+    return S_OK;
 }
 
 HRESULT CMorvFile::ReadChunk(void* pBuffer, uint32_t dwSize, uint32_t dwOffset,
@@ -539,12 +567,14 @@ HRESULT CMorvFile::EndWrite() {
         while (SUCCEEDED(hr) && !pending.empty()) {
             CMorvChunk* pChunk = pending.back();
             pending.pop_back();
-            uint8_t entry[MORV_DIRENTRY_SIZE];
-            StoreU32(entry, pChunk->dwTypeId);
-            StoreU32(entry + 4, pChunk->CountChildren());
-            StoreU32(entry + 8, pChunk->dwOffset);
-            StoreU32(entry + 12, pChunk->dwSize);
-            block.insert(block.end(), entry, entry + MORV_DIRENTRY_SIZE);
+            MorvDirEntry entry;
+            entry.dwTypeId = pChunk->dwTypeId;
+            entry.dwChildCount = pChunk->CountChildren();
+            entry.dwOffset = pChunk->dwOffset;
+            entry.dwSize = pChunk->dwSize;
+            const size_t nAt = block.size();
+            block.resize(nAt + MorvDirEntry::kSize);
+            entry.Encode(block.data() + nAt);
             if (block.size() >= kDirectoryWriteBlock) {
                 hr = m_pStream->Write(block.data(), static_cast<uint32_t>(block.size()));
                 block.clear();

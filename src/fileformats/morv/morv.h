@@ -25,6 +25,7 @@ constexpr GUID MORV_DEFAULT_FILE_KIND = {
 
 // The header as it lies on disk (little-endian fields, no padding).
 struct MorvHeader {
+    static constexpr uint32_t kSize = MORV_HEADER_SIZE;
     uint32_t dwHeaderSize = 0;
     uint32_t dwReserved1 = 0;
     GUID guidFileKind;
@@ -38,6 +39,19 @@ struct MorvHeader {
     void Encode(uint8_t* pBytes) const;
 };
 static_assert(sizeof(MorvHeader) == MORV_HEADER_SIZE);
+
+// One directory entry as it lies on disk. A directory may store longer entries (the header's
+// entry size); the bytes behind these are skipped.
+struct MorvDirEntry {
+    static constexpr uint32_t kSize = MORV_DIRENTRY_SIZE;
+    uint32_t dwTypeId = 0;
+    uint32_t dwChildCount = 0;
+    uint32_t dwOffset = MORV_NO_PAYLOAD;
+    uint32_t dwSize = 0;
+
+    void Decode(const uint8_t* pBytes);
+    void Encode(uint8_t* pBytes) const;
+};
 
 class CMorvChunk {
 public:
@@ -116,6 +130,8 @@ private:
     size_t m_nCapacity = 0;  // size of the last block
 };
 
+class CDirectoryEntryReader;
+
 class CMorvFile {
 public:
     CMorvFile();
@@ -155,6 +171,12 @@ public:
 
 private:
     HRESULT SeekAbsolute(uint64_t qwPosition);
+    // Steps of ReadDirectory: how many entries the directory can hold, the chunk tree in
+    // pre-order, and one child's entry.
+    uint64_t DirectoryCapacity(uint64_t qwDirStart, uint32_t dwFileSize) const;
+    HRESULT ReadChunkTree(CDirectoryEntryReader& entries, uint64_t qwCapacity);
+    HRESULT ReadChildEntry(CDirectoryEntryReader& entries, CMorvChunk* pParent,
+                           CMorvChunk** ppChild);
     // E_UNEXPECTED while closed, E_INVALIDARG (with an assertion report) for a null chunk.
     HRESULT CheckChunkCall(const CMorvChunk* pChunk) const;
     // Makes pChunk the receiving chunk; fails for a closed chunk (the root always is).

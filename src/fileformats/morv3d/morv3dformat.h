@@ -258,17 +258,101 @@ struct FileGroup {
     }
 };
 
-// A face: a word, three vertex indices (only their low 16 bits are kept), a word.
-constexpr uint32_t MORV3D_FILE_FACE_SIZE = 20;
+// A face: a word, three vertex indices (the loader keeps only their low 16 bits), a word.
+struct FileFace {
+    static constexpr uint32_t kSize = 20;
+    uint32_t dwWord0 = 0;
+    uint32_t adwIndex[3] = {};
+    uint32_t dwWord16 = 0;
 
-// Frame header: size (12 or 16), time, blend byte and 3 bytes of padding, then the blend
-// duration when the size is 16 (otherwise the duration is 10).
+    void Decode(const uint8_t* p) {
+        dwWord0 = LoadU32(p);
+        for (int k = 0; k < 3; ++k) {
+            adwIndex[k] = LoadU32(p + 4 + 4 * k);
+        }
+        dwWord16 = LoadU32(p + 16);
+    }
+    void Encode(uint8_t* p) const {
+        StoreU32(p, dwWord0);
+        for (int k = 0; k < 3; ++k) {
+            StoreU32(p + 4 + 4 * k, adwIndex[k]);
+        }
+        StoreU32(p + 16, dwWord16);
+    }
+};
+
+// Frame header: its size (12 or 16), the time, a blend byte and 3 bytes of padding, then the
+// blend duration in the long form only (the short form stands for a duration of 10).
 constexpr uint32_t MORV3D_FRAME_HEADER_SHORT = 12;
 constexpr uint32_t MORV3D_FRAME_HEADER_LONG = 16;
 constexpr uint32_t MORV3D_DEFAULT_BLEND_DURATION = 10;
 
-// The first frame's vertices: position, normal, two four-byte components, u, v.
-constexpr uint32_t MORV3D_FILE_VERTEX_SIZE = 40;
-// Offsets of the components in a file vertex, in the bit order of the component flags.
-constexpr uint32_t kFileVertexComponentOffsets[5] = {0, 12, 24, 28, 32};
-constexpr uint32_t kVertexComponentSizes[5] = {12, 12, 4, 4, 8};
+struct FrameHeader {
+    static constexpr uint32_t kSize = MORV3D_FRAME_HEADER_LONG;  // room for either form
+    uint32_t dwHeaderSize = MORV3D_FRAME_HEADER_SHORT;
+    uint32_t dwTime = 0;
+    uint8_t bBlend = 0;
+    uint8_t abPadding[3] = {};
+    uint32_t dwBlendDuration = MORV3D_DEFAULT_BLEND_DURATION;
+
+    static bool IsValidSize(uint32_t dwSize) {
+        return dwSize == MORV3D_FRAME_HEADER_SHORT || dwSize == MORV3D_FRAME_HEADER_LONG;
+    }
+    // Bytes of a header whose size word is valid.
+    void Decode(const uint8_t* p) {
+        dwHeaderSize = LoadU32(p);
+        dwTime = LoadU32(p + 4);
+        bBlend = p[8];
+        for (int i = 0; i < 3; ++i) {
+            abPadding[i] = p[9 + i];
+        }
+        dwBlendDuration = dwHeaderSize == MORV3D_FRAME_HEADER_LONG ? LoadU32(p + 12)
+                                                                   : MORV3D_DEFAULT_BLEND_DURATION;
+    }
+    // Writes dwHeaderSize bytes.
+    void Encode(uint8_t* p) const {
+        StoreU32(p, dwHeaderSize);
+        StoreU32(p + 4, dwTime);
+        p[8] = bBlend;
+        for (int i = 0; i < 3; ++i) {
+            p[9 + i] = abPadding[i];
+        }
+        if (dwHeaderSize == MORV3D_FRAME_HEADER_LONG) {
+            StoreU32(p + 12, dwBlendDuration);
+        }
+    }
+};
+
+// A vertex of a mesh's first frame: position, normal, two four-byte components, u, v. Later
+// frames hold only the components of the mesh's flags, packed (see PackFileVertices).
+struct FileVertex {
+    static constexpr uint32_t kSize = 40;
+    Vector3 vPosition;
+    Vector3 vNormal;
+    uint32_t dwExtra1 = 0;
+    uint32_t dwExtra2 = 0;
+    float fU = 0.0f;
+    float fV = 0.0f;
+
+    void Decode(const uint8_t* p) {
+        vPosition = LoadVector3(p);
+        vNormal = LoadVector3(p + 12);
+        dwExtra1 = LoadU32(p + 24);
+        dwExtra2 = LoadU32(p + 28);
+        fU = LoadF32(p + 32);
+        fV = LoadF32(p + 36);
+    }
+    void Encode(uint8_t* p) const {
+        StoreVector3(p, vPosition);
+        StoreVector3(p + 12, vNormal);
+        StoreU32(p + 24, dwExtra1);
+        StoreU32(p + 28, dwExtra2);
+        StoreF32(p + 32, fU);
+        StoreF32(p + 36, fV);
+    }
+};
+
+// Packs encoded file vertices into morph records that hold the components the flags name, in
+// flag order, without gaps: VertexComponentSize(dwFlags) bytes each.
+void PackFileVertices(const uint8_t* pFileVertices, uint32_t dwVertexCount, uint32_t dwFlags,
+                      uint8_t* pPacked);

@@ -6,8 +6,19 @@
 #include <vector>
 
 #include "abstractdata/debugreport.h"
+#include "engine/3dobjects/nodewalk.h"
 
 static constexpr char kReportUnit[] = "fileformats/morv3d/morv3dloader";
+
+// Walks over a chunk's children follow the container's list.
+template <>
+struct tWalkChildren<CMorvChunk> {
+    using Cursor = CMorvChunk::ChildIterator;
+    static Cursor Begin(CMorvChunk* pChunk) { return pChunk->Children().begin(); }
+    static CMorvChunk* Next(CMorvChunk* /*pChunk*/, Cursor& it) {
+        return it == Cursor() ? nullptr : *it++;
+    }
+};
 
 namespace {
 
@@ -116,34 +127,6 @@ private:
     bool m_bStarted = false;
 };
 
-// Packs file vertices (40 bytes each) into morph records holding the components the flags
-// name, in flag order, without gaps.
-void PackFileVertices(const uint8_t* pFileVertices, uint32_t dwVertexCount, uint32_t dwFlags,
-                      uint8_t* pPacked) {
-    struct Copy {
-        uint32_t dwFrom;
-        uint32_t dwTo;
-        uint32_t dwSize;
-    };
-    Copy copies[5];
-    uint32_t dwCopies = 0;
-    uint32_t dwStride = 0;
-    for (uint32_t c = 0; c < 5; ++c) {
-        if (dwFlags & (1u << c)) {
-            copies[dwCopies++] = {kFileVertexComponentOffsets[c], dwStride,
-                                  kVertexComponentSizes[c]};
-            dwStride += kVertexComponentSizes[c];
-        }
-    }
-    for (uint32_t i = 0; i < dwVertexCount; ++i) {
-        const uint8_t* pFrom = pFileVertices + static_cast<size_t>(i) * MORV3D_FILE_VERTEX_SIZE;
-        uint8_t* pTo = pPacked + static_cast<size_t>(i) * dwStride;
-        for (uint32_t k = 0; k < dwCopies; ++k) {
-            std::memcpy(pTo + copies[k].dwTo, pFrom + copies[k].dwFrom, copies[k].dwSize);
-        }
-    }
-}
-
 // The loader's reusable buffer of at least nSize bytes: grown, never shrunk, so that a scene of
 // many small meshes does not allocate (and clear) temporary buffers for each.
 uint8_t* Scratch(std::vector<uint8_t>& buffer, size_t nSize) {
@@ -153,6 +136,11 @@ uint8_t* Scratch(std::vector<uint8_t>& buffer, size_t nSize) {
     return buffer.data();
 }
 
+// What a walk over object chunks keeps per chunk: the node it becomes.
+struct tReadNodeState {
+    CQVR3DNode* pNode = nullptr;
+};
+
 HRESULT AppendKey(CQVR3DMeshData& geometry, const MorphKey& key) {
     try {
         geometry.morphKeys.push_back(key);
@@ -161,6 +149,294 @@ HRESULT AppendKey(CQVR3DMeshData& geometry, const MorphKey& key) {
     }
     return S_OK;
 }
+
+// Decodes one mesh chunk into a mesh whose geometry and maps exist, in the order of the
+// payload: header, groups, faces, frames. Each step stops at its first failure, and what it
+// read before stays in the geometry.
+class CMeshReader {
+public:
+    CMeshReader(CPayloadReader& reader, CQVR3DMesh& mesh,
+                const std::vector<CMorv3DLoader::tMaterialMaps>& materials,
+                std::vector<uint8_t>& faceScratch, std::vector<uint8_t>& frameScratch)
+        : m_reader(reader),
+          m_mesh(mesh),
+          m_geometry(*mesh.pGeometry),
+          m_maps(*mesh.pMaps),
+          m_materials(materials),
+          m_faceScratch(faceScratch),
+          m_frameScratch(frameScratch) {}
+
+    HRESULT Read() {
+        try {
+            HRESULT hr = ReadHeader();
+            if (SUCCEEDED(hr)) {
+                hr = ReadGroups();
+            }
+            if (SUCCEEDED(hr)) {
+                hr = ReadFaces();
+            }
+            if (SUCCEEDED(hr)) {
+                hr = CheckGroupRanges();
+            }
+            if (SUCCEEDED(hr)) {
+                hr = ReadFrames();
+            }
+            return hr;
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+    }
+
+    // A single frame is no animation.
+    void DropSingleKey() {
+        if (m_geometry.morphKeys.size() == 1) {
+            delete[] m_geometry.morphKeys[0].pVertexData;
+            m_geometry.morphKeys.clear();
+        }
+    }
+
+    // Blended when every group's first map is: partly when some are.
+    void SetBlendFlags() {
+        uint32_t dwBlendFlags = QVR3DBLEND_ALL;
+        for (const std::vector<MapBinding>& bindings : m_maps.groupMaps) {
+            if (!bindings.empty() && (bindings[0].dwEffect & MORV3D_MAPEFFECT_ALPHA)) {
+                dwBlendFlags |= QVR3DBLEND_SOME;
+            } else {
+                dwBlendFlags &= ~QVR3DBLEND_ALL;
+            }
+        }
+        m_geometry.dwBlendFlags = dwBlendFlags;
+    }
+
+private:
+    HRESULT ReadHeader() {
+        HRESULT hr = m_reader.ReadRecord(m_header);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (m_header.dwHeaderSize != MeshHeader::kSize || m_header.dwGroupCount < 1 ||
+            m_header.dwFaceCount < 1 || m_header.dwVertexCount < 3 || m_header.dwWord20 < 1) {
+            return MORV_E_BADFORMAT;
+        }
+        // The counts must fit the payload: groups, faces, and at least the first frame (its
+        // header size, the rest of a short header, its vertices, the byte after it).
+        const uint64_t qwNeeded =
+            static_cast<uint64_t>(m_header.dwGroupCount) * FileGroup::kSize +
+            static_cast<uint64_t>(m_header.dwFaceCount) * FileFace::kSize + 4 +
+            (MORV3D_FRAME_HEADER_SHORT - 4) +
+            static_cast<uint64_t>(m_header.dwVertexCount) * FileVertex::kSize + 1;
+        if (qwNeeded > m_reader.Remaining()) {
+            return MORV_E_BADFORMAT;
+        }
+        m_mesh.vLocalSphereCenter = m_header.vCenter;
+        m_mesh.fLocalSphereRadius = m_header.fRadius;
+        m_geometry.dwKeyVertexFormat = m_header.dwComponentFlags;
+        m_geometry.bPrivateIndices = false;
+        return S_OK;
+    }
+
+    // Face groups and their map bindings.
+    HRESULT ReadGroups() {
+        m_geometry.groups.resize(m_header.dwGroupCount);
+        m_maps.groupMaps.assign(m_header.dwGroupCount, {});
+        for (uint32_t g = 0; g < m_header.dwGroupCount; ++g) {
+            FileGroup fileGroup;
+            const HRESULT hr = m_reader.ReadRecord(fileGroup);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            // A group names faces of this mesh and a material of the list.
+            if (static_cast<uint64_t>(fileGroup.dwFirstFace) + fileGroup.dwFaceCount >
+                    m_header.dwFaceCount ||
+                fileGroup.dwMaterial >= m_materials.size()) {
+                return MORV_E_BADFORMAT;
+            }
+            MeshGroup& group = m_geometry.groups[g];
+            group.dwFirstIndex = fileGroup.dwFirstFace * 3;
+            group.dwIndexCount = fileGroup.dwFaceCount * 3;
+            group.dwBaseVertex = fileGroup.dwBaseVertex;
+            group.dwReserved = fileGroup.dwReserved;
+            const CMorv3DLoader::tMaterialMaps& material = m_materials[fileGroup.dwMaterial];
+            std::vector<MapBinding>& bindings = m_maps.groupMaps[g];
+            bindings.resize(material.size());
+            if (material.empty()) {
+                DebugReport(kReportUnit, __LINE__, ReportKind::Warning, "%s",
+                            "Error: Untextured meshes are not supported.\n");
+                return E_UNEXPECTED;
+            }
+            for (size_t j = 0; j < material.size(); ++j) {
+                bindings[j].dwEffect = material[j].morv3DMaterialMap.dwEffect;
+                bindings[j].dwTexture = material[j].dwTextureHandle;
+            }
+        }
+        return S_OK;
+    }
+
+    // Faces: the low 16 bits of each vertex index, three per face.
+    HRESULT ReadFaces() {
+        const uint32_t dwIndexCount = m_header.dwFaceCount * 3;  // fits: faces fit the payload
+        const size_t nFaceBytes = static_cast<size_t>(m_header.dwFaceCount) * FileFace::kSize;
+        uint8_t* pFaces = Scratch(m_faceScratch, nFaceBytes);
+        HRESULT hr = m_reader.Read(pFaces, static_cast<uint32_t>(nFaceBytes));
+        if (FAILED(hr)) {
+            return hr;
+        }
+        uint16_t* pIndices = CQVR3DMeshData::AllocateIndices(dwIndexCount);
+        if (pIndices == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        for (uint32_t f = 0; f < m_header.dwFaceCount; ++f) {
+            FileFace face;
+            face.Decode(pFaces + static_cast<size_t>(f) * FileFace::kSize);
+            for (uint32_t k = 0; k < 3; ++k) {
+                pIndices[3 * f + k] = static_cast<uint16_t>(face.adwIndex[k]);
+            }
+        }
+        return m_geometry.AttachIndexBuffer(pIndices, dwIndexCount);
+    }
+
+    // Every index of a group, plus its base vertex, must name a vertex.
+    HRESULT CheckGroupRanges() const {
+        for (const MeshGroup& group : m_geometry.groups) {
+            if (!GroupIndicesInRange(group, m_geometry.IndexBuffer(), m_geometry.dwIndexCount,
+                                     m_header.dwVertexCount)) {
+                return MORV_E_BADFORMAT;
+            }
+        }
+        return S_OK;
+    }
+
+    // Frames: the first gives the base vertices, two or more a morph animation. The first
+    // frame's key is packed only once a second frame follows: a single frame is no key.
+    HRESULT ReadFrames() {
+        uint8_t* pFirstFrame = Scratch(
+            m_frameScratch, static_cast<size_t>(m_header.dwVertexCount) * FileVertex::kSize);
+        MorphKey firstKey;
+        for (uint32_t f = 0;; ++f) {
+            MorphKey key;
+            HRESULT hr = ReadFrameHeader(key);
+            if (FAILED(hr)) {
+                return hr;
+            }
+            if (f == 0) {
+                hr = ReadFirstFrame(pFirstFrame);
+                firstKey = key;
+            } else {
+                hr = ReadLaterFrame(key);
+            }
+            if (FAILED(hr)) {
+                return hr;
+            }
+            uint8_t bMore = 0;
+            hr = m_reader.Read(&bMore, 1);
+            if (bMore == 0 || FAILED(hr)) {
+                return hr;
+            }
+            if (f == 0) {
+                // A second frame follows: the first one becomes a key after all.
+                hr = AppendFirstFrameKey(pFirstFrame, firstKey);
+                if (FAILED(hr)) {
+                    return hr;
+                }
+            }
+        }
+    }
+
+    HRESULT ReadFrameHeader(MorphKey& key) {
+        uint8_t bytes[FrameHeader::kSize] = {};
+        HRESULT hr = m_reader.Read(bytes, 4);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        const uint32_t dwHeaderSize = LoadU32(bytes);
+        if (!FrameHeader::IsValidSize(dwHeaderSize)) {
+            DebugReport(kReportUnit, __LINE__, ReportKind::Warning, "%s",
+                        "Error: Invalid file format.");
+            return E_FAIL;
+        }
+        hr = m_reader.Read(bytes + 4, dwHeaderSize - 4);
+        if (FAILED(hr)) {
+            return hr;
+        }
+        FrameHeader header;
+        header.Decode(bytes);
+        key.dwTime = header.dwTime;
+        key.bBlend = header.bBlend != 0;
+        key.dwBlendDuration = header.dwBlendDuration;
+        return S_OK;
+    }
+
+    // Whole file vertices: the base vertices (kept in pFirstFrame in case a key is made).
+    HRESULT ReadFirstFrame(uint8_t* pFirstFrame) {
+        const HRESULT hr = m_reader.Read(
+            pFirstFrame, static_cast<uint32_t>(m_header.dwVertexCount * FileVertex::kSize));
+        if (FAILED(hr)) {
+            return hr;
+        }
+        m_geometry.pVertices = CQVR3DMeshData::AllocateVertices(m_header.dwVertexCount);
+        if (m_geometry.pVertices == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        for (uint32_t i = 0; i < m_header.dwVertexCount; ++i) {
+            FileVertex from;
+            from.Decode(pFirstFrame + static_cast<size_t>(i) * FileVertex::kSize);
+            Vertex& vertex = m_geometry.pVertices[i];
+            vertex.vPosition = from.vPosition;
+            vertex.vNormal = from.vNormal;
+            vertex.fU = from.fU;
+            vertex.fV = from.fV;
+        }
+        m_geometry.dwVertexCount = m_header.dwVertexCount;
+        return S_OK;
+    }
+
+    // Later frames are read straight into their key, already packed; a frame not read whole
+    // is no key.
+    HRESULT ReadLaterFrame(MorphKey& key) {
+        const uint64_t qwPacked = static_cast<uint64_t>(m_header.dwVertexCount) *
+                                  VertexComponentSize(m_header.dwComponentFlags);
+        if (qwPacked > m_reader.Remaining()) {
+            return E_FAIL;  // the frame runs past the payload: a short read
+        }
+        key.pVertexData =
+            CQVR3DMeshData::AllocateKeyData(m_header.dwVertexCount, m_header.dwComponentFlags);
+        if (key.pVertexData == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        HRESULT hr = m_reader.Read(key.pVertexData, static_cast<uint32_t>(qwPacked));
+        if (SUCCEEDED(hr)) {
+            hr = AppendKey(m_geometry, key);
+        }
+        if (FAILED(hr)) {
+            delete[] key.pVertexData;
+        }
+        return hr;
+    }
+
+    HRESULT AppendFirstFrameKey(const uint8_t* pFirstFrame, MorphKey& firstKey) {
+        firstKey.pVertexData =
+            CQVR3DMeshData::AllocateKeyData(m_header.dwVertexCount, m_header.dwComponentFlags);
+        if (firstKey.pVertexData == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        PackFileVertices(pFirstFrame, m_header.dwVertexCount, m_header.dwComponentFlags,
+                         firstKey.pVertexData);
+        const HRESULT hr = AppendKey(m_geometry, firstKey);
+        if (FAILED(hr)) {
+            delete[] firstKey.pVertexData;
+        }
+        return hr;
+    }
+
+    CPayloadReader& m_reader;
+    CQVR3DMesh& m_mesh;
+    CQVR3DMeshData& m_geometry;
+    CQVR3DMeshMaps& m_maps;
+    const std::vector<CMorv3DLoader::tMaterialMaps>& m_materials;
+    std::vector<uint8_t>& m_faceScratch;
+    std::vector<uint8_t>& m_frameScratch;
+    MeshHeader m_header;
+};
 
 }  // namespace
 
@@ -280,234 +556,12 @@ HRESULT CMorv3DLoader::ReadMesh(CMorvChunk* pChunk, CQVR3DMesh* pMesh) {
         DEBUG_ASSERT(pMesh != nullptr && pMesh->pGeometry != nullptr && pMesh->pMaps != nullptr);
         return REPORTED(E_INVALIDARG);
     }
-    CQVR3DMeshData& geometry = *pMesh->pGeometry;
-    CQVR3DMeshMaps& maps = *pMesh->pMaps;
     CPayloadReader reader(m_file, pChunk, m_dwFileSize);
-
-    MeshHeader header;
-    HRESULT hr = reader.ReadRecord(header);
+    CMeshReader mesh(reader, *pMesh, materials, m_faceScratch, m_frameScratch);
+    HRESULT hr = mesh.Read();
+    mesh.DropSingleKey();
     if (SUCCEEDED(hr)) {
-        if (header.dwHeaderSize != MeshHeader::kSize || header.dwGroupCount < 1 ||
-            header.dwFaceCount < 1 || header.dwVertexCount < 3 || header.dwWord20 < 1) {
-            hr = MORV_E_BADFORMAT;
-        }
-    }
-    const uint32_t dwStride = VertexComponentSize(header.dwComponentFlags);
-    // The counts must fit the payload: groups, faces, and at least the first frame (its
-    // header size, the rest of a short header, its vertices, the byte after it).
-    if (SUCCEEDED(hr)) {
-        const uint64_t qwNeeded =
-            static_cast<uint64_t>(header.dwGroupCount) * FileGroup::kSize +
-            static_cast<uint64_t>(header.dwFaceCount) * MORV3D_FILE_FACE_SIZE + 4 +
-            (MORV3D_FRAME_HEADER_SHORT - 4) +
-            static_cast<uint64_t>(header.dwVertexCount) * MORV3D_FILE_VERTEX_SIZE + 1;
-        if (qwNeeded > reader.Remaining()) {
-            hr = MORV_E_BADFORMAT;
-        }
-    }
-
-    try {
-        if (SUCCEEDED(hr)) {
-            pMesh->vLocalSphereCenter = header.vCenter;
-            pMesh->fLocalSphereRadius = header.fRadius;
-            geometry.dwKeyVertexFormat = header.dwComponentFlags;
-            geometry.bPrivateIndices = false;
-            geometry.groups.resize(header.dwGroupCount);
-            maps.groupMaps.assign(header.dwGroupCount, {});
-        }
-
-        // Face groups and their map bindings.
-        for (uint32_t g = 0; g < header.dwGroupCount && SUCCEEDED(hr); ++g) {
-            FileGroup fileGroup;
-            hr = reader.ReadRecord(fileGroup);
-            if (FAILED(hr)) {
-                break;
-            }
-            // A group names faces of this mesh and a material of the list.
-            if (static_cast<uint64_t>(fileGroup.dwFirstFace) + fileGroup.dwFaceCount >
-                    header.dwFaceCount ||
-                fileGroup.dwMaterial >= materials.size()) {
-                hr = MORV_E_BADFORMAT;
-                break;
-            }
-            MeshGroup& group = geometry.groups[g];
-            group.dwFirstIndex = fileGroup.dwFirstFace * 3;
-            group.dwIndexCount = fileGroup.dwFaceCount * 3;
-            group.dwBaseVertex = fileGroup.dwBaseVertex;
-            group.dwReserved = fileGroup.dwReserved;
-            const tMaterialMaps& material = materials[fileGroup.dwMaterial];
-            std::vector<MapBinding>& bindings = maps.groupMaps[g];
-            bindings.resize(material.size());
-            if (material.empty()) {
-                DebugReport(kReportUnit, __LINE__, ReportKind::Warning, "%s",
-                            "Error: Untextured meshes are not supported.\n");
-                hr = E_UNEXPECTED;
-                break;
-            }
-            for (size_t j = 0; j < material.size(); ++j) {
-                bindings[j].dwEffect = material[j].morv3DMaterialMap.dwEffect;
-                bindings[j].dwTexture = material[j].dwTextureHandle;
-            }
-        }
-
-        // Faces: the low 16 bits of each vertex index, three per face.
-        const uint32_t dwIndexCount = header.dwFaceCount * 3;  // fits: faces fit the payload
-        if (SUCCEEDED(hr)) {
-            const size_t nFaceBytes =
-                static_cast<size_t>(header.dwFaceCount) * MORV3D_FILE_FACE_SIZE;
-            uint8_t* pFaces = Scratch(m_faceScratch, nFaceBytes);
-            hr = reader.Read(pFaces, static_cast<uint32_t>(nFaceBytes));
-            uint16_t* pIndices = nullptr;
-            if (SUCCEEDED(hr)) {
-                pIndices = CQVR3DMeshData::AllocateIndices(dwIndexCount);
-                if (pIndices == nullptr) {
-                    hr = E_OUTOFMEMORY;
-                }
-            }
-            if (SUCCEEDED(hr)) {
-                for (uint32_t f = 0; f < header.dwFaceCount; ++f) {
-                    const uint8_t* pFace = pFaces + static_cast<size_t>(f) * MORV3D_FILE_FACE_SIZE;
-                    for (uint32_t k = 0; k < 3; ++k) {
-                        pIndices[3 * f + k] = static_cast<uint16_t>(LoadU32(pFace + 4 + 4 * k));
-                    }
-                }
-                hr = geometry.AttachIndexBuffer(pIndices, dwIndexCount);
-            }
-        }
-        // Every index of a group, plus its base vertex, must name a vertex.
-        for (uint32_t g = 0; g < header.dwGroupCount && SUCCEEDED(hr); ++g) {
-            const MeshGroup& group = geometry.groups[g];
-            const uint16_t* pIndices = geometry.IndexBuffer() + group.dwFirstIndex;
-            const uint16_t wLargest =
-                group.dwIndexCount > 0 ? *std::max_element(pIndices, pIndices + group.dwIndexCount)
-                                       : 0;
-            if (group.dwIndexCount > 0 &&
-                static_cast<uint64_t>(wLargest) + group.dwBaseVertex >= header.dwVertexCount) {
-                hr = MORV_E_BADFORMAT;
-            }
-        }
-
-        // Frames: the first gives the base vertices, two or more a morph animation. The first
-        // frame's key is packed only once a second frame follows: a single frame is no key.
-        const uint64_t qwPacked = static_cast<uint64_t>(header.dwVertexCount) * dwStride;
-        uint8_t* pFirstFrame = nullptr;
-        if (SUCCEEDED(hr)) {
-            pFirstFrame = Scratch(m_frameScratch, static_cast<size_t>(header.dwVertexCount) *
-                                                      MORV3D_FILE_VERTEX_SIZE);
-        }
-        MorphKey firstKey;
-        for (uint32_t f = 0; SUCCEEDED(hr); ++f) {
-            uint8_t frameHeader[MORV3D_FRAME_HEADER_LONG] = {};
-            hr = reader.Read(frameHeader, 4);
-            const uint32_t dwHeaderSize = LoadU32(frameHeader);
-            if (SUCCEEDED(hr) && dwHeaderSize != MORV3D_FRAME_HEADER_SHORT &&
-                dwHeaderSize != MORV3D_FRAME_HEADER_LONG) {
-                DebugReport(kReportUnit, __LINE__, ReportKind::Warning, "%s",
-                            "Error: Invalid file format.");
-                hr = E_FAIL;
-            }
-            if (SUCCEEDED(hr)) {
-                hr = reader.Read(frameHeader + 4, dwHeaderSize - 4);
-            }
-            if (FAILED(hr)) {
-                break;
-            }
-            MorphKey key;
-            key.dwTime = LoadU32(frameHeader + 4);
-            key.bBlend = frameHeader[8] != 0;
-            key.dwBlendDuration = dwHeaderSize == MORV3D_FRAME_HEADER_LONG
-                                      ? LoadU32(frameHeader + 12)
-                                      : MORV3D_DEFAULT_BLEND_DURATION;
-
-            if (f == 0) {
-                hr = reader.Read(pFirstFrame, static_cast<uint32_t>(header.dwVertexCount *
-                                                                    MORV3D_FILE_VERTEX_SIZE));
-                if (SUCCEEDED(hr)) {
-                    geometry.pVertices = CQVR3DMeshData::AllocateVertices(header.dwVertexCount);
-                    if (geometry.pVertices == nullptr) {
-                        hr = E_OUTOFMEMORY;
-                    }
-                }
-                if (SUCCEEDED(hr)) {
-                    for (uint32_t i = 0; i < header.dwVertexCount; ++i) {
-                        const uint8_t* pFrom =
-                            pFirstFrame + static_cast<size_t>(i) * MORV3D_FILE_VERTEX_SIZE;
-                        Vertex& vertex = geometry.pVertices[i];
-                        vertex.vPosition = LoadVector3(pFrom);
-                        vertex.vNormal = LoadVector3(pFrom + 12);
-                        vertex.fU = LoadF32(pFrom + 32);
-                        vertex.fV = LoadF32(pFrom + 36);
-                    }
-                    geometry.dwVertexCount = header.dwVertexCount;
-                    firstKey = key;
-                }
-            } else {
-                // Later frames are read straight into their key, already packed.
-                if (qwPacked > reader.Remaining()) {
-                    hr = E_FAIL;  // the frame runs past the payload: a short read
-                }
-                if (SUCCEEDED(hr)) {
-                    key.pVertexData = CQVR3DMeshData::AllocateKeyData(header.dwVertexCount,
-                                                                      header.dwComponentFlags);
-                    if (key.pVertexData == nullptr) {
-                        hr = E_OUTOFMEMORY;
-                    }
-                }
-                if (SUCCEEDED(hr)) {
-                    hr = reader.Read(key.pVertexData, static_cast<uint32_t>(qwPacked));
-                }
-                if (SUCCEEDED(hr)) {
-                    hr = AppendKey(geometry, key);
-                }
-                if (FAILED(hr)) {
-                    delete[] key.pVertexData;  // a frame not read whole is no key
-                    break;
-                }
-            }
-            if (FAILED(hr)) {
-                break;
-            }
-            uint8_t bMore = 0;
-            hr = reader.Read(&bMore, 1);
-            if (bMore == 0) {
-                break;
-            }
-            if (f == 0 && SUCCEEDED(hr)) {
-                // A second frame follows: the first one becomes a key after all.
-                firstKey.pVertexData =
-                    CQVR3DMeshData::AllocateKeyData(header.dwVertexCount, header.dwComponentFlags);
-                if (firstKey.pVertexData == nullptr) {
-                    hr = E_OUTOFMEMORY;
-                } else {
-                    PackFileVertices(pFirstFrame, header.dwVertexCount, header.dwComponentFlags,
-                                     firstKey.pVertexData);
-                    hr = AppendKey(geometry, firstKey);
-                    if (FAILED(hr)) {
-                        delete[] firstKey.pVertexData;
-                    }
-                }
-            }
-        }
-    } catch (const std::bad_alloc&) {
-        hr = E_OUTOFMEMORY;
-    }
-
-    // A single frame is no animation.
-    if (geometry.morphKeys.size() == 1) {
-        delete[] geometry.morphKeys[0].pVertexData;
-        geometry.morphKeys.clear();
-    }
-    if (SUCCEEDED(hr)) {
-        uint32_t dwBlendFlags = QVR3DBLEND_ALL;
-        for (size_t g = 0; g < maps.groupMaps.size(); ++g) {
-            const std::vector<MapBinding>& bindings = maps.groupMaps[g];
-            if (!bindings.empty() && (bindings[0].dwEffect & MORV3D_MAPEFFECT_ALPHA)) {
-                dwBlendFlags |= QVR3DBLEND_SOME;
-            } else {
-                dwBlendFlags &= ~QVR3DBLEND_ALL;
-            }
-        }
-        geometry.dwBlendFlags = dwBlendFlags;
+        mesh.SetBlendFlags();
     }
     // The instance's own vertices (with morph keys) and its group index pointers; after a
     // failure whatever the geometry holds is shown.
@@ -671,60 +725,45 @@ HRESULT CMorv3DSceneLoader::ReadMeshChild(CMorvChunk* pChunk, CQVR3DNode* pNode)
 }
 
 HRESULT CMorv3DSceneLoader::ReadNode(CMorvChunk* pChunk, CQVR3DNode* pNode) {
-    // Depth first without recursion: one level per object chunk being read, with the next
-    // child chunk to look at and the node's result so far.
-    struct Level {
-        CMorvChunk* pChunk;
-        CQVR3DNode* pNode;
-        CMorvChunk::ChildIterator itNext;
-        HRESULT hr;
-    };
-    std::vector<Level> levels;
-    try {
-        levels.reserve(16);
-        levels.push_back({pChunk, pNode, pChunk->Children().begin(), ReadNodeOwn(pChunk, pNode)});
-    } catch (const std::bad_alloc&) {
-        return REPORTED(E_OUTOFMEMORY);
-    }
-
-    for (;;) {
-        Level& level = levels.back();
-        if (SUCCEEDED(level.hr) && level.itNext != CMorvChunk::ChildIterator()) {
-            CMorvChunk* pChild = *level.itNext;
-            ++level.itNext;
+    // One frame per object chunk being read, with the node it becomes.
+    using tNodeFrame = tWalkFrame<CMorvChunk, tReadNodeState>;
+    std::vector<tNodeFrame> frames;
+    bool bWalked = false;
+    const HRESULT hrOwn = ReadNodeOwn(pChunk, pNode);
+    const HRESULT hr = WalkTree(
+        frames, tNodeFrame{pChunk, {}, hrOwn, {pNode}},
+        [&](tNodeFrame& top, CMorvChunk* pChild, tNodeFrame& child) {
             if (pChild->dwTypeId == MORV3D_CHUNK_TRACKS) {
-                level.hr = ReadTracks(pChild, level.pNode);
+                top.hr = ReadTracks(pChild, top.state.pNode);
             } else if (pChild->dwTypeId == MORV3D_CHUNK_MESH) {
-                level.hr = ReadMeshChild(pChild, level.pNode);
+                top.hr = ReadMeshChild(pChild, top.state.pNode);
             } else if (pChild->dwTypeId == MORV3D_CHUNK_OBJECT) {
                 CQVR3DNode* pNew = m_pFactory != nullptr ? m_pFactory->CreateNode() : nullptr;
                 if (pNew == nullptr) {
-                    level.hr = E_OUTOFMEMORY;
-                    continue;
+                    top.hr = E_OUTOFMEMORY;
+                    return EWalk::Skip;
                 }
-                const HRESULT hrOwn = ReadNodeOwn(pChild, pNew);
-                try {
-                    levels.push_back({pChild, pNew, pChild->Children().begin(), hrOwn});
-                } catch (const std::bad_alloc&) {
-                    delete pNew;
-                    level.hr = E_OUTOFMEMORY;
-                }
+                child.pNode = pChild;
+                child.hr = ReadNodeOwn(pChild, pNew);
+                child.state.pNode = pNew;
+                return EWalk::Descend;
             }
-            continue;
-        }
-
-        // All children read, or a failure: the node is done and joins its parent.
-        const HRESULT hr = level.hr;
-        CQVR3DNode* pDone = level.pNode;
-        if (SUCCEEDED(hr)) {
-            pDone->ChildListChanged();
-        }
-        REPORTED(hr);
-        levels.pop_back();
-        if (levels.empty()) {
-            return hr;
-        }
-        levels.back().pNode->AddChild(pDone);  // also when it failed: what was read stays
-        levels.back().hr = hr;
+            return EWalk::Skip;
+        },
+        [&](tNodeFrame& done, tNodeFrame* pParent) {
+            // All children read, or a failure: the node is done and joins its parent, also
+            // when it failed: what was read stays.
+            if (SUCCEEDED(done.hr)) {
+                done.state.pNode->ChildListChanged();
+            }
+            REPORTED(done.hr);
+            if (pParent != nullptr) {
+                pParent->state.pNode->AddChild(done.state.pNode);
+            }
+            bWalked = pParent == nullptr;
+        });
+    if (!bWalked) {
+        return REPORTED(hr);  // no room for the walk at all
     }
+    return hr;
 }

@@ -2,16 +2,30 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <unordered_set>
 
 #include "abstractdata/bytes.h"
 #include "abstractdata/debugreport.h"
 #include "abstractdata/streams/tsstream.h"
+#include "engine/3dobjects/mesh.h"
+#include "engine/3dobjects/nodewalk.h"
 #include "fileformats/morv/morv.h"
 
 static constexpr char kReportUnit[] = "fileformats/morv3d/morv3dwriter";
+
+// Walks over a node description's children follow its list.
+template <>
+struct tWalkChildren<const Morv3DNodeDesc> {
+    using Cursor = size_t;
+    static Cursor Begin(const Morv3DNodeDesc* /*pNode*/) { return 0; }
+    static const Morv3DChildDesc* Next(const Morv3DNodeDesc* pNode, Cursor& nNext) {
+        return nNext < pNode->children.size() ? &pNode->children[nNext++] : nullptr;
+    }
+};
 
 namespace {
 
@@ -44,25 +58,6 @@ public:
 private:
     std::vector<uint8_t> m_bytes;
 };
-
-uint32_t PackedStride(uint32_t dwFlags) {
-    uint32_t dwStride = 0;
-    for (uint32_t b = 0; b < 5; ++b) {
-        if (dwFlags & (1u << b)) {
-            dwStride += kVertexComponentSizes[b];
-        }
-    }
-    return dwStride;
-}
-
-void EncodeFileVertex(const Morv3DFileVertex& v, uint8_t* p) {
-    StoreVector3(p, v.vPosition);
-    StoreVector3(p + 12, v.vNormal);
-    StoreU32(p + 24, v.dwExtra1);
-    StoreU32(p + 28, v.dwExtra2);
-    StoreF32(p + 32, v.fU);
-    StoreF32(p + 36, v.fV);
-}
 
 class CSceneWriter {
 public:
@@ -207,19 +202,17 @@ HRESULT CSceneWriter::WriteTracks(const Morv3DNodeDesc& node, CMorvChunk* pNodeC
 
 HRESULT CSceneWriter::WriteMesh(const Morv3DMeshDesc& mesh, CMorvChunk* pParent) {
     const size_t nVertices = mesh.frames.empty() ? 0 : mesh.frames[0].vertices.size();
-    const uint32_t dwStride = PackedStride(mesh.dwComponentFlags);
+    const uint32_t dwStride = VertexComponentSize(mesh.dwComponentFlags);
     uint64_t qwSize = MeshHeader::kSize +
                       static_cast<uint64_t>(mesh.groups.size()) * FileGroup::kSize +
-                      static_cast<uint64_t>(mesh.faces.size()) * MORV3D_FILE_FACE_SIZE;
+                      static_cast<uint64_t>(mesh.faces.size()) * FileFace::kSize;
     for (size_t f = 0; f < mesh.frames.size(); ++f) {
         const Morv3DFrameDesc& frame = mesh.frames[f];
-        if (frame.vertices.size() != nVertices ||
-            (frame.dwHeaderSize != MORV3D_FRAME_HEADER_SHORT &&
-             frame.dwHeaderSize != MORV3D_FRAME_HEADER_LONG)) {
+        if (frame.vertices.size() != nVertices || !FrameHeader::IsValidSize(frame.dwHeaderSize)) {
             return E_INVALIDARG;
         }
         qwSize += frame.dwHeaderSize + 1 +
-                  static_cast<uint64_t>(nVertices) * (f == 0 ? MORV3D_FILE_VERTEX_SIZE : dwStride);
+                  static_cast<uint64_t>(nVertices) * (f == 0 ? FileVertex::kSize : dwStride);
     }
     if (qwSize > kMaxU32 || m_qwFileBytes + qwSize > kMaxU32) {
         return E_INVALIDARG;
@@ -243,34 +236,27 @@ HRESULT CSceneWriter::WriteMesh(const Morv3DMeshDesc& mesh, CMorvChunk* pParent)
         group.Encode(m_payload.Append(FileGroup::kSize));
     }
     for (const Morv3DFaceDesc& face : mesh.faces) {
-        uint8_t* p = m_payload.Append(MORV3D_FILE_FACE_SIZE);  // words 0 and 16 stay zero
-        for (int k = 0; k < 3; ++k) {
-            StoreU32(p + 4 + 4 * k, face.adwIndex[k]);
-        }
+        FileFace record;
+        std::copy(std::begin(face.adwIndex), std::end(face.adwIndex), record.adwIndex);
+        record.Encode(m_payload.Append(FileFace::kSize));
     }
     for (size_t f = 0; f < mesh.frames.size(); ++f) {
         const Morv3DFrameDesc& frame = mesh.frames[f];
-        m_payload.U32(frame.dwHeaderSize);
-        m_payload.U32(frame.dwTime);
-        uint8_t* pBlend = m_payload.Append(4);  // the blend byte and three bytes of padding
-        pBlend[0] = frame.bBlend ? 1 : 0;
-        if (frame.dwHeaderSize == MORV3D_FRAME_HEADER_LONG) {
-            m_payload.U32(frame.dwBlendDuration);
+        FrameHeader frameHeader;
+        frameHeader.dwHeaderSize = frame.dwHeaderSize;
+        frameHeader.dwTime = frame.dwTime;
+        frameHeader.bBlend = frame.bBlend ? 1 : 0;
+        frameHeader.dwBlendDuration = frame.dwBlendDuration;
+        frameHeader.Encode(m_payload.Append(frame.dwHeaderSize));
+        // The first frame as whole file vertices, every later one packed from them.
+        std::vector<uint8_t> full(f == 0 ? 0 : nVertices * FileVertex::kSize);
+        uint8_t* pFull = f == 0 ? m_payload.Append(nVertices * FileVertex::kSize) : full.data();
+        for (size_t i = 0; i < nVertices; ++i) {
+            frame.vertices[i].Encode(pFull + i * FileVertex::kSize);
         }
-        for (const Morv3DFileVertex& vertex : frame.vertices) {
-            if (f == 0) {
-                EncodeFileVertex(vertex, m_payload.Append(MORV3D_FILE_VERTEX_SIZE));
-                continue;
-            }
-            uint8_t full[MORV3D_FILE_VERTEX_SIZE];
-            EncodeFileVertex(vertex, full);
-            uint8_t* p = m_payload.Append(dwStride);
-            for (uint32_t b = 0; b < 5; ++b) {
-                if (mesh.dwComponentFlags & (1u << b)) {
-                    std::memcpy(p, full + kFileVertexComponentOffsets[b], kVertexComponentSizes[b]);
-                    p += kVertexComponentSizes[b];
-                }
-            }
+        if (f != 0) {
+            PackFileVertices(pFull, static_cast<uint32_t>(nVertices), mesh.dwComponentFlags,
+                             m_payload.Append(nVertices * dwStride));
         }
         m_payload.U8(f + 1 < mesh.frames.size() ? 1 : 0);  // another frame follows
     }
@@ -278,45 +264,40 @@ HRESULT CSceneWriter::WriteMesh(const Morv3DMeshDesc& mesh, CMorvChunk* pParent)
 }
 
 HRESULT CSceneWriter::WriteHierarchy(const Morv3DNodeDesc& root) {
-    // Pre-order with an explicit stack: hierarchies may be far deeper than the call stack allows.
-    struct Frame {
-        const Morv3DNodeDesc* pNode;
-        CMorvChunk* pChunk;
-        size_t nNext;
+    // One frame per node description being written, with its chunk; pre-order.
+    struct tWriteState {
+        CMorvChunk* pChunk = nullptr;
     };
-    std::vector<Frame> stack;
+    using tWriteFrame = tWalkFrame<const Morv3DNodeDesc, tWriteState>;
+    std::vector<tWriteFrame> frames;
     std::unordered_set<const Morv3DNodeDesc*> onPath;  // a node inside itself never ends
 
     CMorvChunk* pChunk = nullptr;
     HRESULT hr = WriteNode(root, m_file.GetRootChunk(), &pChunk);
-    if (SUCCEEDED(hr)) {
-        stack.push_back({&root, pChunk, 0});
-        onPath.insert(&root);
+    if (FAILED(hr)) {
+        return hr;
     }
-    while (SUCCEEDED(hr) && !stack.empty()) {
-        Frame& top = stack.back();
-        if (top.nNext == top.pNode->children.size()) {
-            onPath.erase(top.pNode);
-            stack.pop_back();
-            continue;
-        }
-        const Morv3DChildDesc& child = top.pNode->children[top.nNext++];
-        CMorvChunk* pParent = top.pChunk;
-        if ((child.pNode != nullptr) == (child.pMesh != nullptr)) {
-            hr = E_INVALIDARG;
-        } else if (child.pMesh) {
-            hr = WriteMesh(*child.pMesh, pParent);
-        } else if (onPath.count(child.pNode.get()) != 0) {
-            hr = E_INVALIDARG;
-        } else {
-            hr = WriteNode(*child.pNode, pParent, &pChunk);
-            if (SUCCEEDED(hr)) {
-                stack.push_back({child.pNode.get(), pChunk, 0});  // top is invalid from here
-                onPath.insert(child.pNode.get());
+    onPath.insert(&root);
+    return WalkTree(
+        frames, tWriteFrame{&root, 0, S_OK, {pChunk}},
+        [&](tWriteFrame& top, const Morv3DChildDesc* pChild, tWriteFrame& child) {
+            if ((pChild->pNode != nullptr) == (pChild->pMesh != nullptr)) {
+                top.hr = E_INVALIDARG;
+            } else if (pChild->pMesh) {
+                top.hr = WriteMesh(*pChild->pMesh, top.state.pChunk);
+            } else if (onPath.count(pChild->pNode.get()) != 0) {
+                top.hr = E_INVALIDARG;
+            } else {
+                top.hr = WriteNode(*pChild->pNode, top.state.pChunk, &child.state.pChunk);
+                if (SUCCEEDED(top.hr)) {
+                    onPath.insert(pChild->pNode.get());
+                    child.pNode = pChild->pNode.get();
+                    return EWalk::Descend;
+                }
             }
-        }
-    }
-    return hr;
+            return EWalk::Skip;
+        },
+        [&](tWriteFrame& done, tWriteFrame* /*pParent*/) { onPath.erase(done.pNode); });
 }
 
 }  // namespace

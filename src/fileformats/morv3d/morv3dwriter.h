@@ -31,14 +31,7 @@ struct Morv3DMaterialDesc {
 };
 
 // The 40-byte vertex of a mesh's first frame.
-struct Morv3DFileVertex {
-    Vector3 vPosition;
-    Vector3 vNormal;
-    uint32_t dwExtra1 = 0;
-    uint32_t dwExtra2 = 0;
-    float fU = 0.0f;
-    float fV = 0.0f;
-};
+using Morv3DFileVertex = FileVertex;
 
 // One vertex frame. The first frame of a mesh is written as whole file vertices, every later
 // one packed: only the components of the mesh's flags, in bit order, without gaps.

@@ -1,4 +1,4 @@
-#include "support/runcommand.h"
+#include "cli/runcommand.h"
 
 #include <sys/wait.h>
 

@@ -1,0 +1,2 @@
+#include "abstractdata/streams/stream.h"
+#include "engine/utils/picking.h"

@@ -1,0 +1,1 @@
+#include "abstractdata/base.h"

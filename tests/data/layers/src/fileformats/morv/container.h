@@ -1,0 +1,2 @@
+#include "abstractdata/base.h"
+#include "engine/utils/picking.h"

@@ -1,0 +1,3 @@
+#include "viewer/document.h"
+#include "interchange/gltf.h"
+#include "../viewer/document.h"

@@ -1,0 +1,2 @@
+#include "fileformats/morv3d/scene.h"
+#include "render/renderer.h"

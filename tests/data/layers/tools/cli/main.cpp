@@ -1,0 +1,3 @@
+#include "cli.h"
+#include "viewer/document.h"
+#include "morv3dViewer/MainFrm.h"
