@@ -22,6 +22,11 @@ const CliCommand kCommands[] = {
      "1 nodes, 2 meshes, 4 animation, 8 dummies, 10 materials, 20 maps, 40 mesh animations), "
      "--images adds each entry's image index",
      RunTree},
+    {"import", "IN OUT.morv3d [--rate R] [--animation N]",
+     "convert a model Assimp reads (glTF, FBX, OBJ, Collada, 3DS, BVH, ...) into a scene; "
+     "textures are written beside OUT; --rate sets key time units per second (default 30), "
+     "--animation picks one of several animations (default 0)",
+     RunImport},
 };
 
 void PrintHelp(FILE* pOut) {

@@ -1,0 +1,473 @@
+// Animation of an import: Assimp's node channels become position and rotation tracks, its
+// morph channels the weights of mesh frames.
+//
+// Assimp interpolates positions linearly and rotations by spherical interpolation between its
+// keys. Keys are taken at whole key time units: where several fall on one unit, the track is
+// sampled there instead. Position keys get Bezier control points a third of the way to their
+// neighbours, so each segment is exactly linear. A rotation segment turns about one axis with
+// an eased parameter (3s^2 - 2s^3) where Assimp turns evenly; segments longer than
+// kMaxSegmentAngle get keys between them, which keeps the difference below 0.1 of that angle.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "engine/3dobjects/axes.h"
+#include "interchange/importinternal.h"
+
+namespace {
+
+constexpr double kMaxSegmentAngle = 0.1;  // radians
+constexpr double kDefaultTicksPerSecond = 25.0;
+
+uint32_t ToUnits(const ImportContext& ctx, double dTicks) {
+    const double dUnits = std::round(ctx.time.Units(dTicks));
+    if (!(dUnits > 0.0)) {
+        return 0;
+    }
+    return dUnits >= kImportMaxKeyTime ? kImportMaxKeyTime : static_cast<uint32_t>(dUnits);
+}
+
+template <typename Key>
+bool FiniteTime(const Key& key) {
+    return std::isfinite(key.mTime);
+}
+
+bool FiniteValue(const aiVectorKey& key) {
+    return std::isfinite(key.mValue.x) && std::isfinite(key.mValue.y) &&
+           std::isfinite(key.mValue.z);
+}
+
+bool FiniteValue(const aiQuatKey& key) {
+    const aiQuaternion& q = key.mValue;
+    const double dLength = static_cast<double>(q.w) * q.w + static_cast<double>(q.x) * q.x +
+                           static_cast<double>(q.y) * q.y + static_cast<double>(q.z) * q.z;
+    return std::isfinite(dLength) && dLength > 1e-12;
+}
+
+// The usable keys of a channel, ordered by time.
+template <typename Key>
+std::vector<Key> CleanKeys(const Key* pKeys, unsigned nKeys, uint64_t& qwDropped) {
+    std::vector<Key> keys;
+    if (pKeys == nullptr) {
+        return keys;
+    }
+    keys.reserve(nKeys);
+    for (unsigned i = 0; i < nKeys; ++i) {
+        if (FiniteTime(pKeys[i]) && FiniteValue(pKeys[i])) {
+            keys.push_back(pKeys[i]);
+        } else {
+            ++qwDropped;
+        }
+    }
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const Key& a, const Key& b) { return a.mTime < b.mTime; });
+    return keys;
+}
+
+// The key at or before dTicks and the one after it, with the fraction between them.
+template <typename Key>
+void Bracket(const std::vector<Key>& keys, double dTicks, size_t& a, size_t& b, double& f) {
+    const auto it = std::upper_bound(keys.begin(), keys.end(), dTicks,
+                                     [](double t, const Key& key) { return t < key.mTime; });
+    b = static_cast<size_t>(it - keys.begin());
+    if (b == 0) {
+        a = b = 0;
+        f = 0.0;
+        return;
+    }
+    if (b == keys.size()) {
+        a = b = keys.size() - 1;
+        f = 0.0;
+        return;
+    }
+    a = b - 1;
+    const double dSpan = keys[b].mTime - keys[a].mTime;
+    f = dSpan > 0.0 ? (dTicks - keys[a].mTime) / dSpan : 1.0;
+}
+
+aiVector3D SamplePosition(const std::vector<aiVectorKey>& keys, double dTicks) {
+    size_t a, b;
+    double f;
+    Bracket(keys, dTicks, a, b, f);
+    const aiVector3D& p = keys[a].mValue;
+    const aiVector3D& q = keys[b].mValue;
+    return aiVector3D(static_cast<ai_real>(p.x + (q.x - p.x) * f),
+                      static_cast<ai_real>(p.y + (q.y - p.y) * f),
+                      static_cast<ai_real>(p.z + (q.z - p.z) * f));
+}
+
+aiQuaternion SampleRotation(const std::vector<aiQuatKey>& keys, double dTicks) {
+    size_t a, b;
+    double f;
+    Bracket(keys, dTicks, a, b, f);
+    aiQuaternion q;
+    aiQuaternion::Interpolate(q, keys[a].mValue, keys[b].mValue, static_cast<ai_real>(f));
+    return q.Normalize();
+}
+
+// The whole units of the keys, the end of the animation added, ascending and distinct.
+template <typename Key>
+std::vector<uint32_t> UnitTimes(const ImportContext& ctx, const std::vector<Key>& keys) {
+    std::vector<uint32_t> times;
+    times.reserve(keys.size() + 1);
+    for (const Key& key : keys) {
+        times.push_back(ToUnits(ctx, key.mTime));
+    }
+    times.push_back(ctx.dwAnimationEnd);
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    return times;
+}
+
+double AngleBetween(const aiQuaternion& a, const aiQuaternion& b) {
+    const double dDot = std::fabs(static_cast<double>(a.w) * b.w + static_cast<double>(a.x) * b.x +
+                                  static_cast<double>(a.y) * b.y + static_cast<double>(a.z) * b.z);
+    return 2.0 * std::acos(std::min(1.0, dDot));
+}
+
+// Rotation times with keys added inside segments that turn more than kMaxSegmentAngle.
+std::vector<uint32_t> RefineRotationTimes(const ImportContext& ctx,
+                                          const std::vector<aiQuatKey>& keys,
+                                          const std::vector<uint32_t>& times) {
+    std::vector<uint32_t> refined;
+    refined.reserve(times.size());
+    for (size_t i = 0; i < times.size(); ++i) {
+        if (i > 0) {
+            const uint32_t dwFrom = times[i - 1];
+            const uint32_t dwTo = times[i];
+            const double dAngle = AngleBetween(SampleRotation(keys, ctx.time.Ticks(dwFrom)),
+                                               SampleRotation(keys, ctx.time.Ticks(dwTo)));
+            const uint64_t qwSteps = std::min<uint64_t>(
+                dwTo - dwFrom, static_cast<uint64_t>(std::ceil(dAngle / kMaxSegmentAngle)));
+            for (uint64_t k = 1; k < qwSteps; ++k) {
+                const uint32_t dwAt = dwFrom + static_cast<uint32_t>((dwTo - dwFrom) * k / qwSteps);
+                if (dwAt > refined.back() && dwAt < dwTo) {
+                    refined.push_back(dwAt);
+                }
+            }
+        }
+        refined.push_back(times[i]);
+    }
+    return refined;
+}
+
+Vector3 ToVector3(const aiVector3D& v) {
+    return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
+}
+
+// Row vector times the 3x3 part of m.
+Vector3 Times3(const Vector3& v, const Matrix4& m) {
+    return TransformDirection(v, m);
+}
+
+std::vector<PositionKey> PositionTrack(const ImportContext& ctx,
+                                       const std::vector<aiVectorKey>& keys, const Matrix4& post) {
+    std::vector<PositionKey> track;
+    const std::vector<uint32_t> times = UnitTimes(ctx, keys);
+    if (times.size() < 2) {
+        return track;
+    }
+    track.resize(times.size());
+    for (size_t i = 0; i < times.size(); ++i) {
+        track[i].dwTime = times[i];
+        track[i].vPosition =
+            Times3(ToVector3(SamplePosition(keys, ctx.time.Ticks(times[i]))), post);
+    }
+    // A third of the way to each neighbour: every segment is a straight line at even speed.
+    for (size_t i = 0; i < track.size(); ++i) {
+        const Vector3& p = track[i].vPosition;
+        track[i].vControlIn =
+            i > 0 ? Add(p, Scale(1.0f / 3.0f, Subtract(track[i - 1].vPosition, p))) : p;
+        track[i].vControlOut = i + 1 < track.size()
+                                   ? Add(p, Scale(1.0f / 3.0f, Subtract(track[i + 1].vPosition, p)))
+                                   : p;
+    }
+    return track;
+}
+
+double Determinant3(const Matrix4& m) {
+    const double a = m.m[0][0], b = m.m[0][1], c = m.m[0][2];
+    const double d = m.m[1][0], e = m.m[1][1], f = m.m[1][2];
+    const double g = m.m[2][0], h = m.m[2][1], i = m.m[2][2];
+    return a * (e * i - f * h) - b * (d * i - f * g) + c * (d * h - e * g);
+}
+
+// The rotation that turns a into b (b = r a), as an axis and an angle in [0, pi].
+void RelativeRotation(const aiQuaternion& a, const aiQuaternion& b, Vector3& vAxis,
+                      double& dAngle) {
+    aiQuaternion conjugate = a;
+    conjugate.Conjugate();
+    aiQuaternion r = b * conjugate;
+    if (r.w < 0) {
+        r = aiQuaternion(-r.w, -r.x, -r.y, -r.z);
+    }
+    const double dSin = std::sqrt(static_cast<double>(r.x) * r.x + static_cast<double>(r.y) * r.y +
+                                  static_cast<double>(r.z) * r.z);
+    if (dSin < 1e-12) {
+        vAxis = {0.0f, 0.0f, 1.0f};
+        dAngle = 0.0;
+        return;
+    }
+    vAxis = {static_cast<float>(r.x / dSin), static_cast<float>(r.y / dSin),
+             static_cast<float>(r.z / dSin)};
+    dAngle = 2.0 * std::atan2(dSin, static_cast<double>(r.w));
+}
+
+// Key 0 holds the start orientation (with the node's scale and the post matrix) as its block;
+// every later key the turn from the key before it. The evaluation turns by minus the stored
+// angle, and a mirroring post matrix turns the sense of rotation once more.
+std::vector<RotationKey> RotationTrack(const ImportContext& ctx, const std::vector<aiQuatKey>& keys,
+                                       const aiVector3D& scale, const Matrix4& post) {
+    std::vector<RotationKey> track;
+    const std::vector<uint32_t> times = RefineRotationTimes(ctx, keys, UnitTimes(ctx, keys));
+    if (times.size() < 2) {
+        return track;
+    }
+    std::vector<aiQuaternion> orientations(times.size());
+    for (size_t i = 0; i < times.size(); ++i) {
+        orientations[i] = SampleRotation(keys, ctx.time.Ticks(times[i]));
+    }
+    const double dSense = Determinant3(post) < 0.0 ? 1.0 : -1.0;
+    track.resize(times.size());
+    for (size_t i = 0; i < times.size(); ++i) {
+        RotationKey& key = track[i];
+        key.dwTime = times[i];
+        if (i == 0) {
+            key.vAxis = {0.0f, 0.0f, 1.0f};
+            continue;
+        }
+        Vector3 vAxis;
+        double dAngle;
+        RelativeRotation(orientations[i - 1], orientations[i], vAxis, dAngle);
+        key.vAxis = Times3(vAxis, post);
+        key.fAngle = static_cast<float>(dSense * dAngle);
+    }
+    Matrix4 start;  // scale, then the first orientation, then the post matrix
+    const aiMatrix3x3 rotation = orientations[0].GetMatrix();
+    const float afScale[3] = {static_cast<float>(scale.x), static_cast<float>(scale.y),
+                              static_cast<float>(scale.z)};
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            start.m[r][c] = afScale[r] * rotation[c][r];
+        }
+    }
+    start.m[3][3] = 1.0f;
+    start = MatrixProduct(start, post);
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            track[0].afBlock[r][c] = start.m[r][c];
+        }
+    }
+    ChainRotationBlocks(track);
+    return track;
+}
+
+bool ScaleVaries(const std::vector<aiVectorKey>& keys) {
+    for (const aiVectorKey& key : keys) {
+        const aiVector3D d = key.mValue - keys.front().mValue;
+        if (std::fabs(d.x) + std::fabs(d.y) + std::fabs(d.z) >
+            1e-5 * (1.0 + std::fabs(keys.front().mValue.x) + std::fabs(keys.front().mValue.y) +
+                    std::fabs(keys.front().mValue.z))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The tracks of one channel: what Assimp's channel gives, the node's own transform for the
+// parts it does not animate.
+void ConvertChannel(ImportContext& ctx, const aiNodeAnim& channel, const aiNode& node,
+                    Morv3DNodeDesc& desc, uint64_t& qwDroppedKeys, uint64_t& qwScaled) {
+    aiVector3D vScale, vPosition;
+    aiQuaternion qRotation;
+    node.mTransformation.Decompose(vScale, qRotation, vPosition);
+
+    std::vector<aiVectorKey> positions =
+        CleanKeys(channel.mPositionKeys, channel.mNumPositionKeys, qwDroppedKeys);
+    std::vector<aiQuatKey> rotations =
+        CleanKeys(channel.mRotationKeys, channel.mNumRotationKeys, qwDroppedKeys);
+    const std::vector<aiVectorKey> scalings =
+        CleanKeys(channel.mScalingKeys, channel.mNumScalingKeys, qwDroppedKeys);
+    if (positions.empty()) {
+        positions.push_back(aiVectorKey(0.0, vPosition));
+    }
+    if (rotations.empty()) {
+        rotations.push_back(aiQuatKey(0.0, qRotation.Normalize()));
+    }
+    if (!scalings.empty()) {
+        vScale = scalings.front().mValue;
+        if (ScaleVaries(scalings)) {
+            ++qwScaled;
+        }
+    }
+    const Matrix4 post = &node == ctx.pScene->mRootNode ? ViewToWorldAxes() : Matrix4::Identity();
+    desc.positionKeys = PositionTrack(ctx, positions, post);
+    desc.rotationKeys = RotationTrack(ctx, rotations, vScale, post);
+    desc.bWriteTracks = !desc.positionKeys.empty() || !desc.rotationKeys.empty();
+}
+
+}  // namespace
+
+HRESULT ImportChooseAnimation(ImportContext& ctx) {
+    const aiScene& scene = *ctx.pScene;
+    if (scene.mNumAnimations == 0 || scene.mAnimations == nullptr) {
+        return S_OK;
+    }
+    const uint32_t dwChosen = ctx.options.dwAnimation;
+    if (dwChosen >= scene.mNumAnimations || scene.mAnimations[dwChosen] == nullptr) {
+        return ImportFail(ctx, E_INVALIDARG,
+                          "there is no animation " + std::to_string(dwChosen) + ": the file has " +
+                              std::to_string(scene.mNumAnimations));
+    }
+    const aiAnimation& animation = *scene.mAnimations[dwChosen];
+    if (scene.mNumAnimations > 1) {
+        ctx.Note("animation " + std::to_string(dwChosen) + " '" + animation.mName.C_Str() +
+                 "' of " + std::to_string(scene.mNumAnimations) +
+                 " converted; a scene holds one (choose another with --animation)");
+    }
+    ctx.time.dUnitsPerSecond = ctx.options.dUnitsPerSecond;
+    ctx.time.dTicksPerSecond = animation.mTicksPerSecond;
+    if (!(ctx.time.dTicksPerSecond > 0.0) || !std::isfinite(ctx.time.dTicksPerSecond)) {
+        ctx.time.dTicksPerSecond = kDefaultTicksPerSecond;
+    }
+    // The span of every key of the animation.
+    double dFirst = 0.0;
+    double dLast = std::isfinite(animation.mDuration) ? std::max(0.0, animation.mDuration) : 0.0;
+    auto span = [&](double t) {
+        if (std::isfinite(t)) {
+            dFirst = std::min(dFirst, t);
+            dLast = std::max(dLast, t);
+        }
+    };
+    for (unsigned c = 0; c < animation.mNumChannels && animation.mChannels != nullptr; ++c) {
+        const aiNodeAnim* p = animation.mChannels[c];
+        for (unsigned k = 0; p != nullptr && p->mPositionKeys != nullptr && k < p->mNumPositionKeys;
+             ++k) {
+            span(p->mPositionKeys[k].mTime);
+        }
+        for (unsigned k = 0; p != nullptr && p->mRotationKeys != nullptr && k < p->mNumRotationKeys;
+             ++k) {
+            span(p->mRotationKeys[k].mTime);
+        }
+    }
+    for (unsigned c = 0; c < animation.mNumMorphMeshChannels && animation.mMorphMeshChannels; ++c) {
+        const aiMeshMorphAnim* p = animation.mMorphMeshChannels[c];
+        for (unsigned k = 0; p != nullptr && p->mKeys != nullptr && k < p->mNumKeys; ++k) {
+            span(p->mKeys[k].mTime);
+        }
+    }
+    ctx.time.dFirstTick = dFirst;
+    if (dFirst < 0.0) {
+        ctx.Note("the animation starts before 0: its keys are moved to start at 0");
+    }
+    const double dEnd = std::round(ctx.time.Units(dLast));
+    if (!(dEnd < static_cast<double>(kImportMaxKeyTime))) {
+        ctx.Note("the animation is longer than key times can hold at this rate: left out");
+        return S_OK;
+    }
+    ctx.dwAnimationEnd = static_cast<uint32_t>(std::max(0.0, dEnd));
+    ctx.pAnimation = &animation;
+    return S_OK;
+}
+
+const aiMeshMorphAnim* ImportFindMorphChannel(const ImportContext& ctx, const aiNode& node,
+                                              const aiMesh& mesh) {
+    const aiAnimation* pAnimation = ctx.pAnimation;
+    if (pAnimation == nullptr || mesh.mNumAnimMeshes == 0 || mesh.mAnimMeshes == nullptr ||
+        pAnimation->mMorphMeshChannels == nullptr) {
+        return nullptr;
+    }
+    // Assimp names the channel after the mesh or, for glTF, after the node that shows it.
+    for (unsigned c = 0; c < pAnimation->mNumMorphMeshChannels; ++c) {
+        const aiMeshMorphAnim* p = pAnimation->mMorphMeshChannels[c];
+        if (p != nullptr && p->mNumKeys > 0 && p->mKeys != nullptr && p->mName.length > 0 &&
+            (p->mName == mesh.mName || p->mName == node.mName)) {
+            return p;
+        }
+    }
+    return nullptr;
+}
+
+HRESULT ImportSampleMorph(ImportContext& ctx, const aiMeshMorphAnim& channel, unsigned nTargets,
+                          std::vector<ImportMorphFrame>& frames) {
+    // Dense weights per key; targets a key does not name weigh 0.
+    struct tKey {
+        double mTime;
+        std::vector<double> weights;
+    };
+    std::vector<tKey> keys;
+    for (unsigned k = 0; k < channel.mNumKeys; ++k) {
+        const aiMeshMorphKey& key = channel.mKeys[k];
+        if (!std::isfinite(key.mTime)) {
+            continue;
+        }
+        tKey dense{key.mTime, std::vector<double>(nTargets, 0.0)};
+        for (unsigned v = 0; v < key.mNumValuesAndWeights && key.mValues && key.mWeights; ++v) {
+            if (key.mValues[v] < nTargets && std::isfinite(key.mWeights[v])) {
+                dense.weights[key.mValues[v]] = key.mWeights[v];
+            }
+        }
+        keys.push_back(std::move(dense));
+    }
+    if (keys.empty()) {
+        return S_OK;
+    }
+    std::stable_sort(keys.begin(), keys.end(),
+                     [](const tKey& a, const tKey& b) { return a.mTime < b.mTime; });
+    std::vector<uint32_t> times = UnitTimes(ctx, keys);
+    frames.resize(times.size());
+    for (size_t i = 0; i < times.size(); ++i) {
+        size_t a, b;
+        double f;
+        Bracket(keys, ctx.time.Ticks(times[i]), a, b, f);
+        frames[i].dwTime = times[i];
+        frames[i].weights.resize(nTargets);
+        for (unsigned t = 0; t < nTargets; ++t) {
+            frames[i].weights[t] =
+                keys[a].weights[t] + (keys[b].weights[t] - keys[a].weights[t]) * f;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT ImportNodeTracks(ImportContext& ctx) {
+    const aiAnimation* pAnimation = ctx.pAnimation;
+    if (pAnimation == nullptr || pAnimation->mChannels == nullptr) {
+        return S_OK;
+    }
+    uint64_t qwDroppedKeys = 0, qwScaled = 0, qwUnmatched = 0, qwOutside = 0;
+    for (unsigned c = 0; c < pAnimation->mNumChannels; ++c) {
+        const aiNodeAnim* pChannel = pAnimation->mChannels[c];
+        if (pChannel == nullptr) {
+            continue;
+        }
+        const auto it = ctx.nodesByName.find(pChannel->mNodeName.C_Str());
+        if (it == ctx.nodesByName.end()) {
+            ++qwUnmatched;
+            continue;
+        }
+        if ((pChannel->mPreState != aiAnimBehaviour_DEFAULT &&
+             pChannel->mPreState != aiAnimBehaviour_CONSTANT) ||
+            (pChannel->mPostState != aiAnimBehaviour_DEFAULT &&
+             pChannel->mPostState != aiAnimBehaviour_CONSTANT)) {
+            ++qwOutside;
+        }
+        ConvertChannel(ctx, *pChannel, *it->second, *ctx.nodes.at(it->second), qwDroppedKeys,
+                       qwScaled);
+    }
+    if (qwScaled > 0) {
+        ctx.Note(std::to_string(qwScaled) +
+                 " channels animate scaling, which tracks cannot hold: their first scale is kept");
+    }
+    if (qwUnmatched > 0) {
+        ctx.Note(std::to_string(qwUnmatched) + " channels name no node: left out");
+    }
+    if (qwDroppedKeys > 0) {
+        ctx.Note(std::to_string(qwDroppedKeys) + " keys with values that are not finite left out");
+    }
+    if (qwOutside > 0) {
+        ctx.Note(std::to_string(qwOutside) +
+                 " channels repeat or extrapolate outside their keys: they hold still instead");
+    }
+    return S_OK;
+}
