@@ -25,9 +25,10 @@ constexpr size_t kMaxAssimpBlock = size_t{2} << 30;
 // Deeper trees are refused: the loader takes no more levels of chunks.
 constexpr size_t kMaxNodeDepth = MORV_MAX_DEPTH - 8;
 
+// Degenerate triangles (two corners at one place) are dropped, as `assimp info` counts them.
 constexpr unsigned kPostProcessing = aiProcess_Triangulate | aiProcess_GenSmoothNormals |
                                      aiProcess_JoinIdenticalVertices | aiProcess_SplitLargeMeshes |
-                                     aiProcess_ValidateDataStructure;
+                                     aiProcess_ValidateDataStructure | aiProcess_FindDegenerates;
 
 // The files a model refers to (material libraries, buffers, archives) are read only from the
 // model's folder and below, only if they are regular files of bounded size: a model file
@@ -76,6 +77,10 @@ void ConfigureImporter(Assimp::Importer& importer, const std::string& strRoot) {
     importer.SetIOHandler(new CFolderIOSystem(strRoot));
     // Every face group's vertices must fit 16-bit indices.
     importer.SetPropertyInteger(AI_CONFIG_PP_SLM_VERTEX_LIMIT, 0xFFFF);
+    // Only triangles whose corners coincide: an area test would drop small faces of models
+    // drawn in large units.
+    importer.SetPropertyBool(AI_CONFIG_PP_FD_REMOVE, true);
+    importer.SetPropertyBool(AI_CONFIG_PP_FD_CHECKAREA, false);
 }
 
 HRESULT CheckInputFile(const std::string& strIn, std::string& strModelDir, ImportReport& report) {
@@ -207,7 +212,9 @@ HRESULT BuildMeshes(ImportContext& ctx, const std::vector<const aiNode*>& order)
                 if (FAILED(hr)) {
                     return hr;
                 }
-                morphMeshes[pNode].push_back(pMesh);
+                if (hr == S_OK) {
+                    morphMeshes[pNode].push_back(pMesh);
+                }
             } else if (mesh.HasBones()) {
                 std::vector<ImportMeshPart> unbound;
                 HRESULT hr = ImportBindSkin(ctx, mesh, dwMaterial, staticParts, unbound);
@@ -235,7 +242,9 @@ HRESULT BuildMeshes(ImportContext& ctx, const std::vector<const aiNode*>& order)
             if (FAILED(hr)) {
                 return hr;
             }
-            desc.children.push_back({nullptr, pMesh});
+            if (hr == S_OK) {
+                desc.children.push_back({nullptr, pMesh});
+            }
             staticParts.erase(itParts);  // its vertices are in the mesh now
         }
         auto itMorph = morphMeshes.find(pNode);

@@ -88,7 +88,8 @@ HRESULT ImportBindSkin(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMateri
 void ImportSplitParts(const aiMesh& mesh, const std::vector<uint32_t>& faces,
                       const aiMatrix4x4* pBind, uint32_t dwMaterial,
                       std::vector<ImportMeshPart>& parts);
-// One mesh of the given parts, a single frame.
+// One mesh of the given parts, a single frame. S_FALSE when they hold no mesh the scene file
+// can take (fewer than three vertices).
 HRESULT ImportStaticMesh(ImportContext& ctx, const std::vector<ImportMeshPart>& parts,
                          Morv3DMeshDesc& mesh);
 
@@ -105,6 +106,7 @@ struct ImportMorphFrame {
 HRESULT ImportSampleMorph(ImportContext& ctx, const aiMeshMorphAnim& channel, unsigned nTargets,
                           std::vector<ImportMorphFrame>& frames);
 // A morph-animated mesh: one frame per key time, blended linearly from the frame before.
+// S_FALSE as ImportStaticMesh.
 HRESULT ImportMorphMesh(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMaterial,
                         const aiMeshMorphAnim& channel, Morv3DMeshDesc& out);
 // The tracks of every channel of the chosen animation.

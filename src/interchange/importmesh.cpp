@@ -276,7 +276,9 @@ HRESULT ImportBindSkin(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMateri
              (qwBlended > 0 ? ": " + std::to_string(qwBlended) +
                                   " vertices weighted to several bones follow the strongest"
                             : "") +
-             (qwUnbound > 0 ? ", " + std::to_string(qwUnbound) + " triangles stay unbound" : ""));
+             (qwUnbound > 0 ? ", " + std::to_string(qwUnbound) +
+                                  " triangles whose bone has no node stay with the mesh"
+                            : ""));
     return S_OK;
 }
 
@@ -284,6 +286,9 @@ HRESULT ImportStaticMesh(ImportContext& ctx, const std::vector<ImportMeshPart>& 
                          Morv3DMeshDesc& mesh) {
     uint32_t dwVertices = 0;
     HRESULT hr = AddGroups(ctx, parts, mesh, dwVertices);
+    if (SUCCEEDED(hr) && (dwVertices < 3 || mesh.faces.empty())) {
+        return S_FALSE;  // nothing a scene file can hold: its triangles have no area
+    }
     if (SUCCEEDED(hr)) {
         hr = ClaimFrameVertices(ctx, dwVertices);
     }
@@ -330,6 +335,9 @@ HRESULT ImportMorphMesh(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMater
     HRESULT hr = ImportSampleMorph(ctx, channel, mesh.mNumAnimMeshes, weights);
     if (SUCCEEDED(hr)) {
         hr = AddGroups(ctx, parts, out, dwVertices);
+    }
+    if (SUCCEEDED(hr) && (dwVertices < 3 || out.faces.empty())) {
+        return S_FALSE;
     }
     if (SUCCEEDED(hr)) {
         hr = ClaimFrameVertices(
