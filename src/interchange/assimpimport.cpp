@@ -192,7 +192,7 @@ HRESULT BuildMeshes(ImportContext& ctx, const std::vector<const aiNode*>& order)
     const aiScene& scene = *ctx.pScene;
     std::unordered_map<const aiNode*, std::vector<ImportMeshPart>> staticParts;
     std::unordered_map<const aiNode*, std::vector<std::shared_ptr<Morv3DMeshDesc>>> morphMeshes;
-    uint64_t qwSkipped = 0;
+    uint64_t qwSkipped = 0, qwRigid = 0, qwBaked = 0, qwTooLarge = 0;
     for (const aiNode* pNode : order) {
         for (unsigned i = 0; i < pNode->mNumMeshes; ++i) {
             const unsigned nMesh = pNode->mMeshes != nullptr ? pNode->mMeshes[i] : ~0u;
@@ -215,7 +215,21 @@ HRESULT BuildMeshes(ImportContext& ctx, const std::vector<const aiNode*>& order)
                 if (hr == S_OK) {
                     morphMeshes[pNode].push_back(pMesh);
                 }
+            } else if (mesh.HasBones() && !ImportSkinIsRigid(ctx, mesh)) {
+                auto pMesh = std::make_shared<Morv3DMeshDesc>();
+                HRESULT hr = ImportBakeSkin(ctx, *pNode, mesh, dwMaterial, *pMesh);
+                if (FAILED(hr)) {
+                    return hr;
+                }
+                if (hr == S_OK) {
+                    morphMeshes[pNode].push_back(pMesh);
+                    ++qwBaked;
+                } else {
+                    ++qwTooLarge;
+                    ImportSplitParts(mesh, {}, nullptr, dwMaterial, staticParts[pNode]);
+                }
             } else if (mesh.HasBones()) {
+                ++qwRigid;
                 std::vector<ImportMeshPart> unbound;
                 HRESULT hr = ImportBindSkin(ctx, mesh, dwMaterial, staticParts, unbound);
                 if (FAILED(hr)) {
@@ -232,6 +246,20 @@ HRESULT BuildMeshes(ImportContext& ctx, const std::vector<const aiNode*>& order)
     if (qwSkipped > 0) {
         ctx.Note(std::to_string(qwSkipped) +
                  " mesh references without triangles (points, lines, empty) left out");
+    }
+    if (qwRigid > 0) {
+        ctx.Note(std::to_string(qwRigid) +
+                 " skinned meshes whose vertices each follow one bone: their parts go under "
+                 "the bones");
+    }
+    if (qwBaked > 0) {
+        ctx.Note(std::to_string(qwBaked) +
+                 " skinned meshes whose vertices blend bones: their shapes at the key times "
+                 "become frames");
+    }
+    if (qwTooLarge > 0) {
+        ctx.Note(std::to_string(qwTooLarge) +
+                 " skinned meshes would need too many frames: they keep their shape at rest");
     }
     for (const aiNode* pNode : order) {
         Morv3DNodeDesc& desc = *ctx.nodes.at(pNode);
@@ -319,11 +347,13 @@ HRESULT Convert(ImportContext& ctx) {
         hr = BuildNodes(ctx, order);
     }
     if (SUCCEEDED(hr)) {
+        hr = ImportNodeTracks(ctx);  // before the meshes: skins take their key times
+    }
+    if (SUCCEEDED(hr)) {
         hr = BuildMeshes(ctx, order);
     }
     if (SUCCEEDED(hr)) {
         LinkNodes(ctx, order);
-        hr = ImportNodeTracks(ctx);
     }
     if (SUCCEEDED(hr)) {
         ctx.pOut->scene.pRoot = ctx.nodes.at(ctx.pScene->mRootNode);

@@ -276,27 +276,23 @@ bool ScaleVaries(const std::vector<aiVectorKey>& keys) {
 
 // The tracks of one channel: what Assimp's channel gives, the node's own transform for the
 // parts it does not animate.
-void ConvertChannel(ImportContext& ctx, const aiNodeAnim& channel, const aiNode& node,
-                    Morv3DNodeDesc& desc, uint64_t& qwDroppedKeys, uint64_t& qwScaled) {
+void ConvertChannel(ImportContext& ctx, const ImportChannel& channel, const aiNode& node,
+                    Morv3DNodeDesc& desc, uint64_t& qwScaled) {
     aiVector3D vScale, vPosition;
     aiQuaternion qRotation;
     node.mTransformation.Decompose(vScale, qRotation, vPosition);
 
-    std::vector<aiVectorKey> positions =
-        CleanKeys(channel.mPositionKeys, channel.mNumPositionKeys, qwDroppedKeys);
-    std::vector<aiQuatKey> rotations =
-        CleanKeys(channel.mRotationKeys, channel.mNumRotationKeys, qwDroppedKeys);
-    const std::vector<aiVectorKey> scalings =
-        CleanKeys(channel.mScalingKeys, channel.mNumScalingKeys, qwDroppedKeys);
+    std::vector<aiVectorKey> positions = channel.positions;
+    std::vector<aiQuatKey> rotations = channel.rotations;
     if (positions.empty()) {
         positions.push_back(aiVectorKey(0.0, vPosition));
     }
     if (rotations.empty()) {
         rotations.push_back(aiQuatKey(0.0, qRotation.Normalize()));
     }
-    if (!scalings.empty()) {
-        vScale = scalings.front().mValue;
-        if (ScaleVaries(scalings)) {
+    if (!channel.scalings.empty()) {
+        vScale = channel.scalings.front().mValue;
+        if (ScaleVaries(channel.scalings)) {
             ++qwScaled;
         }
     }
@@ -304,6 +300,35 @@ void ConvertChannel(ImportContext& ctx, const aiNodeAnim& channel, const aiNode&
     desc.positionKeys = PositionTrack(ctx, positions, post);
     desc.rotationKeys = RotationTrack(ctx, rotations, vScale, post);
     desc.bWriteTracks = !desc.positionKeys.empty() || !desc.rotationKeys.empty();
+    for (const PositionKey& key : desc.positionKeys) {
+        ctx.trackTimes.push_back(key.dwTime);
+    }
+    for (const RotationKey& key : desc.rotationKeys) {
+        ctx.trackTimes.push_back(key.dwTime);
+    }
+}
+
+aiMatrix4x4 LocalAt(const ImportChannel& channel, const aiNode& node, double dTicks) {
+    aiVector3D vScale, vPosition;
+    aiQuaternion qRotation;
+    node.mTransformation.Decompose(vScale, qRotation, vPosition);
+    if (!channel.positions.empty()) {
+        vPosition = SamplePosition(channel.positions, dTicks);
+    }
+    if (!channel.rotations.empty()) {
+        qRotation = SampleRotation(channel.rotations, dTicks);
+    }
+    if (!channel.scalings.empty()) {
+        vScale = SamplePosition(channel.scalings, dTicks);
+    }
+    aiMatrix4x4 local(qRotation.GetMatrix());
+    for (unsigned r = 0; r < 3; ++r) {
+        for (unsigned c = 0; c < 3; ++c) {
+            local[r][c] *= vScale[c];
+        }
+        local[r][3] = vPosition[r];
+    }
+    return local;
 }
 
 }  // namespace
@@ -365,7 +390,11 @@ HRESULT ImportChooseAnimation(ImportContext& ctx) {
         ctx.Note("the animation is longer than key times can hold at this rate: left out");
         return S_OK;
     }
-    ctx.dwAnimationEnd = static_cast<uint32_t>(std::max(0.0, dEnd));
+    if (!(dEnd >= 1.0)) {
+        ctx.Note("the animation lasts less than one key time unit: left out");
+        return S_OK;
+    }
+    ctx.dwAnimationEnd = static_cast<uint32_t>(dEnd);
     ctx.pAnimation = &animation;
     return S_OK;
 }
@@ -442,7 +471,7 @@ HRESULT ImportNodeTracks(ImportContext& ctx) {
             continue;
         }
         const auto it = ctx.nodesByName.find(pChannel->mNodeName.C_Str());
-        if (it == ctx.nodesByName.end()) {
+        if (it == ctx.nodesByName.end() || ctx.channels.count(it->second) != 0) {
             ++qwUnmatched;
             continue;
         }
@@ -452,15 +481,25 @@ HRESULT ImportNodeTracks(ImportContext& ctx) {
              pChannel->mPostState != aiAnimBehaviour_CONSTANT)) {
             ++qwOutside;
         }
-        ConvertChannel(ctx, *pChannel, *it->second, *ctx.nodes.at(it->second), qwDroppedKeys,
-                       qwScaled);
+        ImportChannel& channel = ctx.channels[it->second];
+        channel.positions =
+            CleanKeys(pChannel->mPositionKeys, pChannel->mNumPositionKeys, qwDroppedKeys);
+        channel.rotations =
+            CleanKeys(pChannel->mRotationKeys, pChannel->mNumRotationKeys, qwDroppedKeys);
+        channel.scalings =
+            CleanKeys(pChannel->mScalingKeys, pChannel->mNumScalingKeys, qwDroppedKeys);
+        ConvertChannel(ctx, channel, *it->second, *ctx.nodes.at(it->second), qwScaled);
     }
+    std::sort(ctx.trackTimes.begin(), ctx.trackTimes.end());
+    ctx.trackTimes.erase(std::unique(ctx.trackTimes.begin(), ctx.trackTimes.end()),
+                         ctx.trackTimes.end());
     if (qwScaled > 0) {
         ctx.Note(std::to_string(qwScaled) +
                  " channels animate scaling, which tracks cannot hold: their first scale is kept");
     }
     if (qwUnmatched > 0) {
-        ctx.Note(std::to_string(qwUnmatched) + " channels name no node: left out");
+        ctx.Note(std::to_string(qwUnmatched) +
+                 " channels name no node, or one another channel moves already: left out");
     }
     if (qwDroppedKeys > 0) {
         ctx.Note(std::to_string(qwDroppedKeys) + " keys with values that are not finite left out");
@@ -470,4 +509,24 @@ HRESULT ImportNodeTracks(ImportContext& ctx) {
                  " channels repeat or extrapolate outside their keys: they hold still instead");
     }
     return S_OK;
+}
+
+void ImportWorldMatrices(const ImportContext& ctx, double dTicks,
+                         std::unordered_map<const aiNode*, aiMatrix4x4>& worlds) {
+    std::vector<std::pair<const aiNode*, aiMatrix4x4>> pending{
+        {ctx.pScene->mRootNode, aiMatrix4x4()}};
+    while (!pending.empty()) {
+        const auto [pNode, parent] = pending.back();
+        pending.pop_back();
+        const auto it = ctx.channels.find(pNode);
+        const aiMatrix4x4 world =
+            parent * (it != ctx.channels.end() ? LocalAt(it->second, *pNode, dTicks)
+                                               : pNode->mTransformation);
+        worlds[pNode] = world;
+        for (unsigned c = 0; c < pNode->mNumChildren; ++c) {
+            if (pNode->mChildren != nullptr && pNode->mChildren[c] != nullptr) {
+                pending.push_back({pNode->mChildren[c], world});
+            }
+        }
+    }
 }

@@ -47,6 +47,13 @@ constexpr uint32_t kImportMaxKeyTime = 0x7FFFFFFFu;
 // Vertices of all frames of all meshes together: about 40 bytes each in memory.
 constexpr uint64_t kImportMaxFrameVertices = 1ull << 25;
 
+// A channel's usable keys, ordered by time; an empty list: the node's own transform holds.
+struct ImportChannel {
+    std::vector<aiVectorKey> positions;
+    std::vector<aiQuatKey> rotations;
+    std::vector<aiVectorKey> scalings;
+};
+
 struct ImportContext {
     const aiScene* pScene = nullptr;
     ImportOptions options;
@@ -63,6 +70,9 @@ struct ImportContext {
     // Each Assimp node's description, and the first node of each name (Assimp's own lookup).
     std::unordered_map<const aiNode*, std::shared_ptr<Morv3DNodeDesc>> nodes;
     std::unordered_map<std::string, const aiNode*> nodesByName;
+    // The chosen animation's channel of each animated node, and the key times of all tracks.
+    std::unordered_map<const aiNode*, ImportChannel> channels;
+    std::vector<uint32_t> trackTimes;
 
     void Note(std::string strNote) { pReport->notes.push_back(std::move(strNote)); }
 };
@@ -111,6 +121,19 @@ HRESULT ImportMorphMesh(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMater
                         const aiMeshMorphAnim& channel, Morv3DMeshDesc& out);
 // The tracks of every channel of the chosen animation.
 HRESULT ImportNodeTracks(ImportContext& ctx);
+// Every node's world matrix (Assimp's form) at a time of the chosen animation, as Assimp
+// interpolates its channels; the nodes' own matrices without an animation.
+void ImportWorldMatrices(const ImportContext& ctx, double dTicks,
+                         std::unordered_map<const aiNode*, aiMatrix4x4>& worlds);
+
+// Whether a skinned mesh can be bound rigidly without changing its shape: each vertex follows
+// one bone alone, and every bone is a node.
+bool ImportSkinIsRigid(const ImportContext& ctx, const aiMesh& mesh);
+// A skinned mesh whose vertices blend several bones: its shape at every key time of the
+// tracks, in the space of the node that shows it, blended linearly between. S_FALSE when it
+// would hold more frame vertices than the cap allows (the caller binds it rigidly instead).
+HRESULT ImportBakeSkin(ImportContext& ctx, const aiNode& node, const aiMesh& mesh,
+                       uint32_t dwMaterial, Morv3DMeshDesc& out);
 
 // Sets the spheres of every node and mesh of the tree.
 HRESULT ImportBounds(Morv3DNodeDesc& root);

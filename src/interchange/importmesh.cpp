@@ -205,7 +205,6 @@ HRESULT ImportBindSkin(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMateri
     const uint32_t dwVertices = mesh.mNumVertices;
     std::vector<int32_t> bone(dwVertices, -1);
     std::vector<float> weight(dwVertices, 0.0f);
-    std::vector<uint8_t> influences(dwVertices, 0);
     for (unsigned b = 0; b < mesh.mNumBones; ++b) {
         const aiBone* pBone = mesh.mBones[b];
         if (pBone == nullptr || pBone->mWeights == nullptr) {
@@ -216,8 +215,6 @@ HRESULT ImportBindSkin(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMateri
             if (vw.mVertexId >= dwVertices || !(vw.mWeight > 0.0f)) {
                 continue;
             }
-            influences[vw.mVertexId] =
-                static_cast<uint8_t>(std::min(255, influences[vw.mVertexId] + 1));
             if (vw.mWeight > weight[vw.mVertexId]) {
                 weight[vw.mVertexId] = vw.mWeight;
                 bone[vw.mVertexId] = static_cast<int32_t>(b);
@@ -249,10 +246,7 @@ HRESULT ImportBindSkin(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMateri
         }
         (nBest >= 0 ? facesOfBone[nBest] : facesUnbound).push_back(f);
     }
-    uint64_t qwBlended = 0, qwUnbound = facesUnbound.size();
-    for (uint32_t v = 0; v < dwVertices; ++v) {
-        qwBlended += influences[v] > 1 ? 1 : 0;
-    }
+    uint64_t qwUnbound = facesUnbound.size();
     for (unsigned b = 0; b < mesh.mNumBones; ++b) {
         if (facesOfBone[b].empty()) {
             continue;
@@ -271,14 +265,10 @@ HRESULT ImportBindSkin(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMateri
         std::sort(facesUnbound.begin(), facesUnbound.end());
         ImportSplitParts(mesh, facesUnbound, nullptr, dwMaterial, unbound);
     }
-    ctx.Note("skinned mesh '" + std::string(mesh.mName.C_Str()) + "' bound rigidly to its " +
-             std::to_string(mesh.mNumBones) + " bones" +
-             (qwBlended > 0 ? ": " + std::to_string(qwBlended) +
-                                  " vertices weighted to several bones follow the strongest"
-                            : "") +
-             (qwUnbound > 0 ? ", " + std::to_string(qwUnbound) +
-                                  " triangles whose bone has no node stay with the mesh"
-                            : ""));
+    if (qwUnbound > 0) {
+        ctx.Note(std::to_string(qwUnbound) + " triangles of skinned mesh '" + mesh.mName.C_Str() +
+                 "' follow a bone that is no node: they stay with the mesh");
+    }
     return S_OK;
 }
 
@@ -383,6 +373,123 @@ HRESULT ImportMorphMesh(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMater
                 }
                 vertex.vPosition = FiniteVector(position, ctx.qwNonFinite);
                 vertex.vNormal = FiniteVector(normal.NormalizeSafe(), ctx.qwNonFinite);
+                frame.vertices.push_back(vertex);
+            }
+        }
+    }
+    SetSphere(out);
+    return S_OK;
+}
+
+bool ImportSkinIsRigid(const ImportContext& ctx, const aiMesh& mesh) {
+    std::vector<uint8_t> bones(mesh.mNumVertices, 0);
+    for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+        const aiBone* pBone = mesh.mBones[b];
+        if (pBone == nullptr || pBone->mWeights == nullptr) {
+            continue;
+        }
+        bool bMoves = false;
+        for (unsigned w = 0; w < pBone->mNumWeights; ++w) {
+            const aiVertexWeight& vw = pBone->mWeights[w];
+            if (vw.mVertexId < mesh.mNumVertices && vw.mWeight > 1e-4f) {
+                bMoves = true;
+                if (++bones[vw.mVertexId] > 1) {
+                    return false;
+                }
+            }
+        }
+        if (bMoves && ctx.nodesByName.count(pBone->mName.C_Str()) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+HRESULT ImportBakeSkin(ImportContext& ctx, const aiNode& node, const aiMesh& mesh,
+                       uint32_t dwMaterial, Morv3DMeshDesc& out) {
+    std::vector<ImportMeshPart> parts;
+    ImportSplitParts(mesh, {}, nullptr, dwMaterial, parts);
+    uint32_t dwVertices = 0;
+    HRESULT hr = AddGroups(ctx, parts, out, dwVertices);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    if (dwVertices < 3 || out.faces.empty()) {
+        return S_FALSE;
+    }
+    // One frame at every key time of the skeleton (at rest without an animation).
+    std::vector<uint32_t> times = ctx.trackTimes;
+    if (times.empty()) {
+        times.push_back(0);
+    }
+    const uint64_t qwFrameVertices = static_cast<uint64_t>(dwVertices) * times.size();
+    if (ctx.qwFrameVertices + qwFrameVertices > kImportMaxFrameVertices) {
+        out = Morv3DMeshDesc();
+        return S_FALSE;
+    }
+    ctx.qwFrameVertices += qwFrameVertices;
+
+    // The bones on each vertex, with their weights.
+    struct tInfluence {
+        const aiNode* pBone;
+        const aiMatrix4x4* pOffset;
+        float fWeight;
+    };
+    std::vector<std::vector<tInfluence>> influences(mesh.mNumVertices);
+    for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+        const aiBone* pBone = mesh.mBones[b];
+        const auto it =
+            pBone != nullptr ? ctx.nodesByName.find(pBone->mName.C_Str()) : ctx.nodesByName.end();
+        if (it == ctx.nodesByName.end() || pBone->mWeights == nullptr) {
+            continue;
+        }
+        for (unsigned w = 0; w < pBone->mNumWeights; ++w) {
+            const aiVertexWeight& vw = pBone->mWeights[w];
+            if (vw.mVertexId < mesh.mNumVertices && vw.mWeight > 0.0f &&
+                std::isfinite(vw.mWeight)) {
+                influences[vw.mVertexId].push_back({it->second, &pBone->mOffsetMatrix, vw.mWeight});
+            }
+        }
+    }
+
+    out.dwComponentFlags = VERTEX_POSITION | VERTEX_NORMAL;
+    out.frames.resize(times.size());
+    std::unordered_map<const aiNode*, aiMatrix4x4> worlds;
+    for (size_t f = 0; f < times.size(); ++f) {
+        ImportWorldMatrices(ctx, ctx.time.Ticks(times[f]), worlds);
+        aiMatrix4x4 toNode = worlds.at(&node);
+        toNode.Inverse();
+        Morv3DFrameDesc& frame = out.frames[f];
+        frame.dwTime = times[f];
+        if (f > 0) {
+            frame.bBlend = true;
+            frame.dwHeaderSize = MORV3D_FRAME_HEADER_LONG;
+            frame.dwBlendDuration = times[f] - times[f - 1];
+        }
+        frame.vertices.reserve(dwVertices);
+        for (const ImportMeshPart& part : parts) {
+            for (uint32_t v = 0; v < part.VertexCount(); ++v) {
+                const uint32_t s = part.SourceVertex(v);
+                // The linear blend of the bones' world x offset matrices, into the node's space;
+                // a vertex no bone moves stays where the mesh has it.
+                aiMatrix4x4 placed = worlds.at(&node);
+                float fTotal = 0.0f;
+                float afBlend[16] = {};
+                for (const tInfluence& influence : influences[s]) {
+                    const aiMatrix4x4 skin = worlds.at(influence.pBone) * *influence.pOffset;
+                    for (int k = 0; k < 16; ++k) {
+                        afBlend[k] += influence.fWeight * (&skin.a1)[k];
+                    }
+                    fTotal += influence.fWeight;
+                }
+                if (fTotal > 0.0f) {
+                    for (int k = 0; k < 16; ++k) {
+                        (&placed.a1)[k] = afBlend[k] / fTotal;
+                    }
+                }
+                const aiMatrix4x4 local = toNode * placed;
+                Morv3DFileVertex vertex =
+                    MakeVertex(mesh, s, &local, NormalMatrix(&local), ctx.qwNonFinite);
                 frame.vertices.push_back(vertex);
             }
         }

@@ -2,9 +2,11 @@
 # Writes import_models.tsv: for each model below (paths inside the assimp-testmodels folder),
 # what Assimp itself reports, so that the import test compares the scene file with Assimp and
 # not with our own reading of the model. Run again only when the list changes.
-#   triangles, nodes, bounds: `assimp info` (its own post-processing; the triangles are the faces
-#       of the meshes whose primitive type is "triangle", counted for every node that shows the
-#       mesh; the bounds are world space at rest)
+#   triangles, nodes: `assimp info` (its own post-processing; the triangles are the faces of the
+#       meshes whose primitive type is "triangle", counted for every node that shows the mesh)
+#   bounds: import_models_reference.cpp, a small reader on Assimp (world space at the start of
+#       the first animation, skinned; `assimp info` prints a box, but at rest without skinning
+#       and from matrices multiplied in the wrong order)
 #   seconds: `assimp dump` of the first animation: duration / ticks per second (25 when 0)
 #   errors: the lines `assimp dump -l` logs as "Error," with the import's own post-processing
 #       steps: Assimp read the file in part
@@ -14,6 +16,7 @@ models=${ASSIMP_MODELS:-/usr/share/assimp/models}
 out=$(dirname "$0")/import_models.tsv
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+g++ -std=c++17 -O1 -o "$tmp/reader" "$(dirname "$0")/import_models_reference.cpp" -lassimp
 
 list=(
     "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb|glTF2"
@@ -110,8 +113,7 @@ list=(
                 n = split(list, ids, ", "); for (i = 1; i <= n; ++i) s += faces[ids[i] + 0]
             }
             END { print s + 0 }' <<<"$info")
-        read -r min_x min_y min_z < <(sed -n 's/^Minimum point *(\(.*\))/\1/p' <<<"$info")
-        read -r max_x max_y max_z < <(sed -n 's/^Maximum point *(\(.*\))/\1/p' <<<"$info")
+        read -r min_x min_y min_z max_x max_y max_z < <("$tmp/reader" "$models/$path")
         log=$(assimp dump "$models/$path" "$tmp/dump.xml" -tri -gsn -jiv -slm -vds -fd -l 2>&1 || true)
         errors=$(grep -c '^Error,' <<<"$log" || true)
         seconds=$(grep -m1 -o '<Animation name="[^"]*" duration="[^"]*" tick_cnt="[^"]*"' "$tmp/dump.xml" 2>/dev/null |
