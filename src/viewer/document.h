@@ -37,6 +37,10 @@ public:
     std::vector<CMorv3DLoader::tMaterialMaps> _Materials;
     CQVR3DObject* _pNode = nullptr;  // owned; the whole hierarchy goes with it
 
+    // Before the objects are read, every map's texture handle is set to its material's index
+    // + 1; the meshes' map bindings carry it, so a renderer finds a face group's material.
+    static void NumberTextureHandles(std::vector<CMorv3DLoader::tMaterialMaps>& materials);
+
 private:
     // What the application framework does before loading: fails (nothing touched) when the
     // path cannot be opened for reading, otherwise empties the document.

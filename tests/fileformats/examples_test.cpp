@@ -12,12 +12,14 @@
 TEST(Examples, CommittedSamplesMatchAFreshGeneration) {
     CTempDir dir;
     ASSERT_EQ(WriteAllExamples(dir.Path()), S_OK);
-    for (const char* pszName : {"sample.morv", "sample.morv3d"}) {
-        const std::vector<uint8_t> fresh = ReadWholeFile(dir.File(pszName));
+    std::vector<std::string> names = {"sample.morv", "sample.morv3d"};
+    names.insert(names.end(), SampleTextureNames().begin(), SampleTextureNames().end());
+    for (const std::string& strName : names) {
+        const std::vector<uint8_t> fresh = ReadWholeFile(dir.File(strName));
         const std::vector<uint8_t> committed =
-            ReadWholeFile(std::string(MORV_SOURCE_DIR) + "/examples/" + pszName);
+            ReadWholeFile(std::string(MORV_SOURCE_DIR) + "/examples/" + strName);
         EXPECT_FALSE(fresh.empty());
-        EXPECT_EQ(fresh, committed) << pszName;
+        EXPECT_EQ(fresh, committed) << strName;
     }
 }
 

@@ -7,6 +7,8 @@ if(NOT result EQUAL 0)
 endif()
 foreach(file
         bin/morv3dViewer
+        bin/morv3d
+        share/thumbnailers/morv3d.thumbnailer
         share/applications/morv3dViewer.desktop
         share/mime/packages/morv3dViewer.xml
         share/icons/hicolor/16x16/apps/morv3dViewer.png
@@ -41,3 +43,16 @@ if(update_mime)
     endif()
 endif()
 file(REMOVE_RECURSE ${PREFIX})
+
+# The thumbnailer's command, as a file manager fills it in, makes a picture without a display.
+file(STRINGS ${PREFIX}/share/thumbnailers/morv3d.thumbnailer exec REGEX "^Exec=")
+string(REGEX REPLACE "^Exec=" "" exec "${exec}")
+string(REPLACE "%i" "${SAMPLE}" exec "${exec}")
+string(REPLACE "%o" "${PREFIX}/thumbnail.png" exec "${exec}")
+string(REPLACE "%s" "128" exec "${exec}")
+string(REPLACE "morv3d " "${PREFIX}/bin/morv3d " exec "${exec}")
+separate_arguments(exec UNIX_COMMAND "${exec}")
+execute_process(COMMAND ${exec} RESULT_VARIABLE result)
+if(NOT result EQUAL 0 OR NOT EXISTS ${PREFIX}/thumbnail.png)
+    message(FATAL_ERROR "the thumbnailer's command failed: ${result}")
+endif()

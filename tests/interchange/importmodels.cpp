@@ -51,6 +51,10 @@ std::vector<PlacedObject> PlaceObjects(CQVR3DObject* pRoot) {
     return placed;
 }
 
+Matrix4 WorldToViewAxesForTest() {
+    return WorldToViewAxes();
+}
+
 Vector3 ToAssimpSpace(const Vector3& p) {
     return TransformPoint(p, WorldToViewAxes());
 }

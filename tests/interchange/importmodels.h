@@ -29,6 +29,7 @@ std::vector<PlacedObject> PlaceObjects(CQVR3DObject* pRoot);
 
 // p x WorldToViewAxes(): a world point in Assimp's (and glTF's) space.
 Vector3 ToAssimpSpace(const Vector3& p);
+Matrix4 WorldToViewAxesForTest();
 
 // Opens a scene file as the viewer does; fails the test when it does not load completely.
 std::unique_ptr<CMorv3dViewerDoc> LoadScene(const std::string& strPath);

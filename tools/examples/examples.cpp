@@ -355,5 +355,8 @@ HRESULT WriteAllExamples(const std::string& strDirectory) {
     if (SUCCEEDED(hr)) {
         hr = WriteSampleScene(strDirectory + "/sample.morv3d");
     }
+    if (SUCCEEDED(hr)) {
+        hr = WriteSampleTextures(strDirectory);
+    }
     return hr;
 }

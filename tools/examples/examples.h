@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "abstractdata/hresult.h"
 
@@ -13,6 +14,10 @@ HRESULT WriteSampleContainer(const std::string& strPath);
 // A small scene to learn the viewer from: materials of every effect, a named hierarchy with dummy
 // nodes, blended children ordered by sort id, moving nodes and a morphing mesh.
 HRESULT WriteSampleScene(const std::string& strPath);
+
+// The pictures the sample scene's materials name, beside it: 64 x 64 BMP and TGA files.
+HRESULT WriteSampleTextures(const std::string& strDirectory);
+const std::vector<std::string>& SampleTextureNames();
 
 // Writes every sample into strDirectory.
 HRESULT WriteAllExamples(const std::string& strDirectory);

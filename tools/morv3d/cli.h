@@ -33,4 +33,6 @@ int RunChunks(const std::vector<std::string>& args);
 int RunInfo(const std::vector<std::string>& args);
 int RunValidate(const std::vector<std::string>& args);
 int RunTree(const std::vector<std::string>& args);
+int RunRender(const std::vector<std::string>& args);
+int RunPick(const std::vector<std::string>& args);
 int RunImport(const std::vector<std::string>& args);

@@ -22,6 +22,16 @@ const CliCommand kCommands[] = {
      "1 nodes, 2 meshes, 4 animation, 8 dummies, 10 materials, 20 maps, 40 mesh animations), "
      "--images adds each entry's image index",
      RunTree},
+    {"render",
+     "FILE OUT.png [--size WxH] [--time T] [--view front|top|side|iso] [--wireframe] "
+     "[--spheres] [--normals] [--grid] [--axes] [--background RRGGBB]",
+     "draw the scene at time T (default 0) without a display and write a PNG (default 800x600, "
+     "iso view); missing textures are drawn as checkers and listed",
+     RunRender},
+    {"pick", "FILE --at X,Y [--size WxH] [--time T] [--view front|top|side|iso] [--json]",
+     "list what lies under pixel X,Y of the picture render would draw, nearest first: object "
+     "path, kind, pick id, distance",
+     RunPick},
     {"import", "IN OUT.morv3d [--rate R] [--animation N]",
      "convert a model Assimp reads (glTF, FBX, OBJ, Collada, 3DS, BVH, ...) into a scene; "
      "textures are written beside OUT; --rate sets key time units per second (default 30), "

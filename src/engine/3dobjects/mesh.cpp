@@ -553,7 +553,9 @@ bool CQVR3DMesh::GroupQuery(size_t nGroup, TrianglePickQuery& query) const {
 HRESULT CQVR3DMesh::Pick(const PickRay& ray, PickHitList& hits) {
     HRESULT hr = CQVR3DObject::Pick(ray, hits);
     const float fDistance = DistanceToLine(vLocalSphereCenter, ray);
-    if (fDistance > fLocalSphereRadius || std::isnan(fDistance) || pGeometry == nullptr) {
+    // A radius of 0 is a sphere nobody set: it cannot tell where the triangles are.
+    if ((fLocalSphereRadius != 0.0f && fDistance > fLocalSphereRadius) || std::isnan(fDistance) ||
+        pGeometry == nullptr) {
         return hr;
     }
     TrianglePickQuery query;

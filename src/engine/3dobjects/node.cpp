@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <unordered_set>
 #include <vector>
 
 #include "abstractdata/debugreport.h"
@@ -214,10 +215,38 @@ HRESULT CQVR3DNode::CloneChildrenInto(CQVR3DNode* pTarget) {
 HRESULT CQVR3DNode::Pick(const PickRay& ray, PickHitList& hits) {
     // The sphere test of a node against the ray in its parent's system, and the ray in the
     // node's own system. False when the ray's line misses the sphere (or the distance is NaN).
-    auto enter = [](CQVR3DNode* pNode, const PickRay& rayOuter, PickRay& rayInner) {
+    // Stored spheres hold where a node stood when the file was written: they cannot cull what
+    // moves since, a node with key tracks or one above such a node.
+    std::unordered_set<const CQVR3DNode*> moving;
+    try {
+        const auto animated = [](const CQVR3DNode* pNode) {
+            return pNode->transform.PositionKeys().size() >= 2 ||
+                   pNode->transform.RotationKeys().size() >= 2;
+        };
+        WalkChildren(
+            this, [](CQVR3DObject*) { return EWalk::Descend; },
+            [&](CQVR3DNode* pNode) {
+                bool bMoving = animated(pNode);
+                for (const CQVR3DObject* pChild : pNode->m_children) {
+                    bMoving = bMoving || moving.count(static_cast<const CQVR3DNode*>(pChild)) != 0;
+                }
+                if (bMoving) {
+                    moving.insert(pNode);
+                }
+            });
+    } catch (const std::bad_alloc&) {
+        ASSERT_HRESULT(E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
+    }
+
+    // The sphere test of a node against the ray in its parent's system, and the ray in the
+    // node's own system. False when the ray's line misses the sphere (or the distance is NaN).
+    auto enter = [&moving](CQVR3DNode* pNode, const PickRay& rayOuter, PickRay& rayInner) {
         pNode->UpdateTime();
         const float fDistance = DistanceToLine(pNode->vParentSphereCenter, rayOuter);
-        if (std::isnan(fDistance) || fDistance > pNode->fParentSphereRadius) {
+        // A radius of 0 is a sphere nobody set: it cannot tell where the children are.
+        const bool bTrusted = pNode->fParentSphereRadius != 0.0f && moving.count(pNode) == 0;
+        if (std::isnan(fDistance) || (bTrusted && fDistance > pNode->fParentSphereRadius)) {
             return false;
         }
         const Matrix4 inverse = InverseAffine(pNode->transform.GetMatrix());

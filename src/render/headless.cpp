@@ -1,0 +1,96 @@
+#include "render/headless.h"
+
+#include <epoxy/egl.h>
+#include <epoxy/gl.h>
+
+namespace {
+
+const char* EglErrorName(EGLint nError) {
+    switch (nError) {
+        case EGL_NOT_INITIALIZED: return "EGL_NOT_INITIALIZED";
+        case EGL_BAD_ACCESS: return "EGL_BAD_ACCESS";
+        case EGL_BAD_ALLOC: return "EGL_BAD_ALLOC";
+        case EGL_BAD_ATTRIBUTE: return "EGL_BAD_ATTRIBUTE";
+        case EGL_BAD_CONFIG: return "EGL_BAD_CONFIG";
+        case EGL_BAD_CONTEXT: return "EGL_BAD_CONTEXT";
+        case EGL_BAD_DISPLAY: return "EGL_BAD_DISPLAY";
+        case EGL_BAD_MATCH: return "EGL_BAD_MATCH";
+        case EGL_BAD_PARAMETER: return "EGL_BAD_PARAMETER";
+        default: return "an EGL error";
+    }
+}
+
+}  // namespace
+
+CHeadlessContext::~CHeadlessContext() {
+    if (m_pDisplay != nullptr) {
+        EGLDisplay display = m_pDisplay;
+        eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        if (m_pContext != nullptr) {
+            eglDestroyContext(display, m_pContext);
+        }
+        eglTerminate(display);
+        eglReleaseThread();
+    }
+}
+
+HRESULT CHeadlessContext::Create(std::string& strError) {
+    if (m_pContext != nullptr) {
+        return S_OK;
+    }
+    auto fail = [&](const std::string& strWhat) {
+        strError = strWhat;
+        return E_FAIL;
+    };
+    // epoxy loads libEGL lazily and aborts the process when it is missing: ask first.
+    if (!epoxy_has_egl()) {
+        return fail("no EGL library (install libegl1 and libegl-mesa0)");
+    }
+    if (!epoxy_has_egl_extension(EGL_NO_DISPLAY, "EGL_MESA_platform_surfaceless") ||
+        !epoxy_has_egl_extension(EGL_NO_DISPLAY, "EGL_EXT_platform_base")) {
+        return fail("EGL has no surfaceless platform (install libegl-mesa0)");
+    }
+    EGLDisplay display =
+        eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    if (display == EGL_NO_DISPLAY) {
+        return fail("no surfaceless EGL display");
+    }
+    EGLint nMajor = 0;
+    EGLint nMinor = 0;
+    if (!eglInitialize(display, &nMajor, &nMinor)) {
+        return fail(std::string("EGL could not be initialised (") + EglErrorName(eglGetError()) +
+                    "; is a Mesa driver such as libgl1-mesa-dri installed?)");
+    }
+    m_pDisplay = display;
+    if (!epoxy_has_egl_extension(display, "EGL_KHR_no_config_context") ||
+        !epoxy_has_egl_extension(display, "EGL_KHR_surfaceless_context") ||
+        !eglBindAPI(EGL_OPENGL_API)) {
+        return fail("the EGL driver offers no desktop OpenGL without a surface");
+    }
+    const EGLint aAttributes[] = {EGL_CONTEXT_MAJOR_VERSION,
+                                  3,
+                                  EGL_CONTEXT_MINOR_VERSION,
+                                  3,
+                                  EGL_CONTEXT_OPENGL_PROFILE_MASK,
+                                  EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+                                  EGL_NONE};
+    EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, aAttributes);
+    if (context == EGL_NO_CONTEXT) {
+        return fail(std::string("no OpenGL 3.3 core context (") + EglErrorName(eglGetError()) +
+                    ")");
+    }
+    m_pContext = context;
+    if (!eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
+        return fail(std::string("the OpenGL context cannot be made current (") +
+                    EglErrorName(eglGetError()) + ")");
+    }
+    return S_OK;
+}
+
+std::string CHeadlessContext::Describe() {
+    const auto text = [](GLenum name) {
+        const GLubyte* p = glGetString(name);
+        return p != nullptr ? std::string(reinterpret_cast<const char*>(p)) : std::string("?");
+    };
+    return "OpenGL " + text(GL_VERSION) + ", " + text(GL_RENDERER);
+}

@@ -1,0 +1,99 @@
+// Draws a loaded scene with OpenGL 3.3 core into whatever framebuffer is bound: the desktop
+// view's widget or an offscreen target. Needs a current context for every call; carries no GL
+// types in its interface.
+//
+// Geometry is uploaded once per shared CQVR3DMeshData; meshes that share geometry and are not
+// blended are drawn together, one instanced call per face group. A morphing mesh has its own
+// vertex buffer, uploaded again only when its applied time changed. Blended face groups come
+// after all opaque ones, in hierarchy order, without depth writes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "abstractdata/hresult.h"
+#include "fileformats/morv3d/morv3dloader.h"
+#include "render/camera.h"
+#include "render/framewalk.h"
+#include "render/texturefile.h"
+
+struct RenderOptions {
+    bool bWireframe = false;
+    bool bSpheres = false;  // the engine's bounding spheres
+    bool bNormals = false;
+    bool bGrid = false;
+    bool bAxes = false;
+    uint32_t dwBackground = 0x3C4048;  // 0xRRGGBB
+    // Meshes drawn in the highlight colour over their texture (empty: none).
+    std::vector<const CQVR3DMesh*> highlighted;
+};
+
+// A texture a scene names that could not be used.
+struct MissingTexture {
+    uint32_t dwMaterial = 0;
+    std::string strName;    // as stored
+    std::string strReason;  // "not found" or why it was refused
+};
+
+class CSceneRenderer {
+public:
+    CSceneRenderer();
+    ~CSceneRenderer();  // frees its GL objects: the context must still be current
+    CSceneRenderer(const CSceneRenderer&) = delete;
+    CSceneRenderer& operator=(const CSceneRenderer&) = delete;
+
+    // Compiles the shaders. E_FAIL with a message when the context cannot run them.
+    HRESULT Initialize(std::string& strError);
+
+    // The scene to draw: its materials (texture handles numbered as the viewer document does,
+    // material index + 1), its root and the folder its textures are looked up in. Not owned;
+    // everything must stay alive until the next SetScene or the renderer's end.
+    void SetScene(const std::vector<CMorv3DLoader::tMaterialMaps>* pMaterials, CQVR3DObject* pRoot,
+                  const std::string& strSceneDir);
+
+    // Brings every object to its requested time (the caller sets it on the root) and lists
+    // the meshes with their world matrices; the following Draw uses this list.
+    HRESULT Prepare();
+    // The scene box in view space of the prepared frame.
+    SceneBox Bounds() const;
+    const std::vector<DrawItem>& Items() const { return m_items; }
+
+    // Draws the prepared frame into the bound framebuffer over the whole viewport.
+    HRESULT Draw(const CCamera& camera, const RenderOptions& options);
+    // Draws each mesh of the prepared frame in a flat colour: item i + 1 as 0xRRGGBB, the
+    // background 0. For checking that picks and pictures agree.
+    HRESULT DrawIds(const CCamera& camera);
+
+    const std::vector<MissingTexture>& MissingTextures() const { return m_missing; }
+
+private:
+    struct tImpl;
+    std::unique_ptr<tImpl> m_pImpl;
+    std::vector<DrawItem> m_items;
+    std::vector<MissingTexture> m_missing;
+};
+
+// A framebuffer object with colour and depth, for drawing without a window.
+class COffscreenTarget {
+public:
+    COffscreenTarget() = default;
+    ~COffscreenTarget();
+    COffscreenTarget(const COffscreenTarget&) = delete;
+    COffscreenTarget& operator=(const COffscreenTarget&) = delete;
+
+    // Creates (or re-creates) the target and binds it with a matching viewport. Sizes from 1
+    // to 16384 a side.
+    HRESULT Create(int nWidth, int nHeight, std::string& strError);
+    // The pixels, top row first.
+    HRESULT Read(CImageRGBA& image) const;
+
+private:
+    void Free();
+    unsigned m_nFramebuffer = 0;
+    unsigned m_nColor = 0;
+    unsigned m_nDepth = 0;
+    int m_nWidth = 0;
+    int m_nHeight = 0;
+};

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "render/texturefile.h"
+#include "support/tempfile.h"
+
+namespace {
+
+const std::vector<uint8_t> kTinyBmp = [] {
+    // 1 x 1, 24 bits, one red pixel.
+    std::vector<uint8_t> b = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
+                              1,   0,   0,  0, 1, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0,  0, 4, 0,
+                              0,   0,   0,  0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0,
+                              0,   0,   255, 0};
+    return b;
+}();
+
+}  // namespace
+
+#define EXPECT_FAILED_WITH(call, text)                                   \
+    do {                                                                 \
+        strError.clear();                                                \
+        EXPECT_TRUE(FAILED(call)) << #call;                              \
+        EXPECT_NE(strError.find(text), std::string::npos) << strError;   \
+    } while (0)
+
+TEST(TextureFile, StoredNamesLeadToFilesInsideTheSceneFolder) {
+    CTempDir dir;
+    std::filesystem::create_directories(dir.File("maps/Sub"));
+    for (const char* pszName : {"Stone.BMP", "maps/Sub/wood.tga", "glass.png", "outside.bmp"}) {
+        WriteWholeFile(dir.File(pszName), kTinyBmp);
+    }
+    std::filesystem::create_directory(dir.File("scene"));
+    std::filesystem::rename(dir.File("maps"), dir.File("scene/maps"));
+    std::filesystem::rename(dir.File("Stone.BMP"), dir.File("scene/Stone.BMP"));
+    std::filesystem::rename(dir.File("glass.png"), dir.File("scene/glass.png"));
+    symlink("../outside.bmp", dir.File("scene/link.bmp").c_str());
+    mkfifo(dir.File("scene/pipe.bmp").c_str(), 0600);
+    const std::string strScene = dir.File("scene");
+    const std::string strReal = std::filesystem::canonical(strScene).string();
+    const struct {
+        const char* pszStored;
+        const char* pszFound;  // inside the scene folder; empty: not found
+    } cases[] = {
+        {"Stone.BMP", "Stone.BMP"},               // as stored
+        {"stone.bmp", "Stone.BMP"},               // without regard to case
+        {"MAPS\\sub\\WOOD.TGA", "maps/Sub/wood.tga"},
+        {"C:\\Textures\\stone.bmp", "Stone.BMP"},  // the folder part dropped
+        {"wood.tga", ""},                          // only the stored folder leads below
+        {"glass.bmp", "glass.png"},                // another extension
+        {"../outside.bmp", ""},                    // never above the folder
+        {"link.bmp", ""},                          // a link out of the folder
+        {"pipe.bmp", ""},                          // not a regular file
+        {"/dev/zero", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        const std::string strFound = FindTextureFile(strScene, c.pszStored);
+        EXPECT_EQ(strFound, *c.pszFound ? strReal + "/" + c.pszFound : "") << c.pszStored;
+    }
+}
+
+TEST(TextureFile, RefusesWhatCouldHangOrExhaustMemory) {
+    CTempDir dir;
+    CImageRGBA image;
+    std::string strError;
+    WriteWholeFile(dir.File("red.bmp"), kTinyBmp);
+    ASSERT_EQ(LoadImageFile(dir.File("red.bmp"), image, strError), S_OK) << strError;
+    EXPECT_EQ(image.nWidth, 1);
+    EXPECT_EQ(image.pixels, (std::vector<uint8_t>{255, 0, 0, 255}));
+
+    // Dimensions beyond the cap are refused from the header alone.
+    std::vector<uint8_t> huge = kTinyBmp;
+    huge[18] = 0x20;  // width 0x4E20 = 20000
+    huge[19] = 0x4E;
+    WriteWholeFile(dir.File("huge.bmp"), huge);
+    EXPECT_FAILED_WITH(LoadImageFile(dir.File("huge.bmp"), image, strError), "20000x1");
+
+    // A FIFO with no writer, a device, a folder, a file beyond 64 MiB, garbage.
+    mkfifo(dir.File("pipe").c_str(), 0600);
+    EXPECT_FAILED_WITH(LoadImageFile(dir.File("pipe"), image, strError), "not a regular file");
+    EXPECT_FAILED_WITH(LoadImageFile("/dev/zero", image, strError), "not a regular file");
+    EXPECT_FAILED_WITH(LoadImageFile(dir.Path(), image, strError), "not a regular file");
+    WriteWholeFile(dir.File("big.bmp"), kTinyBmp);
+    ASSERT_EQ(truncate(dir.File("big.bmp").c_str(), (64 << 20) + 1), 0);
+    EXPECT_FAILED_WITH(LoadImageFile(dir.File("big.bmp"), image, strError), "64 MiB");
+    WriteWholeFile(dir.File("junk.bmp"), {1, 2, 3});
+    EXPECT_FAILED_WITH(LoadImageFile(dir.File("junk.bmp"), image, strError), "not a picture");
+}
