@@ -11,6 +11,7 @@
 #include <cstring>
 #include <new>
 
+#include "abstractdata/streams/tsstream.h"
 #include "engine/3dobjects/axes.h"
 #include "fileformats/morv/morv.h"
 #include "interchange/importguard.h"
@@ -21,6 +22,12 @@ namespace {
 // No single block Assimp allocates while it reads may be larger: no model needs one, and a
 // count from a damaged file would otherwise claim (and fill) tens of gigabytes.
 constexpr size_t kMaxAssimpBlock = size_t{2} << 30;
+
+// The stack Assimp reads on: room for about a level of nesting per two bytes of the file.
+size_t StackFor(uint64_t qwInputBytes) {
+    const uint64_t qwStack = (uint64_t{64} << 20) + qwInputBytes * 512;
+    return static_cast<size_t>(std::min<uint64_t>(qwStack, uint64_t{2} << 30));
+}
 
 // Deeper trees are refused: the loader takes no more levels of chunks.
 constexpr size_t kMaxNodeDepth = MORV_MAX_DEPTH - 8;
@@ -83,14 +90,12 @@ void ConfigureImporter(Assimp::Importer& importer, const std::string& strRoot) {
     importer.SetPropertyBool(AI_CONFIG_PP_FD_CHECKAREA, false);
 }
 
-HRESULT CheckInputFile(const std::string& strIn, std::string& strModelDir, ImportReport& report) {
+HRESULT CheckInputFile(const std::string& strIn, std::string& strModelDir, uint64_t& qwSize,
+                       ImportReport& report) {
     struct stat st;
     if (::stat(strIn.c_str(), &st) != 0) {
         const int nError = errno;
-        return Fail(report,
-                    HRESULT_FROM_WIN32(nError == ENOENT || nError == ENOTDIR ? ERROR_FILE_NOT_FOUND
-                                                                             : ERROR_ACCESS_DENIED),
-                    std::strerror(nError));
+        return Fail(report, HResultFromErrno(nError), std::strerror(nError));
     }
     if (!S_ISREG(st.st_mode)) {
         return Fail(report, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), "not a regular file");
@@ -99,9 +104,11 @@ HRESULT CheckInputFile(const std::string& strIn, std::string& strModelDir, Impor
         return Fail(report, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE),
                     "larger than " + std::to_string(kImportMaxInputBytes >> 20) + " MiB");
     }
+    qwSize = static_cast<uint64_t>(st.st_size);
     char szReal[PATH_MAX];
     if (::realpath(strIn.c_str(), szReal) == nullptr) {
-        return Fail(report, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), std::strerror(errno));
+        const int nError = errno;
+        return Fail(report, HResultFromErrno(nError), std::strerror(nError));
     }
     strModelDir = szReal;
     const size_t nSlash = strModelDir.rfind('/');
@@ -484,26 +491,31 @@ HRESULT ImportSceneToMemory(const std::string& strIn, ImportedScene& out, Import
     if (!ValidOptions(options, report)) {
         return E_INVALIDARG;
     }
-    try {
-        std::string strDir;
-        HRESULT hr = CheckInputFile(strIn, strDir, report);
-        if (FAILED(hr)) {
-            return hr;
-        }
-        Assimp::Importer importer;
-        ConfigureImporter(importer, strDir);
-        CAssimpErrors errors;
-        const aiScene* pScene = nullptr;
-        {
-            CAllocationCap cap(kMaxAssimpBlock);
-            pScene = importer.ReadFile(strIn, kPostProcessing);
-        }
-        return ConvertRead(pScene, importer, errors, strDir, FileStem(strIn), out, report, options);
-    } catch (const std::bad_alloc&) {
-        return Fail(report, E_OUTOFMEMORY, "out of memory");
-    } catch (const std::exception& e) {
-        return Fail(report, E_FAIL, e.what());
+    std::string strDir;
+    uint64_t qwSize = 0;
+    HRESULT hr = CheckInputFile(strIn, strDir, qwSize, report);
+    if (FAILED(hr)) {
+        return hr;
     }
+    RunWithStack(StackFor(qwSize), [&]() noexcept {
+        try {
+            Assimp::Importer importer;
+            ConfigureImporter(importer, strDir);
+            CAssimpErrors errors;
+            const aiScene* pScene = nullptr;
+            {
+                CAllocationCap cap(kMaxAssimpBlock);
+                pScene = importer.ReadFile(strIn, kPostProcessing);
+            }
+            hr = ConvertRead(pScene, importer, errors, strDir, FileStem(strIn), out, report,
+                             options);
+        } catch (const std::bad_alloc&) {
+            hr = Fail(report, E_OUTOFMEMORY, "out of memory");
+        } catch (const std::exception& e) {
+            hr = Fail(report, E_FAIL, e.what());
+        }
+    });
+    return hr;
 }
 
 HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHint,
@@ -518,20 +530,25 @@ HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHi
         report.strError = "no data, or more than the largest model read";
         return E_INVALIDARG;
     }
-    try {
-        Assimp::Importer importer;
-        ConfigureImporter(importer, std::string());
-        CAssimpErrors errors;
-        const aiScene* pScene = nullptr;
-        {
-            CAllocationCap cap(kMaxAssimpBlock);
-            pScene = importer.ReadFileFromMemory(pData, nSize, kPostProcessing,
-                                                 pszHint != nullptr ? pszHint : "");
+    HRESULT hr = S_OK;
+    RunWithStack(StackFor(nSize), [&]() noexcept {
+        try {
+            Assimp::Importer importer;
+            ConfigureImporter(importer, std::string());
+            CAssimpErrors errors;
+            const aiScene* pScene = nullptr;
+            {
+                CAllocationCap cap(kMaxAssimpBlock);
+                pScene = importer.ReadFileFromMemory(pData, nSize, kPostProcessing,
+                                                     pszHint != nullptr ? pszHint : "");
+            }
+            hr =
+                ConvertRead(pScene, importer, errors, std::string(), "scene", out, report, options);
+        } catch (const std::bad_alloc&) {
+            hr = Fail(report, E_OUTOFMEMORY, "out of memory");
+        } catch (const std::exception& e) {
+            hr = Fail(report, E_FAIL, e.what());
         }
-        return ConvertRead(pScene, importer, errors, std::string(), "scene", out, report, options);
-    } catch (const std::bad_alloc&) {
-        return Fail(report, E_OUTOFMEMORY, "out of memory");
-    } catch (const std::exception& e) {
-        return Fail(report, E_FAIL, e.what());
-    }
+    });
+    return hr;
 }

@@ -1,7 +1,9 @@
 #include "interchange/importguard.h"
 
+#include <pthread.h>
 #include <assimp/DefaultLogger.hpp>
 #include <assimp/LogStream.hpp>
+
 #include <cstdlib>
 #include <new>
 
@@ -68,6 +70,32 @@ void operator delete(void* p, const std::nothrow_t&) noexcept {
 }
 void operator delete[](void* p, const std::nothrow_t&) noexcept {
     std::free(p);
+}
+
+void RunWithStack(size_t nStackBytes, const std::function<void()>& work) {
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) {
+        work();
+        return;
+    }
+    auto run = [](void* pWork) -> void* {
+        (*static_cast<const std::function<void()>*>(pWork))();
+        return nullptr;
+    };
+    pthread_t thread;
+    bool bStarted = false;
+    // A smaller stack where the system will not give the whole reservation.
+    for (size_t nSize = nStackBytes; !bStarted && nSize >= (size_t{8} << 20); nSize /= 2) {
+        bStarted =
+            pthread_attr_setstacksize(&attr, nSize) == 0 &&
+            pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&work)) == 0;
+    }
+    pthread_attr_destroy(&attr);
+    if (bStarted) {
+        pthread_join(thread, nullptr);
+    } else {
+        work();
+    }
 }
 
 CAllocationCap::CAllocationCap(size_t nMaxBlock) : m_nPrevious(t_nMaxBlock) {

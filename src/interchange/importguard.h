@@ -5,8 +5,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+// Runs work on a thread whose stack holds nStackBytes (reserved, touched only as used), and
+// waits for it. Assimp's readers, its checks and its scene's destructor recurse once per level
+// of a file's nesting: on the ordinary stack a deeply nested file would end the process.
+// Runs work on the calling thread when no such thread can be had. work must not throw.
+void RunWithStack(size_t nStackBytes, const std::function<void()>& work);
 
 // While it lives, operator new on this thread refuses blocks larger than the cap with
 // std::bad_alloc, which Assimp turns into a failed read: a count in a file cannot make the

@@ -416,7 +416,18 @@ HRESULT ImportMaterials(ImportContext& ctx) {
     std::vector<Morv3DMaterialDesc>& materials = ctx.pOut->scene.materials;
     const unsigned nMaterials = scene.mMaterials != nullptr ? scene.mNumMaterials : 0;
     materials.resize(std::max(1u, nMaterials));
+    // Only materials a mesh shows get a map, and so a texture file.
+    std::vector<bool> used(materials.size(), false);
+    for (unsigned m = 0; m < scene.mNumMeshes && scene.mMeshes != nullptr; ++m) {
+        if (scene.mMeshes[m] != nullptr) {
+            used[scene.mMeshes[m]->mMaterialIndex < used.size() ? scene.mMeshes[m]->mMaterialIndex
+                                                                : 0] = true;
+        }
+    }
     for (unsigned i = 0; i < materials.size(); ++i) {
+        if (!used[i]) {
+            continue;
+        }
         const aiMaterial* pMaterial = i < nMaterials ? scene.mMaterials[i] : nullptr;
         const aiMaterial fallback;
         const aiMaterial& material = pMaterial != nullptr ? *pMaterial : fallback;
