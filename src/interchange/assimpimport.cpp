@@ -1,5 +1,6 @@
 // Reading a model through Assimp and converting its node tree: the driver of the import.
 #include <assimp/DefaultIOSystem.h>
+#include <assimp/commonMetaData.h>
 #include <assimp/postprocess.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -136,6 +137,25 @@ bool IsFinite(const aiMatrix4x4& m) {
     return true;
 }
 
+bool FromOurExport(const aiScene& scene) {
+    aiString generator;
+    return scene.mMetaData != nullptr &&
+           scene.mMetaData->Get(AI_METADATA_SOURCE_GENERATOR, generator) &&
+           std::strcmp(generator.C_Str(), "morv3d export") == 0;
+}
+
+// Our export writes each mesh of a node as a child node "meshN" that carries it and nothing
+// else; the import gives the mesh back to the node, so that a scene comes back as it went.
+bool IsExportedMeshNode(const aiNode& node) {
+    const std::string strName = node.mName.C_Str();
+    if (node.mParent == nullptr || node.mNumChildren != 0 || node.mNumMeshes == 0 ||
+        strName.size() <= 4 || strName.compare(0, 4, "mesh") != 0 ||
+        strName.find_first_not_of("0123456789", 4) != std::string::npos) {
+        return false;
+    }
+    return node.mTransformation.Equal(aiMatrix4x4(), 1e-6f);
+}
+
 // The node tree, depth first; every node gets its description with name and matrix.
 HRESULT BuildNodes(ImportContext& ctx, std::vector<const aiNode*>& order) {
     struct tFrame {
@@ -144,6 +164,7 @@ HRESULT BuildNodes(ImportContext& ctx, std::vector<const aiNode*>& order) {
     };
     std::vector<tFrame> pending{{ctx.pScene->mRootNode, 1}};
     uint64_t qwBadMatrices = 0;
+    const bool bOurExport = FromOurExport(*ctx.pScene);
     while (!pending.empty()) {
         const tFrame frame = pending.back();
         pending.pop_back();
@@ -169,6 +190,9 @@ HRESULT BuildNodes(ImportContext& ctx, std::vector<const aiNode*>& order) {
         }
         ctx.nodes.emplace(&node, pDesc);
         ctx.nodesByName.emplace(node.mName.C_Str(), &node);
+        if (bOurExport && IsExportedMeshNode(node)) {
+            ctx.meshNodes.insert(&node);
+        }
         order.push_back(&node);
         for (unsigned i = node.mNumChildren; i-- > 0;) {
             if (node.mChildren != nullptr && node.mChildren[i] != nullptr) {
@@ -292,13 +316,21 @@ HRESULT BuildMeshes(ImportContext& ctx, const std::vector<const aiNode*>& order)
     return S_OK;
 }
 
-// Child nodes after the meshes, in Assimp's order.
+// Child nodes after the meshes, in Assimp's order; an exported mesh node's meshes in its place.
 void LinkNodes(ImportContext& ctx, const std::vector<const aiNode*>& order) {
     for (const aiNode* pNode : order) {
         Morv3DNodeDesc& desc = *ctx.nodes.at(pNode);
         for (unsigned i = 0; i < pNode->mNumChildren; ++i) {
-            if (pNode->mChildren != nullptr && pNode->mChildren[i] != nullptr) {
-                desc.children.push_back({ctx.nodes.at(pNode->mChildren[i]), nullptr});
+            const aiNode* pChild = pNode->mChildren != nullptr ? pNode->mChildren[i] : nullptr;
+            if (pChild == nullptr) {
+                continue;
+            }
+            const std::shared_ptr<Morv3DNodeDesc>& pChildDesc = ctx.nodes.at(pChild);
+            if (ctx.meshNodes.count(pChild) != 0) {
+                desc.children.insert(desc.children.end(), pChildDesc->children.begin(),
+                                     pChildDesc->children.end());
+            } else {
+                desc.children.push_back({pChildDesc, nullptr});
             }
         }
     }
@@ -313,15 +345,19 @@ void NoteDropped(ImportContext& ctx) {
     }
 }
 
-void CountScene(ImportContext& ctx, const std::vector<const aiNode*>& order) {
+void CountScene(ImportContext& ctx) {
     ImportReport& report = *ctx.pReport;
-    report.qwNodes = order.size();
     report.qwMaterials = ctx.pOut->scene.materials.size();
     report.qwTextures = ctx.pOut->textures.size();
-    for (const aiNode* pNode : order) {
-        const Morv3DNodeDesc& desc = *ctx.nodes.at(pNode);
+    std::vector<const Morv3DNodeDesc*> pending{ctx.pOut->scene.pRoot.get()};
+    while (!pending.empty()) {
+        const Morv3DNodeDesc& desc = *pending.back();
+        pending.pop_back();
+        ++report.qwNodes;
         for (const Morv3DChildDesc& child : desc.children) {
-            if (child.pMesh) {
+            if (child.pNode) {
+                pending.push_back(child.pNode.get());
+            } else if (child.pMesh) {
                 ++report.qwMeshes;
                 report.qwTriangles += child.pMesh->faces.size();
                 if (!child.pMesh->frames.empty()) {
@@ -361,6 +397,7 @@ HRESULT Convert(ImportContext& ctx) {
     }
     if (SUCCEEDED(hr)) {
         LinkNodes(ctx, order);
+        ImportHoldToEnd(ctx);
     }
     if (SUCCEEDED(hr)) {
         ctx.pOut->scene.pRoot = ctx.nodes.at(ctx.pScene->mRootNode);
@@ -368,7 +405,7 @@ HRESULT Convert(ImportContext& ctx) {
     }
     if (SUCCEEDED(hr)) {
         NoteDropped(ctx);
-        CountScene(ctx, order);
+        CountScene(ctx);
     }
     return hr;
 }

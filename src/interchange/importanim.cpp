@@ -105,24 +105,29 @@ aiQuaternion SampleRotation(const std::vector<aiQuatKey>& keys, double dTicks) {
     return q.Normalize();
 }
 
-// The whole units of the keys, the end of the animation added, ascending and distinct.
+// The whole units of the keys, ascending and distinct.
 template <typename Key>
 std::vector<uint32_t> UnitTimes(const ImportContext& ctx, const std::vector<Key>& keys) {
     std::vector<uint32_t> times;
-    times.reserve(keys.size() + 1);
+    times.reserve(keys.size());
     for (const Key& key : keys) {
         times.push_back(ToUnits(ctx, key.mTime));
     }
-    times.push_back(ctx.dwAnimationEnd);
     std::sort(times.begin(), times.end());
     times.erase(std::unique(times.begin(), times.end()), times.end());
     return times;
 }
 
+// The angle of the turn from a to b, accurate for small turns too (unlike an arc cosine).
 double AngleBetween(const aiQuaternion& a, const aiQuaternion& b) {
-    const double dDot = std::fabs(static_cast<double>(a.w) * b.w + static_cast<double>(a.x) * b.x +
-                                  static_cast<double>(a.y) * b.y + static_cast<double>(a.z) * b.z);
-    return 2.0 * std::acos(std::min(1.0, dDot));
+    const double aw = a.w, ax = a.x, ay = a.y, az = a.z;
+    const double bw = b.w, bx = b.x, by = b.y, bz = b.z;
+    // b x conjugate(a)
+    const double w = bw * aw + bx * ax + by * ay + bz * az;
+    const double x = -bw * ax + bx * aw - by * az + bz * ay;
+    const double y = -bw * ay + bx * az + by * aw - bz * ax;
+    const double z = -bw * az - bx * ay + by * ax + bz * aw;
+    return 2.0 * std::atan2(std::sqrt(x * x + y * y + z * z), std::fabs(w));
 }
 
 // Rotation times with keys added inside segments that turn more than kMaxSegmentAngle.
@@ -160,10 +165,26 @@ Vector3 Times3(const Vector3& v, const Matrix4& m) {
     return TransformDirection(v, m);
 }
 
+// A channel that holds one value: a track over the whole animation where the value is not the
+// node's own, none where it is.
+std::vector<uint32_t> HeldTimes(const ImportContext& ctx, std::vector<uint32_t> times,
+                                bool bOwnValue) {
+    if (times.size() == 1) {
+        times.clear();
+        if (!bOwnValue && ctx.dwAnimationEnd > 0) {
+            times = {0, ctx.dwAnimationEnd};
+        }
+    }
+    return times;
+}
+
 std::vector<PositionKey> PositionTrack(const ImportContext& ctx,
-                                       const std::vector<aiVectorKey>& keys, const Matrix4& post) {
+                                       const std::vector<aiVectorKey>& keys, const Matrix4& post,
+                                       const aiVector3D& vOwn) {
     std::vector<PositionKey> track;
-    const std::vector<uint32_t> times = UnitTimes(ctx, keys);
+    const aiVector3D vFirst = keys.front().mValue;
+    const bool bOwn = (vFirst - vOwn).Length() <= 1e-6 * (1.0 + vOwn.Length());
+    const std::vector<uint32_t> times = HeldTimes(ctx, UnitTimes(ctx, keys), bOwn);
     if (times.size() < 2) {
         return track;
     }
@@ -217,9 +238,11 @@ void RelativeRotation(const aiQuaternion& a, const aiQuaternion& b, Vector3& vAx
 // every later key the turn from the key before it. The evaluation turns by minus the stored
 // angle, and a mirroring post matrix turns the sense of rotation once more.
 std::vector<RotationKey> RotationTrack(const ImportContext& ctx, const std::vector<aiQuatKey>& keys,
-                                       const aiVector3D& scale, const Matrix4& post) {
+                                       const aiVector3D& scale, const Matrix4& post,
+                                       bool bOwnValue) {
     std::vector<RotationKey> track;
-    const std::vector<uint32_t> times = RefineRotationTimes(ctx, keys, UnitTimes(ctx, keys));
+    const std::vector<uint32_t> times =
+        HeldTimes(ctx, RefineRotationTimes(ctx, keys, UnitTimes(ctx, keys)), bOwnValue);
     if (times.size() < 2) {
         return track;
     }
@@ -297,8 +320,14 @@ void ConvertChannel(ImportContext& ctx, const ImportChannel& channel, const aiNo
         }
     }
     const Matrix4 post = &node == ctx.pScene->mRootNode ? ViewToWorldAxes() : Matrix4::Identity();
-    desc.positionKeys = PositionTrack(ctx, positions, post);
-    desc.rotationKeys = RotationTrack(ctx, rotations, vScale, post);
+    // The node's own turn and scale, against which a channel's single value is compared.
+    aiVector3D vOwnScale, vOwnPosition;
+    aiQuaternion qOwn;
+    node.mTransformation.Decompose(vOwnScale, qOwn, vOwnPosition);
+    const bool bOwnTurn = AngleBetween(rotations.front().mValue, qOwn.Normalize()) <= 1e-5 &&
+                          (vScale - vOwnScale).Length() <= 1e-6 * (1.0 + vOwnScale.Length());
+    desc.positionKeys = PositionTrack(ctx, positions, post, vOwnPosition);
+    desc.rotationKeys = RotationTrack(ctx, rotations, vScale, post, bOwnTurn);
     desc.bWriteTracks = !desc.positionKeys.empty() || !desc.rotationKeys.empty();
     for (const PositionKey& key : desc.positionKeys) {
         ctx.trackTimes.push_back(key.dwTime);
@@ -528,5 +557,64 @@ void ImportWorldMatrices(const ImportContext& ctx, double dTicks,
                 pending.push_back({pNode->mChildren[c], world});
             }
         }
+    }
+}
+
+void ImportHoldToEnd(ImportContext& ctx) {
+    if (ctx.pAnimation == nullptr) {
+        return;
+    }
+    // The latest key of the scene, and where it stands.
+    uint32_t dwLast = 0;
+    Morv3DNodeDesc* pNode = nullptr;
+    Morv3DMeshDesc* pMesh = nullptr;
+    // In pre-order, so that the choice is the same every time.
+    std::vector<Morv3DNodeDesc*> pending{ctx.nodes.at(ctx.pScene->mRootNode).get()};
+    while (!pending.empty()) {
+        Morv3DNodeDesc* pDesc = pending.back();
+        pending.pop_back();
+        const bool bTracks = !pDesc->positionKeys.empty() || !pDesc->rotationKeys.empty();
+        const uint32_t dwNode =
+            std::max(pDesc->positionKeys.empty() ? 0 : pDesc->positionKeys.back().dwTime,
+                     pDesc->rotationKeys.empty() ? 0 : pDesc->rotationKeys.back().dwTime);
+        if (bTracks && (dwNode > dwLast || (pNode == nullptr && pMesh == nullptr))) {
+            dwLast = dwNode;
+            pNode = pDesc;
+            pMesh = nullptr;
+        }
+        for (auto it = pDesc->children.rbegin(); it != pDesc->children.rend(); ++it) {
+            if (it->pNode) {
+                pending.push_back(it->pNode.get());
+            } else if (it->pMesh && it->pMesh->frames.size() > 1 &&
+                       it->pMesh->frames.back().dwTime > dwLast) {
+                dwLast = it->pMesh->frames.back().dwTime;
+                pMesh = it->pMesh.get();
+                pNode = nullptr;
+            }
+        }
+    }
+    const uint32_t dwEnd = ctx.dwAnimationEnd;
+    if (dwLast >= dwEnd) {
+        return;
+    }
+    // The animation lasts as long as Assimp says: the last key is held until its end.
+    if (pNode != nullptr && !pNode->positionKeys.empty() &&
+        pNode->positionKeys.back().dwTime == dwLast) {
+        PositionKey hold = pNode->positionKeys.back();
+        hold.dwTime = dwEnd;
+        hold.vControlIn = hold.vControlOut = hold.vPosition;
+        pNode->positionKeys.push_back(hold);
+    } else if (pNode != nullptr && !pNode->rotationKeys.empty()) {
+        RotationKey hold;
+        hold.dwTime = dwEnd;
+        hold.vAxis = {0.0f, 0.0f, 1.0f};
+        pNode->rotationKeys.push_back(hold);
+        ChainRotationBlocks(pNode->rotationKeys);
+    } else if (pMesh != nullptr) {
+        Morv3DFrameDesc hold = pMesh->frames.back();
+        hold.dwTime = dwEnd;
+        hold.bBlend = false;
+        hold.dwHeaderSize = MORV3D_FRAME_HEADER_SHORT;
+        pMesh->frames.push_back(std::move(hold));
     }
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "interchange/importscene.h"
@@ -70,6 +71,8 @@ struct ImportContext {
     // Each Assimp node's description, and the first node of each name (Assimp's own lookup).
     std::unordered_map<const aiNode*, std::shared_ptr<Morv3DNodeDesc>> nodes;
     std::unordered_map<std::string, const aiNode*> nodesByName;
+    // Nodes that only carry meshes in a file of our own export: their meshes go to the parent.
+    std::unordered_set<const aiNode*> meshNodes;
     // The chosen animation's channel of each animated node, and the key times of all tracks.
     std::unordered_map<const aiNode*, ImportChannel> channels;
     std::vector<uint32_t> trackTimes;
@@ -121,6 +124,8 @@ HRESULT ImportMorphMesh(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMater
                         const aiMeshMorphAnim& channel, Morv3DMeshDesc& out);
 // The tracks of every channel of the chosen animation.
 HRESULT ImportNodeTracks(ImportContext& ctx);
+// When the scene's last key comes before the end of Assimp's animation, holds it until then.
+void ImportHoldToEnd(ImportContext& ctx);
 // Every node's world matrix (Assimp's form) at a time of the chosen animation, as Assimp
 // interpolates its channels; the nodes' own matrices without an animation.
 void ImportWorldMatrices(const ImportContext& ctx, double dTicks,

@@ -55,6 +55,9 @@ bool CMorv3dViewerDoc::OnOpenDocument(const std::string& strPath) {
             m_hrMaterials = REPORTED(E_OUTOFMEMORY);
         }
     }
+    if (m_materialsHook) {
+        m_materialsHook(loader.materials);
+    }
     m_hrObjects = loader.Load(strPath, MORV3D_LOAD_OBJECTS);
     _pNode = loader.DetachRoot();
     return true;

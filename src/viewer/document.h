@@ -2,6 +2,7 @@
 // hierarchy, filled by the loader's two passes. No window system here.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,12 @@ public:
     // True when the last open loaded both passes without failure.
     bool LoadedCompletely() const;
 
+    // Called by OnOpenDocument between the two passes with the loader's material list (after
+    // _Materials was copied from it): texture handles set there are what every mesh's map
+    // bindings carry. Must not throw. Empty: nothing is called.
+    using MaterialsHook = std::function<void(std::vector<CMorv3DLoader::tMaterialMaps>&)>;
+    void SetMaterialsHook(MaterialsHook hook) { m_materialsHook = std::move(hook); }
+
     std::vector<CMorv3DLoader::tMaterialMaps> _Materials;
     CQVR3DObject* _pNode = nullptr;  // owned; the whole hierarchy goes with it
 
@@ -46,6 +53,7 @@ private:
     // path cannot be opened for reading, otherwise empties the document.
     bool BaseOpenDocument(const std::string& strPath);
 
+    MaterialsHook m_materialsHook;
     HRESULT m_hrOpen = S_OK;
     HRESULT m_hrMaterials = S_OK;
     HRESULT m_hrObjects = S_OK;

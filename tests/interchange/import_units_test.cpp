@@ -35,7 +35,8 @@ TEST(ImportSplit, GroupsReachEveryTriangleWithin16BitIndices) {
     for (unsigned f = 0; f < kVertices; ++f) {
         mesh.mFaces[f].mNumIndices = 3;
         // Near and far corners alike, so that no group can be a plain run of vertices.
-        mesh.mFaces[f].mIndices = new unsigned[3]{f, (f * 7919u + 1) % kVertices, (f + 3) % kVertices};
+        mesh.mFaces[f].mIndices =
+            new unsigned[3]{f, (f * 7919u + 1) % kVertices, (f + 3) % kVertices};
     }
     std::vector<ImportMeshPart> parts;
     ImportSplitParts(mesh, {}, nullptr, 5, parts);
@@ -55,21 +56,20 @@ TEST(ImportSplit, GroupsReachEveryTriangleWithin16BitIndices) {
     }
     ASSERT_EQ(rebuilt.size(), kVertices);
     for (unsigned f = 0; f < kVertices; ++f) {
-        EXPECT_EQ(rebuilt[f], (std::array<unsigned, 3>{mesh.mFaces[f].mIndices[0],
-                                                       mesh.mFaces[f].mIndices[1],
-                                                       mesh.mFaces[f].mIndices[2]}))
+        EXPECT_EQ(rebuilt[f],
+                  (std::array<unsigned, 3>{mesh.mFaces[f].mIndices[0], mesh.mFaces[f].mIndices[1],
+                                           mesh.mFaces[f].mIndices[2]}))
             << f;
     }
 }
 
 // A model in memory: converted without a folder, so the texture it names is kept by name only.
 TEST(ImportBuffer, ConvertsWithoutTouchingFiles) {
-    const std::string strObj =
-        "mtllib none.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 4\n";
+    const std::string strObj = "mtllib none.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 4\n";
     ImportedScene imported;
     ImportReport report;
-    EXPECT_TRUE(SUCCEEDED(
-        ImportSceneFromBuffer(strObj.data(), strObj.size(), "obj", imported, &report)))
+    EXPECT_TRUE(
+        SUCCEEDED(ImportSceneFromBuffer(strObj.data(), strObj.size(), "obj", imported, &report)))
         << report.strError;
     EXPECT_EQ(report.qwTriangles, 2u);
     EXPECT_EQ(report.qwMeshes, 1u);

@@ -350,6 +350,45 @@ HRESULT WriteSampleScene(const std::string& strPath) {
     return WriteMorv3DScene(strPath, scene);
 }
 
+HRESULT WriteGeometryScene(const std::string& strPath, uint32_t dwMeshes, uint32_t dwQuads) {
+    Morv3DSceneDesc scene;
+    try {
+        scene.materials = {Material({{0, "stone.bmp"}})};
+        auto pGrid = std::make_shared<Morv3DMeshDesc>();
+        pGrid->dwComponentFlags = kFlags;
+        pGrid->fRadius = static_cast<float>(dwQuads);
+        Morv3DFrameDesc frame;
+        const uint32_t dwSide = dwQuads + 1;
+        for (uint32_t row = 0; row < dwQuads; ++row) {
+            const uint32_t dwFirst = static_cast<uint32_t>(frame.vertices.size());
+            for (uint32_t edge = 0; edge < 2; ++edge) {
+                for (uint32_t x = 0; x < dwSide; ++x) {
+                    const float fX = static_cast<float>(x), fY = static_cast<float>(row + edge);
+                    frame.vertices.push_back(
+                        Vertex({fX, fY, 0.0f}, {0.0f, 0.0f, 1.0f}, fX / dwQuads, fY / dwQuads));
+                }
+            }
+            for (uint32_t x = 0; x < dwQuads; ++x) {
+                AddQuadFaces(*pGrid, dwFirst + x, dwFirst + x + 1, dwFirst + dwSide + x + 1,
+                             dwFirst + dwSide + x);
+            }
+        }
+        pGrid->frames.push_back(frame);
+        AddGroup(*pGrid, 0, static_cast<uint32_t>(pGrid->faces.size()), 0);
+        scene.pRoot = std::make_shared<Morv3DNodeDesc>();
+        scene.pRoot->strName = "geometry";
+        for (uint32_t i = 0; i < dwMeshes; ++i) {
+            auto pPart = scene.pRoot->AddNode("part" + std::to_string(i));
+            pPart->matrix = Translation(static_cast<float>(i % 20) * dwSide,
+                                        static_cast<float>(i / 20) * dwSide, 0.0f);
+            pPart->children.push_back({nullptr, pGrid});
+        }
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return WriteMorv3DScene(strPath, scene);
+}
+
 HRESULT WriteAllExamples(const std::string& strDirectory) {
     HRESULT hr = WriteSampleContainer(strDirectory + "/sample.morv");
     if (SUCCEEDED(hr)) {

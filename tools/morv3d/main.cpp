@@ -37,6 +37,11 @@ const CliCommand kCommands[] = {
      "textures are written beside OUT; --rate sets key time units per second (default 30), "
      "--animation picks one of several animations (default 0)",
      RunImport},
+    {"export", "IN OUT [--rate R] [--trace]",
+     "write the scene as OUT's format: glb, gltf (glTF 2.0), obj, fbx, dae, stl, ply, 3mf, x; "
+     "key times become seconds at R units per second (default 30); prints what the format "
+     "could not hold",
+     RunExport},
 };
 
 void PrintHelp(FILE* pOut) {
