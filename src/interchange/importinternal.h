@@ -132,7 +132,7 @@ void ImportWorldMatrices(const ImportContext& ctx, double dTicks,
                          std::unordered_map<const aiNode*, aiMatrix4x4>& worlds);
 
 // Whether a skinned mesh can be bound rigidly without changing its shape: each vertex follows
-// one bone alone, and every bone is a node.
+// one bone alone, every bone is a node, and each triangle's corners follow the same bone.
 bool ImportSkinIsRigid(const ImportContext& ctx, const aiMesh& mesh);
 // A skinned mesh whose vertices blend several bones: its shape at every key time of the
 // tracks, in the space of the node that shows it, blended linearly between. S_FALSE when it

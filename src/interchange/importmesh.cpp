@@ -382,7 +382,8 @@ HRESULT ImportMorphMesh(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMater
 }
 
 bool ImportSkinIsRigid(const ImportContext& ctx, const aiMesh& mesh) {
-    std::vector<uint8_t> bones(mesh.mNumVertices, 0);
+    // The one bone of each vertex (-1: none moves it).
+    std::vector<int32_t> bone(mesh.mNumVertices, -1);
     for (unsigned b = 0; b < mesh.mNumBones; ++b) {
         const aiBone* pBone = mesh.mBones[b];
         if (pBone == nullptr || pBone->mWeights == nullptr) {
@@ -393,13 +394,23 @@ bool ImportSkinIsRigid(const ImportContext& ctx, const aiMesh& mesh) {
             const aiVertexWeight& vw = pBone->mWeights[w];
             if (vw.mVertexId < mesh.mNumVertices && vw.mWeight > 1e-4f) {
                 bMoves = true;
-                if (++bones[vw.mVertexId] > 1) {
+                if (bone[vw.mVertexId] >= 0) {
                     return false;
                 }
+                bone[vw.mVertexId] = static_cast<int32_t>(b);
             }
         }
         if (bMoves && ctx.nodesByName.count(pBone->mName.C_Str()) == 0) {
             return false;
+        }
+    }
+    // A triangle between two bones would be torn.
+    for (uint32_t f = 0; f < mesh.mNumFaces; ++f) {
+        if (ValidTriangle(mesh, f)) {
+            const unsigned* p = mesh.mFaces[f].mIndices;
+            if (bone[p[0]] != bone[p[1]] || bone[p[0]] != bone[p[2]]) {
+                return false;
+            }
         }
     }
     return true;
