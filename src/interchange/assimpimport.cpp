@@ -24,7 +24,8 @@ namespace {
 // count from a damaged file would otherwise claim (and fill) tens of gigabytes.
 constexpr size_t kMaxAssimpBlock = size_t{2} << 30;
 
-// The stack Assimp reads on: room for about a level of nesting per two bytes of the file.
+// The stack Assimp reads on: 512 bytes for each byte of the file (a level of nesting costs a
+// file some tens of bytes and Assimp's recursion some hundreds to thousands), at most 2 GiB.
 size_t StackFor(uint64_t qwInputBytes) {
     const uint64_t qwStack = (uint64_t{64} << 20) + qwInputBytes * 512;
     return static_cast<size_t>(std::min<uint64_t>(qwStack, uint64_t{2} << 30));

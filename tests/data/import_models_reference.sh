@@ -10,7 +10,8 @@
 #   seconds: `assimp dump` of the first animation: duration / ticks per second (25 when 0)
 #   errors: the lines `assimp dump -l` logs as "Error," with the import's own post-processing
 #       steps: Assimp read the file in part
-# Columns after the reference values are ours: render (the hook of a headless render check).
+# Columns after the reference values are ours: render ("render" draws the imported scene
+# headless with `morv3d render` as well, "-" does not), given in the list below.
 set -euo pipefail
 models=${ASSIMP_MODELS:-/usr/share/assimp/models}
 out=$(dirname "$0")/import_models.tsv
@@ -19,26 +20,26 @@ trap 'rm -rf "$tmp"' EXIT
 g++ -std=c++17 -O1 -o "$tmp/reader" "$(dirname "$0")/import_models_reference.cpp" -lassimp
 
 list=(
-    "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb|glTF2"
+    "glTF2/BoxTextured-glTF-Binary/BoxTextured.glb|glTF2|render"
     "glTF2/BoxTextured-glTF/BoxTextured.gltf|glTF2"
-    "glTF2/glTF-Sample-Models/AnimatedMorphCube-glTF/AnimatedMorphCube.gltf|glTF2"
+    "glTF2/glTF-Sample-Models/AnimatedMorphCube-glTF/AnimatedMorphCube.gltf|glTF2|render"
     "glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb|glTF2"
     "glTF2/simple_skin/simple_skin.gltf|glTF2"
     "glTF2/BoxBadNormals-glTF-Binary/BoxBadNormals.glb|glTF2"
     "glTF2/ClearCoat-glTF/ClearCoatTest.gltf|glTF2"
     "glTF/CesiumMilkTruck/CesiumMilkTruck.gltf|glTF"
     "glTF/TwoBoxes/TwoBoxes.gltf|glTF"
-    "BVH/01_01.bvh|BVH"
+    "BVH/01_01.bvh|BVH|render"
     "BVH/Boxing_Toes.bvh|BVH"
     "MD5/SimpleCube.md5mesh|MD5"
     "MD2/faerie.md2|MD2"
     "MD2/sydney.md2|MD2"
-    "X/anim_test.x|X"
+    "X/anim_test.x|X|render"
     "X/BCN_Epileptic.X|X"
     "X/Testwuson.X|X"
     "X/test.x|X"
     "X/test_cube_binary.x|X"
-    "Collada/duck.dae|Collada"
+    "Collada/duck.dae|Collada|render"
     "Collada/box_nested_animation.dae|Collada"
     "Collada/anims_with_full_rotations_between_keys.DAE|Collada"
     "Collada/teapot_instancenodes.DAE|Collada"
@@ -72,7 +73,7 @@ list=(
     "CSM/ThomasFechten.csm|CSM"
     "SMD/WusonSMD.smd|SMD"
     "MDL/MDL (HL1)/man.mdl|MDL"
-    "MDL/MDL (HL1)/blend_additive.mdl|MDL"
+    "MDL/MDL (HL1)/blend_additive.mdl|MDL|render"
     "Q3D/earth.q3o|Q3D"
     "XGL/cubes_with_alpha.zgl|XGL"
     "IQM/mrfixit.iqm|IQM"
@@ -95,8 +96,7 @@ list=(
 {
     printf '# path\tformat\ttriangles\tnodes\tmin_x\tmin_y\tmin_z\tmax_x\tmax_y\tmax_z\tseconds\terrors\trender\n'
     for entry in "${list[@]}"; do
-        path=${entry%%|*}
-        format=${entry##*|}
+        IFS='|' read -r path format render <<<"$entry"
         info=$(assimp info "$models/$path" 2>/dev/null | tr -d '\r')
         nodes=$(awk '/^Nodes:/ {print $2}' <<<"$info")
         # The triangles of each mesh, summed over the nodes that show it.
@@ -120,8 +120,8 @@ list=(
             sed 's/.*duration="\([^"]*\)" tick_cnt="\([^"]*\)"/\1 \2/' |
             awk '{t = $2 + 0; if (t <= 0) t = 25; printf "%.6f", $1 / t}' || true)
         rm -f "$tmp/dump.xml"
-        printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t-\n' "$path" "$format" "$triangles" "$nodes" \
-            "$min_x" "$min_y" "$min_z" "$max_x" "$max_y" "$max_z" "${seconds:-0}" "$errors"
+        printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$path" "$format" "$triangles" "$nodes" \
+            "$min_x" "$min_y" "$min_z" "$max_x" "$max_y" "$max_z" "${seconds:-0}" "$errors" "${render:--}"
     done
 } >"$out"
 echo "wrote $out"
