@@ -10,6 +10,7 @@
 #include <QDockWidget>
 #include <QPlainTextEdit>
 #include <QSplitter>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -36,6 +37,7 @@
 #include "render/viewpick.h"
 #include "resource.h"
 #include "sceneview.h"
+#include "interchange/importscene.h"
 #include "render/texturefile.h"
 #include "transportbar.h"
 #include "viewer/properties.h"
@@ -446,8 +448,15 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent) {
     QMainWindow::closeEvent(pEvent);
 }
 
+QString CMainFrame::SceneDir() const {
+    if (m_pImportDir) {
+        return m_pImportDir->path();
+    }
+    return m_strPathName.isEmpty() ? QString() : QFileInfo(m_strPathName).path();
+}
+
 void CMainFrame::OnDocumentChanged() {
-    const QString strDir = m_strPathName.isEmpty() ? QString() : QFileInfo(m_strPathName).path();
+    const QString strDir = SceneDir();
     m_pSceneView->OnDocumentChanged(strDir);
     m_pTransport->OnDocumentChanged(m_document._pNode);
     OnCurrentEntryChanged();
@@ -470,9 +479,7 @@ void CMainFrame::OnCurrentEntryChanged() {
 }
 
 QString CMainFrame::EntryProperties(size_t nEntry) const {
-    const std::string strDir = m_strPathName.isEmpty()
-                                   ? std::string()
-                                   : QFile::encodeName(QFileInfo(m_strPathName).path()).toStdString();
+    const std::string strDir = QFile::encodeName(SceneDir()).toStdString();
     std::string strText;
     ::EntryProperties(m_pView->Tree(), nEntry, m_document,
                       [&strDir](const std::string& strName) { return FindTextureFile(strDir, strName); },
@@ -564,7 +571,11 @@ QMenu* CMainFrame::createPopupMenu() {
 }
 
 QString CMainFrame::GetTitle() const {
-    return m_strPathName.isEmpty() ? UntitledName() : QFileInfo(m_strPathName).fileName();
+    if (m_strPathName.isEmpty()) {
+        return UntitledName();
+    }
+    return QFileInfo(m_strPathName).fileName() +
+           (m_pImportDir ? QStringLiteral(" (importiert)") : QString());
 }
 
 void CMainFrame::UpdateTitle() {
@@ -590,6 +601,7 @@ bool CMainFrame::OnFileNew() {
         return false;
     }
     m_strPathName.clear();
+    m_pImportDir.reset();
     UpdateTitle();
     m_pView->OnInitialUpdate();
     OnDocumentChanged();
@@ -599,14 +611,38 @@ bool CMainFrame::OnFileNew() {
 
 bool CMainFrame::OpenDocumentFile(const QString& strPath) {
     const QString strAbsolute = QFileInfo(strPath).absoluteFilePath();
+    // Other formats are imported into a scene file of a private folder, which the document
+    // then opens; nothing is written beside the model.
+    const QString strSuffix = QFileInfo(strAbsolute).suffix().toLower();
+    const bool bImport = strSuffix != QLatin1String("morv3d") &&
+                         ImportSuffixes().contains(strSuffix);
+    QString strLoad = strAbsolute;
+    std::unique_ptr<QTemporaryDir> pImportDir;
+    if (bImport) {
+        CWaitCursor wait;
+        pImportDir = std::make_unique<QTemporaryDir>();
+        strLoad = pImportDir->filePath(QStringLiteral("imported.morv3d"));
+        ImportReport report;
+        const HRESULT hr = pImportDir->isValid()
+                               ? ImportScene(QFile::encodeName(strAbsolute).toStdString(),
+                                             QFile::encodeName(strLoad).toStdString(), &report)
+                               : E_FAIL;
+        if (FAILED(hr)) {
+            ShowMessage(MessageKind::Error,
+                        QStringLiteral("Die Datei %1 kann nicht importiert werden:\n%2.")
+                            .arg(Quoted(strAbsolute), QString::fromStdString(report.strError)));
+            return false;
+        }
+    }
     bool bOpened = false;
     {
         CWaitCursor wait;
         m_pSceneView->OnSceneReplaced();
         m_pTransport->SetKeyObject(nullptr);
-        bOpened = m_document.OnOpenDocument(QFile::encodeName(strAbsolute).toStdString());
+        bOpened = m_document.OnOpenDocument(QFile::encodeName(strLoad).toStdString());
         if (bOpened) {
             m_strPathName = strAbsolute;
+            m_pImportDir = std::move(pImportDir);
             UpdateTitle();
             m_pView->OnInitialUpdate();
             OnDocumentChanged();
@@ -631,9 +667,24 @@ bool CMainFrame::OpenDocumentFile(const QString& strPath) {
     return true;
 }
 
+QStringList CMainFrame::ImportSuffixes() {
+    static const QStringList suffixes = [] {
+        QStringList list;
+        for (const std::string& strExtension : ImportExtensions()) {
+            list.append(QString::fromStdString(strExtension));
+        }
+        return list;
+    }();
+    return suffixes;
+}
+
 void CMainFrame::OnFileOpen() {
-    const QString strFilter =
-        GetDocString(DocStringIndex::filterName) + QStringLiteral(";;Alle Dateien (*)");
+    QString strAll = QStringLiteral("*.morv3d");
+    for (const QString& strSuffix : ImportSuffixes()) {
+        strAll += QStringLiteral(" *.") + strSuffix;
+    }
+    const QString strFilter = GetDocString(DocStringIndex::filterName) +
+                              QStringLiteral(";;Alle 3D-Dateien (%1);;Alle Dateien (*)").arg(strAll);
     const QString strDir = m_strPathName.isEmpty() ? QString() : QFileInfo(m_strPathName).path();
     const QString strPath =
         QFileDialog::getOpenFileName(this, QStringLiteral("Öffnen"), strDir, strFilter);

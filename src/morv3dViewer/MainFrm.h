@@ -22,6 +22,7 @@ class QDockWidget;
 class QLineEdit;
 class QPlainTextEdit;
 class QSplitter;
+class QTemporaryDir;
 class QLabel;
 class QMenu;
 class QPrinter;
@@ -104,6 +105,10 @@ private:
     void OnCurrentEntryChanged();
     void OnObjectPicked(CQVR3DObject* pObject);
     QString EntryProperties(size_t nEntry) const;
+    // The folder the scene's textures are found in: the file's, or an import's own.
+    QString SceneDir() const;
+    // What "Alle 3D-Dateien" offers besides .morv3d: every extension Assimp reads.
+    static QStringList ImportSuffixes();
     QWidget* CreateTreePane();
     void ApplySearchFilter();
     void SyncShowToggles(uint32_t dwShowFlags);
@@ -119,6 +124,7 @@ private:
 
     CMorv3dViewerDoc m_document;
     QString m_strPathName;
+    std::unique_ptr<QTemporaryDir> m_pImportDir;  // an imported model's scene file and textures
     CMorv3dViewerView* m_pView = nullptr;
     CSceneView* m_pSceneView = nullptr;
     CTransportBar* m_pTransport = nullptr;

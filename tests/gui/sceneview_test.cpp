@@ -2,6 +2,7 @@
 // highlights, playback and the slider drive the scene's time, key jumps, properties, and the
 // window where no OpenGL can be had. On the offscreen platform the view draws through the
 // headless context; one case runs the OpenGL widget under Xvfb.
+#include <QDir>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QStandardPaths>
@@ -139,6 +140,23 @@ private slots:
                                  [](const std::string&) { return std::string(); }, &strExpected),
                  S_OK);
         QCOMPARE(m_pFrame->GetPropertiesPane()->toPlainText(), QString::fromStdString(strExpected));
+    }
+
+    void otherFormatsAreImportedAndShown() {
+        QTemporaryDir dir;
+        const QString strObj = dir.filePath(QStringLiteral("quad.obj"));
+        QFile obj(strObj);
+        QVERIFY(obj.open(QIODevice::WriteOnly));
+        obj.write("o quad\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3\nf 1 3 4\n");
+        obj.close();
+        QVERIFY(m_pFrame->OpenDocumentFile(strObj));
+        QVERIFY(m_pFrame->windowTitle().startsWith(QStringLiteral("quad.obj (importiert)")));
+        QVERIFY(m_pFrame->GetDocument().LoadedCompletely());
+        // Nothing was written beside the model.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({QStringLiteral("quad.obj")}));
+        QVERIFY(!m_pFrame->GetSceneView()->PickAt(
+                    ScreenPoint(m_pFrame->GetSceneView()->Camera(), {0.5f, 0.0f, 0.5f}))
+                     .empty());
     }
 
 private:

@@ -35,4 +35,5 @@ int RunValidate(const std::vector<std::string>& args);
 int RunTree(const std::vector<std::string>& args);
 int RunRender(const std::vector<std::string>& args);
 int RunPick(const std::vector<std::string>& args);
+int RunImport(const std::vector<std::string>& args);
 int RunExport(const std::vector<std::string>& args);

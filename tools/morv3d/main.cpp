@@ -32,6 +32,11 @@ const CliCommand kCommands[] = {
      "list what lies under pixel X,Y of the picture render would draw, nearest first: object "
      "path, kind, pick id, distance",
      RunPick},
+    {"import", "IN OUT.morv3d [--rate R] [--animation N]",
+     "convert a model Assimp reads (glTF, FBX, OBJ, Collada, 3DS, BVH, ...) into a scene; "
+     "textures are written beside OUT; --rate sets key time units per second (default 30), "
+     "--animation picks one of several animations (default 0)",
+     RunImport},
     {"export", "IN OUT [--rate R] [--trace]",
      "write the scene as OUT's format: glb, gltf (glTF 2.0), obj, fbx, dae, stl, ply, 3mf, x; "
      "key times become seconds at R units per second (default 30); prints what the format "

@@ -1,0 +1,166 @@
+#include "interchange/importguard.h"
+
+#include <pthread.h>
+#include <assimp/DefaultLogger.hpp>
+#include <assimp/LogStream.hpp>
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+thread_local size_t t_nMaxBlock = 0;
+
+void* AllocateBlock(size_t nSize) {
+    if (t_nMaxBlock != 0 && nSize > t_nMaxBlock) {
+        throw std::bad_alloc();
+    }
+    for (;;) {
+        if (void* p = std::malloc(nSize == 0 ? 1 : nSize)) {
+            return p;
+        }
+        std::new_handler handler = std::get_new_handler();
+        if (handler == nullptr) {
+            throw std::bad_alloc();
+        }
+        handler();
+    }
+}
+
+constexpr size_t kKeptMessages = 8;
+
+}  // namespace
+
+// The program's allocation functions, so that the cap reaches Assimp's allocations too. Every
+// block comes from malloc and goes back to free; the aligned forms stay the library's.
+void* operator new(size_t nSize) {
+    return AllocateBlock(nSize);
+}
+void* operator new[](size_t nSize) {
+    return AllocateBlock(nSize);
+}
+void* operator new(size_t nSize, const std::nothrow_t&) noexcept {
+    try {
+        return AllocateBlock(nSize);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](size_t nSize, const std::nothrow_t&) noexcept {
+    try {
+        return AllocateBlock(nSize);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+
+void RunWithStack(size_t nStackBytes, const std::function<void()>& work) {
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0) {
+        work();
+        return;
+    }
+    auto run = [](void* pWork) -> void* {
+        (*static_cast<const std::function<void()>*>(pWork))();
+        return nullptr;
+    };
+    pthread_t thread;
+    bool bStarted = false;
+    // A smaller stack where the system will not give the whole reservation.
+    for (size_t nSize = nStackBytes; !bStarted && nSize >= (size_t{8} << 20); nSize /= 2) {
+        bStarted =
+            pthread_attr_setstacksize(&attr, nSize) == 0 &&
+            pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&work)) == 0;
+    }
+    pthread_attr_destroy(&attr);
+    if (bStarted) {
+        pthread_join(thread, nullptr);
+    } else {
+        work();
+    }
+}
+
+// Assimp 5.2's readers leak what they built when they give up on a malformed file (the OBJ
+// reader, for one). Under LeakSanitizer those leaks are Assimp's to fix, not ours to report.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libassimp.so\n";
+}
+
+CAllocationCap::CAllocationCap(size_t nMaxBlock) : m_nPrevious(t_nMaxBlock) {
+    t_nMaxBlock = nMaxBlock;
+}
+
+CAllocationCap::~CAllocationCap() {
+    t_nMaxBlock = m_nPrevious;
+}
+
+struct CAssimpErrors::tState final : public Assimp::LogStream {
+    void write(const char* pszMessage) override {
+        ++qwCount;
+        if (messages.size() >= kKeptMessages || pszMessage == nullptr) {
+            return;
+        }
+        std::string strMessage = pszMessage;
+        // "Error, T0: OBJ: ...\n"
+        const size_t nColon = strMessage.find(": ");
+        if (strMessage.rfind("Error", 0) == 0 && nColon != std::string::npos) {
+            strMessage.erase(0, nColon + 2);
+        }
+        while (!strMessage.empty() && (strMessage.back() == '\n' || strMessage.back() == '\r')) {
+            strMessage.pop_back();
+        }
+        for (const std::string& strKept : messages) {
+            if (strKept == strMessage) {
+                return;
+            }
+        }
+        messages.push_back(std::move(strMessage));
+    }
+
+    uint64_t qwCount = 0;
+    std::vector<std::string> messages;
+    bool bOwnLogger = false;
+};
+
+CAssimpErrors::CAssimpErrors() : m_pState(new tState) {
+    if (Assimp::DefaultLogger::isNullLogger()) {
+        Assimp::DefaultLogger::create("", Assimp::Logger::NORMAL, 0);
+        m_pState->bOwnLogger = true;
+    }
+    Assimp::DefaultLogger::get()->attachStream(m_pState, Assimp::Logger::Err);
+}
+
+CAssimpErrors::~CAssimpErrors() {
+    // Detached, the stream is ours again.
+    Assimp::DefaultLogger::get()->detachStream(m_pState, Assimp::Logger::Err);
+    if (m_pState->bOwnLogger) {
+        Assimp::DefaultLogger::kill();
+    }
+    delete m_pState;
+}
+
+uint64_t CAssimpErrors::Count() const {
+    return m_pState->qwCount;
+}
+
+const std::vector<std::string>& CAssimpErrors::Messages() const {
+    return m_pState->messages;
+}

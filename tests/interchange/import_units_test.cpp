@@ -1,0 +1,90 @@
+// Pieces of the import that no test model reaches: names in the code page, face groups of
+// meshes larger than 16-bit indices reach, models held in memory.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "interchange/importinternal.h"
+#include "interchange/importmodels.h"
+
+namespace {
+
+std::string FromHex(const std::string& strHex) {
+    std::string strBytes;
+    for (size_t i = 0; i + 1 < strHex.size(); i += 2) {
+        strBytes += static_cast<char>(std::stoi(strHex.substr(i, 2), nullptr, 16));
+    }
+    return strBytes;
+}
+
+TEST(ImportNames, StoredInTheCodePage) {
+    for (const std::vector<std::string>& row : ReadTable("import_names.tsv")) {
+        EXPECT_EQ(ToWindows1252(FromHex(row.at(0))), FromHex(row.at(1))) << row.at(2);
+    }
+}
+
+// A mesh of 70,000 vertices whose triangles reach across all of them: every group stays within
+// 16-bit indices, and the groups together give back every triangle.
+TEST(ImportSplit, GroupsReachEveryTriangleWithin16BitIndices) {
+    constexpr unsigned kVertices = 70000;
+    aiMesh mesh;
+    mesh.mNumVertices = kVertices;
+    mesh.mVertices = new aiVector3D[kVertices];
+    mesh.mNumFaces = kVertices;
+    mesh.mFaces = new aiFace[kVertices];
+    for (unsigned f = 0; f < kVertices; ++f) {
+        mesh.mFaces[f].mNumIndices = 3;
+        // Near and far corners alike, so that no group can be a plain run of vertices.
+        mesh.mFaces[f].mIndices =
+            new unsigned[3]{f, (f * 7919u + 1) % kVertices, (f + 3) % kVertices};
+    }
+    std::vector<ImportMeshPart> parts;
+    ImportSplitParts(mesh, {}, nullptr, 5, parts);
+    ASSERT_GT(parts.size(), 1u);
+    std::vector<std::array<unsigned, 3>> rebuilt;
+    for (const ImportMeshPart& part : parts) {
+        EXPECT_EQ(part.dwMaterial, 5u);
+        ASSERT_LE(part.VertexCount(), 0x10000u);
+        for (size_t i = 0; i < part.indices.size(); i += 3) {
+            std::array<unsigned, 3> triangle;
+            for (size_t k = 0; k < 3; ++k) {
+                ASSERT_LT(part.indices[i + k], part.VertexCount());
+                triangle[k] = part.SourceVertex(part.indices[i + k]);
+            }
+            rebuilt.push_back(triangle);
+        }
+    }
+    ASSERT_EQ(rebuilt.size(), kVertices);
+    for (unsigned f = 0; f < kVertices; ++f) {
+        EXPECT_EQ(rebuilt[f],
+                  (std::array<unsigned, 3>{mesh.mFaces[f].mIndices[0], mesh.mFaces[f].mIndices[1],
+                                           mesh.mFaces[f].mIndices[2]}))
+            << f;
+    }
+}
+
+// A model in memory: converted without a folder, so the texture it names is kept by name only.
+TEST(ImportBuffer, ConvertsWithoutTouchingFiles) {
+    const std::string strObj = "mtllib none.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3 4\n";
+    ImportedScene imported;
+    ImportReport report;
+    EXPECT_TRUE(
+        SUCCEEDED(ImportSceneFromBuffer(strObj.data(), strObj.size(), "obj", imported, &report)))
+        << report.strError;
+    EXPECT_EQ(report.qwTriangles, 2u);
+    EXPECT_EQ(report.qwMeshes, 1u);
+    ASSERT_TRUE(imported.scene.pRoot);
+    // Only the swatch of the default material: made in memory, no source file.
+    ASSERT_EQ(imported.textures.size(), 1u);
+    EXPECT_TRUE(imported.textures[0].strSourcePath.empty());
+    EXPECT_FALSE(imported.textures[0].bytes.empty());
+
+    const std::string strGarbage = "this is no model at all";
+    ImportedScene nothing;
+    EXPECT_EQ(ImportSceneFromBuffer(strGarbage.data(), strGarbage.size(), "gltf", nothing, &report),
+              MORV_E_BADFORMAT);
+    EXPECT_FALSE(report.strError.empty());
+    EXPECT_EQ(ImportSceneFromBuffer(nullptr, 0, "obj", nothing, &report), E_INVALIDARG);
+}
+
+}  // namespace

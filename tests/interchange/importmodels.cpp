@@ -1,0 +1,67 @@
+#include "interchange/importmodels.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "engine/3dobjects/axes.h"
+#include "engine/3dobjects/mesh.h"
+
+std::string TestModelsDir() {
+    const char* pszDir = "/usr/share/assimp/models";
+    struct stat st;
+    return ::stat(pszDir, &st) == 0 && S_ISDIR(st.st_mode) ? pszDir : "";
+}
+
+std::vector<std::vector<std::string>> ReadTable(const std::string& strName) {
+    std::ifstream in(std::string(MORV_SOURCE_DIR) + "/tests/data/" + strName);
+    std::vector<std::vector<std::string>> rows;
+    std::string strLine;
+    while (std::getline(in, strLine)) {
+        if (strLine.empty() || strLine[0] == '#') {
+            continue;
+        }
+        std::vector<std::string> cells;
+        std::stringstream line(strLine);
+        std::string strCell;
+        while (std::getline(line, strCell, '\t')) {
+            cells.push_back(strCell);
+        }
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+std::vector<PlacedObject> PlaceObjects(CQVR3DObject* pRoot) {
+    std::vector<PlacedObject> placed;
+    std::vector<PlacedObject> pending{{pRoot, Matrix4::Identity()}};
+    while (!pending.empty()) {
+        PlacedObject item = pending.back();
+        pending.pop_back();
+        if (item.pObject->GetObjectType() == QVR3DOBJ_NODE) {
+            item.pObject->TransformMatrix(item.world);  // local x parent's world
+        }
+        placed.push_back(item);
+        for (uint32_t i = item.pObject->GetChildCount(); i-- > 0;) {
+            pending.push_back({item.pObject->GetChild(i), item.world});
+        }
+    }
+    return placed;
+}
+
+Matrix4 WorldToViewAxesForTest() {
+    return WorldToViewAxes();
+}
+
+Vector3 ToAssimpSpace(const Vector3& p) {
+    return TransformPoint(p, WorldToViewAxes());
+}
+
+std::unique_ptr<CMorv3dViewerDoc> LoadScene(const std::string& strPath) {
+    auto pDoc = std::make_unique<CMorv3dViewerDoc>();
+    EXPECT_TRUE(pDoc->OnOpenDocument(strPath)) << strPath;
+    EXPECT_TRUE(pDoc->LoadedCompletely()) << strPath;
+    return pDoc;
+}

@@ -1,0 +1,35 @@
+// Shared pieces of the import tests: the test models, their table, and what a loaded scene
+// shows in Assimp's space.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/3dobjects/objects.h"
+#include "viewer/document.h"
+
+// The folder of the assimp-testmodels package; empty when it is not installed.
+std::string TestModelsDir();
+// Why a test that needs the models is skipped.
+constexpr const char* kNoModels =
+    "the assimp-testmodels package is not installed (scripts/install-deps installs it)";
+
+// The rows of a tab-separated table under tests/data/, without its comment lines.
+std::vector<std::vector<std::string>> ReadTable(const std::string& strName);
+
+// World matrices of a loaded tree at its current time, each node's and mesh's (a mesh's is its
+// parent's), in pre-order.
+struct PlacedObject {
+    CQVR3DObject* pObject = nullptr;
+    Matrix4 world;
+};
+std::vector<PlacedObject> PlaceObjects(CQVR3DObject* pRoot);
+
+// p x WorldToViewAxes(): a world point in Assimp's (and glTF's) space.
+Vector3 ToAssimpSpace(const Vector3& p);
+Matrix4 WorldToViewAxesForTest();
+
+// Opens a scene file as the viewer does; fails the test when it does not load completely.
+std::unique_ptr<CMorv3dViewerDoc> LoadScene(const std::string& strPath);
