@@ -42,6 +42,7 @@ build: deps
 bench: deps release
 	@cmake --build $(RELEASE_DIR) --target benchmarks -j $(JOBS)
 	@for b in $(RELEASE_DIR)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
+	@echo "== whole process: morv3d info against reading the file"; ./bench/process_ratio.sh $(RELEASE_DIR)
 
 # Each fuzz target runs FUZZ_SECONDS on a copy of its corpus; findings land in build/fuzz/.
 fuzz: deps

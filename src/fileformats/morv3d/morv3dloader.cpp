@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "abstractdata/debugreport.h"
+#include "abstractdata/heapprefault.h"
 #include "engine/3dobjects/nodewalk.h"
 
 static constexpr char kReportUnit[] = "fileformats/morv3d/morv3dloader";
@@ -741,10 +742,12 @@ HRESULT CMorv3DSceneLoader::ReadNode(CMorvChunk* pChunk, CQVR3DNode* pNode) {
     using tNodeFrame = tWalkFrame<CMorvChunk, tReadNodeState>;
     std::vector<tNodeFrame> frames;
     bool bWalked = false;
+    CHeapPrefault prefault;
     const HRESULT hrOwn = ReadNodeOwn(pChunk, pNode);
     const HRESULT hr = WalkTree(
         frames, tNodeFrame{pChunk, {}, hrOwn, {pNode}},
         [&](tNodeFrame& top, CMorvChunk* pChild, tNodeFrame& child) {
+            prefault.Advance();  // a scene is many small blocks: their pages in bulk
             if (pChild->dwTypeId == MORV3D_CHUNK_TRACKS) {
                 top.hr = ReadTracks(pChild, top.state.pNode);
             } else if (pChild->dwTypeId == MORV3D_CHUNK_MESH) {
