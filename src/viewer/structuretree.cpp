@@ -8,6 +8,8 @@
 #include "abstractdata/borrowed.h"
 #include "abstractdata/codepage.h"
 #include "abstractdata/debugreport.h"
+#include "abstractdata/heapprefault.h"
+#include "engine/3dobjects/nodewalk.h"
 
 static constexpr char kReportUnit[] = "viewer/structuretree";
 
@@ -48,9 +50,10 @@ namespace {
 // parent's record.
 struct tRecord {
     CQVR3DObject* pObject;
-    // Built while the object is at hand: reading its name again later costs a cache miss per
-    // object in a large scene.
-    std::string strLabel;
+    // The label's place in the labels text, built while the object is at hand: reading its
+    // name again later costs a cache miss per object in a large scene.
+    size_t nLabel;
+    size_t nLabelLength;
     uint32_t dwTime;       // GetAnimationTime
     uint32_t dwHierarchy;  // the largest time of the object and everything below it
     uint32_t dwParent;
@@ -61,9 +64,23 @@ struct tRecord {
     bool bMesh;
 };
 
-// Kept between rebuilds: a scene of many objects would otherwise take fresh pages from the
-// system for every rebuild, which costs more than the rebuild itself.
-thread_local std::vector<tRecord> t_records;
+struct tPending {
+    uint32_t dwRecord;
+    uint32_t dwDepth;
+};
+
+// The working memory of a rebuild: the records, their labels one after the other, and the
+// walk's stack. Kept between rebuilds: a scene of many objects would otherwise take fresh pages
+// from the system for every rebuild, which costs more than the rebuild itself.
+struct tTreeScratch {
+    std::vector<tRecord> records;
+    std::string strLabels;
+    std::vector<tPending> pending;
+};
+thread_local tTreeScratch t_treeScratch;
+
+// A list of entries this large may come fresh from the system: its pages are brought in at once.
+constexpr size_t kPrefaultBytes = 256 * 1024;
 
 bool IsDummyName(const char* pszName) {
     return pszName != nullptr && pszName[0] == 'd' && pszName[1] == 'm' && pszName[2] == 'y';
@@ -74,31 +91,24 @@ char* PutText(char* pOut, const char* pszText, size_t nLength) {
     return pOut + nLength;
 }
 
-void SetLabel(std::string& strLabel, const char* pszPrefix, size_t nPrefix, const char* pszName) {
+void SetLabel(tRecord& record, std::string& strLabels, const char* pszPrefix, size_t nPrefix,
+              const char* pszName) {
     const size_t nName = pszName != nullptr ? std::strlen(pszName) : 0;
-    char szText[64];
-    if (nPrefix + nName <= sizeof(szText)) {
-        char* pOut = PutText(szText, pszPrefix, nPrefix);
-        if (nName != 0) {
-            PutText(pOut, pszName, nName);
-        }
-        strLabel.assign(szText, nPrefix + nName);
-    } else {
-        strLabel.reserve(nPrefix + nName);
-        strLabel.assign(pszPrefix, nPrefix);
-        strLabel.append(pszName, nName);  // nName > 0 here
-    }
+    record.nLabel = strLabels.size();
+    record.nLabelLength = nPrefix + nName;
+    strLabels.append(pszPrefix, nPrefix);
+    strLabels.append(pszName != nullptr ? pszName : "", nName);
 }
 
 // Fills in the record of an object: label, image, and whether the filters show it.
-void ReadObject(tRecord& record, bool bParentShown, uint32_t dwShowFlags) {
+void ReadObject(tRecord& record, std::string& strLabels, bool bParentShown, uint32_t dwShowFlags) {
     CQVR3DObject* pObject = record.pObject;
     const int32_t nType = pObject->GetObjectType();
     bool bShown = bParentShown;
     const char* pszName = nullptr;
     if (nType == QVR3DOBJ_OBJECT) {
         if (bShown) {
-            SetLabel(record.strLabel, "object: ", 8, pObject->GetName());
+            SetLabel(record, strLabels, "object: ", 8, pObject->GetName());
         }
     } else if (nType == QVR3DOBJ_NODE) {
         record.nImage = TREEIMAGE_NODE;
@@ -111,14 +121,14 @@ void ReadObject(tRecord& record, bool bParentShown, uint32_t dwShowFlags) {
             bShown = bShown && (dwShowFlags & SHOW_NODES) != 0;
         }
         if (bShown) {
-            SetLabel(record.strLabel, "node: ", 6, pszName);
+            SetLabel(record, strLabels, "node: ", 6, pszName);
         }
     } else if (nType == QVR3DOBJ_MESH) {
         record.nImage = TREEIMAGE_MESH;
         record.bMesh = true;
         bShown = bShown && (dwShowFlags & SHOW_MESHES) != 0;
         if (bShown) {
-            SetLabel(record.strLabel, "mesh: ", 6, pObject->GetName());
+            SetLabel(record, strLabels, "mesh: ", 6, pObject->GetName());
         }
     }
     record.bShown = bShown;
@@ -135,22 +145,35 @@ bool ShowsAnimation(const tRecord& record, uint32_t dwShowFlags) {
 void AddRecord(std::vector<tRecord>& records, CQVR3DObject* pObject, uint32_t dwParent) {
     tRecord& record = records.emplace_back();
     record.pObject = pObject;
+    record.nLabel = 0;
+    record.nLabelLength = 0;
     record.dwParent = dwParent;
     record.nImage = TREEIMAGE_BLANK;
     record.bMesh = false;
 }
 
 // Reads the whole hierarchy; returns how many entries it will give.
-size_t ReadRecords(CQVR3DObject* pRoot, uint32_t dwShowFlags, std::vector<tRecord>& records) {
+size_t ReadRecords(CQVR3DObject* pRoot, uint32_t dwShowFlags, tTreeScratch& scratch) {
+    std::vector<tRecord>& records = scratch.records;
     AddRecord(records, pRoot, 0);
     for (size_t i = 0; i < records.size(); ++i) {
-        ReadObject(records[i], i == 0 || records[records[i].dwParent].bShown, dwShowFlags);
+        ReadObject(records[i], scratch.strLabels, i == 0 || records[records[i].dwParent].bShown,
+                   dwShowFlags);
         CQVR3DObject* pObject = records[i].pObject;
         const uint32_t dwFirst = static_cast<uint32_t>(records.size());
-        const uint32_t dwCount = pObject->GetChildCount();
-        for (uint32_t j = 0; j < dwCount; ++j) {
-            if (CQVR3DObject* pChild = pObject->GetChild(j)) {
-                AddRecord(records, pChild, static_cast<uint32_t>(i));
+        if (CQVR3DNode* pNode = AsPlainNode(pObject)) {
+            // A plain node's list directly, without two calls per child.
+            for (CQVR3DObject* pChild : pNode->Children()) {
+                if (pChild != nullptr) {
+                    AddRecord(records, pChild, static_cast<uint32_t>(i));
+                }
+            }
+        } else {
+            const uint32_t dwCount = pObject->GetChildCount();
+            for (uint32_t j = 0; j < dwCount; ++j) {
+                if (CQVR3DObject* pChild = pObject->GetChild(j)) {
+                    AddRecord(records, pChild, static_cast<uint32_t>(i));
+                }
             }
         }
         records[i].dwFirstChild = dwFirst;
@@ -169,12 +192,9 @@ size_t ReadRecords(CQVR3DObject* pRoot, uint32_t dwShowFlags, std::vector<tRecor
     return nEntries;
 }
 
-// The original text shows the times as signed numbers.
+// The original text shows the times as signed numbers. pOut has room for 12 characters.
 char* PutNumber(char* pOut, uint32_t dwValue) {
-    char szNumber[12];
-    const auto result =
-        std::to_chars(szNumber, szNumber + sizeof(szNumber), static_cast<int32_t>(dwValue));
-    pOut = PutText(pOut, szNumber, static_cast<size_t>(result.ptr - szNumber));
+    pOut = std::to_chars(pOut, pOut + 11, static_cast<int32_t>(dwValue)).ptr;
     *pOut++ = ' ';
     return pOut;
 }
@@ -204,7 +224,7 @@ void SetAnimationLabel(std::string& strLabel, const tRecord& record) {
     if (record.dwTime != 0) {
         pOut = PutNumber(PutText(pOut, "Object: ", 8), record.dwTime);
     }
-    strLabel.assign(szText, pOut);
+    strLabel = std::string(szText, pOut);  // constructed: the label is new
 }
 
 size_t CountMaterialEntries(const CMorv3dViewerDoc& doc, uint32_t dwShowFlags) {
@@ -240,21 +260,19 @@ void AddMaterials(StructureTree& tree, const CMorv3dViewerDoc& doc, uint32_t dwS
 
 // The object entries in display order. Under an object entry: its animation entry, then the
 // meshes among its children in reverse (each was put before the first child), then the others.
-void AddObjects(StructureTree& tree, std::vector<tRecord>& records, uint32_t dwShowFlags) {
-    struct tPending {
-        uint32_t dwRecord;
-        uint32_t dwDepth;
-    };
-    std::vector<tPending> pending;
+void AddObjects(StructureTree& tree, tTreeScratch& scratch, uint32_t dwShowFlags) {
+    const std::vector<tRecord>& records = scratch.records;
+    std::vector<tPending>& pending = scratch.pending;
+    pending.clear();
     if (records[0].bShown) {
         pending.push_back({0, 1});
     }
     while (!pending.empty()) {
         const tPending item = pending.back();
         pending.pop_back();
-        tRecord& record = records[item.dwRecord];
-        AddEntry(tree, std::move(record.strLabel), record.nImage, record.pObject, true,
-                 item.dwDepth);
+        const tRecord& record = records[item.dwRecord];
+        AddEntry(tree, record.nImage, record.pObject, true, item.dwDepth).strLabel =
+            std::string(scratch.strLabels, record.nLabel, record.nLabelLength);
         if (ShowsAnimation(record, dwShowFlags)) {
             SetAnimationLabel(
                 AddEntry(tree, record.bMesh ? TREEIMAGE_MESH_ANIMATION : TREEIMAGE_ANIMATION,
@@ -304,22 +322,26 @@ HRESULT BuildStructureTree(StructureTree* pTree, const CMorv3dViewerDoc& doc,
     StructureTree& tree = *pTree;
     tree.entries.clear();
     // A rebuild nested in a virtual call gets its own records.
-    CBorrowed<std::vector<tRecord>> records(t_records);
-    records->clear();
+    CBorrowed<tTreeScratch> scratch(t_treeScratch);
+    scratch->records.clear();
+    scratch->strLabels.clear();
     try {
         size_t nObjectEntries = 0;
         if (doc._pNode != nullptr) {
-            nObjectEntries = ReadRecords(doc._pNode, dwShowFlags, *records);
+            nObjectEntries = ReadRecords(doc._pNode, dwShowFlags, *scratch);
         }
         tree.entries.reserve(2 + CountMaterialEntries(doc, dwShowFlags) + nObjectEntries);
+        const size_t nEntryBytes = tree.entries.capacity() * sizeof(StructureTreeEntry);
+        if (nEntryBytes >= kPrefaultBytes) {
+            PrefaultBlock(tree.entries.data(), nEntryBytes);
+        }
 
         AddEntry(tree, "MATERIALS", TREEIMAGE_BLANK, nullptr, true, 0);
         AddMaterials(tree, doc, dwShowFlags);
         AddEntry(tree, "OBJECTS", TREEIMAGE_BLANK, nullptr, true, 0);
-        if (!records->empty()) {
-            AddObjects(tree, *records, dwShowFlags);
+        if (!scratch->records.empty()) {
+            AddObjects(tree, *scratch, dwShowFlags);
         }
-        records->clear();
     } catch (const std::bad_alloc&) {
         return REPORTED(E_OUTOFMEMORY);
     }

@@ -158,19 +158,19 @@ TEST(NodeHierarchy, AddChildLinksOnceAndRefusesCycles) {
     CQVR3DNode first;
     CQVR3DNode* pSecond = new CQVR3DNode;
     CTestObject* pChild = new CTestObject("child");
-    first.AddChild(pChild);
-    pSecond->AddChild(pChild);
-    pSecond->AddChild(pChild);  // again: still once
+    EXPECT_EQ(first.AddChild(pChild), S_OK);
+    EXPECT_EQ(pSecond->AddChild(pChild), S_OK);
+    EXPECT_EQ(pSecond->AddChild(pChild), S_OK);  // again: still once
     EXPECT_EQ(first.GetChildCount(), 0u);
     EXPECT_EQ(pSecond->GetChildCount(), 1u);
     EXPECT_EQ(pChild->GetParent(), pSecond);
     EXPECT_TRUE(capture.Entries().empty());
 
     // Holding itself or an ancestor would make a cycle; null is no child.
-    first.AddChild(pSecond);
-    pSecond->AddChild(&first);
-    pSecond->AddChild(pSecond);
-    first.AddChild(nullptr);
+    EXPECT_EQ(first.AddChild(pSecond), S_OK);
+    EXPECT_EQ(pSecond->AddChild(&first), E_INVALIDARG);
+    EXPECT_EQ(pSecond->AddChild(pSecond), E_INVALIDARG);
+    EXPECT_EQ(first.AddChild(nullptr), E_INVALIDARG);
     EXPECT_EQ(capture.Entries().size(), 3u);
     EXPECT_EQ(capture.Entries()[0].kind, ReportKind::Assertion);
     EXPECT_EQ(first.GetParent(), nullptr);

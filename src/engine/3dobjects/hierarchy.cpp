@@ -133,7 +133,8 @@ enum ESortMark : uint8_t { kUnsorted, kSorted, kOccupied };
 // 1, 2: the children in blend groups (opaque, partly blended, entirely blended), list order
 // kept within each group. Returns how many are opaque. Throws std::bad_alloc before the list
 // is touched.
-size_t GroupByBlend(const CQVR3DObjectList& children, tOrderScratch& scratch) {
+template <typename FlagsOf>
+size_t GroupByBlend(const CQVR3DObjectList& children, tOrderScratch& scratch, FlagsOf&& flagsOf) {
     std::vector<uint8_t>& marks = scratch.marks;
     std::vector<CQVR3DObject*>& grouped = scratch.grouped;
     const size_t nCount = children.size();
@@ -142,7 +143,7 @@ size_t GroupByBlend(const CQVR3DObjectList& children, tOrderScratch& scratch) {
     ReserveAtLeast(scratch.slotted, nCount);
     marks.assign(nCount, 0);
     for (size_t i = 0; i < nCount; ++i) {
-        const uint32_t dwFlags = children[i] ? children[i]->GetBlendFlags() : 0;
+        const uint32_t dwFlags = flagsOf(children[i]);
         marks[i] = (dwFlags & QVR3DBLEND_ALL) ? 2 : (dwFlags & QVR3DBLEND_SOME) ? 1 : 0;
     }
     grouped.clear();
@@ -212,10 +213,10 @@ size_t WriteOrder(CQVR3DObject& parent, CQVR3DObjectList& children, size_t nOpaq
 
 }  // namespace
 
-void CQVR3DNode::AddChild(CQVR3DObject* pChild) {
+HRESULT CQVR3DNode::AddChild(CQVR3DObject* pChild) {
     DEBUG_ASSERT(pChild != nullptr);
     if (pChild == nullptr) {
-        return;
+        return E_INVALIDARG;
     }
     // Holding itself or an ancestor would make the tree a cycle that no walk or destructor
     // leaves. Only an object with children can be an ancestor, so leaves cost nothing here.
@@ -230,7 +231,7 @@ void CQVR3DNode::AddChild(CQVR3DObject* pChild) {
     }
     DEBUG_ASSERT(!bMakesCycle);
     if (bMakesCycle) {
-        return;
+        return E_INVALIDARG;
     }
     // Room first, so that the child is never left detached from its old parent without a new one.
     try {
@@ -239,13 +240,14 @@ void CQVR3DNode::AddChild(CQVR3DObject* pChild) {
         }
     } catch (const std::bad_alloc&) {
         ASSERT_HRESULT(E_OUTOFMEMORY);
-        return;
+        return E_OUTOFMEMORY;
     }
     pChild->DetachFromParent();
     m_children.push_back(pChild);
     pChild->SetParent(this);
     SubtreeChanged();
     ChildListChanged();
+    return m_hrChildOrder;
 }
 
 void CQVR3DNode::SubtreeChanged() {
@@ -304,33 +306,44 @@ void CQVR3DNode::ChildListChanged() {
     // One opaque child appended to a list that a run without sort-id collision ordered: a
     // full run would place it behind the other opaque children and leave the rest as it
     // stands, so linking children one by one costs a move instead of a run each.
-    if (m_bOrdered && m_children.size() == m_nOrderedSize + 1) {
-        CQVR3DObject* pNew = m_children.back();
-        const uint32_t dwFlags = pNew != nullptr ? pNew->GetBlendFlags() : 0;
-        if ((dwFlags & (QVR3DBLEND_SOME | QVR3DBLEND_ALL)) == 0) {
+    try {
+        if (m_bOrdered && m_children.size() == m_nOrderedSize + 1 &&
+            (ChildBlendFlags(m_children.back()) & (QVR3DBLEND_SOME | QVR3DBLEND_ALL)) == 0) {
             std::rotate(m_children.begin() + m_dwOpaqueChildCount, m_children.end() - 1,
                         m_children.end());
             ++m_dwOpaqueChildCount;
             ++m_nOrderedSize;
+            m_hrChildOrder = S_OK;
             return;
         }
-    }
-
-    // A run nested in a child's GetBlendFlags or GetName gets its own.
-    CBorrowed<tOrderScratch> scratch(t_orderScratch);
-    try {
-        const size_t nOpaque = GroupByBlend(m_children, *scratch);
+        // A run nested in a child's GetBlendFlags or GetName gets its own.
+        CBorrowed<tOrderScratch> scratch(t_orderScratch);
+        const size_t nOpaque = GroupByBlend(m_children, *scratch, ChildBlendFlags);
         const bool bSlotsUnique = MarkSortSlots(nOpaque, *scratch);
         const size_t nUnsorted = WriteOrder(*this, m_children, nOpaque, *scratch);
         m_dwOpaqueChildCount = static_cast<uint32_t>(nOpaque);
         m_dwUnsortedBlendedChildCount = static_cast<uint32_t>(nUnsorted);
         m_bOrdered = bSlotsUnique;
         m_nOrderedSize = m_children.size();
+        m_hrChildOrder = S_OK;
     } catch (const std::bad_alloc&) {
         // Nothing was moved yet: the list keeps its previous order and every child.
         ASSERT_HRESULT(E_OUTOFMEMORY);
         m_bOrdered = false;
+        m_hrChildOrder = E_OUTOFMEMORY;
     }
+}
+
+uint32_t CQVR3DNode::ChildBlendFlags(CQVR3DObject* pChild) {
+    CQVR3DNode* pNode = AsPlainNode(pChild);
+    if (pNode == nullptr) {
+        return pChild != nullptr ? pChild->GetBlendFlags() : 0;
+    }
+    uint32_t dwFlags = 0;
+    if (FAILED(pNode->ComputeBlendFlags(&dwFlags))) {
+        throw std::bad_alloc();  // ordered by unknown flags, the list would be wrong
+    }
+    return dwFlags;
 }
 
 namespace {
@@ -347,18 +360,28 @@ thread_local std::vector<tBlendFrame> t_blendFrames;
 }  // namespace
 
 uint32_t CQVR3DNode::GetBlendFlags() {
+    uint32_t dwFlags = 0;
+    const HRESULT hr = ComputeBlendFlags(&dwFlags);
+    if (FAILED(hr)) {
+        ASSERT_HRESULT(hr);
+    }
+    return dwFlags;
+}
+
+HRESULT CQVR3DNode::ComputeBlendFlags(uint32_t* pdwFlags) {
+    *pdwFlags = 0;
     if (m_bBlendFlagsValid) {
-        return m_dwBlendFlags;
+        *pdwFlags = m_dwBlendFlags;
+        return S_OK;
     }
     if (m_children.empty()) {
         m_dwBlendFlags = 0;
         m_bBlendFlagsValid = true;
-        return 0;
+        return S_OK;
     }
     // A nested call from a child's own GetBlendFlags gets its own stack.
     CBorrowed<std::vector<tBlendFrame>> frames(t_blendFrames);
-    uint32_t dwResult = 0;
-    const HRESULT hr = WalkTree(
+    return WalkTree(
         *frames, tBlendFrame{this},
         [](tBlendFrame& top, CQVR3DObject* pChild, tBlendFrame& child) {
             CQVR3DNode* pNode = AsPlainNode(pChild);
@@ -383,14 +406,9 @@ uint32_t CQVR3DNode::GetBlendFlags() {
             if (pParent != nullptr) {
                 CombineBlendFlags(pParent->state.dwFlags, done.state.dwFlags);
             } else {
-                dwResult = done.state.dwFlags;
+                *pdwFlags = done.state.dwFlags;
             }
         });
-    if (FAILED(hr)) {
-        ASSERT_HRESULT(hr);
-        return 0;
-    }
-    return dwResult;
 }
 
 CQVR3DObject* CQVR3DNode::FindByName(const char* pszName) {

@@ -44,7 +44,13 @@ public:
     virtual HRESULT Validate();                   // 25
 
     // Takes ownership of pChild: unlinks it from its former parent, appends it and re-orders.
-    void AddChild(CQVR3DObject* pChild);
+    // E_INVALIDARG (null, or a cycle) and E_OUTOFMEMORY (no room in the list) leave pChild
+    // with the caller; E_OUTOFMEMORY after taking it means the list could not be re-ordered
+    // (see ChildOrderResult).
+    HRESULT AddChild(CQVR3DObject* pChild);
+    // The result of the last ordering of the child list: E_OUTOFMEMORY when it could not be
+    // carried out (the list then keeps the order it had), otherwise S_OK.
+    HRESULT ChildOrderResult() const { return m_hrChildOrder; }
 
     // The current local matrix, brought to the requested time first.
     const Matrix4& GetLocalMatrix();
@@ -68,6 +74,10 @@ public:
 private:
     // Steps 1 to 4 of CopyTo, and room in the target's list for this node's children.
     HRESULT CopyOwnState(CQVR3DNode* pTarget);
+    // GetBlendFlags with a result: E_OUTOFMEMORY when the walk below could not be done.
+    HRESULT ComputeBlendFlags(uint32_t* pdwFlags);
+    // The blend flags of a child for ordering; throws std::bad_alloc when they are not known.
+    static uint32_t ChildBlendFlags(CQVR3DObject* pChild);
     // Step 5 of CopyTo over the whole subtree, with an explicit stack instead of recursion.
     HRESULT CloneChildrenInto(CQVR3DNode* pTarget);
 
@@ -82,6 +92,7 @@ private:
     // entry implies valid entries in every plain node below.
     uint32_t m_dwBlendFlags = 0;
     bool m_bBlendFlagsValid = false;
+    HRESULT m_hrChildOrder = S_OK;
     // The list as the last full ordering left it, without a sort-id collision, and the
     // children's flags unchanged since: appending an opaque child then needs no full run.
     bool m_bOrdered = false;

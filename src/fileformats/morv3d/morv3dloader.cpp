@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "abstractdata/debugreport.h"
+#include "abstractdata/heapprefault.h"
 #include "engine/3dobjects/nodewalk.h"
 
 static constexpr char kReportUnit[] = "fileformats/morv3d/morv3dloader";
@@ -237,8 +238,11 @@ private:
 
     // Face groups and their map bindings.
     HRESULT ReadGroups() {
-        m_geometry.groups.resize(m_header.dwGroupCount);
-        m_maps.groupMaps.assign(m_header.dwGroupCount, {});
+        // Both lists or neither: every group has its bindings.
+        std::vector<MeshGroup> groups(m_header.dwGroupCount);
+        std::vector<std::vector<MapBinding>> groupMaps(m_header.dwGroupCount);
+        m_geometry.groups.swap(groups);
+        m_maps.groupMaps.swap(groupMaps);
         for (uint32_t g = 0; g < m_header.dwGroupCount; ++g) {
             FileGroup fileGroup;
             const HRESULT hr = m_reader.ReadRecord(fileGroup);
@@ -720,7 +724,16 @@ HRESULT CMorv3DSceneLoader::ReadMeshChild(CMorvChunk* pChunk, CQVR3DNode* pNode)
     pMesh->pGeometry = pGeometry;
     pMesh->pMaps = pMaps;
     const HRESULT hr = ReadMesh(pChunk, pMesh);
-    pNode->AddChild(pMesh);  // attached also when it failed: what was read stays
+    // Attached also when it failed: what was read stays.
+    const HRESULT hrAttach = Attach(pNode, pMesh);
+    return FAILED(hr) ? hr : hrAttach;
+}
+
+HRESULT CMorv3DSceneLoader::Attach(CQVR3DNode* pParent, CQVR3DObject* pChild) {
+    const HRESULT hr = pParent->AddChild(pChild);
+    if (pChild->GetParent() != pParent) {
+        delete pChild;  // the list had no room: what was read goes with the failure
+    }
     return hr;
 }
 
@@ -729,10 +742,12 @@ HRESULT CMorv3DSceneLoader::ReadNode(CMorvChunk* pChunk, CQVR3DNode* pNode) {
     using tNodeFrame = tWalkFrame<CMorvChunk, tReadNodeState>;
     std::vector<tNodeFrame> frames;
     bool bWalked = false;
+    CHeapPrefault prefault;
     const HRESULT hrOwn = ReadNodeOwn(pChunk, pNode);
     const HRESULT hr = WalkTree(
         frames, tNodeFrame{pChunk, {}, hrOwn, {pNode}},
         [&](tNodeFrame& top, CMorvChunk* pChild, tNodeFrame& child) {
+            prefault.Advance();  // a scene is many small blocks: their pages in bulk
             if (pChild->dwTypeId == MORV3D_CHUNK_TRACKS) {
                 top.hr = ReadTracks(pChild, top.state.pNode);
             } else if (pChild->dwTypeId == MORV3D_CHUNK_MESH) {
@@ -755,10 +770,14 @@ HRESULT CMorv3DSceneLoader::ReadNode(CMorvChunk* pChunk, CQVR3DNode* pNode) {
             // when it failed: what was read stays.
             if (SUCCEEDED(done.hr)) {
                 done.state.pNode->ChildListChanged();
+                done.hr = done.state.pNode->ChildOrderResult();
             }
             REPORTED(done.hr);
             if (pParent != nullptr) {
-                pParent->state.pNode->AddChild(done.state.pNode);
+                const HRESULT hrAttach = Attach(pParent->state.pNode, done.state.pNode);
+                if (SUCCEEDED(done.hr) && FAILED(hrAttach)) {
+                    done.hr = hrAttach;  // passed on to the parent
+                }
             }
             bWalked = pParent == nullptr;
         });

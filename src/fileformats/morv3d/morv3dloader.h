@@ -98,6 +98,8 @@ private:
     HRESULT ReadNodeOwn(CMorvChunk* pChunk, CQVR3DNode* pNode);
     HRESULT ReadTracks(CMorvChunk* pChunk, CQVR3DNode* pNode);
     HRESULT ReadMeshChild(CMorvChunk* pChunk, CQVR3DNode* pNode);
+    // AddChild; a child the list has no room for is deleted.
+    static HRESULT Attach(CQVR3DNode* pParent, CQVR3DObject* pChild);
 
     CQVR3DNode* m_pRoot = nullptr;
     CMorv3DObjectFactory* m_pFactory = nullptr;
