@@ -76,9 +76,11 @@ CQVR3DNode* MorphScene() {
         key.dwTime = k * 100;
         key.bBlend = k == 1;
         key.dwBlendDuration = 100;
-        key.pVertexData = CQVR3DMeshData::AllocateKeyData(kMorphVertices, geometry.dwKeyVertexFormat);
+        key.pVertexData =
+            CQVR3DMeshData::AllocateKeyData(kMorphVertices, geometry.dwKeyVertexFormat);
         for (uint32_t i = 0; i < kMorphVertices; ++i) {
-            float* p = reinterpret_cast<float*>(key.pVertexData + static_cast<size_t>(i) * dwStride);
+            float* p =
+                reinterpret_cast<float*>(key.pVertexData + static_cast<size_t>(i) * dwStride);
             p[0] = static_cast<float>(i % 317);
             p[1] = static_cast<float>(i / 317);
             p[2] = static_cast<float>(k);

@@ -2,43 +2,43 @@
 
 #include <QAction>
 #include <QActionGroup>
-#include <QCheckBox>
-#include <QHBoxLayout>
-#include <QLineEdit>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
-#include <QDockWidget>
-#include <QPlainTextEdit>
-#include <QSplitter>
-#include <QTemporaryDir>
-#include <QVBoxLayout>
 #include <QDir>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPageSetupDialog>
+#include <QPlainTextEdit>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QSettings>
+#include <QSplitter>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QToolBar>
+#include <QVBoxLayout>
 #include <cstdio>
 
 #include "AboutDlg.h"
+#include "interchange/importscene.h"
 #include "morv3dViewerView.h"
 #include "pictures.h"
+#include "render/texturefile.h"
 #include "render/viewpick.h"
 #include "resource.h"
 #include "sceneview.h"
-#include "interchange/importscene.h"
-#include "render/texturefile.h"
 #include "transportbar.h"
 #include "viewer/properties.h"
 #include "viewer/search.h"
@@ -264,7 +264,8 @@ void CMainFrame::OnSearchStep(bool bForward) {
     const int nCurrent = m_pView->EntryOf(m_pView->currentItem());
     const size_t nFrom = nCurrent < 0 ? kNoEntry : static_cast<size_t>(nCurrent);
     const size_t nNext = bForward ? NextMatch(m_matches, nFrom) : PreviousMatch(m_matches, nFrom);
-    if (QTreeWidgetItem* pItem = m_pView->ItemOf(nNext == kNoEntry ? -1 : static_cast<int>(nNext))) {
+    if (QTreeWidgetItem* pItem =
+            m_pView->ItemOf(nNext == kNoEntry ? -1 : static_cast<int>(nNext))) {
         for (QTreeWidgetItem* pUp = pItem->parent(); pUp != nullptr; pUp = pUp->parent()) {
             pUp->setExpanded(true);
         }
@@ -389,7 +390,8 @@ void CMainFrame::CreateViewMenu(QMenu* pView) {
     for (const auto& preset : presets) {
         QAction* pAction = pPresets->addAction(QString::fromUtf8(preset.pszText));
         const EViewPreset which = preset.preset;
-        connect(pAction, &QAction::triggered, this, [this, which] { m_pSceneView->SetPreset(which); });
+        connect(pAction, &QAction::triggered, this,
+                [this, which] { m_pSceneView->SetPreset(which); });
     }
     QAction* pFit = pView->addAction(QStringLiteral("Szene &einpassen (F, Pos1)"));
     connect(pFit, &QAction::triggered, this, [this] { m_pSceneView->FitScene(); });
@@ -481,9 +483,10 @@ void CMainFrame::OnCurrentEntryChanged() {
 QString CMainFrame::EntryProperties(size_t nEntry) const {
     const std::string strDir = QFile::encodeName(SceneDir()).toStdString();
     std::string strText;
-    ::EntryProperties(m_pView->Tree(), nEntry, m_document,
-                      [&strDir](const std::string& strName) { return FindTextureFile(strDir, strName); },
-                      &strText);
+    ::EntryProperties(
+        m_pView->Tree(), nEntry, m_document,
+        [&strDir](const std::string& strName) { return FindTextureFile(strDir, strName); },
+        &strText);
     return QString::fromStdString(strText);
 }
 
@@ -614,8 +617,8 @@ bool CMainFrame::OpenDocumentFile(const QString& strPath) {
     // Other formats are imported into a scene file of a private folder, which the document
     // then opens; nothing is written beside the model.
     const QString strSuffix = QFileInfo(strAbsolute).suffix().toLower();
-    const bool bImport = strSuffix != QLatin1String("morv3d") &&
-                         ImportSuffixes().contains(strSuffix);
+    const bool bImport =
+        strSuffix != QLatin1String("morv3d") && ImportSuffixes().contains(strSuffix);
     QString strLoad = strAbsolute;
     std::unique_ptr<QTemporaryDir> pImportDir;
     if (bImport) {
@@ -683,8 +686,9 @@ void CMainFrame::OnFileOpen() {
     for (const QString& strSuffix : ImportSuffixes()) {
         strAll += QStringLiteral(" *.") + strSuffix;
     }
-    const QString strFilter = GetDocString(DocStringIndex::filterName) +
-                              QStringLiteral(";;Alle 3D-Dateien (%1);;Alle Dateien (*)").arg(strAll);
+    const QString strFilter =
+        GetDocString(DocStringIndex::filterName) +
+        QStringLiteral(";;Alle 3D-Dateien (%1);;Alle Dateien (*)").arg(strAll);
     const QString strDir = m_strPathName.isEmpty() ? QString() : QFileInfo(m_strPathName).path();
     const QString strPath =
         QFileDialog::getOpenFileName(this, QStringLiteral("Öffnen"), strDir, strFilter);

@@ -71,7 +71,7 @@ private:
     QTreeWidgetItem* _hItemMaterials = nullptr;
     QTreeWidgetItem* _hItemObjects = nullptr;
     uint32_t _dwShowFlags = SHOW_ALL;
-    StructureTree m_tree;  // what the items show
+    StructureTree m_tree;                   // what the items show
     std::vector<QTreeWidgetItem*> m_items;  // the item of each entry
     QHash<const void*, int> m_entryOfObject;
     // Draws the branch lines (the default style on Linux draws none); set on this widget only.

@@ -96,10 +96,10 @@ CSceneView::CSceneView(CMorv3dViewerDoc* pDocument, QWidget* pParent)
             m_pTarget.reset();
             m_pHeadless.reset();
             m_strUnavailable = QString::fromStdString(strError);
-            m_pMessage = new QLabel(
-                QStringLiteral("Keine 3D-Ansicht: OpenGL ist nicht verfügbar (%1).")
-                    .arg(m_strUnavailable),
-                this);
+            m_pMessage =
+                new QLabel(QStringLiteral("Keine 3D-Ansicht: OpenGL ist nicht verfügbar (%1).")
+                               .arg(m_strUnavailable),
+                           this);
             m_pMessage->setAlignment(Qt::AlignCenter);
             m_pMessage->setWordWrap(true);
             pLayout->addWidget(m_pMessage);
@@ -232,8 +232,8 @@ void CSceneView::UpdateImage() {
     }
     Render(nWidth, nHeight, 0);
     if (SUCCEEDED(m_pTarget->Read(picture))) {
-        m_image = QImage(picture.pixels.data(), picture.nWidth, picture.nHeight,
-                         picture.nWidth * 4, QImage::Format_RGBA8888)
+        m_image = QImage(picture.pixels.data(), picture.nWidth, picture.nHeight, picture.nWidth * 4,
+                         QImage::Format_RGBA8888)
                       .copy();
         m_image.setDevicePixelRatio(dRatio);
     }

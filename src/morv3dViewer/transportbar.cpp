@@ -46,7 +46,8 @@ CTransportBar::CTransportBar(CSceneView* pView, QWidget* pParent)
         Show();
     });
     m_pTime = new QLabel(this);
-    m_pTime->setMinimumWidth(m_pTime->fontMetrics().horizontalAdvance(QStringLiteral("00000 / 00000")));
+    m_pTime->setMinimumWidth(
+        m_pTime->fontMetrics().horizontalAdvance(QStringLiteral("00000 / 00000")));
     pLayout->addWidget(m_pTime);
 
     m_pSpeed = new QComboBox(this);
@@ -133,8 +134,8 @@ void CTransportBar::Show() {
         m_pSlider->setValue(static_cast<int>(std::min<uint32_t>(m_clock.Time(), INT32_MAX)));
     }
     m_pTime->setText(QStringLiteral("%1 / %2").arg(m_clock.Time()).arg(m_clock.EndTime()));
-    m_pPlay->setIcon(style()->standardIcon(m_clock.IsPlaying() ? QStyle::SP_MediaPause
-                                                                 : QStyle::SP_MediaPlay));
+    m_pPlay->setIcon(
+        style()->standardIcon(m_clock.IsPlaying() ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
     if (m_clock.Time() != m_dwShownTime) {
         m_dwShownTime = m_clock.Time();
         m_pView->SetTime(m_dwShownTime);

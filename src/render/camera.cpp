@@ -53,10 +53,22 @@ void CCamera::Fit(const SceneBox& box) {
 
 void CCamera::SetPreset(EViewPreset preset) {
     switch (preset) {
-        case EViewPreset::Front: dYaw = 0; dPitch = 0; break;
-        case EViewPreset::Top: dYaw = 0; dPitch = kPitchLimit; break;
-        case EViewPreset::Side: dYaw = kPi / 2; dPitch = 0; break;
-        case EViewPreset::Iso: dYaw = kPi / 4; dPitch = std::atan(1 / std::sqrt(2.0)); break;
+        case EViewPreset::Front:
+            dYaw = 0;
+            dPitch = 0;
+            break;
+        case EViewPreset::Top:
+            dYaw = 0;
+            dPitch = kPitchLimit;
+            break;
+        case EViewPreset::Side:
+            dYaw = kPi / 2;
+            dPitch = 0;
+            break;
+        case EViewPreset::Iso:
+            dYaw = kPi / 4;
+            dPitch = std::atan(1 / std::sqrt(2.0));
+            break;
     }
 }
 

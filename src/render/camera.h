@@ -44,8 +44,8 @@ public:
     // scene space; the direction has unit length in view space.
     PickRay RayThroughPixel(double dX, double dY) const;
 
-    double dYaw = 0.0;      // radians; 0 looks along -Z (the front)
-    double dPitch = 0.0;    // radians; positive looks down
+    double dYaw = 0.0;    // radians; 0 looks along -Z (the front)
+    double dPitch = 0.0;  // radians; positive looks down
     double dDistance = 5.0;
     double dFovY = 0.6981317007977318;  // 40 degrees
     Vector3 vTarget;

@@ -149,7 +149,7 @@ struct CSceneRenderer::tImpl {
         GLuint vao = 0;
         GLuint vbo = 0;
         GLuint ibo = 0;
-        uint32_t dwInstances = 0;  // the index buffer is made for this many
+        uint32_t dwInstances = 0;          // the index buffer is made for this many
         std::vector<uint32_t> groupFirst;  // first index of each group's run, in the buffer
         std::vector<float> vertices;
     };
@@ -175,18 +175,21 @@ struct CSceneRenderer::tImpl {
     // so that their meshes are drawn together.
     std::unordered_multimap<uint64_t, uint32_t> gpuOfContent;
     std::vector<std::pair<const CQVR3DMesh*, uint32_t>> itemGpuCache;  // last frame's answers
-    std::map<std::pair<uint32_t, uint32_t>, GLuint> textures;  // (material, map)
+    std::map<std::pair<uint32_t, uint32_t>, GLuint> textures;          // (material, map)
 
     // Per frame.
-    std::vector<uint32_t> itemGpu;          // gpu mesh of each item
-    std::vector<uint32_t> batchStart;       // first instance of each gpu mesh's batch
+    std::vector<uint32_t> itemGpu;     // gpu mesh of each item
+    std::vector<uint32_t> batchStart;  // first instance of each gpu mesh's batch
     std::vector<uint32_t> batchCount;
-    std::vector<uint32_t> itemInstance;     // instance slot of each item
+    std::vector<uint32_t> itemInstance;  // instance slot of each item
     std::vector<float> instances;
     std::vector<tLineVertex> lines;
     std::vector<tMerged> merged;  // per GPU mesh; vao 0 where it is drawn instanced
 
-    ~tImpl() { FreeScene(); FreePrograms(); }
+    ~tImpl() {
+        FreeScene();
+        FreePrograms();
+    }
 
     // Without a program nothing was ever made, and no context need be current.
     void FreeScene() {
@@ -265,22 +268,21 @@ struct CSceneRenderer::tImpl {
         const auto same = [](const void* p, const void* q, size_t n) {
             return n == 0 || (p != nullptr && q != nullptr && std::memcmp(p, q, n) == 0);
         };
-        const bool bMapsEqual = (a->pMaps == nullptr) == (b->pMaps == nullptr) &&
-                                (a->pMaps == nullptr || [&] {
-                                    const auto& ma = a->pMaps->groupMaps;
-                                    const auto& mb = b->pMaps->groupMaps;
-                                    if (ma.size() != mb.size()) {
-                                        return false;
-                                    }
-                                    for (size_t i = 0; i < ma.size(); ++i) {
-                                        if (ma[i].size() != mb[i].size() ||
-                                            !same(ma[i].data(), mb[i].data(),
-                                                  ma[i].size() * sizeof(MapBinding))) {
-                                            return false;
-                                        }
-                                    }
-                                    return true;
-                                }());
+        const bool bMapsEqual =
+            (a->pMaps == nullptr) == (b->pMaps == nullptr) && (a->pMaps == nullptr || [&] {
+                const auto& ma = a->pMaps->groupMaps;
+                const auto& mb = b->pMaps->groupMaps;
+                if (ma.size() != mb.size()) {
+                    return false;
+                }
+                for (size_t i = 0; i < ma.size(); ++i) {
+                    if (ma[i].size() != mb[i].size() ||
+                        !same(ma[i].data(), mb[i].data(), ma[i].size() * sizeof(MapBinding))) {
+                        return false;
+                    }
+                }
+                return true;
+            }());
         return ga.dwVertexCount == gb.dwVertexCount && ga.dwIndexCount == gb.dwIndexCount &&
                (ga.pVertices == nullptr) == (gb.pVertices == nullptr) &&
                (ga.IndexBuffer() == nullptr) == (gb.IndexBuffer() == nullptr) &&
@@ -359,9 +361,9 @@ struct CSceneRenderer::tImpl {
             for (uint32_t i = 0; i < group.dwIndexCount; ++i) {
                 dwLargest = std::max<uint32_t>(dwLargest, pIndices[group.dwFirstIndex + i]);
             }
-            gpu.groupDrawable[g] = static_cast<uint64_t>(group.dwBaseVertex) + dwLargest <
-                                       geometry.dwVertexCount &&
-                                   group.dwBaseVertex <= static_cast<uint32_t>(INT32_MAX);
+            gpu.groupDrawable[g] =
+                static_cast<uint64_t>(group.dwBaseVertex) + dwLargest < geometry.dwVertexCount &&
+                group.dwBaseVertex <= static_cast<uint32_t>(INT32_MAX);
         }
         gpuMeshes.push_back(std::move(gpu));
         const uint32_t dwIndex = static_cast<uint32_t>(gpuMeshes.size() - 1);
@@ -468,8 +470,8 @@ struct CSceneRenderer::tImpl {
             glBindVertexArray(m.vao);
             glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m.ibo);
             glBufferData(GL_ELEMENT_ARRAY_BUFFER,
-                         static_cast<GLsizeiptr>(indices.size() * sizeof(uint32_t)),
-                         indices.data(), GL_STATIC_DRAW);
+                         static_cast<GLsizeiptr>(indices.size() * sizeof(uint32_t)), indices.data(),
+                         GL_STATIC_DRAW);
             glBindVertexArray(0);
             m.dwInstances = dwInstances;
         }
@@ -530,11 +532,11 @@ struct CSceneRenderer::tImpl {
             bind(g);
             if (bMerged) {
                 const MeshGroup& group = gpu.pGeometry->groups[g];
-                glDrawElements(GL_TRIANGLES,
-                               static_cast<GLsizei>(group.dwIndexCount / 3 * 3 * dwInstances),
-                               GL_UNSIGNED_INT,
-                               reinterpret_cast<void*>(static_cast<size_t>(merged[b].groupFirst[g]) *
-                                                       sizeof(uint32_t)));
+                glDrawElements(
+                    GL_TRIANGLES, static_cast<GLsizei>(group.dwIndexCount / 3 * 3 * dwInstances),
+                    GL_UNSIGNED_INT,
+                    reinterpret_cast<void*>(static_cast<size_t>(merged[b].groupFirst[g]) *
+                                            sizeof(uint32_t)));
             } else {
                 DrawGroup(gpu, g, static_cast<GLsizei>(dwInstances));
             }
@@ -544,8 +546,9 @@ struct CSceneRenderer::tImpl {
     void BindInstances(uint32_t dwFirst) {
         const size_t nStride = kInstanceFloats * sizeof(float);
         for (int r = 0; r < 4; ++r) {
-            glVertexAttribPointer(3 + r, 4, GL_FLOAT, GL_FALSE, nStride,
-                                  reinterpret_cast<void*>(dwFirst * nStride + r * 4 * sizeof(float)));
+            glVertexAttribPointer(
+                3 + r, 4, GL_FLOAT, GL_FALSE, nStride,
+                reinterpret_cast<void*>(dwFirst * nStride + r * 4 * sizeof(float)));
         }
         glVertexAttribPointer(7, 1, GL_FLOAT, GL_FALSE, nStride,
                               reinterpret_cast<void*>(dwFirst * nStride + 16 * sizeof(float)));
@@ -752,8 +755,8 @@ HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options
 
         const auto bindGroupTexture = [&](const CQVR3DMesh* pMesh, size_t g, uint32_t dwMap) {
             uint32_t dwMaterial = 0;
-            const bool bKnown = d.GroupMaterial(pMesh, g, dwMaterial) &&
-                                dwMap < (*d.pMaterials)[dwMaterial].size();
+            const bool bKnown =
+                d.GroupMaterial(pMesh, g, dwMaterial) && dwMap < (*d.pMaterials)[dwMaterial].size();
             glBindTexture(GL_TEXTURE_2D,
                           bKnown ? d.Texture(dwMaterial, dwMap, m_missing) : d.whiteTexture);
         };
@@ -842,9 +845,10 @@ HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options
                 const Vector3 c = ::TransformPoint(pMesh->vLocalSphereCenter, item.world);
                 double dRowLength = 0;
                 for (int r = 0; r < 3; ++r) {
-                    dRowLength = std::max(dRowLength, static_cast<double>(Length(
-                                                          {item.world.m[r][0], item.world.m[r][1],
-                                                           item.world.m[r][2]})));
+                    dRowLength = std::max(
+                        dRowLength,
+                        static_cast<double>(
+                            Length({item.world.m[r][0], item.world.m[r][1], item.world.m[r][2]})));
                 }
                 const float fRadius = static_cast<float>(pMesh->fLocalSphereRadius * dRowLength);
                 constexpr int kSegments = 48;
@@ -870,8 +874,8 @@ HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options
                 if (pMesh->pVertices == nullptr || pMesh->pGeometry == nullptr) {
                     continue;
                 }
-                for (uint32_t v = 0; v < pMesh->pGeometry->dwVertexCount &&
-                                     d.lines.size() < 2 * kMaxNormalLines;
+                for (uint32_t v = 0;
+                     v < pMesh->pGeometry->dwVertexCount && d.lines.size() < 2 * kMaxNormalLines;
                      ++v) {
                     const Vertex& vertex = pMesh->pVertices[v];
                     const Vector3 p = ::TransformPoint(vertex.vPosition, item.world);
@@ -888,15 +892,16 @@ HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options
         if (options.bGrid) {
             const SceneBox box = Bounds();
             const float fY = box.Empty() ? 0.0f : box.vMin.y;
-            const float fStep = std::pow(10.0f, std::floor(std::log10(std::max(fScale, 1e-6f) / 2)));
+            const float fStep =
+                std::pow(10.0f, std::floor(std::log10(std::max(fScale, 1e-6f) / 2)));
             const float fCx = std::round(camera.vTarget.x / fStep) * fStep;
             const float fCz = std::round(camera.vTarget.z / fStep) * fStep;
             for (int k = -10; k <= 10; ++k) {
                 const float fShade = k == 0 ? 0.75f : 0.5f;
-                d.Line({fCx + k * fStep, fY, fCz - 10 * fStep}, {fCx + k * fStep, fY, fCz + 10 * fStep},
-                       fShade, fShade, fShade);
-                d.Line({fCx - 10 * fStep, fY, fCz + k * fStep}, {fCx + 10 * fStep, fY, fCz + k * fStep},
-                       fShade, fShade, fShade);
+                d.Line({fCx + k * fStep, fY, fCz - 10 * fStep},
+                       {fCx + k * fStep, fY, fCz + 10 * fStep}, fShade, fShade, fShade);
+                d.Line({fCx - 10 * fStep, fY, fCz + k * fStep},
+                       {fCx + 10 * fStep, fY, fCz + k * fStep}, fShade, fShade, fShade);
             }
             d.DrawLines(viewProjection);
         }

@@ -103,8 +103,8 @@ std::string FindTextureFile(const std::string& strSceneDir, const std::string& s
         }
         struct stat info {};
         const std::string strReal = RealPath(strCandidate);
-        if (strReal.empty() || !IsInside(strRealDir, strReal) || stat(strReal.c_str(), &info) != 0 ||
-            !S_ISREG(info.st_mode)) {
+        if (strReal.empty() || !IsInside(strRealDir, strReal) ||
+            stat(strReal.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
             return {};
         }
         return strReal;
@@ -121,7 +121,7 @@ std::string FindTextureFile(const std::string& strSceneDir, const std::string& s
     const std::string& strBase = parts.back();
     const size_t nDot = strBase.rfind('.');
     const std::string strStem = nDot == std::string::npos ? strBase : strBase.substr(0, nDot);
-    static const std::array<const char*, 7> kExtensions = {".bmp", ".tga", ".png", ".jpg",
+    static const std::array<const char*, 7> kExtensions = {".bmp",  ".tga", ".png", ".jpg",
                                                            ".jpeg", ".gif", ".psd"};
     for (const char* pszExtension : kExtensions) {
         std::string strFound = accept(Resolve(strRealDir, {strStem + pszExtension}, true));
@@ -159,7 +159,8 @@ HRESULT DecodeImage(const uint8_t* pData, size_t nSize, CImageRGBA& image, std::
     try {
         image.nWidth = nWidth;
         image.nHeight = nHeight;
-        image.pixels.assign(pPixels.get(), pPixels.get() + static_cast<size_t>(nWidth) * nHeight * 4);
+        image.pixels.assign(pPixels.get(),
+                            pPixels.get() + static_cast<size_t>(nWidth) * nHeight * 4);
     } catch (const std::bad_alloc&) {
         strError = "out of memory";
         return E_OUTOFMEMORY;

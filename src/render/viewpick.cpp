@@ -39,7 +39,8 @@ HRESULT PickThroughPixel(CQVR3DObject* pRoot, const CCamera& camera, double dX, 
                 continue;  // the engine's ray is a line: behind the eye is not in the picture
             }
             CQVR3DMesh* pMesh = items[static_cast<size_t>(hit.nPickId)].pMesh;
-            hits.push_back({pMesh, ownIds[static_cast<size_t>(hit.nPickId)], fDistance, hit.vPoint});
+            hits.push_back(
+                {pMesh, ownIds[static_cast<size_t>(hit.nPickId)], fDistance, hit.vPoint});
         }
     } catch (const std::bad_alloc&) {
         hr = E_OUTOFMEMORY;

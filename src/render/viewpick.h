@@ -11,7 +11,7 @@
 
 struct ViewHit {
     CQVR3DMesh* pMesh = nullptr;
-    int32_t nPickId = -1;   // the mesh's own pick id
+    int32_t nPickId = -1;    // the mesh's own pick id
     float fDistance = 0.0f;  // from the eye along the ray
     Vector3 vPoint;          // in scene space
 };

@@ -1,8 +1,8 @@
 // morv3d render and pick as a user runs them: exit codes, messages, the picture, the hits.
 #include <gtest/gtest.h>
 
-#include "render/texturefile.h"
 #include "cli/runcommand.h"
+#include "render/texturefile.h"
 #include "support/tempfile.h"
 
 namespace {
@@ -62,9 +62,8 @@ TEST(CliRender, APartlyLoadedSceneIsDrawnAndExitsOne) {
         if (validate.nExitCode != 1) {
             continue;
         }
-        const CommandResult result =
-            RunCommand(kCli, {"render", dir.File("part.morv3d"), dir.File("part.png"), "--size",
-                              "32x24"});
+        const CommandResult result = RunCommand(
+            kCli, {"render", dir.File("part.morv3d"), dir.File("part.png"), "--size", "32x24"});
         EXPECT_EQ(result.nExitCode, 1);
         EXPECT_NE(result.strErr.find("drew the part of the scene that loaded"), std::string::npos)
             << result.strErr;

@@ -38,8 +38,8 @@ QPoint ScreenPoint(const CCamera& camera, const Vector3& vWorld) {
         eye[r] = view[r] * p[0] + view[4 + r] * p[1] + view[8 + r] * p[2] + view[12 + r] * p[3];
     }
     for (int r = 0; r < 4; ++r) {
-        clip[r] = projection[r] * eye[0] + projection[4 + r] * eye[1] +
-                  projection[8 + r] * eye[2] + projection[12 + r] * eye[3];
+        clip[r] = projection[r] * eye[0] + projection[4 + r] * eye[1] + projection[8 + r] * eye[2] +
+                  projection[12 + r] * eye[3];
     }
     return QPoint(static_cast<int>((clip[0] / clip[3] + 1) / 2 * camera.nWidth),
                   static_cast<int>((1 - clip[1] / clip[3]) / 2 * camera.nHeight));
@@ -135,10 +135,11 @@ private slots:
         // The properties pane shows that object at that time.
         std::string strExpected;
         const int nEntry = m_pFrame->GetView()->EntryOf(m_pFrame->GetView()->currentItem());
-        QCOMPARE(EntryProperties(m_pFrame->GetView()->Tree(), static_cast<size_t>(nEntry),
-                                 m_pFrame->GetDocument(),
-                                 [](const std::string&) { return std::string(); }, &strExpected),
-                 S_OK);
+        QCOMPARE(
+            EntryProperties(
+                m_pFrame->GetView()->Tree(), static_cast<size_t>(nEntry), m_pFrame->GetDocument(),
+                [](const std::string&) { return std::string(); }, &strExpected),
+            S_OK);
         QCOMPARE(m_pFrame->GetPropertiesPane()->toPlainText(), QString::fromStdString(strExpected));
     }
 
@@ -153,9 +154,10 @@ private slots:
         QVERIFY(m_pFrame->windowTitle().startsWith(QStringLiteral("quad.obj (importiert)")));
         QVERIFY(m_pFrame->GetDocument().LoadedCompletely());
         // Nothing was written beside the model.
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({QStringLiteral("quad.obj")}));
-        QVERIFY(!m_pFrame->GetSceneView()->PickAt(
-                    ScreenPoint(m_pFrame->GetSceneView()->Camera(), {0.5f, 0.0f, 0.5f}))
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+                 QStringList({QStringLiteral("quad.obj")}));
+        QVERIFY(!m_pFrame->GetSceneView()
+                     ->PickAt(ScreenPoint(m_pFrame->GetSceneView()->Camera(), {0.5f, 0.0f, 0.5f}))
                      .empty());
     }
 
@@ -177,8 +179,9 @@ private slots:
                            QStringLiteral("/nonexistent.json"));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         viewer.setProcessEnvironment(environment);
-        viewer.start(QStringLiteral(MORV3D_VIEWER),
-                     {QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("a.png")), kSample});
+        viewer.start(
+            QStringLiteral(MORV3D_VIEWER),
+            {QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("a.png")), kSample});
         QVERIFY(viewer.waitForFinished(60000));
         QCOMPARE(viewer.exitCode(), 0);
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("a.png"))));

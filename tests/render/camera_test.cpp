@@ -66,7 +66,8 @@ TEST(Camera, PresetsLookFromTheirSidesAndRaysLeaveThroughTheirPixels) {
     const struct {
         EViewPreset preset;
         Vector3 vEye;  // direction from the target, view space
-    } cases[] = {{EViewPreset::Front, {0, 0, 1}}, {EViewPreset::Side, {1, 0, 0}},
+    } cases[] = {{EViewPreset::Front, {0, 0, 1}},
+                 {EViewPreset::Side, {1, 0, 0}},
                  {EViewPreset::Top, {0, 1, 0}}};
     for (const auto& c : cases) {
         camera.SetPreset(c.preset);
@@ -74,8 +75,8 @@ TEST(Camera, PresetsLookFromTheirSidesAndRaysLeaveThroughTheirPixels) {
         EXPECT_NEAR(Dot(vEye, c.vEye), 1.0f, 1e-3f);
         // The centre pixel's ray, in scene space, runs from the eye to the target.
         const PickRay ray = camera.RayThroughPixel(100, 50);
-        const Vector3 vToTarget = Normalize(
-            Subtract(TransformPoint(camera.vTarget, ViewToWorldAxes()), ray.vOrigin));
+        const Vector3 vToTarget =
+            Normalize(Subtract(TransformPoint(camera.vTarget, ViewToWorldAxes()), ray.vOrigin));
         EXPECT_NEAR(Dot(vToTarget, ray.vDirection), 1.0f, 1e-5f);
     }
     // Front: the scene's +Z (up) is the picture's up, its +X the picture's right.

@@ -53,8 +53,8 @@ RenderOptions Options(const std::string& strList) {
 }
 
 EViewPreset View(const std::string& strName) {
-    return strName == "front" ? EViewPreset::Front
-           : strName == "top" ? EViewPreset::Top
+    return strName == "front"  ? EViewPreset::Front
+           : strName == "top"  ? EViewPreset::Top
            : strName == "side" ? EViewPreset::Side
                                : EViewPreset::Iso;
 }
@@ -129,9 +129,9 @@ TEST(Pictures, PicksNameTheMeshDrawnThere) {
     REQUIRE_GL();
     constexpr int kWidth = 160;
     constexpr int kHeight = 120;
-    for (const auto& [dwTime, view] : {std::pair{0u, EViewPreset::Iso},
-                                       std::pair{80u, EViewPreset::Front},
-                                       std::pair{120u, EViewPreset::Top}}) {
+    for (const auto& [dwTime, view] :
+         {std::pair{0u, EViewPreset::Iso}, std::pair{80u, EViewPreset::Front},
+          std::pair{120u, EViewPreset::Top}}) {
         SCOPED_TRACE(dwTime);
         CMorv3dViewerDoc doc;
         ASSERT_TRUE(doc.OnOpenDocument(SamplePath()));
@@ -173,7 +173,8 @@ TEST(Pictures, PicksNameTheMeshDrawnThere) {
                     EXPECT_TRUE(hits.empty()) << x << "," << y;
                 } else {
                     ++nOnMeshes;
-                    ASSERT_FALSE(hits.empty()) << x << "," << y << " " << ObjectPath(renderer.Items()[dwId - 1].pMesh);
+                    ASSERT_FALSE(hits.empty())
+                        << x << "," << y << " " << ObjectPath(renderer.Items()[dwId - 1].pMesh);
                     // Coplanar meshes (the sample's frame and its glow) may show either one.
                     bool bFound = false;
                     for (const ViewHit& hit : hits) {

@@ -17,12 +17,12 @@ namespace render_test {
 // Null (and the reason in strWhy) when this machine gives no OpenGL without a display.
 CHeadlessContext* Context(std::string& strWhy);
 
-#define REQUIRE_GL()                                                    \
-    do {                                                                \
-        std::string strWhy;                                             \
-        if (render_test::Context(strWhy) == nullptr) {                  \
-            GTEST_SKIP() << "no headless OpenGL: " << strWhy;           \
-        }                                                               \
+#define REQUIRE_GL()                                          \
+    do {                                                      \
+        std::string strWhy;                                   \
+        if (render_test::Context(strWhy) == nullptr) {        \
+            GTEST_SKIP() << "no headless OpenGL: " << strWhy; \
+        }                                                     \
     } while (0)
 
 std::string SamplePath();

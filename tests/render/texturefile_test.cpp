@@ -11,20 +11,19 @@ namespace {
 
 const std::vector<uint8_t> kTinyBmp = [] {
     // 1 x 1, 24 bits, one red pixel.
-    std::vector<uint8_t> b = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0,
-                              1,   0,   0,  0, 1, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0,  0, 4, 0,
-                              0,   0,   0,  0, 0, 0, 0, 0, 0, 0, 0,  0, 0, 0, 0,  0, 0, 0,
-                              0,   0,   255, 0};
+    std::vector<uint8_t> b = {'B', 'M', 58, 0, 0, 0, 0, 0, 0,  0, 54, 0, 0, 0, 40, 0, 0,   0, 1, 0,
+                              0,   0,   1,  0, 0, 0, 1, 0, 24, 0, 0,  0, 0, 0, 4,  0, 0,   0, 0, 0,
+                              0,   0,   0,  0, 0, 0, 0, 0, 0,  0, 0,  0, 0, 0, 0,  0, 255, 0};
     return b;
 }();
 
 }  // namespace
 
-#define EXPECT_FAILED_WITH(call, text)                                   \
-    do {                                                                 \
-        strError.clear();                                                \
-        EXPECT_TRUE(FAILED(call)) << #call;                              \
-        EXPECT_NE(strError.find(text), std::string::npos) << strError;   \
+#define EXPECT_FAILED_WITH(call, text)                                 \
+    do {                                                               \
+        strError.clear();                                              \
+        EXPECT_TRUE(FAILED(call)) << #call;                            \
+        EXPECT_NE(strError.find(text), std::string::npos) << strError; \
     } while (0)
 
 TEST(TextureFile, StoredNamesLeadToFilesInsideTheSceneFolder) {
@@ -45,8 +44,8 @@ TEST(TextureFile, StoredNamesLeadToFilesInsideTheSceneFolder) {
         const char* pszStored;
         const char* pszFound;  // inside the scene folder; empty: not found
     } cases[] = {
-        {"Stone.BMP", "Stone.BMP"},               // as stored
-        {"stone.bmp", "Stone.BMP"},               // without regard to case
+        {"Stone.BMP", "Stone.BMP"},  // as stored
+        {"stone.bmp", "Stone.BMP"},  // without regard to case
         {"MAPS\\sub\\WOOD.TGA", "maps/Sub/wood.tga"},
         {"C:\\Textures\\stone.bmp", "Stone.BMP"},  // the folder part dropped
         {"wood.tga", ""},                          // only the stored folder leads below

@@ -9,7 +9,8 @@
 int main(int argc, char** argv) {
     const bool bBench = argc == 3 && std::string(argv[1]) == "--bench";
     if (argc != 2 && !bBench) {
-        std::fprintf(stderr, "Usage: morv_examples DIRECTORY\n       morv_examples --bench DIRECTORY\n");
+        std::fprintf(stderr,
+                     "Usage: morv_examples DIRECTORY\n       morv_examples --bench DIRECTORY\n");
         return 2;
     }
     const HRESULT hr = bBench ? WriteBenchScenes(argv[2]) : WriteAllExamples(argv[1]);

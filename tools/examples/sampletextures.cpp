@@ -96,7 +96,8 @@ Rgba Stone(int x, int y) {
 
 Rgba Wood(int x, int y) {
     const double dx = x - 20.0, dy = y - 80.0;
-    const double dRing = 0.5 + 0.5 * std::sin(std::sqrt(dx * dx + dy * dy) * 0.9 + Hash(x, 0) * 0.6);
+    const double dRing =
+        0.5 + 0.5 * std::sin(std::sqrt(dx * dx + dy * dy) * 0.9 + Hash(x, 0) * 0.6);
     return {Byte(0.55 + 0.2 * dRing), Byte(0.33 + 0.15 * dRing), Byte(0.15 + 0.08 * dRing), 255};
 }
 

@@ -93,8 +93,8 @@ int Parse(const std::vector<std::string>& args, bool bRender, PictureArgs& out) 
         } else if (bRender && strArg == "--background") {
             char* pEnd = nullptr;
             if (!value(strValue) || strValue.size() != 6 ||
-                (out.options.dwBackground = static_cast<uint32_t>(
-                     std::strtoul(strValue.c_str(), &pEnd, 16)),
+                (out.options.dwBackground =
+                     static_cast<uint32_t>(std::strtoul(strValue.c_str(), &pEnd, 16)),
                  *pEnd != '\0')) {
                 return UsageError("--background takes RRGGBB in hexadecimal");
             }
@@ -260,11 +260,12 @@ int RunPick(const std::vector<std::string>& args) {
         std::printf("[");
         for (size_t i = 0; i < hits.size(); ++i) {
             const ViewHit& hit = hits[i];
-            std::printf("%s\n  {\"path\": %s, \"kind\": \"mesh\", \"pickId\": %d, \"distance\": %.6g, "
-                        "\"point\": [%.6g, %.6g, %.6g]}",
-                        i ? "," : "", JsonString(ObjectPath(hit.pMesh)).c_str(), hit.nPickId,
-                        static_cast<double>(hit.fDistance), static_cast<double>(hit.vPoint.x),
-                        static_cast<double>(hit.vPoint.y), static_cast<double>(hit.vPoint.z));
+            std::printf(
+                "%s\n  {\"path\": %s, \"kind\": \"mesh\", \"pickId\": %d, \"distance\": %.6g, "
+                "\"point\": [%.6g, %.6g, %.6g]}",
+                i ? "," : "", JsonString(ObjectPath(hit.pMesh)).c_str(), hit.nPickId,
+                static_cast<double>(hit.fDistance), static_cast<double>(hit.vPoint.x),
+                static_cast<double>(hit.vPoint.y), static_cast<double>(hit.vPoint.z));
         }
         std::printf("%s]\n", hits.empty() ? "" : "\n");
     } else {
