@@ -19,6 +19,7 @@
 #include "engine/3dobjects/mesh.h"
 #include "render/headless.h"
 #include "render/scenerenderer.h"
+#include "render/viewpick.h"
 #include "viewer/document.h"
 
 namespace {
@@ -214,3 +215,78 @@ BENCHMARK(BM_MorphApplyTime)->Unit(benchmark::kMillisecond);
 
 MORV_BENCH_RATIO("BM_HierarchyFrame", "BM_HierarchyWorldWalk", 3.0);
 MORV_BENCH_RATIO("BM_MorphFrame", "BM_MorphApplyTime", 2.0);
+
+namespace {
+
+struct Geometry {
+    CMorv3dViewerDoc doc;
+    Geometry() {
+        const std::string strPath =
+            (std::filesystem::temp_directory_path() / "morv3d-pick-bench.morv3d").string();
+        if (FAILED(WriteMorv3DScene(strPath, BenchGeometryScene())) ||
+            !doc.OnOpenDocument(strPath) || !doc.LoadedCompletely()) {
+            std::abort();
+        }
+        std::filesystem::remove(strPath);
+    }
+};
+
+Geometry& TheGeometry() {
+    static Geometry geometry;
+    return geometry;
+}
+
+// A click in the middle of the 1,000,000-triangle scene's picture, as the desktop view picks.
+void BM_PickThroughPixel(benchmark::State& state) {
+    CQVR3DObject* pRoot = TheGeometry().doc._pNode;
+    std::vector<DrawItem> items;
+    CollectDrawItems(pRoot, items);
+    const CCamera camera = CameraForPicture(items, 800, 600, EViewPreset::Iso);
+    std::vector<ViewHit> hits;
+    for (auto _ : state) {
+        PickThroughPixel(pRoot, camera, 400, 300, hits);
+        benchmark::DoNotOptimize(hits.data());
+    }
+    state.counters["hits"] = static_cast<double>(hits.size());
+}
+
+// The triangle test over every triangle of the scene with the same ray, in each mesh's space.
+void BM_IntersectEveryTriangle(benchmark::State& state) {
+    CQVR3DObject* pRoot = TheGeometry().doc._pNode;
+    std::vector<DrawItem> items;
+    CollectDrawItems(pRoot, items);
+    const CCamera camera = CameraForPicture(items, 800, 600, EViewPreset::Iso);
+    const PickRay ray = camera.RayThroughPixel(400, 300);
+    std::vector<PickRay> local;
+    for (const DrawItem& item : items) {
+        const Matrix4 inverse = InverseAffine(item.world);
+        local.push_back(
+            {TransformPoint(ray.vOrigin, inverse), TransformDirection(ray.vDirection, inverse)});
+    }
+    PickHitList hits;
+    for (auto _ : state) {
+        hits.clear();
+        for (size_t i = 0; i < items.size(); ++i) {
+            const CQVR3DMesh* pMesh = items[i].pMesh;
+            for (size_t g = 0; g < pMesh->pGeometry->groups.size(); ++g) {
+                const MeshGroup& group = pMesh->pGeometry->groups[g];
+                TrianglePickQuery query;
+                query.pIndices = pMesh->groupIndexPointers[g];
+                query.dwIndexCount = group.dwIndexCount;
+                query.pVertices =
+                    reinterpret_cast<const uint8_t*>(pMesh->pVertices + group.dwBaseVertex);
+                query.dwStride = sizeof(Vertex);
+                query.vRayOrigin = local[i].vOrigin;
+                query.vRayDirection = local[i].vDirection;
+                IntersectTriangles(query, hits);
+            }
+        }
+        benchmark::DoNotOptimize(hits.data());
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_PickThroughPixel)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IntersectEveryTriangle)->Unit(benchmark::kMillisecond);
+MORV_BENCH_RATIO("BM_PickThroughPixel", "BM_IntersectEveryTriangle", 2.0);
