@@ -3,13 +3,13 @@
 # `assimp info` of the same file (Assimp reading it with its own post-processing), run side by
 # side: each command RUNS times, alternating, and the medians compared. Target: at most 1.5x.
 #
-#   bench/import_vs_assimp.sh [MORV3D] [RUNS]
+#   bench/import_vs_assimp.sh [BUILD_DIR] [RUNS]
 #
-# MORV3D defaults to the release build's tool (make release). The model is a grid of
+# BUILD_DIR defaults to the release build (make release), as for the other scripts. The model is a grid of
 # 1000 x 500 quads (1,000,000 triangles, with normals and texture coordinates), written as OBJ
 # and turned into .glb by `assimp export`.
 set -euo pipefail
-morv3d=${1:-build/release/tools/morv3d/morv3d}
+morv3d=${1:-build/release}/tools/morv3d/morv3d
 runs=${2:-5}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
