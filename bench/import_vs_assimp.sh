@@ -5,9 +5,9 @@
 #
 #   bench/import_vs_assimp.sh [BUILD_DIR] [RUNS]
 #
-# BUILD_DIR defaults to the release build (make release), as for the other scripts. The model is a grid of
-# 1000 x 500 quads (1,000,000 triangles, with normals and texture coordinates), written as OBJ
-# and turned into .glb by `assimp export`.
+# BUILD_DIR defaults to the release build (make release), as for the other scripts. The model
+# is a grid of 1000 x 500 quads (1,000,000 triangles, with normals and texture coordinates),
+# written as OBJ and turned into .glb by `assimp export`.
 set -euo pipefail
 morv3d=${1:-build/release}/tools/morv3d/morv3d
 runs=${2:-5}
