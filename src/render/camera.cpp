@@ -160,6 +160,23 @@ GLMatrix CCamera::ProjectionMatrix() const {
     return m;
 }
 
+Vector3 CCamera::ProjectView(const Vector3& vView) const {
+    const GLMatrix view = ViewMatrix();
+    const GLMatrix projection = ProjectionMatrix();
+    const double p[4] = {vView.x, vView.y, vView.z, 1};
+    double eye[4];
+    double clip[4];
+    for (int r = 0; r < 4; ++r) {
+        eye[r] = view[r] * p[0] + view[4 + r] * p[1] + view[8 + r] * p[2] + view[12 + r] * p[3];
+    }
+    for (int r = 0; r < 4; ++r) {
+        clip[r] = projection[r] * eye[0] + projection[4 + r] * eye[1] + projection[8 + r] * eye[2] +
+                  projection[12 + r] * eye[3];
+    }
+    return {static_cast<float>(clip[0] / clip[3]), static_cast<float>(clip[1] / clip[3]),
+            static_cast<float>(clip[2] / clip[3])};
+}
+
 PickRay CCamera::RayThroughPixel(double dX, double dY) const {
     double f[3], r[3], u[3];
     Basis(f, r, u);

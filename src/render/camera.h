@@ -38,6 +38,8 @@ public:
 
     GLMatrix ViewMatrix() const;
     GLMatrix ProjectionMatrix() const;
+    // Where a view-space point lands: normalised device coordinates (-1..1 inside the picture).
+    Vector3 ProjectView(const Vector3& vView) const;
     // Eye position in view space.
     Vector3 Eye() const;
     // The ray from the eye through the centre of pixel (x, y), y counted from the top, in

@@ -29,20 +29,9 @@ CQVR3DObject* FindNode(CMainFrame& frame, const char* pszName) {
 
 // Where a scene point shows in the view.
 QPoint ScreenPoint(const CCamera& camera, const Vector3& vWorld) {
-    const Vector3 v = TransformPoint(vWorld, WorldToViewAxes());
-    const GLMatrix view = camera.ViewMatrix();
-    const GLMatrix projection = camera.ProjectionMatrix();
-    double eye[4], clip[4];
-    const double p[4] = {v.x, v.y, v.z, 1};
-    for (int r = 0; r < 4; ++r) {
-        eye[r] = view[r] * p[0] + view[4 + r] * p[1] + view[8 + r] * p[2] + view[12 + r] * p[3];
-    }
-    for (int r = 0; r < 4; ++r) {
-        clip[r] = projection[r] * eye[0] + projection[4 + r] * eye[1] + projection[8 + r] * eye[2] +
-                  projection[12 + r] * eye[3];
-    }
-    return QPoint(static_cast<int>((clip[0] / clip[3] + 1) / 2 * camera.nWidth),
-                  static_cast<int>((1 - clip[1] / clip[3]) / 2 * camera.nHeight));
+    const Vector3 ndc = camera.ProjectView(TransformPoint(vWorld, WorldToViewAxes()));
+    return QPoint(static_cast<int>((ndc.x + 1) / 2 * camera.nWidth),
+                  static_cast<int>((1 - ndc.y) / 2 * camera.nHeight));
 }
 
 }  // namespace

@@ -5,32 +5,6 @@
 #include "engine/3dobjects/axes.h"
 #include "render/camera.h"
 
-namespace {
-
-// Where a view-space point lands in normalised device coordinates.
-Vector3 Project(const CCamera& camera, const Vector3& v) {
-    const GLMatrix view = camera.ViewMatrix();
-    const GLMatrix projection = camera.ProjectionMatrix();
-    double eye[4], clip[4];
-    const double p[4] = {v.x, v.y, v.z, 1};
-    for (int r = 0; r < 4; ++r) {
-        eye[r] = 0;
-        for (int c = 0; c < 4; ++c) {
-            eye[r] += view[c * 4 + r] * p[c];
-        }
-    }
-    for (int r = 0; r < 4; ++r) {
-        clip[r] = 0;
-        for (int c = 0; c < 4; ++c) {
-            clip[r] += projection[c * 4 + r] * eye[c];
-        }
-    }
-    return {static_cast<float>(clip[0] / clip[3]), static_cast<float>(clip[1] / clip[3]),
-            static_cast<float>(clip[2] / clip[3])};
-}
-
-}  // namespace
-
 TEST(Camera, FitShowsTheWholeBoxFromEveryPreset) {
     SceneBox box;
     box.Add({-4, 1, 2});
@@ -47,7 +21,7 @@ TEST(Camera, FitShowsTheWholeBoxFromEveryPreset) {
                 const Vector3 corner{(i & 1) ? box.vMax.x : box.vMin.x,
                                      (i & 2) ? box.vMax.y : box.vMin.y,
                                      (i & 4) ? box.vMax.z : box.vMin.z};
-                const Vector3 ndc = Project(camera, corner);
+                const Vector3 ndc = camera.ProjectView(corner);
                 EXPECT_LE(std::fabs(ndc.x), 1.0f);
                 EXPECT_LE(std::fabs(ndc.y), 1.0f);
                 EXPECT_LE(std::fabs(ndc.z), 1.0f);
@@ -81,8 +55,8 @@ TEST(Camera, PresetsLookFromTheirSidesAndRaysLeaveThroughTheirPixels) {
     }
     // Front: the scene's +Z (up) is the picture's up, its +X the picture's right.
     camera.SetPreset(EViewPreset::Front);
-    const Vector3 vUp = Project(camera, TransformPoint({0, 0, 1}, WorldToViewAxes()));
-    const Vector3 vRight = Project(camera, TransformPoint({1, 0, 0}, WorldToViewAxes()));
+    const Vector3 vUp = camera.ProjectView(TransformPoint({0, 0, 1}, WorldToViewAxes()));
+    const Vector3 vRight = camera.ProjectView(TransformPoint({1, 0, 0}, WorldToViewAxes()));
     EXPECT_GT(vUp.y, 0.1f);
     EXPECT_NEAR(vUp.x, 0.0f, 1e-5f);
     EXPECT_GT(vRight.x, 0.1f);
