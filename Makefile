@@ -30,7 +30,7 @@ release:
 test: deps
 	@cmake -S . -B $(DEBUG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORV_SANITIZE=ON -DMORV_BUILD_BENCH=OFF >/dev/null
 	@cmake --build $(DEBUG_DIR) -j $(JOBS)
-	@cd $(DEBUG_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	@cd $(DEBUG_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QT_QPA_PLATFORM=offscreen \
 	    ctest --output-on-failure -j $(JOBS)
 
