@@ -1,5 +1,5 @@
 # Thin wrapper over CMake. `make run` and `make test` are the two commands of the README.
-.PHONY: run test build release deps bench fuzz examples format clean
+.PHONY: run test build release deps bench fuzz coverage examples format clean
 
 JOBS        ?= $(shell nproc)
 DEBUG_DIR   := build/debug
@@ -28,7 +28,7 @@ release:
 
 # Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, then every test.
 test: deps
-	@cmake -S . -B $(DEBUG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORV_SANITIZE=ON -DMORV_BUILD_BENCH=OFF >/dev/null
+	@cmake -S . -B $(DEBUG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORV_SANITIZE=ON -DMORV_WERROR=ON -DMORV_BUILD_BENCH=OFF >/dev/null
 	@cmake --build $(DEBUG_DIR) -j $(JOBS)
 	@cd $(DEBUG_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QT_QPA_PLATFORM=offscreen \
@@ -56,12 +56,16 @@ fuzz: deps
 	        $(FUZZ_DIR)/corpus/$$name fuzz/corpus/$$name || exit 1; \
 	done
 
+# Every test program under clang's source-based coverage; the report covers src/ and tools/.
+coverage: deps
+	@./scripts/coverage build/coverage
+
 # Writes the sample files of examples/ anew (a test checks that they match the generator).
 examples: release
 	./$(RELEASE_DIR)/tools/examples/morv_examples examples
 
 format:
-	@find src tools tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	@find src tools tests bench fuzz \( -path tests/data -o -path tests/node_modules \) -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | xargs clang-format -i
 
 clean:
 	rm -rf build

@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "fileformats/morv3d/morv3dwriter.h"
 #include "cli/runcommand.h"
+#include "fileformats/morv3d/morv3dwriter.h"
 #include "support/tempfile.h"
 
 namespace {

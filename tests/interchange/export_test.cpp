@@ -15,10 +15,10 @@
 #include <map>
 #include <sstream>
 
+#include "cli/runcommand.h"
 #include "engine/3dobjects/axes.h"
 #include "exportscenes.h"
 #include "interchange/export.h"
-#include "cli/runcommand.h"
 #include "support/tempfile.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <set>
 
-#include "interchange/importmodels.h"
 #include "cli/runcommand.h"
+#include "interchange/importmodels.h"
 #include "support/tempfile.h"
 
 namespace {

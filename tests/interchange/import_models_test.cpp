@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "cli/runcommand.h"
 #include "engine/3dobjects/mesh.h"
 #include "interchange/importmodels.h"
-#include "cli/runcommand.h"
 #include "support/tempfile.h"
 
 namespace {

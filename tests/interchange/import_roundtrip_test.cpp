@@ -7,10 +7,10 @@
 #include <cmath>
 #include <set>
 
+#include "cli/runcommand.h"
 #include "engine/3dobjects/mesh.h"
 #include "interchange/exportscenes.h"
 #include "interchange/importmodels.h"
-#include "cli/runcommand.h"
 #include "support/tempfile.h"
 
 namespace {
