@@ -71,143 +71,6 @@ TEST(StructureTree, EmptyDocumentHasTwoEmptyRootsWhateverTheFlags) {
     EXPECT_TRUE(tree.entries[0].bExpanded && tree.entries[1].bExpanded);
 }
 
-TEST_F(StructureTreeFileTest, EverythingShown) {
-    EXPECT_EQ(TreeText(m_doc, SHOW_ALL), kSceneTree);
-    EXPECT_EQ(TreeText(m_doc, 0x7F), kSceneTree);  // the bits above 0x40 mean nothing
-}
-
-TEST_F(StructureTreeFileTest, EachFilterOnItsOwn) {
-    struct Case {
-        uint32_t dwHidden;
-        std::string strExpected;
-    };
-    const Case cases[] = {
-        // The root of a loaded scene is a node: nothing of the objects is left.
-        {SHOW_NODES, kMaterialsBranch + "OBJECTS\n"},
-        // The meshes go with their animation entries; the hierarchy times still count them.
-        {SHOW_MESHES, kMaterialsBranch + "OBJECTS\n"
-                                         "  node: scene\n"
-                                         "    Animation: Hierarchy: 200 \n"
-                                         "    node: arm\n"
-                                         "      Animation: Hierarchy: 120 Object: 120 \n"
-                                         "      node: hand\n"
-                                         "        Animation: Hierarchy: 50 \n"
-                                         "        node: finger\n"
-                                         "          Animation: Hierarchy: 50 Object: 50 \n"
-                                         "    node: dmyHelper\n"
-                                         "      Animation: Hierarchy: 200 \n"
-                                         "      node: inner\n"
-                                         "        Animation: Hierarchy: 200 \n"
-                                         "    node: Dmy\n"
-                                         "    node: dm\n"
-                                         "    node: dmy\n"},
-        // Only the meshes keep theirs.
-        {SHOW_ANIMATION, kMaterialsBranch + "OBJECTS\n"
-                                            "  node: scene\n"
-                                            "    mesh: \n"
-                                            "    mesh: \n"
-                                            "      Animation: Hierarchy: 80 Object: 80 \n"
-                                            "    node: arm\n"
-                                            "      node: hand\n"
-                                            "        node: finger\n"
-                                            "    node: dmyHelper\n"
-                                            "      node: inner\n"
-                                            "        mesh: \n"
-                                            "          Animation: Hierarchy: 200 Object: 200 \n"
-                                            "    node: Dmy\n"
-                                            "    node: dm\n"
-                                            "    node: dmy\n"},
-        // A dummy takes its whole subtree along, whose animation still counts for the root.
-        {SHOW_DUMMIES, kMaterialsBranch + "OBJECTS\n"
-                                          "  node: scene\n"
-                                          "    Animation: Hierarchy: 200 \n"
-                                          "    mesh: \n"
-                                          "    mesh: \n"
-                                          "      Animation: Hierarchy: 80 Object: 80 \n"
-                                          "    node: arm\n"
-                                          "      Animation: Hierarchy: 120 Object: 120 \n"
-                                          "      node: hand\n"
-                                          "        Animation: Hierarchy: 50 \n"
-                                          "        node: finger\n"
-                                          "          Animation: Hierarchy: 50 Object: 50 \n"
-                                          "    node: Dmy\n"
-                                          "    node: dm\n"},
-        // Without materials the maps bit does not matter.
-        {SHOW_MATERIALS, "MATERIALS\n" + kObjectsBranch},
-        {SHOW_MATERIAL_MAPS,
-         "MATERIALS\n  Material\n  Material\n  Material\n  Material\n" + kObjectsBranch},
-        {SHOW_MESH_ANIMATIONS, kMaterialsBranch + "OBJECTS\n"
-                                                  "  node: scene\n"
-                                                  "    Animation: Hierarchy: 200 \n"
-                                                  "    mesh: \n"
-                                                  "    mesh: \n"
-                                                  "    node: arm\n"
-                                                  "      Animation: Hierarchy: 120 Object: 120 \n"
-                                                  "      node: hand\n"
-                                                  "        Animation: Hierarchy: 50 \n"
-                                                  "        node: finger\n"
-                                                  "          Animation: Hierarchy: 50 Object: 50 \n"
-                                                  "    node: dmyHelper\n"
-                                                  "      Animation: Hierarchy: 200 \n"
-                                                  "      node: inner\n"
-                                                  "        Animation: Hierarchy: 200 \n"
-                                                  "        mesh: \n"
-                                                  "    node: Dmy\n"
-                                                  "    node: dm\n"
-                                                  "    node: dmy\n"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(TreeText(m_doc, SHOW_ALL & ~c.dwHidden), c.strExpected)
-            << "hidden 0x" << std::hex << c.dwHidden;
-    }
-    EXPECT_EQ(TreeText(m_doc, 0), "MATERIALS\nOBJECTS\n");
-}
-
-TEST_F(StructureTreeFileTest, ImagesOfEveryKindOfEntry) {
-    EXPECT_EQ(TreeText(m_doc, SHOW_ALL & ~SHOW_MATERIALS, true),
-              "MATERIALS\t0\n"
-              "OBJECTS\t0\n"
-              "  node: scene\t1\n"
-              "    Animation: Hierarchy: 200 \t3\n"
-              "    mesh: \t2\n"
-              "    mesh: \t2\n"
-              "      Animation: Hierarchy: 80 Object: 80 \t7\n"
-              "    node: arm\t1\n"
-              "      Animation: Hierarchy: 120 Object: 120 \t3\n"
-              "      node: hand\t1\n"
-              "        Animation: Hierarchy: 50 \t3\n"
-              "        node: finger\t1\n"
-              "          Animation: Hierarchy: 50 Object: 50 \t3\n"
-              "    node: dmyHelper\t4\n"
-              "      Animation: Hierarchy: 200 \t3\n"
-              "      node: inner\t1\n"
-              "        Animation: Hierarchy: 200 \t3\n"
-              "        mesh: \t2\n"
-              "          Animation: Hierarchy: 200 Object: 200 \t7\n"
-              "    node: Dmy\t1\n"
-              "    node: dm\t1\n"
-              "    node: dmy\t4\n");
-    EXPECT_EQ(TreeText(m_doc, SHOW_MATERIALS | SHOW_MATERIAL_MAPS, true),
-              "MATERIALS\t0\n"
-              "  Material\t5\n"
-              "    Map\t6\n"
-              "      Effect: Solid \t6\n"
-              "      Texture: stone.bmp\t6\n"
-              "  Material\t5\n"
-              "    Map\t6\n"
-              "      Effect: Alpha \t6\n"
-              "      Texture: glass.bmp\t6\n"
-              "    Map\t6\n"
-              "      Effect: \t6\n"
-              "      Texture: \t6\n"
-              "  Material\t5\n"
-              "    Map\t6\n"
-              "      Effect: Alpha Additive \t6\n"
-              "      Texture: fire.bmp\t6\n"
-              "  Material\t5\n"
-              "OBJECTS\t0\n");
-}
-
 TEST_F(StructureTreeFileTest, ItemDataAndExpansion) {
     const StructureTree tree = BuildStructureTree(m_doc, SHOW_ALL);
     std::vector<CQVR3DObject*> objects;
@@ -230,11 +93,12 @@ TEST_F(StructureTreeFileTest, ItemDataAndExpansion) {
     EXPECT_EQ(objects[3], pRoot->GetChild(0));
 }
 
-TEST(StructureTree, KindsAndTheDummyRuleUnderNodesAndObjects) {
-    CMorv3dViewerDoc doc;
-    // Root of an unknown kind, so that hiding the nodes leaves something to see.
+// The expected trees of tests/data/viewer/trees.txt: the test scene as a file, and "kinds": a
+// root of an unknown kind, plain objects with children, and the names the dummy rule tells apart.
+TEST_F(StructureTreeFileTest, ScenesUnderEachSetOfFilters) {
+    CMorv3dViewerDoc kinds;
     CKindNode* pRoot = Add(nullptr, new CKindNode(7), "ignored");
-    doc._pNode = pRoot;
+    kinds._pNode = pRoot;
     CKindNode* pLamp = Add(pRoot, new CKindNode(QVR3DOBJ_OBJECT), "lamp", 30);
     Add(pLamp, new CQVR3DNode, "bulb");
     CQVR3DNode* pDummy = Add(pRoot, new CQVR3DNode, "dmyA");
@@ -246,58 +110,12 @@ TEST(StructureTree, KindsAndTheDummyRuleUnderNodesAndObjects) {
     }
     Add(pRoot, new CQVR3DMesh);
 
-    EXPECT_EQ(TreeText(doc, SHOW_ALL & ~SHOW_MATERIALS, true),
-              "MATERIALS\t0\n"
-              "OBJECTS\t0\n"
-              "  \t0\n"
-              "    Animation: Hierarchy: 30 \t3\n"
-              "    mesh: \t2\n"
-              "    object: lamp\t0\n"
-              "      Animation: Hierarchy: 30 Object: 30 \t3\n"
-              "      node: bulb\t1\n"
-              "    node: dmyA\t4\n"
-              "      mesh: \t2\n"
-              "      node: under\t1\n"
-              "    object: \t0\n"
-              "    node: dmy\t4\n"
-              "    node: dmyB\t4\n"
-              "    node: Dmy\t1\n"
-              "    node: DMY\t1\n"
-              "    node: dm\t1\n"
-              "    node: d\t1\n"
-              "    node: \t1\n"
-              "    node: xdmy\t1\n"
-              "    node: dmY\t1\n");
-
-    const std::string kWithoutNodes =
-        "MATERIALS\n"
-        "OBJECTS\n"
-        "  \n"
-        "    Animation: Hierarchy: 30 \n"
-        "    mesh: \n"
-        "    object: lamp\n"
-        "      Animation: Hierarchy: 30 Object: 30 \n"
-        "    object: \n";
-    // Without nodes the dummies go too, whatever their own bit says.
-    EXPECT_EQ(TreeText(doc, SHOW_ALL & ~SHOW_MATERIALS & ~SHOW_NODES), kWithoutNodes);
-    EXPECT_EQ(TreeText(doc, SHOW_ALL & ~SHOW_MATERIALS & ~SHOW_NODES & ~SHOW_DUMMIES),
-              kWithoutNodes);
-    // Without dummies only the names that begin with the three lower-case letters go.
-    EXPECT_EQ(TreeText(doc, SHOW_ALL & ~SHOW_MATERIALS & ~SHOW_DUMMIES & ~SHOW_ANIMATION),
-              "MATERIALS\n"
-              "OBJECTS\n"
-              "  \n"
-              "    mesh: \n"
-              "    object: lamp\n"
-              "      node: bulb\n"
-              "    object: \n"
-              "    node: Dmy\n"
-              "    node: DMY\n"
-              "    node: dm\n"
-              "    node: d\n"
-              "    node: \n"
-              "    node: xdmy\n"
-              "    node: dmY\n");
+    const std::vector<ExpectedTree> trees = ExpectedTrees();
+    ASSERT_GE(trees.size(), 10u);
+    for (const ExpectedTree& tree : trees) {
+        const CMorv3dViewerDoc& doc = tree.strScene == "kinds" ? kinds : m_doc;
+        EXPECT_EQ(TreeText(doc, tree.dwFlags, tree.bImages), tree.strText) << tree.strNote;
+    }
 }
 
 TEST(StructureTree, ChildOrderAnimationThenMeshesReversedThenTheRest) {
@@ -442,7 +260,7 @@ TEST_F(StructureTreeFileTest, TogglingTwiceGivesTheSameTree) {
     for (uint32_t dwCommand = ID_SHOW_NODES; dwCommand <= ID_SHOW_MESH_ANIMATIONS; ++dwCommand) {
         uint32_t dwFlags = FlipShowFlag(SHOW_ALL, dwCommand);
         if (ShowFlagOfCommand(dwCommand) != 0) {
-            EXPECT_NE(FormatStructureTree(BuildStructureTree(m_doc, dwFlags), false), kSceneTree);
+            EXPECT_NE(FormatStructureTree(BuildStructureTree(m_doc, dwFlags), false), SceneTree());
         }
         dwFlags = FlipShowFlag(dwFlags, dwCommand);
         const StructureTree after = BuildStructureTree(m_doc, dwFlags);

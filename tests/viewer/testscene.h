@@ -2,6 +2,8 @@
 // shows for it. Shared by the viewer and the command-line tests.
 #pragma once
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -46,50 +48,43 @@ inline void WriteScene(const std::string& strPath) {
     WriteContainer(strPath, SceneChunks());
 }
 
-inline const std::string kMaterialsBranch =
-    "MATERIALS\n"
-    "  Material\n"
-    "    Map\n"
-    "      Effect: Solid \n"
-    "      Texture: stone.bmp\n"
-    "  Material\n"
-    "    Map\n"
-    "      Effect: Alpha \n"
-    "      Texture: glass.bmp\n"
-    "    Map\n"
-    "      Effect: \n"
-    "      Texture: \n"
-    "  Material\n"
-    "    Map\n"
-    "      Effect: Alpha Additive \n"
-    "      Texture: fire.bmp\n"
-    "  Material\n";
+struct ExpectedTree {
+    std::string strScene;
+    uint32_t dwFlags = 0;
+    bool bImages = false;
+    std::string strNote;
+    std::string strText;
+};
 
-// The animation entry first, the meshes reversed (the still one, then the animated one), then
-// the nodes in list order.
-inline const std::string kObjectsBranch =
-    "OBJECTS\n"
-    "  node: scene\n"
-    "    Animation: Hierarchy: 200 \n"
-    "    mesh: \n"
-    "    mesh: \n"
-    "      Animation: Hierarchy: 80 Object: 80 \n"
-    "    node: arm\n"
-    "      Animation: Hierarchy: 120 Object: 120 \n"
-    "      node: hand\n"
-    "        Animation: Hierarchy: 50 \n"
-    "        node: finger\n"
-    "          Animation: Hierarchy: 50 Object: 50 \n"
-    "    node: dmyHelper\n"
-    "      Animation: Hierarchy: 200 \n"
-    "      node: inner\n"
-    "        Animation: Hierarchy: 200 \n"
-    "        mesh: \n"
-    "          Animation: Hierarchy: 200 Object: 200 \n"
-    "    node: Dmy\n"
-    "    node: dm\n"
-    "    node: dmy\n";
+// The sections of tests/data/viewer/trees.txt: "== SCENE FLAGS [images] # note", then the tree.
+inline std::vector<ExpectedTree> ExpectedTrees() {
+    std::ifstream in(std::string(MORV_SOURCE_DIR) + "/tests/data/viewer/trees.txt");
+    std::vector<ExpectedTree> trees;
+    std::string strLine;
+    while (std::getline(in, strLine)) {
+        if (strLine.rfind("== ", 0) == 0) {
+            std::istringstream header(strLine.substr(3));
+            ExpectedTree tree;
+            std::string strWord;
+            header >> tree.strScene >> std::hex >> tree.dwFlags >> strWord;
+            tree.bImages = strWord == "images";
+            tree.strNote = strLine.substr(strLine.find('#') + 1);
+            trees.push_back(tree);
+        } else if (!trees.empty()) {
+            trees.back().strText += strLine + "\n";
+        }
+    }
+    return trees;
+}
 
-inline const std::string kSceneTree = kMaterialsBranch + kObjectsBranch;
+// The test scene's tree as the viewer shows it with dwFlags.
+inline std::string SceneTree(uint32_t dwFlags = 0xFFFFFFFF) {
+    for (const ExpectedTree& tree : ExpectedTrees()) {
+        if (tree.strScene == "file" && tree.dwFlags == dwFlags && !tree.bImages) {
+            return tree.strText;
+        }
+    }
+    return "no expected tree for these flags";
+}
 
 }  // namespace viewer_test
