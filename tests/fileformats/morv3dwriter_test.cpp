@@ -112,9 +112,10 @@ protected:
 
 }  // namespace
 
-// Every record of a small scene, spelled out byte by byte: container header, materials with
-// counted names, a named node with matrix and both spheres, a track chunk with a padded position
-// key, a mesh with 12- and 16-byte frame headers and flags 0x13, and a node with flags 0.
+// Every record of a small scene, spelled out byte by byte in the data file: container header,
+// materials with counted names, a named node with matrix and both spheres, a track chunk with a
+// padded position key, a mesh with 12- and 16-byte frame headers and flags 0x13, and a node
+// with flags 0.
 TEST_F(SceneWriterTest, SmallSceneMatchesHandWrittenBytes) {
     Morv3DSceneDesc scene;
     Morv3DMaterialDesc material;
@@ -165,58 +166,8 @@ TEST_F(SceneWriterTest, SmallSceneMatchesHandWrittenBytes) {
 
     ASSERT_EQ(WriteMorv3DScene(Path(), scene), S_OK);
 
-    // Payloads: materials 52 bytes at 0, root 109 at 52, tracks 160 at 161, mesh 334 at 321,
-    // the unnamed node 104 at 655; the directory follows at 44 + 759.
-    CByteBuilder b;
-    b.MorvHeader(kSceneKindBytes, 44 + 759, 6 * 16, 44, 16);
-    b.U32(0).U32(0).U32(1);  // table: one material
-    b.U32(7).U32(8).U32(2);  // material: kept words, two maps
-    b.U32(1).U32(2).U32(0).U8(2).Text("ab");
-    b.U32(0).U32(0).U32(3).U8(0);
-
-    b.U32(0).U32(NODE_HAS_NAME | NODE_HAS_MATRIX | NODE_HAS_BOUNDS);
-    for (int i = 0; i < 16; ++i) {
-        F32(b, static_cast<float>(i) + 0.5f);
-    }
-    F32(Vec(b, 1, 2, 3), 4);
-    F32(Vec(b, 5, 6, 7), 8);
-    b.U8(4).Text("root");
-
-    b.U32(0).U32(0).U32(0).U32(1).U32(44).U32(0).U32(1).U32(84);
-    Vec(Vec(Vec(b.U32(10), 1, 2, 3), 4, 5, 6), 7, 8, 9).U32(0);  // 4 bytes of padding
-    F32(Vec(b.U32(30), 0, 0, 1), 0.25f);
-    for (int i = 0; i < 12; ++i) {
-        F32(b, static_cast<float>(100 + i));
-    }
-    for (int i = 0; i < 16; ++i) {
-        b.U8(static_cast<uint8_t>(i + 1));
-    }
-
-    SmallMeshStart(b, 0x13);
-    for (int k = 10; k < 13; ++k) {  // packed: position, normal, u, v
-        const float f = static_cast<float>(k);
-        Vec(Vec(b, f, f + 0.5f, -f), 0.0f, f * 0.25f, 1.0f);
-        F32(F32(b, f * 0.125f), 1.0f - f * 0.125f);
-    }
-    b.U8(0);
-
-    b.U32(0).U32(0);
-    F32(F32(F32(F32(b, 1), 0), 0), 0);  // identity matrix, spheres zero
-    F32(F32(F32(F32(b, 0), 1), 0), 0);
-    F32(F32(F32(F32(b, 0), 0), 1), 0);
-    F32(F32(F32(F32(b, 0), 0), 0), 1);
-    for (int i = 0; i < 8; ++i) {
-        F32(b, 0);
-    }
-    ASSERT_EQ(b.Size(), 44u + 759u);
-
-    b.DirEntry(0, 2, 0xFFFFFFFF, 0);
-    b.DirEntry(MORV3D_CHUNK_MATERIALS, 0, 0, 52);
-    b.DirEntry(MORV3D_CHUNK_OBJECT, 3, 52, 109);
-    b.DirEntry(MORV3D_CHUNK_TRACKS, 0, 161, 160);
-    b.DirEntry(MORV3D_CHUNK_MESH, 0, 321, 334);
-    b.DirEntry(MORV3D_CHUNK_OBJECT, 0, 655, 104);
-    EXPECT_EQ(ReadWholeFile(Path()), b.Get());
+    EXPECT_EQ(ReadWholeFile(Path()),
+              ReadHexFile(std::string(MORV_SOURCE_DIR) + "/tests/data/scene/small_scene.hex"));
 }
 
 // Later frames hold only the components of the flags, in bit order; bits above 0x10 are not

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -52,3 +53,22 @@ private:
 // {0AB3F933-9362-11D1-9A2B-080000300512} as stored.
 inline const std::vector<uint8_t> kDefaultKindBytes = {
     0x33, 0xF9, 0xB3, 0x0A, 0x62, 0x93, 0xD1, 0x11, 0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12};
+
+// The bytes of a data file written as hex: two digits per byte, "#" starts a comment.
+inline std::vector<uint8_t> ReadHexFile(const std::string& strPath) {
+    std::ifstream in(strPath);
+    std::vector<uint8_t> bytes;
+    std::string strLine;
+    while (std::getline(in, strLine)) {
+        strLine = strLine.substr(0, strLine.find('#'));
+        for (size_t i = 0; i + 1 < strLine.size();) {
+            if (strLine[i] == ' ') {
+                ++i;
+                continue;
+            }
+            bytes.push_back(static_cast<uint8_t>(std::stoul(strLine.substr(i, 2), nullptr, 16)));
+            i += 2;
+        }
+    }
+    return bytes;
+}
