@@ -13,7 +13,7 @@
 namespace {
 
 // How many of the pages in [begin, end) are in memory.
-size_t ResidentPages(uintptr_t begin, uintptr_t end) {
+[[maybe_unused]] size_t ResidentPages(uintptr_t begin, uintptr_t end) {
     const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     begin &= ~(page - 1);
     std::vector<unsigned char> resident((end - begin + page - 1) / page);
