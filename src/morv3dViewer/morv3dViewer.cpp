@@ -161,8 +161,8 @@ CCommandLineInfo ParseCommandLine(const QStringList& args, bool bTolerant) {
 
 QString HelpText() {
     return QStringLiteral(
-        "Usage: morv3dViewer [--lang de|en] [--select PATH] [FILE]\n"
-        "       morv3dViewer --screenshot OUT.png [--lang de|en] [--select PATH] [FILE]\n"
+        "Usage: morv3dViewer [FILE] [--select PATH] [--lang de|en]\n"
+        "       morv3dViewer --screenshot OUT.png [FILE] [--select PATH] [--lang de|en]\n"
         "       morv3dViewer --help | --version\n"
         "\n"
         "Shows the structure of a .morv3d scene file. Without FILE the viewer starts with an\n"

@@ -117,8 +117,15 @@ QString GermanResultMessage(HRESULT hr) {
 
 QString ResultMessage(HRESULT hr) {
     // abstractdata has both word tables; a second copy in the translations would drift.
-    return g_language == UiLanguage::English ? QString::fromUtf8(HResultMessage(hr))
-                                             : GermanResultMessage(hr);
+    if (g_language == UiLanguage::German) {
+        return GermanResultMessage(hr);
+    }
+    // The command line's words begin in lower case; in the window they begin a line.
+    QString strWords = QString::fromUtf8(HResultMessage(hr));
+    if (!strWords.isEmpty()) {
+        strWords[0] = strWords[0].toUpper();
+    }
+    return strWords;
 }
 
 QString DescribeResult(HRESULT hr) {

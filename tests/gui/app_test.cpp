@@ -1,5 +1,6 @@
 // The program as started from a shell: its command line, exit status and screenshot mode.
 #include <QImage>
+#include <QLabel>
 #include <QMenuBar>
 #include <QProcess>
 #include <QStatusBar>
