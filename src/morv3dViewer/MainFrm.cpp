@@ -136,6 +136,7 @@ CMainFrame::~CMainFrame() {
     disconnect(m_pView, nullptr, this, nullptr);
     disconnect(m_pSceneView, nullptr, this, nullptr);
     disconnect(m_pTransport, nullptr, this, nullptr);
+    disconnect(m_pPropertiesDock, nullptr, this, nullptr);
 }
 
 QAction* CMainFrame::AddAction(int nId, const QString& strText, const QList<QKeySequence>& keys) {
