@@ -31,9 +31,9 @@ private:
 CAboutDlg::CAboutDlg(QWidget* pParent)
     : QDialog(pParent),
       m_pIcon(new QLabel(this)),
-      m_pText(new QLabel(QStringLiteral("morv3dViewer Version 1.0"), this)),
+      m_pText(new QLabel(tr("morv3dViewer Version 1.0"), this)),
       m_pOk(new QPushButton(QStringLiteral("OK"), this)) {
-    setWindowTitle(QStringLiteral("Info über morv3dViewer"));
+    setWindowTitle(tr("Info über morv3dViewer"));
     setModal(true);
     const CDialogUnits du(fontMetrics());
 

@@ -32,6 +32,8 @@
 #include <cstdio>
 
 #include "AboutDlg.h"
+#include "abstractdata/codepage.h"
+#include "engine/3dobjects/nodewalk.h"
 #include "interchange/importscene.h"
 #include "morv3dViewerView.h"
 #include "pictures.h"
@@ -87,7 +89,7 @@ public:
 };
 
 QString Quoted(const QString& strPath) {
-    return QStringLiteral("„%1“").arg(QDir::toNativeSeparators(strPath));
+    return QCoreApplication::translate("CMainFrame", "„%1“").arg(QDir::toNativeSeparators(strPath));
 }
 
 }  // namespace
@@ -134,6 +136,7 @@ CMainFrame::~CMainFrame() {
     disconnect(m_pView, nullptr, this, nullptr);
     disconnect(m_pSceneView, nullptr, this, nullptr);
     disconnect(m_pTransport, nullptr, this, nullptr);
+    disconnect(m_pPropertiesDock, nullptr, this, nullptr);
 }
 
 QAction* CMainFrame::AddAction(int nId, const QString& strText, const QList<QKeySequence>& keys) {
@@ -155,25 +158,23 @@ void CMainFrame::CreateMenus() {
     using K = QKeySequence;
     const auto ctrl = [](Qt::Key key) { return K(Qt::CTRL | key); };
 
-    QAction* pNew = AddAction(ID_FILE_NEW, QStringLiteral("&Neu\tStrg+N"), {ctrl(Qt::Key_N)});
-    QAction* pOpen =
-        AddAction(ID_FILE_OPEN, QStringLiteral("Ö&ffnen...\tStrg+O"), {ctrl(Qt::Key_O)});
-    QAction* pPrint =
-        AddAction(ID_FILE_PRINT, QStringLiteral("&Drucken...\tStrg+P"), {ctrl(Qt::Key_P)});
-    QAction* pPreview = AddAction(ID_FILE_PRINT_PREVIEW, QStringLiteral("Sei&tenansicht"));
-    QAction* pSetup = AddAction(ID_FILE_PRINT_SETUP, QStringLiteral("Drucker&einrichtung..."));
-    QAction* pExit = AddAction(ID_APP_EXIT, QStringLiteral("&Beenden"));
-    QAction* pUndo = AddAction(ID_EDIT_UNDO, QStringLiteral("&Rückgängig\tStrg+Z"),
+    QAction* pNew = AddAction(ID_FILE_NEW, tr("&Neu\tStrg+N"), {ctrl(Qt::Key_N)});
+    QAction* pOpen = AddAction(ID_FILE_OPEN, tr("Ö&ffnen...\tStrg+O"), {ctrl(Qt::Key_O)});
+    QAction* pPrint = AddAction(ID_FILE_PRINT, tr("&Drucken...\tStrg+P"), {ctrl(Qt::Key_P)});
+    QAction* pPreview = AddAction(ID_FILE_PRINT_PREVIEW, tr("Sei&tenansicht"));
+    QAction* pSetup = AddAction(ID_FILE_PRINT_SETUP, tr("Drucker&einrichtung..."));
+    QAction* pExit = AddAction(ID_APP_EXIT, tr("&Beenden"));
+    QAction* pUndo = AddAction(ID_EDIT_UNDO, tr("&Rückgängig\tStrg+Z"),
                                {K(Qt::ALT | Qt::Key_Backspace), ctrl(Qt::Key_Z)});
-    QAction* pCut = AddAction(ID_EDIT_CUT, QStringLiteral("&Ausschneiden\tStrg+X"),
+    QAction* pCut = AddAction(ID_EDIT_CUT, tr("&Ausschneiden\tStrg+X"),
                               {K(Qt::SHIFT | Qt::Key_Delete), ctrl(Qt::Key_X)});
-    QAction* pCopy = AddAction(ID_EDIT_COPY, QStringLiteral("&Kopieren\tStrg+C"),
-                               {ctrl(Qt::Key_C), ctrl(Qt::Key_Insert)});
-    QAction* pPaste = AddAction(ID_EDIT_PASTE, QStringLiteral("E&infügen\tStrg+V"),
+    QAction* pCopy =
+        AddAction(ID_EDIT_COPY, tr("&Kopieren\tStrg+C"), {ctrl(Qt::Key_C), ctrl(Qt::Key_Insert)});
+    QAction* pPaste = AddAction(ID_EDIT_PASTE, tr("E&infügen\tStrg+V"),
                                 {ctrl(Qt::Key_V), K(Qt::SHIFT | Qt::Key_Insert)});
-    QAction* pToolBar = AddAction(ID_VIEW_TOOLBAR, QStringLiteral("&Symbolleiste"));
-    QAction* pStatusBar = AddAction(ID_VIEW_STATUS_BAR, QStringLiteral("S&tatusleiste"));
-    QAction* pAbout = AddAction(ID_APP_ABOUT, QStringLiteral("Inf&o über morv3dViewer..."));
+    QAction* pToolBar = AddAction(ID_VIEW_TOOLBAR, tr("&Symbolleiste"));
+    QAction* pStatusBar = AddAction(ID_VIEW_STATUS_BAR, tr("S&tatusleiste"));
+    QAction* pAbout = AddAction(ID_APP_ABOUT, tr("Inf&o über morv3dViewer..."));
     // Bound to keys, handled by nothing: disabled, like the edit commands.
     AddAction(ID_NEXT_PANE, TipOf(ID_NEXT_PANE), {K(Qt::Key_F6)})->setEnabled(false);
     AddAction(ID_PREV_PANE, TipOf(ID_PREV_PANE), {K(Qt::SHIFT | Qt::Key_F6)})->setEnabled(false);
@@ -196,7 +197,7 @@ void CMainFrame::CreateMenus() {
     connect(pStatusBar, &QAction::toggled, this,
             [this](bool bOn) { statusBar()->setVisible(bOn); });
 
-    m_pFileMenu = menuBar()->addMenu(QStringLiteral("&Datei"));
+    m_pFileMenu = menuBar()->addMenu(tr("&Datei"));
     m_pFileMenu->addActions({pNew, pOpen});
     m_pFileMenu->addSeparator();
     m_pFileMenu->addActions({pPrint, pPreview, pSetup});
@@ -204,16 +205,16 @@ void CMainFrame::CreateMenus() {
     m_pRecentEnd = m_pFileMenu->addSeparator();
     m_pFileMenu->addAction(pExit);
 
-    QMenu* pEdit = menuBar()->addMenu(QStringLiteral("&Bearbeiten"));
+    QMenu* pEdit = menuBar()->addMenu(tr("&Bearbeiten"));
     pEdit->addAction(pUndo);
     pEdit->addSeparator();
     pEdit->addActions({pCut, pCopy, pPaste});
 
-    QMenu* pView = menuBar()->addMenu(QStringLiteral("&Ansicht"));
+    QMenu* pView = menuBar()->addMenu(tr("&Ansicht"));
     pView->addActions({pToolBar, pStatusBar});
     CreateViewMenu(pView);
 
-    QMenu* pHelp = menuBar()->addMenu(QStringLiteral("&?"));
+    QMenu* pHelp = menuBar()->addMenu(tr("&?"));
     pHelp->addAction(pAbout);
 
     for (const int nId : kShowCommands) {
@@ -232,10 +233,10 @@ QWidget* CMainFrame::CreateTreePane() {
     auto* pRow = new QHBoxLayout;
     m_pSearch = new QLineEdit(pPane);
     m_pSearch->setObjectName(QStringLiteral("m_wndSearch"));
-    m_pSearch->setPlaceholderText(QStringLiteral("Suchen (Strg+F)"));
+    m_pSearch->setPlaceholderText(tr("Suchen (Strg+F)"));
     m_pSearch->setClearButtonEnabled(true);
     m_pSearchCount = new QLabel(pPane);
-    m_pSearchOnly = new QCheckBox(QStringLiteral("Nur Treffer"), pPane);
+    m_pSearchOnly = new QCheckBox(tr("Nur Treffer"), pPane);
     pRow->addWidget(m_pSearch, 1);
     pRow->addWidget(m_pSearchCount);
     pRow->addWidget(m_pSearchOnly);
@@ -253,7 +254,7 @@ void CMainFrame::OnSearchChanged() {
     FindMatches(m_pView->Tree(), strText, &m_matches);
     m_pSearchCount->setText(m_pSearch->text().isEmpty()
                                 ? QString()
-                                : QStringLiteral("%1 Treffer").arg(m_matches.size()));
+                                : tr("%n Treffer", nullptr, static_cast<int>(m_matches.size())));
     ApplySearchFilter();
     if (!m_matches.empty()) {
         OnSearchStep(true);
@@ -293,9 +294,8 @@ void CMainFrame::ApplySearchFilter() {
 QString CMainFrame::StatisticsText() const {
     SceneStatistics counts;
     CountScene(m_document, &counts);
-    QString strText = QStringLiteral(
-                          "Materialien: %1\nMaps: %2\nKnoten: %3\nDummies: %4\nMeshes: %5\n"
-                          "Dreiecke: %6\nEckpunkte: %7\nMorph-Schlüssel: %8\nAnimationszeit: %9\n")
+    QString strText = tr("Materialien: %1\nMaps: %2\nKnoten: %3\nDummies: %4\nMeshes: %5\n"
+                         "Dreiecke: %6\nEckpunkte: %7\nMorph-Schlüssel: %8\nAnimationszeit: %9\n")
                           .arg(counts.qwMaterials)
                           .arg(counts.qwMaps)
                           .arg(counts.qwNodes)
@@ -306,7 +306,7 @@ QString CMainFrame::StatisticsText() const {
                           .arg(counts.qwMorphKeys)
                           .arg(counts.dwAnimationTime);
     const std::vector<MissingTexture> missing = m_pSceneView->MissingTextures();
-    strText += QStringLiteral("Fehlende Texturen: %1\n").arg(missing.size());
+    strText += tr("Fehlende Texturen: %1\n").arg(missing.size());
     for (const MissingTexture& texture : missing) {
         strText += QStringLiteral("  %1 (Material %2): %3\n")
                        .arg(QString::fromStdString(texture.strName))
@@ -343,34 +343,40 @@ void CMainFrame::CreateScenePane() {
     m_pProperties = new QPlainTextEdit(this);
     m_pProperties->setReadOnly(true);
     m_pProperties->setObjectName(QStringLiteral("m_wndProperties"));
-    m_pPropertiesDock = new QDockWidget(QStringLiteral("Eigenschaften"), this);
+    m_pPropertiesDock = new QDockWidget(tr("Eigenschaften"), this);
     m_pPropertiesDock->setObjectName(QStringLiteral("m_wndPropertiesDock"));
     m_pPropertiesDock->setWidget(m_pProperties);
     addDockWidget(Qt::RightDockWidgetArea, m_pPropertiesDock);
+    // The pane is only filled while it shows: coming back, it catches up with the current entry.
+    connect(m_pPropertiesDock, &QDockWidget::visibilityChanged, this, [this](bool bVisible) {
+        if (bVisible) {
+            OnCurrentEntryChanged();
+        }
+    });
 }
 
 void CMainFrame::CreateViewMenu(QMenu* pView) {
     pView->addSeparator();
-    QAction* pScene = pView->addAction(QStringLiteral("&3D-Ansicht"));
+    QAction* pScene = pView->addAction(tr("&3D-Ansicht"));
     pScene->setCheckable(true);
     pScene->setChecked(true);
     pScene->setObjectName(QStringLiteral("actionScene"));
     connect(pScene, &QAction::toggled, m_pScenePane, &QWidget::setVisible);
     QAction* pProperties = m_pPropertiesDock->toggleViewAction();
-    pProperties->setText(QStringLiteral("&Eigenschaften"));
+    pProperties->setText(tr("&Eigenschaften"));
     pView->addAction(pProperties);
 
-    QMenu* pOverlays = pView->addMenu(QStringLiteral("Ü&berlagerungen"));
+    QMenu* pOverlays = pView->addMenu(tr("Ü&berlagerungen"));
     const struct {
         const char* pszText;
         bool RenderOptions::*pFlag;
-    } overlays[] = {{"&Drahtgitter", &RenderOptions::bWireframe},
-                    {"&Hüllkugeln", &RenderOptions::bSpheres},
-                    {"&Normalen", &RenderOptions::bNormals},
-                    {"&Bodengitter", &RenderOptions::bGrid},
-                    {"&Achsen", &RenderOptions::bAxes}};
+    } overlays[] = {{QT_TR_NOOP("&Drahtgitter"), &RenderOptions::bWireframe},
+                    {QT_TR_NOOP("&Hüllkugeln"), &RenderOptions::bSpheres},
+                    {QT_TR_NOOP("&Normalen"), &RenderOptions::bNormals},
+                    {QT_TR_NOOP("&Bodengitter"), &RenderOptions::bGrid},
+                    {QT_TR_NOOP("&Achsen"), &RenderOptions::bAxes}};
     for (const auto& overlay : overlays) {
-        QAction* pAction = pOverlays->addAction(QString::fromUtf8(overlay.pszText));
+        QAction* pAction = pOverlays->addAction(tr(overlay.pszText));
         pAction->setCheckable(true);
         const auto pFlag = overlay.pFlag;
         connect(pAction, &QAction::toggled, this, [this, pFlag](bool bOn) {
@@ -379,39 +385,38 @@ void CMainFrame::CreateViewMenu(QMenu* pView) {
         });
     }
 
-    QMenu* pPresets = pView->addMenu(QStringLiteral("&Blickrichtung"));
+    QMenu* pPresets = pView->addMenu(tr("&Blickrichtung"));
     const struct {
         const char* pszText;
         EViewPreset preset;
-    } presets[] = {{"&Vorne", EViewPreset::Front},
-                   {"&Oben", EViewPreset::Top},
-                   {"&Seite", EViewPreset::Side},
-                   {"&Iso", EViewPreset::Iso}};
+    } presets[] = {{QT_TR_NOOP("&Vorne"), EViewPreset::Front},
+                   {QT_TR_NOOP("&Oben"), EViewPreset::Top},
+                   {QT_TR_NOOP("&Seite"), EViewPreset::Side},
+                   {QT_TR_NOOP("&Iso"), EViewPreset::Iso}};
     for (const auto& preset : presets) {
-        QAction* pAction = pPresets->addAction(QString::fromUtf8(preset.pszText));
+        QAction* pAction = pPresets->addAction(tr(preset.pszText));
         const EViewPreset which = preset.preset;
         connect(pAction, &QAction::triggered, this,
                 [this, which] { m_pSceneView->SetPreset(which); });
     }
-    QAction* pFit = pView->addAction(QStringLiteral("Szene &einpassen (F, Pos1)"));
+    QAction* pFit = pView->addAction(tr("Szene &einpassen (F, Pos1)"));
     connect(pFit, &QAction::triggered, this, [this] { m_pSceneView->FitScene(); });
-    QAction* pStatistics = pView->addAction(QStringLiteral("S&tatistik..."));
-    connect(pStatistics, &QAction::triggered, this, [this] {
-        QMessageBox::information(this, QStringLiteral("Statistik"), StatisticsText());
-    });
-    QAction* pFind = pView->addAction(QStringLiteral("&Suchen"));
+    QAction* pStatistics = pView->addAction(tr("S&tatistik..."));
+    connect(pStatistics, &QAction::triggered, this,
+            [this] { QMessageBox::information(this, tr("Statistik"), StatisticsText()); });
+    QAction* pFind = pView->addAction(tr("&Suchen"));
     pFind->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_F)});
     connect(pFind, &QAction::triggered, this, [this] {
         m_pSearch->setFocus();
         m_pSearch->selectAll();
     });
-    QAction* pFindNext = pView->addAction(QStringLiteral("&Weitersuchen"));
+    QAction* pFindNext = pView->addAction(tr("&Weitersuchen"));
     pFindNext->setShortcuts({QKeySequence(Qt::Key_F3)});
     connect(pFindNext, &QAction::triggered, this, [this] { OnSearchStep(true); });
-    QAction* pFindPrevious = pView->addAction(QStringLiteral("&Rückwärts suchen"));
+    QAction* pFindPrevious = pView->addAction(tr("&Rückwärts suchen"));
     pFindPrevious->setShortcuts({QKeySequence(Qt::SHIFT | Qt::Key_F3)});
     connect(pFindPrevious, &QAction::triggered, this, [this] { OnSearchStep(false); });
-    QAction* pPlay = pView->addAction(QStringLiteral("Abspielen/&Pause"));
+    QAction* pPlay = pView->addAction(tr("Abspielen/&Pause"));
     pPlay->setShortcut(QKeySequence(Qt::Key_Space));
     pPlay->setShortcutContext(Qt::WindowShortcut);
     connect(pPlay, &QAction::triggered, this, [this] { m_pTransport->TogglePlay(); });
@@ -490,6 +495,29 @@ QString CMainFrame::EntryProperties(size_t nEntry) const {
     return QString::fromStdString(strText);
 }
 
+bool CMainFrame::SelectObjectPath(const QString& strPath) {
+    const std::string strWanted = strPath.toStdString();
+    const auto pathOf = [](CQVR3DObject* pObject) {
+        return Windows1252ToUtf8(ObjectPath(pObject));
+    };
+    CQVR3DObject* pRoot = m_document._pNode;
+    CQVR3DObject* pFound = nullptr;
+    if (pRoot != nullptr && pathOf(pRoot) == strWanted) {
+        pFound = pRoot;
+    } else if (CQVR3DNode* pNode = AsPlainNode(pRoot)) {
+        // Only the nodes on the way to the wanted path are walked into.
+        WalkChildren(pNode, [&](CQVR3DObject* pChild) {
+            const std::string strChild = pathOf(pChild);
+            if (strChild == strWanted) {
+                pFound = pChild;
+                return EWalk::Stop;
+            }
+            return strWanted.starts_with(strChild + '/') ? EWalk::Descend : EWalk::Skip;
+        });
+    }
+    return pFound != nullptr && m_pView->SelectObject(pFound);
+}
+
 void CMainFrame::OnObjectPicked(CQVR3DObject* pObject) {
     if (pObject == nullptr) {
         statusBar()->clearMessage();
@@ -500,7 +528,7 @@ void CMainFrame::OnObjectPicked(CQVR3DObject* pObject) {
 }
 
 void CMainFrame::CreateToolBar() {
-    m_wndToolBar = new QToolBar(QStringLiteral("Symbolleiste"), this);
+    m_wndToolBar = new QToolBar(tr("Symbolleiste"), this);
     m_wndToolBar->setObjectName(QStringLiteral("m_wndToolBar"));
     m_wndToolBar->setIconSize(QSize(16, 15));
     m_wndToolBar->setAllowedAreas(Qt::AllToolBarAreas);
@@ -577,8 +605,7 @@ QString CMainFrame::GetTitle() const {
     if (m_strPathName.isEmpty()) {
         return UntitledName();
     }
-    return QFileInfo(m_strPathName).fileName() +
-           (m_pImportDir ? QStringLiteral(" (importiert)") : QString());
+    return QFileInfo(m_strPathName).fileName() + (m_pImportDir ? tr(" (importiert)") : QString());
 }
 
 void CMainFrame::UpdateTitle() {
@@ -632,7 +659,7 @@ bool CMainFrame::OpenDocumentFile(const QString& strPath) {
                                : E_FAIL;
         if (FAILED(hr)) {
             ShowMessage(MessageKind::Error,
-                        QStringLiteral("Die Datei %1 kann nicht importiert werden:\n%2.")
+                        tr("Die Datei %1 kann nicht importiert werden:\n%2.")
                             .arg(Quoted(strAbsolute), QString::fromStdString(report.strError)));
             return false;
         }
@@ -654,7 +681,7 @@ bool CMainFrame::OpenDocumentFile(const QString& strPath) {
     }
     if (!bOpened) {
         ShowMessage(MessageKind::Error,
-                    QStringLiteral("Die Datei %1 kann nicht geöffnet werden:\n%2.")
+                    tr("Die Datei %1 kann nicht geöffnet werden:\n%2.")
                         .arg(Quoted(strAbsolute), DescribeResult(m_document.GetOpenResult())));
         return false;
     }
@@ -662,10 +689,9 @@ bool CMainFrame::OpenDocumentFile(const QString& strPath) {
     if (!m_document.LoadedCompletely()) {
         const HRESULT hr = FAILED(m_document.GetMaterialsResult()) ? m_document.GetMaterialsResult()
                                                                    : m_document.GetObjectsResult();
-        ShowMessage(MessageKind::Warning,
-                    QStringLiteral("Die Datei %1 wurde nicht vollständig geladen:\n%2.\n"
-                                   "Angezeigt wird, was geladen werden konnte.")
-                        .arg(Quoted(strAbsolute), DescribeResult(hr)));
+        ShowMessage(MessageKind::Warning, tr("Die Datei %1 wurde nicht vollständig geladen:\n%2.\n"
+                                             "Angezeigt wird, was geladen werden konnte.")
+                                              .arg(Quoted(strAbsolute), DescribeResult(hr)));
     }
     return true;
 }
@@ -686,12 +712,10 @@ void CMainFrame::OnFileOpen() {
     for (const QString& strSuffix : ImportSuffixes()) {
         strAll += QStringLiteral(" *.") + strSuffix;
     }
-    const QString strFilter =
-        GetDocString(DocStringIndex::filterName) +
-        QStringLiteral(";;Alle 3D-Dateien (%1);;Alle Dateien (*)").arg(strAll);
+    const QString strFilter = GetDocString(DocStringIndex::filterName) +
+                              tr(";;Alle 3D-Dateien (%1);;Alle Dateien (*)").arg(strAll);
     const QString strDir = m_strPathName.isEmpty() ? QString() : QFileInfo(m_strPathName).path();
-    const QString strPath =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Öffnen"), strDir, strFilter);
+    const QString strPath = QFileDialog::getOpenFileName(this, tr("Öffnen"), strDir, strFilter);
     if (!strPath.isEmpty()) {
         OpenDocumentFile(strPath);
     }
@@ -707,7 +731,7 @@ QPrinter* CMainFrame::Printer() {
 
 void CMainFrame::OnFilePrint() {
     QPrintDialog dialog(Printer(), this);
-    dialog.setWindowTitle(QStringLiteral("Drucken"));
+    dialog.setWindowTitle(tr("Drucken"));
     if (dialog.exec() == QDialog::Accepted) {
         m_pView->Print(Printer(), GetTitle());
     }
@@ -715,7 +739,7 @@ void CMainFrame::OnFilePrint() {
 
 void CMainFrame::OnFilePrintPreview() {
     QPrintPreviewDialog dialog(Printer(), this);
-    dialog.setWindowTitle(QStringLiteral("Seitenansicht"));
+    dialog.setWindowTitle(tr("Seitenansicht"));
     connect(&dialog, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* pPrinter) { m_pView->Print(pPrinter, GetTitle()); });
     dialog.exec();
@@ -723,7 +747,7 @@ void CMainFrame::OnFilePrintPreview() {
 
 void CMainFrame::OnFilePrintSetup() {
     QPageSetupDialog dialog(Printer(), this);
-    dialog.setWindowTitle(QStringLiteral("Druckereinrichtung"));
+    dialog.setWindowTitle(tr("Druckereinrichtung"));
     dialog.exec();
 }
 
@@ -799,7 +823,7 @@ void CMainFrame::UpdateRecentFileMenu() {
     }
     m_recentActions.clear();
     if (m_recentFiles.isEmpty()) {
-        auto* pAction = new QAction(QStringLiteral("Letzte Datei"), this);
+        auto* pAction = new QAction(tr("Letzte Datei"), this);
         pAction->setEnabled(false);
         pAction->setStatusTip(PromptOf(ID_FILE_MRU_FILE1));
         m_recentActions.append(pAction);

@@ -62,6 +62,9 @@ public:
     // "Unbenannt" or the file name.
     QString GetTitle() const;
     QStringList RecentFiles() const { return m_recentFiles; }
+    // Makes the object at PATH current ("scene/door/mesh[0]", as ObjectPath names it, names
+    // decoded to UTF-8); false when the scene has none.
+    bool SelectObjectPath(const QString& strPath);
 
     // The action of a command id; null for ids without one.
     QAction* Action(int nId) const { return m_actions.value(nId); }

@@ -2,9 +2,13 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPixmap>
+#include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "MainFrm.h"
 #include "pictures.h"
@@ -22,7 +26,70 @@ bool HasDisplay(const QStringList& args) {
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
 
+// The option's value, as "--name VALUE" or "--name=VALUE"; false (and a usage error in info)
+// when the value is missing or empty.
+bool TakeValue(const QStringList& args, qsizetype& i, const QString& strName, QString& strValue,
+               CCommandLineInfo& info) {
+    const QString& strArg = args[i];
+    if (strArg == strName) {
+        strValue = i + 1 < args.size() ? args[++i] : QString();
+    } else {
+        strValue = strArg.mid(strName.size() + 1);
+    }
+    if (strValue.isEmpty()) {
+        info.action = CCommandLineInfo::Action::UsageError;
+        info.strError = QStringLiteral("%1 needs a value").arg(strName);
+        return false;
+    }
+    return true;
+}
+
+bool IsOption(const QString& strArg, const QString& strName) {
+    return strArg == strName || (strArg.startsWith(strName) && strArg.size() > strName.size() &&
+                                 strArg[strName.size()] == QLatin1Char('='));
+}
+
 }  // namespace
+
+UiLanguage ChooseUiLanguage(const QString& strOption, const QStringList& uiLanguages) {
+    if (!strOption.isEmpty()) {
+        return strOption == QLatin1String("en") ? UiLanguage::English : UiLanguage::German;
+    }
+    for (const QString& strName : uiLanguages) {
+        switch (QLocale(strName).language()) {
+            case QLocale::English:
+                return UiLanguage::English;
+            case QLocale::German:
+                return UiLanguage::German;
+            default:
+                break;
+        }
+    }
+    return UiLanguage::German;
+}
+
+QTranslator* InstallTranslation(UiLanguage language) {
+    // German is the source language: only English needs a translation. Qt's own dialogs get
+    // German from Qt's catalogue where the system has it.
+    auto pTranslator = std::make_unique<QTranslator>(QCoreApplication::instance());
+    bool bLoaded = false;
+    if (language == UiLanguage::English) {
+        bLoaded = pTranslator->load(QStringLiteral(":/i18n/morv3dViewer_en.qm"));
+        if (!bLoaded) {
+            std::fputs("morv3dViewer: the English translation is missing; German is shown\n",
+                       stderr);
+            language = UiLanguage::German;
+        }
+    } else {
+        bLoaded = pTranslator->load(QStringLiteral("qtbase_de"),
+                                    QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+    }
+    SetUiLanguage(language);
+    if (!bLoaded || !QCoreApplication::installTranslator(pTranslator.get())) {
+        return nullptr;
+    }
+    return pTranslator.release();
+}
 
 CCommandLineInfo ParseCommandLine(const QStringList& args, bool bTolerant) {
     CCommandLineInfo info;
@@ -54,6 +121,21 @@ CCommandLineInfo ParseCommandLine(const QStringList& args, bool bTolerant) {
                 info.strError = QStringLiteral("--screenshot needs an output file");
                 return info;
             }
+        } else if (bOptions && IsOption(strArg, QStringLiteral("--lang"))) {
+            if (!TakeValue(args, i, QStringLiteral("--lang"), info.strLanguage, info)) {
+                return info;
+            }
+            if (info.strLanguage != QLatin1String("de") &&
+                info.strLanguage != QLatin1String("en")) {
+                info.action = CCommandLineInfo::Action::UsageError;
+                info.strError =
+                    QStringLiteral("--lang takes de or en, not '%1'").arg(info.strLanguage);
+                return info;
+            }
+        } else if (bOptions && IsOption(strArg, QStringLiteral("--select"))) {
+            if (!TakeValue(args, i, QStringLiteral("--select"), info.strSelect, info)) {
+                return info;
+            }
         } else if (bOptions && strArg.startsWith(QLatin1Char('-')) && strArg.size() > 1) {
             if (bTolerant) {
                 continue;
@@ -70,14 +152,17 @@ CCommandLineInfo ParseCommandLine(const QStringList& args, bool bTolerant) {
         info.strError = QStringLiteral("only one file can be opened");
     } else if (!files.isEmpty()) {
         info.strFileName = files.first();
+    } else if (!info.strSelect.isEmpty() && !bTolerant) {
+        info.action = CCommandLineInfo::Action::UsageError;
+        info.strError = QStringLiteral("--select needs a FILE");
     }
     return info;
 }
 
 QString HelpText() {
     return QStringLiteral(
-        "Usage: morv3dViewer [FILE]\n"
-        "       morv3dViewer --screenshot OUT.png [FILE]\n"
+        "Usage: morv3dViewer [FILE] [--select PATH] [--lang de|en]\n"
+        "       morv3dViewer --screenshot OUT.png [FILE] [--select PATH] [--lang de|en]\n"
         "       morv3dViewer --help | --version\n"
         "\n"
         "Shows the structure of a .morv3d scene file. Without FILE the viewer starts with an\n"
@@ -87,11 +172,18 @@ QString HelpText() {
         "Options:\n"
         "  --screenshot OUT.png  open FILE, save the main window as a PNG image and exit\n"
         "                        (drawn off screen; needs no display)\n"
+        "  --select PATH         make the object PATH of FILE current: the tree shows it, the\n"
+        "                        properties pane lists it (PATH as 'morv3d pick' prints it,\n"
+        "                        e.g. scene/door/mesh[0])\n"
+        "  --lang de|en          the language of the window; without it English when the\n"
+        "                        first of the locale's languages (LANGUAGE, LC_ALL,\n"
+        "                        LC_MESSAGES, LANG) that is German or English is English,\n"
+        "                        otherwise German\n"
         "  -h, --help            show this help\n"
         "  -v, --version         show the version\n"
         "\n"
-        "Exit status: 0 success, 1 the file could not be opened or the image not saved,\n"
-        "2 usage error.\n");
+        "Exit status: 0 success, 1 the file could not be opened, the image not saved or the\n"
+        "--select object of a screenshot not found, 2 usage error.\n");
 }
 
 bool CMorv3dViewerApp::ProcessShellCommand(CMainFrame& frame, const CCommandLineInfo& info) {
@@ -123,6 +215,12 @@ int CMorv3dViewerApp::Run(int argc, char** argv) {
         std::printf("%s %s\n", kAppName, kAppVersion);
         return 0;
     }
+    // Errors in our own options need no display either.
+    if (rawInfo.action == CCommandLineInfo::Action::UsageError) {
+        std::fprintf(stderr, "morv3dViewer: %s\nTry 'morv3dViewer --help'.\n",
+                     qPrintable(rawInfo.strError));
+        return kExitUsage;
+    }
     const bool bScreenshot = !rawInfo.strScreenshot.isEmpty();
     if (bScreenshot) {
         // Drawn off screen unless a platform is asked for: no window flashes up, and the image
@@ -153,8 +251,11 @@ int CMorv3dViewerApp::Run(int argc, char** argv) {
         return kExitUsage;
     }
 
+    InstallTranslation(ChooseUiLanguage(info.strLanguage, QLocale::system().uiLanguages()));
+
+    // A running window opens the file but knows nothing of --select: then this one starts.
     const QString strServerName = ShellOpenServerName();
-    if (!bScreenshot && !info.strFileName.isEmpty() &&
+    if (!bScreenshot && !info.strFileName.isEmpty() && info.strSelect.isEmpty() &&
         SendToRunningInstance(strServerName, QFileInfo(info.strFileName).absoluteFilePath())) {
         return 0;
     }
@@ -174,6 +275,13 @@ int CMorv3dViewerApp::Run(int argc, char** argv) {
 
     if (!ProcessShellCommand(frame, info)) {
         return kExitFailure;
+    }
+    if (!info.strSelect.isEmpty() && !frame.SelectObjectPath(info.strSelect)) {
+        std::fprintf(stderr, "morv3dViewer: %s has no object %s\n", qPrintable(info.strFileName),
+                     qPrintable(info.strSelect));
+        if (bScreenshot) {
+            return kExitFailure;
+        }
     }
     if (bScreenshot) {
         if (!SaveScreenshot(frame, info.strScreenshot)) {

@@ -257,7 +257,7 @@ int CMorv3dViewerView::Print(QPagedPaintDevice* pDevice, const QString& strTitle
                          Qt::AlignLeft | Qt::AlignVCenter, strTitle);
         painter.drawText(QRect(area.left(), area.bottom() - nLineHeight, area.width(), nLineHeight),
                          Qt::AlignHCenter | Qt::AlignVCenter,
-                         QStringLiteral("Seite %1 von %2").arg(nPage + 1).arg(nPages));
+                         tr("Seite %1 von %2").arg(nPage + 1).arg(nPages));
         const size_t nFirst = static_cast<size_t>(nPage) * static_cast<size_t>(nLinesPerPage);
         const size_t nEnd = std::min(lines.size(), nFirst + static_cast<size_t>(nLinesPerPage));
         int y = area.top() + nHeaderHeight;

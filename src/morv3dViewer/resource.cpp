@@ -1,5 +1,6 @@
 #include "resource.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 #include <unordered_map>
 
@@ -7,42 +8,69 @@
 
 namespace {
 
+UiLanguage g_language = UiLanguage::German;
+
 const std::unordered_map<int, const char*>& StringTable() {
     static const std::unordered_map<int, const char*> table = {
-        {int(ID_SHOW_NODES), "Show nodes\nShow nodes"},
-        {int(ID_SHOW_MESHES), "Show meshes\nShow meshes"},
-        {int(ID_SHOW_ANIMATION), "Show animation\nShow animation"},
-        {int(ID_SHOW_DUMMIES), "Show dummies\nShow dummies"},
-        {int(ID_SHOW_MATERIALS), "Show materials\nShow materials"},
-        {int(ID_SHOW_MATERIAL_MAPS), "Show material maps\nShow material maps"},
-        {int(ID_SHOW_MESH_ANIMATIONS), "Show mesh animations\nShow mesh animations"},
+        {int(ID_SHOW_NODES), QT_TRANSLATE_NOOP("Resource", "Show nodes\nShow nodes")},
+        {int(ID_SHOW_MESHES), QT_TRANSLATE_NOOP("Resource", "Show meshes\nShow meshes")},
+        {int(ID_SHOW_ANIMATION), QT_TRANSLATE_NOOP("Resource", "Show animation\nShow animation")},
+        {int(ID_SHOW_DUMMIES), QT_TRANSLATE_NOOP("Resource", "Show dummies\nShow dummies")},
+        {int(ID_SHOW_MATERIALS), QT_TRANSLATE_NOOP("Resource", "Show materials\nShow materials")},
+        {int(ID_SHOW_MATERIAL_MAPS),
+         QT_TRANSLATE_NOOP("Resource", "Show material maps\nShow material maps")},
+        {int(ID_SHOW_MESH_ANIMATIONS),
+         QT_TRANSLATE_NOOP("Resource", "Show mesh animations\nShow mesh animations")},
         {128,
-         "morv3dViewer\n\nMorv3d\nDateityp Morv3d (*.morv3d)\n.morv3d\nMorv3dViewer.Document\n"
-         "Morv3d Document"},
+         QT_TRANSLATE_NOOP(
+             "Resource",
+             "morv3dViewer\n\nMorv3d\nDateityp Morv3d (*.morv3d)\n.morv3d\nMorv3dViewer.Document\n"
+             "Morv3d Document")},
         {57344, "morv3dViewer"},
-        {AFX_IDS_IDLEMESSAGE, "Bereit"},
-        {ID_FILE_NEW, "Erstellt ein neues Dokument.\nNeu"},
-        {ID_FILE_OPEN, "Öffnet ein bestehendes Dokument.\nÖffnen"},
-        {ID_FILE_PRINT_SETUP, "Ändert den Drucker und die Druckoptionen.\nDruckereinrichtung"},
-        {ID_FILE_PRINT, "Druckt das aktive Dokument.\nDrucken"},
-        {ID_FILE_PRINT_PREVIEW, "Zeigt ganze Seiten an.\nSeitenansicht"},
-        {ID_EDIT_COPY, "Kopiert die Markierung und überträgt sie in die Zwischenablage.\nKopieren"},
+        {AFX_IDS_IDLEMESSAGE, QT_TRANSLATE_NOOP("Resource", "Bereit")},
+        {ID_FILE_NEW, QT_TRANSLATE_NOOP("Resource", "Erstellt ein neues Dokument.\nNeu")},
+        {ID_FILE_OPEN, QT_TRANSLATE_NOOP("Resource", "Öffnet ein bestehendes Dokument.\nÖffnen")},
+        {ID_FILE_PRINT_SETUP,
+         QT_TRANSLATE_NOOP("Resource",
+                           "Ändert den Drucker und die Druckoptionen.\nDruckereinrichtung")},
+        {ID_FILE_PRINT, QT_TRANSLATE_NOOP("Resource", "Druckt das aktive Dokument.\nDrucken")},
+        {ID_FILE_PRINT_PREVIEW,
+         QT_TRANSLATE_NOOP("Resource", "Zeigt ganze Seiten an.\nSeitenansicht")},
+        {ID_EDIT_COPY,
+         QT_TRANSLATE_NOOP(
+             "Resource",
+             "Kopiert die Markierung und überträgt sie in die Zwischenablage.\nKopieren")},
         {ID_EDIT_CUT,
-         "Entfernt die Markierung und überträgt sie in die Zwischenablage.\nAusschneiden"},
-        {ID_EDIT_PASTE, "Fügt den Inhalt der Zwischenablage ein.\nEinfügen"},
-        {ID_EDIT_UNDO, "Macht die letzte Aktion rückgängig.\nRückgängig"},
-        {ID_APP_ABOUT, "Zeigt Programminformationen und Versionsnummer an.\nInfo"},
+         QT_TRANSLATE_NOOP(
+             "Resource",
+             "Entfernt die Markierung und überträgt sie in die Zwischenablage.\nAusschneiden")},
+        {ID_EDIT_PASTE,
+         QT_TRANSLATE_NOOP("Resource", "Fügt den Inhalt der Zwischenablage ein.\nEinfügen")},
+        {ID_EDIT_UNDO,
+         QT_TRANSLATE_NOOP("Resource", "Macht die letzte Aktion rückgängig.\nRückgängig")},
+        {ID_APP_ABOUT,
+         QT_TRANSLATE_NOOP("Resource", "Zeigt Programminformationen und Versionsnummer an.\nInfo")},
         {ID_APP_EXIT,
-         "Verläßt die Anwendung; fragt, ob Dokumente gespeichert werden sollen.\nBeenden"},
-        {ID_NEXT_PANE, "Wechselt zum nächsten Fensterausschnitt.\nNächster Ausschnitt"},
-        {ID_PREV_PANE, "Springt zum vorherigen Fensterausschnitt zurück.\nVorheriger Ausschnitt"},
-        {ID_INDICATOR_CAPS, "UF"},
-        {ID_INDICATOR_NUM, "NUM"},
-        {ID_INDICATOR_SCRL, "RF"},
-        {ID_VIEW_TOOLBAR, "Blendet die Symbolleiste ein oder aus.\nSymbolleiste ein-/ausschalten"},
+         QT_TRANSLATE_NOOP(
+             "Resource",
+             "Verläßt die Anwendung; fragt, ob Dokumente gespeichert werden sollen.\nBeenden")},
+        {ID_NEXT_PANE,
+         QT_TRANSLATE_NOOP("Resource",
+                           "Wechselt zum nächsten Fensterausschnitt.\nNächster Ausschnitt")},
+        {ID_PREV_PANE,
+         QT_TRANSLATE_NOOP(
+             "Resource",
+             "Springt zum vorherigen Fensterausschnitt zurück.\nVorheriger Ausschnitt")},
+        {ID_INDICATOR_CAPS, QT_TRANSLATE_NOOP("Resource", "UF")},
+        {ID_INDICATOR_NUM, QT_TRANSLATE_NOOP("Resource", "NUM")},
+        {ID_INDICATOR_SCRL, QT_TRANSLATE_NOOP("Resource", "RF")},
+        {ID_VIEW_TOOLBAR,
+         QT_TRANSLATE_NOOP(
+             "Resource", "Blendet die Symbolleiste ein oder aus.\nSymbolleiste ein-/ausschalten")},
         {ID_VIEW_STATUS_BAR,
-         "Blendet die Statusleiste ein oder aus.\nStatusleiste ein-/ausschalten"},
-        {61445, "Beendet die Seitenansicht.\nSeitenansicht beenden"},
+         QT_TRANSLATE_NOOP(
+             "Resource", "Blendet die Statusleiste ein oder aus.\nStatusleiste ein-/ausschalten")},
+        {61445, QT_TRANSLATE_NOOP("Resource", "Beendet die Seitenansicht.\nSeitenansicht beenden")},
     };
     return table;
 }
@@ -51,10 +79,12 @@ const std::unordered_map<int, const char*>& StringTable() {
 
 QString LoadString(int nId) {
     if (nId >= ID_FILE_MRU_FILE1 && nId < ID_FILE_MRU_FILE1 + 16) {
-        return QStringLiteral("Öffnet dieses Dokument.");
+        return QCoreApplication::translate("Resource", "Öffnet dieses Dokument.");
     }
     const auto it = StringTable().find(nId);
-    return it == StringTable().end() ? QString() : QString::fromUtf8(it->second);
+    // The table holds the German source texts; they are translated when asked for.
+    return it == StringTable().end() ? QString()
+                                     : QCoreApplication::translate("Resource", it->second);
 }
 
 QString PromptOf(int nId) {
@@ -70,15 +100,36 @@ QString GetDocString(DocStringIndex index) {
 }
 
 QString UntitledName() {
-    return QStringLiteral("Unbenannt");
+    return QCoreApplication::translate("Resource", "Unbenannt");
+}
+
+void SetUiLanguage(UiLanguage language) {
+    g_language = language;
+}
+
+UiLanguage GetUiLanguage() {
+    return g_language;
 }
 
 QString GermanResultMessage(HRESULT hr) {
     return QString::fromUtf8(HResultMessageGerman(hr));
 }
 
+QString ResultMessage(HRESULT hr) {
+    // abstractdata has both word tables; a second copy in the translations would drift.
+    if (g_language == UiLanguage::German) {
+        return GermanResultMessage(hr);
+    }
+    // The command line's words begin in lower case; in the window they begin a line.
+    QString strWords = QString::fromUtf8(HResultMessage(hr));
+    if (!strWords.isEmpty()) {
+        strWords[0] = strWords[0].toUpper();
+    }
+    return strWords;
+}
+
 QString DescribeResult(HRESULT hr) {
     const QString strHex =
         QStringLiteral("%1").arg(static_cast<uint32_t>(hr), 8, 16, QLatin1Char('0')).toUpper();
-    return QStringLiteral("%1 (0x%2)").arg(GermanResultMessage(hr), strHex);
+    return QStringLiteral("%1 (0x%2)").arg(ResultMessage(hr), strHex);
 }

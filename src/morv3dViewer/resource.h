@@ -1,5 +1,5 @@
 // Command ids and the texts of the user interface: the menu, toolbar and status-bar strings
-// and the document string.
+// and the document string, translated through the context "Resource".
 #pragma once
 
 #include <QString>
@@ -57,7 +57,15 @@ QString GetDocString(DocStringIndex index);
 // The framework's name of an untitled document.
 QString UntitledName();
 
+// The language of the user interface: German (the source texts) unless the program chose
+// English and loaded its translation.
+enum class UiLanguage { German, English };
+void SetUiLanguage(UiLanguage language);
+UiLanguage GetUiLanguage();
+
 // German words for a result code, for messages to the user (the table of abstractdata).
 QString GermanResultMessage(HRESULT hr);
+// The words in the language of the user interface.
+QString ResultMessage(HRESULT hr);
 // "<words> (0x80044011)".
 QString DescribeResult(HRESULT hr);

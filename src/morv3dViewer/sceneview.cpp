@@ -96,10 +96,9 @@ CSceneView::CSceneView(CMorv3dViewerDoc* pDocument, QWidget* pParent)
             m_pTarget.reset();
             m_pHeadless.reset();
             m_strUnavailable = QString::fromStdString(strError);
-            m_pMessage =
-                new QLabel(QStringLiteral("Keine 3D-Ansicht: OpenGL ist nicht verfügbar (%1).")
-                               .arg(m_strUnavailable),
-                           this);
+            m_pMessage = new QLabel(
+                tr("Keine 3D-Ansicht: OpenGL ist nicht verfügbar (%1).").arg(m_strUnavailable),
+                this);
             m_pMessage->setAlignment(Qt::AlignCenter);
             m_pMessage->setWordWrap(true);
             pLayout->addWidget(m_pMessage);

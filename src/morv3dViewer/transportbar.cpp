@@ -26,20 +26,16 @@ CTransportBar::CTransportBar(CSceneView* pView, QWidget* pParent)
         pLayout->addWidget(pButton);
         return pButton;
     };
-    button(QStyle::SP_MediaStop, QStringLiteral("Stopp (zurück zum Anfang)"), [this] { Stop(); });
-    button(QStyle::SP_MediaSkipBackward, QStringLiteral("Vorheriger Schlüssel"),
-           [this] { JumpToKey(false); });
-    button(QStyle::SP_MediaSeekBackward, QStringLiteral("Eine Zeiteinheit zurück"),
-           [this] { StepBy(-1); });
-    m_pPlay = button(QStyle::SP_MediaPlay, QStringLiteral("Abspielen/Pause (Leertaste)"),
-                     [this] { TogglePlay(); });
-    button(QStyle::SP_MediaSeekForward, QStringLiteral("Eine Zeiteinheit vor"),
-           [this] { StepBy(1); });
-    button(QStyle::SP_MediaSkipForward, QStringLiteral("Nächster Schlüssel"),
-           [this] { JumpToKey(true); });
+    button(QStyle::SP_MediaStop, tr("Stopp (zurück zum Anfang)"), [this] { Stop(); });
+    button(QStyle::SP_MediaSkipBackward, tr("Vorheriger Schlüssel"), [this] { JumpToKey(false); });
+    button(QStyle::SP_MediaSeekBackward, tr("Eine Zeiteinheit zurück"), [this] { StepBy(-1); });
+    m_pPlay =
+        button(QStyle::SP_MediaPlay, tr("Abspielen/Pause (Leertaste)"), [this] { TogglePlay(); });
+    button(QStyle::SP_MediaSeekForward, tr("Eine Zeiteinheit vor"), [this] { StepBy(1); });
+    button(QStyle::SP_MediaSkipForward, tr("Nächster Schlüssel"), [this] { JumpToKey(true); });
 
     m_pSlider = new QSlider(Qt::Horizontal, this);
-    m_pSlider->setToolTip(QStringLiteral("Zeit"));
+    m_pSlider->setToolTip(tr("Zeit"));
     pLayout->addWidget(m_pSlider, 1);
     connect(m_pSlider, &QSlider::valueChanged, this, [this](int nValue) {
         m_clock.SetTime(nValue);
@@ -51,7 +47,7 @@ CTransportBar::CTransportBar(CSceneView* pView, QWidget* pParent)
     pLayout->addWidget(m_pTime);
 
     m_pSpeed = new QComboBox(this);
-    m_pSpeed->setToolTip(QStringLiteral("Geschwindigkeit"));
+    m_pSpeed->setToolTip(tr("Geschwindigkeit"));
     for (const double dSpeed : {0.25, 0.5, 1.0, 2.0, 4.0}) {
         m_pSpeed->addItem(QStringLiteral("%1x").arg(dSpeed), dSpeed);
     }
@@ -59,7 +55,7 @@ CTransportBar::CTransportBar(CSceneView* pView, QWidget* pParent)
     connect(m_pSpeed, &QComboBox::currentIndexChanged, this,
             [this](int nIndex) { m_clock.SetSpeed(m_pSpeed->itemData(nIndex).toDouble()); });
     pLayout->addWidget(m_pSpeed);
-    m_pLoop = new QCheckBox(QStringLiteral("Wiederholen"), this);
+    m_pLoop = new QCheckBox(tr("Wiederholen"), this);
     m_pLoop->setChecked(m_clock.Loops());
     connect(m_pLoop, &QCheckBox::toggled, this, [this](bool bOn) { m_clock.SetLoop(bOn); });
     pLayout->addWidget(m_pLoop);

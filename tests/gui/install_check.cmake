@@ -54,4 +54,12 @@ execute_process(COMMAND ${exec} RESULT_VARIABLE result)
 if(NOT result EQUAL 0 OR NOT EXISTS ${PREFIX}/thumbnail.png)
     message(FATAL_ERROR "the thumbnailer's command failed: ${result}")
 endif()
+# The installed program carries its English translation (embedded: nothing else is installed).
+execute_process(COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
+                        ${PREFIX}/bin/morv3dViewer --lang en --screenshot ${PREFIX}/none.png
+                        ${PREFIX}/missing.morv3d
+                RESULT_VARIABLE result ERROR_VARIABLE err)
+if(NOT result EQUAL 1 OR NOT err MATCHES "cannot be opened")
+    message(FATAL_ERROR "the installed viewer does not speak English (${result}):\n${err}")
+endif()
 file(REMOVE_RECURSE ${PREFIX})

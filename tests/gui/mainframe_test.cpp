@@ -3,10 +3,12 @@
 // opens, the about box and shell open.
 #include <QAction>
 #include <QClipboard>
+#include <QDockWidget>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
@@ -352,6 +354,23 @@ private slots:
         QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("Unbenannt - morv3dViewer"));
         QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
                  QStringLiteral("MATERIALS\t0\nOBJECTS\t0\n"));
+    }
+
+    // --select's path names an object (the root too); a pane hidden meanwhile catches up.
+    void objectPathSelectsAndThePaneCatchesUp() {
+        QVERIFY(m_pFrame->OpenDocumentFile(Scene(QStringLiteral("select.morv3d"))));
+        m_pFrame->show();
+        auto* pDock = m_pFrame->findChild<QDockWidget*>(QStringLiteral("m_wndPropertiesDock"));
+        pDock->hide();
+        for (const char* pszMissing : {"", "scene/arm/none", "scene/arm/hand/finger/x", "arm"}) {
+            QVERIFY2(!m_pFrame->SelectObjectPath(QString::fromUtf8(pszMissing)), pszMissing);
+        }
+        QVERIFY(m_pFrame->SelectObjectPath(QStringLiteral("scene")));
+        QVERIFY(m_pFrame->SelectObjectPath(QStringLiteral("scene/arm/hand/finger")));
+        pDock->show();
+        QTRY_VERIFY2(m_pFrame->GetPropertiesPane()->toPlainText().startsWith(
+                         QStringLiteral("Kind: node\nName: finger\n")),
+                     qPrintable(m_pFrame->GetPropertiesPane()->toPlainText()));
     }
 
     void aboutBoxTexts() {
