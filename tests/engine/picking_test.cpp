@@ -158,6 +158,11 @@ TEST(IntersectTriangles, BothBuildsGiveTheStoredHitsBitForBit) {
                 std::to_string(hits.size()) + " " + std::to_string(qwHash);
             EXPECT_EQ(strActual, expected[r]) << "ray " << r << (bWide ? ", wide" : "");
             nHits += hits.size();
+            for (const PickHit& hit : hits) {  // every hit lies on the ray's line
+                const Vector3 vFromOrigin = Subtract(hit.vPoint, vOrigin);
+                const float s = Dot(vFromOrigin, vDirection) / Dot(vDirection, vDirection);
+                ASSERT_LT(Length(Subtract(Add(vOrigin, Scale(s, vDirection)), hit.vPoint)), 1e-4f);
+            }
         }
     }
     EXPECT_GT(nHits, 2000u);
