@@ -290,8 +290,7 @@ TEST(Mesh, PickTestsEachGroupInsideItsBuffersAndTheSphere) {
         {two, {3, 3, 5, 0}, down, {}, 1000, E_UNEXPECTED, {0}},
         {two, {3, 3, 0xFFFFFFFF, 0}, down, {}, 1000, E_UNEXPECTED, {0}},
         {two, {3, 6, 0, 0}, down, {}, 1000, E_UNEXPECTED, {0}},
-        {two, {0xFFFFFFFE, 3, 0, 0}, down, {}, 1000, E_UNEXPECTED, {0}},
-    };
+        {two, {0xFFFFFFFE, 3, 0, 0}, down, {}, 1000, E_UNEXPECTED, {0}}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         auto pMesh = MakeMesh(corners, c.indices, {first, c.second});

@@ -99,8 +99,7 @@ TEST(IntersectTriangles, HitsInsideWholeTrianglesInTriangleOrder) {
         {degenerate, 12, vAbove, vDown, {vHit}},
         {degenerate, 12, vAbove, {0, 0, 0}, {}},
         {degenerate, 12, vAbove, {kNaN, 0, -1}, {}},
-        {degenerate, 12, vAbove, {0, 0, kNaN}, {}},
-    };
+        {degenerate, 12, vAbove, {0, 0, kNaN}, {}}};
     for (size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         const PickHitList hits = triangles.Pick(c.indices, c.vOrigin, c.vDirection, c.dwIndexCount);
