@@ -171,9 +171,9 @@ TEST(TStringCase, MapsAsciiLettersOnly) {
     tstring str = "Mixed_Case 42 \xC4\xE4";
     EXPECT_EQ(TStringToLower(str), S_OK);
     EXPECT_EQ(str, "mixed_case 42 \xC4\xE4");
-    str = tstring("ab\0cd", 5);
+    str = tstring("a_\xE4\0cd", 6);
     EXPECT_EQ(TStringToUpper(str), S_OK);
-    EXPECT_EQ(str, "AB");  // handed back as zero-terminated text
+    EXPECT_EQ(str, "A_\xE4");  // handed back as zero-terminated text
 }
 
 TEST(GuidText, RegistryForm) {
