@@ -35,8 +35,7 @@ TEST(FileStream, MissingFileFailsAndLeavesStreamClosed) {
     uint8_t b = 0;
     EXPECT_EQ(stream.Read(&b, 1), E_UNEXPECTED);
     EXPECT_EQ(stream.Write(&b, 1), E_UNEXPECTED);
-    EXPECT_EQ(stream.Open((dir.File("missing") + "/below").c_str(), 0),
-              static_cast<HRESULT>(0x80070002u));
+    EXPECT_EQ(stream.Open((dir.File("missing") + "/below").c_str(), 0), kNotFound);
     WriteWholeFile(dir.File("plain"), {1});
     EXPECT_EQ(stream.Open((dir.File("plain") + "/below").c_str(), 0),
               static_cast<HRESULT>(0x80070003u));
@@ -47,15 +46,11 @@ TEST(FileStream, CreateTruncatesAndCountsPositions) {
     CTempDir dir;
     const std::string strPath = dir.File("f");
     WriteWholeFile(strPath, Pattern(100));
-
     CFileStream stream;
     ASSERT_EQ(stream.Open(strPath.c_str(), FS_CREATE | FS_WRITE), S_OK);
-    uint32_t dwSize = 1;
+    uint32_t dwSize = 1, dwPosition = 1;
     EXPECT_EQ(stream.GetSize(&dwSize), S_OK);
     EXPECT_EQ(dwSize, 0u);
-    uint32_t dwPosition = 1;
-    EXPECT_EQ(stream.GetPosition(&dwPosition), S_OK);
-    EXPECT_EQ(dwPosition, 0u);
     const std::vector<uint8_t> header = Pattern(44);
     EXPECT_EQ(stream.Write(header.data(), 44), S_OK);
     EXPECT_EQ(stream.GetPosition(&dwPosition), S_OK);
@@ -208,20 +203,21 @@ TEST(FileStream, ReadAheadGivesTheSameBytesResultsAndPositionsAsTheFile) {
     }
 }
 
-TEST(FileStream, DeletedThroughEitherInterface) {
+TEST(FileStream, DeletedThroughEitherInterfaceAndErrnoMapped) {
     CTempDir dir;
     WriteWholeFile(dir.File("f"), {1});
     std::unique_ptr<CInStream> pIn(new CFileStream);
     std::unique_ptr<COutStream> pOut(new CFileStream);
     EXPECT_EQ(static_cast<CFileStream*>(pIn.get())->Open(dir.File("f").c_str(), 0), S_OK);
-}
 
-TEST(FileStream, ErrnoMapping) {
-    EXPECT_EQ(HResultFromErrno(0), S_OK);
-    EXPECT_EQ(HResultFromErrno(EACCES), static_cast<HRESULT>(0x80070005u));
-    EXPECT_EQ(HResultFromErrno(EISDIR), static_cast<HRESULT>(0x80070005u));
-    EXPECT_EQ(HResultFromErrno(EMFILE), static_cast<HRESULT>(0x80070004u));
-    EXPECT_EQ(HResultFromErrno(ENOSPC), static_cast<HRESULT>(0x80070070u));
-    EXPECT_EQ(HResultFromErrno(ENAMETOOLONG), static_cast<HRESULT>(0x800700CEu));
-    EXPECT_EQ(HResultFromErrno(EXDEV), static_cast<HRESULT>(0x8007001Fu));
+    const std::pair<int, uint32_t> cases[] = {{0, 0},
+                                              {EACCES, 0x80070005u},
+                                              {EISDIR, 0x80070005u},
+                                              {EMFILE, 0x80070004u},
+                                              {ENOSPC, 0x80070070u},
+                                              {ENAMETOOLONG, 0x800700CEu},
+                                              {EXDEV, 0x8007001Fu}};
+    for (const auto& [nErrno, dwExpected] : cases) {
+        EXPECT_EQ(HResultFromErrno(nErrno), static_cast<HRESULT>(dwExpected)) << nErrno;
+    }
 }

@@ -17,19 +17,15 @@ using Bytes = std::vector<uint8_t>;
 Bytes WrittenThroughEverySink(const tstring& str) {
     CMemoryOutStream memory;
     EXPECT_EQ(WriteTString(str, &memory), S_OK);
-
     std::ostringstream out;
     EXPECT_EQ(WriteTString(str, out), S_OK);
-    const std::string strStd = out.str();
-    EXPECT_EQ(Bytes(strStd.begin(), strStd.end()), memory.Bytes());
-
+    const std::string strOut = out.str();
+    EXPECT_EQ(Bytes(strOut.begin(), strOut.end()), memory.Bytes());
     FILE* pFile = std::tmpfile();
-    EXPECT_NE(pFile, nullptr);
     EXPECT_EQ(WriteTString(str, pFile), S_OK);
     std::rewind(pFile);
     Bytes fromFile(memory.Bytes().size() + 1);
-    EXPECT_EQ(std::fread(fromFile.data(), 1, fromFile.size(), pFile), memory.Bytes().size());
-    fromFile.pop_back();
+    fromFile.resize(std::fread(fromFile.data(), 1, fromFile.size(), pFile));
     std::fclose(pFile);
     EXPECT_EQ(fromFile, memory.Bytes());
     return memory.Bytes();
@@ -37,16 +33,11 @@ Bytes WrittenThroughEverySink(const tstring& str) {
 
 // Reads one string from the same bytes through every kind of source: the results must agree.
 HRESULT ReadThroughEverySource(const Bytes& bytes, tstring& str) {
-    tstring strMemory = str;
+    tstring strMemory = str, strStd = str, strFile = str;
     CMemoryInStream memory(bytes.data(), bytes.size());
     const HRESULT hr = ReadTString(strMemory, &memory);
-
-    tstring strStd = str;
     std::istringstream in(std::string(bytes.begin(), bytes.end()));
     EXPECT_EQ(ReadTString(strStd, in), hr);
-    EXPECT_EQ(strStd, strMemory);
-
-    tstring strFile = str;
     FILE* pFile = std::tmpfile();
     if (!bytes.empty()) {
         std::fwrite(bytes.data(), 1, bytes.size(), pFile);
@@ -54,67 +45,55 @@ HRESULT ReadThroughEverySource(const Bytes& bytes, tstring& str) {
     std::rewind(pFile);
     EXPECT_EQ(ReadTString(strFile, pFile), hr);
     std::fclose(pFile);
+    EXPECT_EQ(strStd, strMemory);
     EXPECT_EQ(strFile, strMemory);
-
     str = strMemory;
     return hr;
 }
 
-Bytes Prefix(const Bytes& bytes, size_t n) {
-    return Bytes(bytes.begin(), bytes.begin() + n);
-}
-
 }  // namespace
 
-TEST(CountedString, PrefixesTakeTheShortestForm) {
-    EXPECT_EQ(WrittenThroughEverySink(""), (Bytes{0x00}));
-    EXPECT_EQ(WrittenThroughEverySink("abc"), (Bytes{0x03, 'a', 'b', 'c'}));
-    EXPECT_EQ(Prefix(WrittenThroughEverySink(tstring(254, 'x')), 2), (Bytes{0xFE, 'x'}));
-    EXPECT_EQ(Prefix(WrittenThroughEverySink(tstring(255, 'x')), 4),
-              (Bytes{0xFF, 0xFF, 0x00, 'x'}));
-    EXPECT_EQ(Prefix(WrittenThroughEverySink(tstring(65533, 'x')), 4),
-              (Bytes{0xFF, 0xFD, 0xFF, 'x'}));
-    const Bytes long65534 = WrittenThroughEverySink(tstring(65534, 'x'));
-    EXPECT_EQ(Prefix(long65534, 8), (Bytes{0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0x00, 'x'}));
-    EXPECT_EQ(long65534.size(), 7u + 65534u);
-}
-
-TEST(CountedString, RoundTripsThroughEverySource) {
-    for (const size_t nLength : {0u, 1u, 254u, 255u, 65533u, 65534u, 200000u}) {
+TEST(CountedString, ShortestPrefixAndRoundTripThroughEverySinkAndSource) {
+    const std::pair<size_t, Bytes> cases[] = {{0, {0x00}},
+                                              {1, {0x01}},
+                                              {254, {0xFE}},
+                                              {255, {0xFF, 0xFF, 0x00}},
+                                              {65533, {0xFF, 0xFD, 0xFF}},
+                                              {65534, {0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0x00}},
+                                              {200000, {0xFF, 0xFF, 0xFF, 0x40, 0x0D, 0x03, 0x00}}};
+    for (const auto& [nLength, prefix] : cases) {
         tstring strWritten(nLength, 'q');
         for (size_t i = 0; i < nLength; ++i) {
             strWritten[i] = static_cast<char>('a' + i % 26);
         }
+        const Bytes bytes = WrittenThroughEverySink(strWritten);
+        EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + prefix.size()), prefix) << nLength;
+        EXPECT_EQ(bytes.size(), prefix.size() + nLength);
         tstring strRead = "previous";
-        ASSERT_EQ(ReadThroughEverySource(WrittenThroughEverySink(strWritten), strRead), S_OK);
+        ASSERT_EQ(ReadThroughEverySource(bytes, strRead), S_OK);
         EXPECT_EQ(strRead, strWritten) << nLength;
     }
 }
 
-TEST(CountedString, ReaderAcceptsLongerFormsAndCutsAtZero) {
-    tstring str;
-    EXPECT_EQ(ReadThroughEverySource({0xFF, 0x05, 0x00, 'h', 'e', 'l', 'l', 'o'}, str), S_OK);
-    EXPECT_EQ(str, "hello");
-    EXPECT_EQ(ReadThroughEverySource({0xFF, 0xFF, 0xFF, 0x02, 0, 0, 0, 'o', 'k'}, str), S_OK);
-    EXPECT_EQ(str, "ok");
-    EXPECT_EQ(ReadThroughEverySource({0x03, 'a', 0x00, 'b'}, str), S_OK);
-    EXPECT_EQ(str, "a");
-}
-
-TEST(CountedString, MalformedOrTruncatedInputFailsAndKeepsTheOutput) {
-    const std::vector<Bytes> bad = {
-        {},                                               // nothing at all
-        {0xFF, 0xFE, 0xFF},                               // the u16 form never holds 0xFFFE
-        {0xFF, 0x05},                                     // ends inside the u16
-        {0xFF, 0xFF, 0xFF, 0x05, 0x00},                   // ends inside the u32
-        {0x05, 'a', 'b'},                                 // ends inside the text
-        {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'a'},  // 0xFFFFFFFF: length + 1 does not fit
-        {0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 'a', 'b'},  // 4 GiB promised, 2 bytes there
-    };
-    for (const Bytes& bytes : bad) {
+TEST(CountedString, ReadAcceptsLongerFormsAndRefusesMalformedInput) {
+    const std::pair<Bytes, const char*> cases[] = {
+        {{0xFF, 0x05, 0x00, 'h', 'e', 'l', 'l', 'o'}, "hello"},  // longer forms than needed
+        {{0xFF, 0xFF, 0xFF, 0x02, 0, 0, 0, 'o', 'k'}, "ok"},
+        {{0x03, 'a', 0x00, 'b'}, "a"},  // cut at a zero
+        // Failures keep the output: nothing at all, 0xFFFE in the u16 form (never written),
+        // ends inside the u16, the u32 or the text, 0xFFFFFFFF (length + 1 does not fit),
+        // 4 GiB promised with 2 bytes there.
+        {{}, nullptr},
+        {{0xFF, 0xFE, 0xFF}, nullptr},
+        {{0xFF, 0x05}, nullptr},
+        {{0xFF, 0xFF, 0xFF, 0x05, 0x00}, nullptr},
+        {{0x05, 'a', 'b'}, nullptr},
+        {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'a'}, nullptr},
+        {{0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 'a', 'b'}, nullptr}};
+    for (const auto& [bytes, pszExpected] : cases) {
         tstring str = "unchanged";
-        EXPECT_EQ(ReadThroughEverySource(bytes, str), E_FAIL) << bytes.size();
-        EXPECT_EQ(str, "unchanged");
+        EXPECT_EQ(ReadThroughEverySource(bytes, str), pszExpected ? S_OK : E_FAIL) << bytes.size();
+        EXPECT_EQ(str, pszExpected ? pszExpected : "unchanged");
     }
 }
 
@@ -161,50 +140,40 @@ TEST(CountedString, SinkFailuresAreReturned) {
 }
 
 TEST(StringTable, BufferDoublesUntilTheTextFits) {
-    static const TStringResource kTable[] = {
-        {1, "fourteen chars"},                   // 14
-        {2, "fifteen chars!!"},                  // 15
-        {3, "thirty-one characters, exactly"},   // 30
-        {4, "thirty-one characters, exactly."},  // 31
-        {5, ""},
-    };
+    static const TStringResource kTable[] = {{1, "fourteen chars"},                   // 14
+                                             {2, "fifteen chars!!"},                  // 15
+                                             {3, "thirty-one characters, exactly"},   // 30
+                                             {4, "thirty-one characters, exactly."},  // 31
+                                             {5, ""}};
     SetStringTable(kTable, std::size(kTable));
-    struct Case {
+    const struct {
         uint32_t dwId;
+        HRESULT hr;
         const char* pszText;
         uint64_t qwCalls;
-    };
-    for (const Case& c : {Case{1, "fourteen chars", 1}, Case{2, "fifteen chars!!", 2},
-                          Case{3, "thirty-one characters, exactly", 2},
-                          Case{4, "thirty-one characters, exactly.", 3}}) {
+    } cases[] = {{1, S_OK, "fourteen chars", 1},
+                 {2, S_OK, "fifteen chars!!", 2},
+                 {3, S_OK, "thirty-one characters, exactly", 2},
+                 {4, S_OK, "thirty-one characters, exactly.", 3},
+                 {5, S_OK, "", 1},  // an empty text is no failure
+                 {99, static_cast<HRESULT>(0x80070716u), "", 1}};
+    for (const auto& c : cases) {
         const uint64_t qwBefore = StringResourceLoadCount();
-        tstring str;
-        EXPECT_EQ(LoadTString(str, c.dwId), S_OK);
+        tstring str = "old";
+        EXPECT_EQ(LoadTString(str, c.dwId), c.hr);
         EXPECT_EQ(str, c.pszText);
         EXPECT_EQ(StringResourceLoadCount() - qwBefore, c.qwCalls) << c.dwId;
     }
-
-    tstring str = "old";
-    EXPECT_EQ(LoadTString(str, 5), S_OK);  // an empty text is no failure
-    EXPECT_EQ(str, "");
-    str = "old";
-    EXPECT_EQ(LoadTString(str, 99), static_cast<HRESULT>(0x80070716u));
-    EXPECT_EQ(str, "");
     SetStringTable(nullptr, 0);
 }
 
 TEST(TStringCase, MapsAsciiLettersOnly) {
-    tstring str = "abc";
-    EXPECT_EQ(TStringToUpper(str), S_OK);
-    EXPECT_EQ(str, "ABC");
-    str = "Mixed_Case 42 \xC4\xE4";
+    tstring str = "Mixed_Case 42 \xC4\xE4";
     EXPECT_EQ(TStringToLower(str), S_OK);
     EXPECT_EQ(str, "mixed_case 42 \xC4\xE4");
+    str = tstring("a_\xE4\0cd", 6);
     EXPECT_EQ(TStringToUpper(str), S_OK);
-    EXPECT_EQ(str, "MIXED_CASE 42 \xC4\xE4");
-    str = tstring("ab\0cd", 5);
-    EXPECT_EQ(TStringToUpper(str), S_OK);
-    EXPECT_EQ(str, "AB");  // handed back as zero-terminated text
+    EXPECT_EQ(str, "A_\xE4");  // handed back as zero-terminated text
 }
 
 TEST(GuidText, RegistryForm) {

@@ -2,6 +2,7 @@
 // target that records the ray it is given and answers with a fixed hit.
 #pragma once
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -68,4 +69,16 @@ inline std::vector<std::string> ChildNames(CQVR3DNode& node) {
         names.push_back(pszName ? pszName : "-");
     }
     return names;
+}
+
+// The lines of a file under tests/data/engine/, without blank lines and "#" comments.
+inline std::vector<std::string> EngineDataLines(const char* pszName) {
+    std::ifstream in(std::string(MORV_SOURCE_DIR "/tests/data/engine/") + pszName);
+    std::vector<std::string> lines;
+    for (std::string strLine; std::getline(in, strLine);) {
+        if (!strLine.empty() && strLine[0] != '#') {
+            lines.push_back(strLine);
+        }
+    }
+    return lines;
 }
