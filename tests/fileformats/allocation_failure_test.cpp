@@ -57,6 +57,10 @@ void* operator new(size_t nSize, const std::nothrow_t&) noexcept {
 void* operator new[](size_t nSize, const std::nothrow_t&) noexcept {
     return Allocate(nSize, false);
 }
+// These replace the global operators, so free is the right partner of Allocate's malloc; GCC
+// sees a new/free pair where the calls are inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept {
     std::free(p);
 }
@@ -69,6 +73,7 @@ void operator delete(void* p, size_t) noexcept {
 void operator delete[](void* p, size_t) noexcept {
     std::free(p);
 }
+#pragma GCC diagnostic pop
 
 namespace {
 
