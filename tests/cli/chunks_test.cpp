@@ -85,3 +85,31 @@ TEST(CliChunks, UsageErrorsHelpAndVersion) {
     EXPECT_EQ(version.nExitCode, 0);
     EXPECT_EQ(version.strOut, "morv3d 1.0.0\n");
 }
+
+// Each verb's help names its arguments and options; `help VERB` is `VERB --help`.
+TEST(CliChunks, HelpOfEveryVerb) {
+    const std::vector<std::vector<std::string>> verbs = {
+        {"chunks", "FILE", "--trace"},
+        {"info", "FILE", "--json", "--trace"},
+        {"validate", "FILE", "--trace"},
+        {"tree", "FILE", "--flags HEX", "--images", "--trace"},
+        {"render", "FILE OUT.png", "--size WxH", "--time T", "--view front|top|side|iso",
+         "--wireframe", "--spheres", "--normals", "--grid", "--axes", "--background RRGGBB"},
+        {"pick", "FILE --at X,Y", "--size WxH", "--time T", "--view", "--json"},
+        {"import", "IN OUT.morv3d", "--rate R", "--animation N"},
+        {"export", "IN OUT", "--rate R"},
+    };
+    for (const std::vector<std::string>& verb : verbs) {
+        const CommandResult help = RunCommand(kCli, {verb[0], "--help"});
+        EXPECT_EQ(help.nExitCode, 0) << verb[0];
+        EXPECT_EQ(help.strErr, "") << verb[0];
+        EXPECT_EQ(help.strOut.rfind("Usage: morv3d " + verb[0] + " " + verb[1], 0), 0u)
+            << help.strOut;
+        for (size_t i = 2; i < verb.size(); ++i) {
+            EXPECT_NE(help.strOut.find("\n  " + verb[i]), std::string::npos)
+                << verb[0] << " " << verb[i] << "\n"
+                << help.strOut;
+        }
+        EXPECT_EQ(RunCommand(kCli, {"help", verb[0]}).strOut, help.strOut);
+    }
+}
