@@ -131,7 +131,9 @@ int CCli::RunVerb(const Verb& verb) {
         return UsageError(m_strBadValue);
     }
     const std::string strVerb = verb.pApp->get_name();
-    const std::vector<std::string> rest = verb.pApp->remaining();
+    // CLI11 keeps the "--" that ends the options among the extras.
+    std::vector<std::string> rest = verb.pApp->remaining();
+    std::erase(rest, "--");
     for (const std::string& strArg : rest) {
         if (strArg.size() > 1 && strArg[0] == '-') {
             return UsageError(strVerb + ": unknown option '" + strArg + "'");
