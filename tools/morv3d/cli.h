@@ -31,8 +31,8 @@ public:
     // An option whose value fnTake converts; a missing or bad value is a usage error that says
     // strUsage. The last of repeated values counts.
     CLI::Option* AddValue(CLI::App* pVerb, const char* pszName, const char* pszType,
-                          const char* pszHelp, std::function<bool(const std::string&)> fnTake,
-                          std::string strUsage);
+                          const char* pszHelp, std::string strUsage,
+                          std::function<bool(const std::string&)> fnTake);
     // Parses, reports a usage error or runs the chosen verb; the exit code.
     int Run(int argc, char** argv);
 

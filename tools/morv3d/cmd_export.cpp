@@ -89,11 +89,11 @@ void AddExport(CCli& cli) {
         "export: expected IN and OUT", [a] { return RunExport(*a); });
     pVerb->add_option("IN", a->strIn, "the scene");
     pVerb->add_option("OUT", a->strOut, "the file to write");
-    cli.AddValue(
-        pVerb, "--rate", "R", "key time units per second: key times become seconds (default 30)",
-        [a](const std::string& strValue) {
-            double& dRate = a->options.dTimeUnitsPerSecond;
-            return ParseWhole(strValue, dRate) && std::isfinite(dRate) && dRate > 0.0;
-        },
-        "export: --rate takes a positive number of key units per second");
+    cli.AddValue(pVerb, "--rate", "R",
+                 "key time units per second: key times become seconds (default 30)",
+                 "export: --rate takes a positive number of key units per second",
+                 [a](const std::string& strValue) {
+                     double& dRate = a->options.dTimeUnitsPerSecond;
+                     return ParseWhole(strValue, dRate) && std::isfinite(dRate) && dRate > 0.0;
+                 });
 }

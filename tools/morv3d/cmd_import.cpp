@@ -71,15 +71,13 @@ void AddImport(CCli& cli) {
         "import: expected IN and OUT.morv3d", [a] { return RunImport(*a); });
     pVerb->add_option("IN", a->strIn, "the model");
     pVerb->add_option("OUT.morv3d", a->strOut, "the scene to write");
-    cli.AddValue(
-        pVerb, "--rate", "R", "key time units per second (default 30)",
-        [a](const std::string& strValue) {
-            double& dRate = a->options.dUnitsPerSecond;
-            return ParseWhole(strValue, dRate) && dRate > 0.0 && dRate <= 1e6;
-        },
-        "import: --rate takes a number in (0, 1000000]");
+    cli.AddValue(pVerb, "--rate", "R", "key time units per second (default 30)",
+                 "import: --rate takes a number in (0, 1000000]", [a](const std::string& strValue) {
+                     double& dRate = a->options.dUnitsPerSecond;
+                     return ParseWhole(strValue, dRate) && dRate > 0.0 && dRate <= 1e6;
+                 });
     cli.AddValue(
         pVerb, "--animation", "N", "which of several animations drives the tracks (default 0)",
-        [a](const std::string& strValue) { return ParseWhole(strValue, a->options.dwAnimation); },
-        "import: --animation takes the number of an animation");
+        "import: --animation takes the number of an animation",
+        [a](const std::string& strValue) { return ParseWhole(strValue, a->options.dwAnimation); });
 }

@@ -40,33 +40,27 @@ bool ParsePair(std::string_view strText, char cSeparator, int nMin, int nMax, in
 }
 
 bool ParseView(const std::string& strText, EViewPreset& view) {
-    static const std::map<std::string, EViewPreset> kViews = {{"front", EViewPreset::Front},
-                                                              {"top", EViewPreset::Top},
-                                                              {"side", EViewPreset::Side},
-                                                              {"iso", EViewPreset::Iso}};
+    const std::map<std::string, EViewPreset> kViews = {{"front", EViewPreset::Front},
+                                                       {"top", EViewPreset::Top},
+                                                       {"side", EViewPreset::Side},
+                                                       {"iso", EViewPreset::Iso}};
     const auto it = kViews.find(strText);
-    if (it != kViews.end()) {
-        view = it->second;
-    }
+    view = it != kViews.end() ? it->second : view;
     return it != kViews.end();
 }
 
 // The picture both verbs share: its size, time and view.
 void AddCameraOptions(CCli& cli, CLI::App* pVerb, const std::shared_ptr<PictureArgs>& a) {
-    cli.AddValue(
-        pVerb, "--size", "WxH", "the picture's size in pixels (default 800x600)",
-        [a](const std::string& strValue) {
-            return ParsePair(strValue, 'x', 1, 16384, a->nWidth, a->nHeight);
-        },
-        "--size takes WxH, each from 1 to 16384");
-    cli.AddValue(
-        pVerb, "--time", "T", "the scene's time in key units (default 0)",
-        [a](const std::string& strValue) { return ParseWhole(strValue, a->dwTime); },
-        "--time takes a time from 0 to 4294967295");
-    cli.AddValue(
-        pVerb, "--view", "front|top|side|iso", "where the camera looks from (default iso)",
-        [a](const std::string& strValue) { return ParseView(strValue, a->view); },
-        "--view takes front, top, side or iso");
+    cli.AddValue(pVerb, "--size", "WxH", "the picture's size in pixels (default 800x600)",
+                 "--size takes WxH, each from 1 to 16384", [a](const std::string& strValue) {
+                     return ParsePair(strValue, 'x', 1, 16384, a->nWidth, a->nHeight);
+                 });
+    cli.AddValue(pVerb, "--time", "T", "the scene's time in key units (default 0)",
+                 "--time takes a time from 0 to 4294967295",
+                 [a](const std::string& strValue) { return ParseWhole(strValue, a->dwTime); });
+    cli.AddValue(pVerb, "--view", "front|top|side|iso", "where the camera looks from (default iso)",
+                 "--view takes front, top, side or iso",
+                 [a](const std::string& strValue) { return ParseView(strValue, a->view); });
 }
 
 std::string SceneDir(const std::string& strFile) {
@@ -205,12 +199,11 @@ void AddPicture(CCli& cli) {
     pRender->add_flag("--normals", r->options.bNormals, "draw the vertex normals");
     pRender->add_flag("--grid", r->options.bGrid, "draw the ground grid");
     pRender->add_flag("--axes", r->options.bAxes, "draw the axes");
-    cli.AddValue(
-        pRender, "--background", "RRGGBB", "the background colour (default 3C4048)",
-        [r](const std::string& strValue) {
-            return strValue.size() == 6 && ParseWhole(strValue, r->options.dwBackground, 16);
-        },
-        "--background takes RRGGBB in hexadecimal");
+    cli.AddValue(pRender, "--background", "RRGGBB", "the background colour (default 3C4048)",
+                 "--background takes RRGGBB in hexadecimal", [r](const std::string& strValue) {
+                     return strValue.size() == 6 &&
+                            ParseWhole(strValue, r->options.dwBackground, 16);
+                 });
 
     auto p = std::make_shared<PictureArgs>();
     CLI::App* pPick = cli.AddVerb(
@@ -219,12 +212,11 @@ void AddPicture(CCli& cli) {
         "path, kind, pick id, distance",
         "pick takes one FILE", [p] { return RunPick(*p); });
     pPick->add_option("FILE", p->strFile, "the scene");
-    cli.AddValue(
-           pPick, "--at", "X,Y", "the pixel, counted from the top left",
-           [p](const std::string& strValue) {
-               return ParsePair(strValue, ',', 0, 16383, p->nX, p->nY);
-           },
-           "--at takes X,Y: a pixel of the picture")
+    cli.AddValue(pPick, "--at", "X,Y", "the pixel, counted from the top left",
+                 "--at takes X,Y: a pixel of the picture",
+                 [p](const std::string& strValue) {
+                     return ParsePair(strValue, ',', 0, 16383, p->nX, p->nY);
+                 })
         ->required();
     AddCameraOptions(cli, pPick, p);
     pPick->add_flag("--json", p->bJson, "print the hits as JSON");

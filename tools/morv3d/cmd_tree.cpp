@@ -51,7 +51,7 @@ void AddTree(CCli& cli) {
         pVerb, "--flags", "HEX",
         "what the tree shows (default FFFFFFFF): 1 nodes, 2 meshes, 4 animation, 8 dummies, "
         "10 materials, 20 maps, 40 mesh animations",
-        [a](const std::string& strValue) { return ParseHexWord(strValue, a->dwShowFlags); },
-        "tree: --flags takes a 32-bit hex value");
+        "tree: --flags takes a 32-bit hex value",
+        [a](const std::string& strValue) { return ParseHexWord(strValue, a->dwShowFlags); });
     pVerb->add_flag("--images", a->bImages, "add each entry's image index");
 }

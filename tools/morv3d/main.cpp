@@ -81,8 +81,8 @@ CLI::App* CCli::AddVerb(const char* pszName, const char* pszSummary, const char*
 }
 
 CLI::Option* CCli::AddValue(CLI::App* pVerb, const char* pszName, const char* pszType,
-                            const char* pszHelp, std::function<bool(const std::string&)> fnTake,
-                            std::string strUsage) {
+                            const char* pszHelp, std::string strUsage,
+                            std::function<bool(const std::string&)> fnTake) {
     // The value is optional to CLI11, so a missing one reaches fnTake as "" and gets our message.
     const auto take = [this, fnTake = std::move(fnTake),
                        strUsage = std::move(strUsage)](const CLI::results_t& values) {
