@@ -113,5 +113,5 @@ void AddChunks(CCli& cli) {
     cli.AddVerb("chunks",
                 "print a morv container's header and its chunk tree (type id, children, payload)",
                 "chunks: expected one FILE", [strPath] { return RunChunks(*strPath); })
-        ->add_option("FILE", *strPath, "any morv container");
+        ->add_option("FILE", *strPath);
 }

@@ -87,8 +87,8 @@ void AddExport(CCli& cli) {
         "write the scene as OUT's format: glb, gltf (glTF 2.0), obj, fbx, dae, stl, ply, 3mf, x; "
         "prints what the format could not hold",
         "export: expected IN and OUT", [a] { return RunExport(*a); });
-    pVerb->add_option("IN", a->strIn, "the scene");
-    pVerb->add_option("OUT", a->strOut, "the file to write");
+    pVerb->add_option("IN", a->strIn);
+    pVerb->add_option("OUT", a->strOut);
     cli.AddValue(pVerb, "--rate", "R",
                  "key time units per second: key times become seconds (default 30)",
                  "export: --rate takes a positive number of key units per second",

@@ -69,8 +69,8 @@ void AddImport(CCli& cli) {
         "convert a model Assimp reads (glTF, FBX, OBJ, Collada, 3DS, BVH, ...) into a scene; "
         "textures are written beside OUT",
         "import: expected IN and OUT.morv3d", [a] { return RunImport(*a); });
-    pVerb->add_option("IN", a->strIn, "the model");
-    pVerb->add_option("OUT.morv3d", a->strOut, "the scene to write");
+    pVerb->add_option("IN", a->strIn);
+    pVerb->add_option("OUT.morv3d", a->strOut);
     cli.AddValue(pVerb, "--rate", "R", "key time units per second (default 30)",
                  "import: --rate takes a number in (0, 1000000]", [a](const std::string& strValue) {
                      double& dRate = a->options.dUnitsPerSecond;

@@ -84,12 +84,12 @@ void AddInfo(CCli& cli) {
     CLI::App* pInfo = cli.AddVerb(
         "info", "load a scene as the viewer does and print what it holds and each pass's result",
         "info: expected one FILE", [info] { return RunInfo(*info); });
-    pInfo->add_option("FILE", info->strPath, "the scene");
+    pInfo->add_option("FILE", info->strPath);
     pInfo->add_flag("--json", info->bJson, "print one JSON object");
 
     auto strPath = std::make_shared<std::string>();
     cli.AddVerb("validate",
                 "load a scene and report every failure; --trace shows where in the file it failed",
                 "validate: expected one FILE", [strPath] { return RunValidate(*strPath); })
-        ->add_option("FILE", *strPath, "the scene");
+        ->add_option("FILE", *strPath);
 }

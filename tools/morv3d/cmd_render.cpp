@@ -191,8 +191,8 @@ void AddPicture(CCli& cli) {
         "draw the scene without a display and write a PNG; missing textures are drawn as "
         "checkers and listed",
         "render takes FILE and OUT.png", [r] { return RunRender(*r); });
-    pRender->add_option("FILE", r->strFile, "the scene");
-    pRender->add_option("OUT.png", r->strOut, "the picture to write");
+    pRender->add_option("FILE", r->strFile);
+    pRender->add_option("OUT.png", r->strOut);
     AddCameraOptions(cli, pRender, r);
     pRender->add_flag("--wireframe", r->options.bWireframe, "draw the triangles' edges only");
     pRender->add_flag("--spheres", r->options.bSpheres, "draw the bounding spheres");
@@ -211,7 +211,7 @@ void AddPicture(CCli& cli) {
         "list what lies under pixel X,Y of the picture render would draw, nearest first: object "
         "path, kind, pick id, distance",
         "pick takes one FILE", [p] { return RunPick(*p); });
-    pPick->add_option("FILE", p->strFile, "the scene");
+    pPick->add_option("FILE", p->strFile);
     cli.AddValue(pPick, "--at", "X,Y", "the pixel, counted from the top left",
                  "--at takes X,Y: a pixel of the picture",
                  [p](const std::string& strValue) {

@@ -46,7 +46,7 @@ void AddTree(CCli& cli) {
     auto a = std::make_shared<TreeArgs>();
     CLI::App* pVerb = cli.AddVerb("tree", "print the viewer's structure tree",
                                   "tree: expected one FILE", [a] { return RunTree(*a); });
-    pVerb->add_option("FILE", a->strPath, "the scene");
+    pVerb->add_option("FILE", a->strPath);
     cli.AddValue(
         pVerb, "--flags", "HEX",
         "what the tree shows (default FFFFFFFF): 1 nodes, 2 meshes, 4 animation, 8 dummies, "

@@ -11,14 +11,14 @@
 
 namespace {
 
-// Help in the tool's own layout: every verb with its synopsis, and for one verb its options.
+// Help in the tool's own layout: every verb with its synopsis; for one verb, its options too.
 class CHelpFormatter : public CLI::Formatter {
 public:
     std::string make_help(const CLI::App* pApp, std::string,
                           CLI::AppFormatMode mode) const override {
         if (pApp->get_parent() != nullptr) {
             return "Usage: morv3d " + Synopsis(pApp) + "\n  " + pApp->get_description() + "\n" +
-                   make_positionals(pApp) + make_groups(pApp, mode) + "\n";
+                   make_groups(pApp, mode) + "\n";
         }
         std::string strHelp =
             "Usage: morv3d COMMAND [ARGS]\n"
@@ -29,23 +29,17 @@ public:
             strHelp += "  " + Synopsis(pVerb) + "\n      " + pVerb->get_description() + "\n";
         }
         return strHelp +
-               "\nOptions of every command:\n"
-               "  --trace   show the failure reports of the library on stderr\n\n"
-               "Exit status: 0 success, 1 the file could not be read or loaded completely,\n"
+               "\nExit status: 0 success, 1 the file could not be read or loaded completely,\n"
                "2 usage error.\n";
-    }
-    std::string make_option_opts(const CLI::Option* pOption) const override {
-        return pOption->get_positional() ? std::string()
-                                         : CLI::Formatter::make_option_opts(pOption);
     }
 
 private:
-    // "render FILE OUT.png [--size WxH] ...": --help and --trace are only listed.
+    // "render FILE OUT.png [--size WxH] ...".
     static std::string Synopsis(const CLI::App* pVerb) {
         std::string strText = pVerb->get_name();
         for (const CLI::Option* pOption : pVerb->get_options()) {
             std::string strPart = pOption->get_name();
-            if (pOption == pVerb->get_help_ptr() || strPart == "--trace") {
+            if (pOption == pVerb->get_help_ptr()) {
                 continue;
             }
             if (!pOption->get_positional() && !pOption->get_type_name().empty()) {
