@@ -77,6 +77,8 @@ TEST(CliChunks, UsageErrorsHelpAndVersion) {
     EXPECT_EQ(RunCommand(kCli, {"frobnicate"}).nExitCode, 2);
     EXPECT_EQ(RunCommand(kCli, {"chunks"}).nExitCode, 2);
     EXPECT_EQ(RunCommand(kCli, {"chunks", "a", "b"}).nExitCode, 2);
+    EXPECT_EQ(RunCommand(kCli, {"--bogus", "chunks", kSample}).nExitCode, 2);
+    EXPECT_EQ(RunCommand(kCli, {"chunks", "--", kSample}).nExitCode, 0);
     const CommandResult help = RunCommand(kCli, {"--help"});
     EXPECT_EQ(help.nExitCode, 0);
     EXPECT_NE(help.strOut.find("chunks FILE"), std::string::npos);

@@ -111,13 +111,17 @@ int CCli::Run(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         return UsageError(e.what());
     }
+    // What comes before the verb must be a verb too.
+    const std::vector<std::string> rest = m_app.remaining();
+    if (!rest.empty()) {
+        return UsageError("unknown command '" + rest[0] + "'");
+    }
     for (const Verb& verb : m_verbs) {
         if (verb.pApp->parsed()) {
             return RunVerb(verb);
         }
     }
-    const std::vector<std::string> rest = m_app.remaining();
-    return UsageError(rest.empty() ? "no command given" : "unknown command '" + rest[0] + "'");
+    return UsageError("no command given");
 }
 
 int CCli::RunVerb(const Verb& verb) {
