@@ -77,6 +77,8 @@ TEST(CliChunks, UsageErrorsHelpAndVersion) {
     EXPECT_EQ(RunCommand(kCli, {"frobnicate"}).nExitCode, 2);
     EXPECT_EQ(RunCommand(kCli, {"chunks"}).nExitCode, 2);
     EXPECT_EQ(RunCommand(kCli, {"chunks", "a", "b"}).nExitCode, 2);
+    EXPECT_EQ(RunCommand(kCli, {"--bogus", "chunks", kSample}).nExitCode, 2);
+    EXPECT_EQ(RunCommand(kCli, {"chunks", "--", kSample}).nExitCode, 0);
     const CommandResult help = RunCommand(kCli, {"--help"});
     EXPECT_EQ(help.nExitCode, 0);
     EXPECT_NE(help.strOut.find("chunks FILE"), std::string::npos);
@@ -84,4 +86,32 @@ TEST(CliChunks, UsageErrorsHelpAndVersion) {
     const CommandResult version = RunCommand(kCli, {"--version"});
     EXPECT_EQ(version.nExitCode, 0);
     EXPECT_EQ(version.strOut, "morv3d 1.0.0\n");
+}
+
+// Each verb's help names its arguments and options; `help VERB` is `VERB --help`.
+TEST(CliChunks, HelpOfEveryVerb) {
+    const std::vector<std::vector<std::string>> verbs = {
+        {"chunks", "FILE", "--trace"},
+        {"info", "FILE", "--json", "--trace"},
+        {"validate", "FILE", "--trace"},
+        {"tree", "FILE", "--flags HEX", "--images", "--trace"},
+        {"render", "FILE OUT.png", "--size WxH", "--time T", "--view front|top|side|iso",
+         "--wireframe", "--spheres", "--normals", "--grid", "--axes", "--background RRGGBB"},
+        {"pick", "FILE --at X,Y", "--size WxH", "--time T", "--view", "--json"},
+        {"import", "IN OUT.morv3d", "--rate R", "--animation N"},
+        {"export", "IN OUT", "--rate R"},
+    };
+    for (const std::vector<std::string>& verb : verbs) {
+        const CommandResult help = RunCommand(kCli, {verb[0], "--help"});
+        EXPECT_EQ(help.nExitCode, 0) << verb[0];
+        EXPECT_EQ(help.strErr, "") << verb[0];
+        EXPECT_EQ(help.strOut.rfind("Usage: morv3d " + verb[0] + " " + verb[1], 0), 0u)
+            << help.strOut;
+        for (size_t i = 2; i < verb.size(); ++i) {
+            EXPECT_NE(help.strOut.find("\n  " + verb[i]), std::string::npos)
+                << verb[0] << " " << verb[i] << "\n"
+                << help.strOut;
+        }
+        EXPECT_EQ(RunCommand(kCli, {"help", verb[0]}).strOut, help.strOut);
+    }
 }

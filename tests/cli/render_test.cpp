@@ -30,6 +30,7 @@ TEST(CliRender, ExitCodesAndMessages) {
         {{"render", kSample, strOut, "--size", "0x10"}, 2, "--size takes WxH"},
         {{"render", kSample, strOut, "--view", "below"}, 2, "--view takes"},
         {{"render", kSample, strOut, "--background", "zz0000"}, 2, "--background"},
+        {{"render", kSample, strOut, "--background", "-12345"}, 2, "--background"},
         {{"render", dir.File("none.morv3d"), strOut}, 1, "cannot be opened"},
         {{"render", kSample, dir.File("no/such/dir.png")}, 1, "cannot be written"},
         {{"pick", kSample}, 2, "pick needs --at"},
@@ -89,4 +90,31 @@ TEST(CliPick, HitsNearestFirstAsJson) {
     EXPECT_EQ(result.nExitCode, 0) << result.strErr;
     EXPECT_EQ(result.strOut,
               ReadText(std::string(MORV_SOURCE_DIR) + "/tests/data/cli/pick_sample_72_70.json"));
+}
+
+// Names are stored in Windows-1252; the hits name them in UTF-8, so the JSON stays valid.
+TEST(CliPick, NamesInUtf8) {
+    CTempDir dir;
+    std::string strScene = ReadText(kSample);
+    const size_t nAt = strScene.find("base");
+    ASSERT_NE(nAt, std::string::npos);
+    strScene[nAt + 1] = '\xE4';
+    WriteWholeFile(dir.File("named.morv3d"),
+                   std::vector<uint8_t>(strScene.begin(), strScene.end()));
+    std::string strExpected =
+        ReadText(std::string(MORV_SOURCE_DIR) + "/tests/data/cli/pick_sample_72_70.json");
+    for (size_t n = 0; (n = strExpected.find("/base/", n)) != std::string::npos;) {
+        strExpected.replace(n, 6, "/b\xC3\xA4se/");
+    }
+    const std::vector<std::string> args = {
+        "pick", dir.File("named.morv3d"), "--size", "160x120", "--at", "72,70"};
+    CommandResult result = RunCommand(kCli, args);
+    EXPECT_EQ(result.nExitCode, 0) << result.strErr;
+    EXPECT_EQ(result.strOut.substr(0, result.strOut.find('\t')),
+              "scene/dmyPivot/b\xC3\xA4se/mesh[0]");
+    std::vector<std::string> jsonArgs = args;
+    jsonArgs.push_back("--json");
+    result = RunCommand(kCli, jsonArgs);
+    EXPECT_EQ(result.nExitCode, 0) << result.strErr;
+    EXPECT_EQ(result.strOut, strExpected);
 }

@@ -1,6 +1,7 @@
 // morv3d chunks FILE: the header and the directory of any morv container.
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,14 +59,7 @@ ChunkCheck PrintTree(CMorvChunk* pRoot, uint64_t qwDataStart, uint64_t qwFileSiz
     return check;
 }
 
-}  // namespace
-
-int RunChunks(const std::vector<std::string>& args) {
-    if (args.size() != 1 || (!args[0].empty() && args[0][0] == '-')) {
-        return UsageError(args.empty() ? "chunks: no file given" : "chunks: expected one FILE");
-    }
-    const std::string& strPath = args[0];
-
+int RunChunks(const std::string& strPath) {
     CMorvFile file;
     HRESULT hr = file.Open(strPath, false);
     if (FAILED(hr)) {
@@ -110,4 +104,14 @@ int RunChunks(const std::vector<std::string>& args) {
         return kExitIncomplete;
     }
     return kExitOk;
+}
+
+}  // namespace
+
+void AddChunks(CCli& cli) {
+    auto strPath = std::make_shared<std::string>();
+    cli.AddVerb("chunks",
+                "print a morv container's header and its chunk tree (type id, children, payload)",
+                "chunks: expected one FILE", [strPath] { return RunChunks(*strPath); })
+        ->add_option("FILE", *strPath);
 }

@@ -1,9 +1,8 @@
 // morv3d export IN OUT [--rate R]: the scene as the viewer loads it, written as glTF or
 // through Assimp; the format is OUT's extension.
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,51 +21,11 @@ std::string ExtensionList() {
     return strList;
 }
 
-bool ParseRate(const std::string& strText, double& dRate) {
-    if (strText.empty()) {
-        return false;
-    }
-    char* pEnd = nullptr;
-    errno = 0;
-    dRate = std::strtod(strText.c_str(), &pEnd);
-    return errno == 0 && *pEnd == '\0' && std::isfinite(dRate) && dRate > 0.0;
-}
-
 struct ExportArgs {
     std::string strIn;
     std::string strOut;
     ExportOptions options;
 };
-
-bool TakeArgs(const std::vector<std::string>& args, ExportArgs& out) {
-    std::vector<std::string> files;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& strArg = args[i];
-        if (strArg == "--rate") {
-            if (i + 1 >= args.size() || !ParseRate(args[i + 1], out.options.dTimeUnitsPerSecond)) {
-                UsageError("export: --rate takes a positive number of key units per second");
-                return false;
-            }
-            ++i;
-        } else if (!strArg.empty() && strArg[0] == '-') {
-            UsageError("export: unknown option '" + strArg + "'");
-            return false;
-        } else {
-            files.push_back(strArg);
-        }
-    }
-    if (files.size() != 2) {
-        UsageError("export: expected IN and OUT");
-        return false;
-    }
-    out.strIn = files[0];
-    out.strOut = files[1];
-    if (!IsExportPath(out.strOut)) {
-        UsageError("export: OUT must end in one of " + ExtensionList());
-        return false;
-    }
-    return true;
-}
 
 std::string FolderOf(const std::string& strPath) {
     const size_t nSlash = strPath.rfind('/');
@@ -93,12 +52,9 @@ void PrintReport(const ExportReport& report) {
     }
 }
 
-}  // namespace
-
-int RunExport(const std::vector<std::string>& args) {
-    ExportArgs parsed;
-    if (!TakeArgs(args, parsed)) {
-        return kExitUsage;
+int RunExport(const ExportArgs& parsed) {
+    if (!IsExportPath(parsed.strOut)) {
+        return UsageError("export: OUT must end in one of " + ExtensionList());
     }
     CMorv3dViewerDoc doc;
     if (!doc.OnOpenDocument(parsed.strIn)) {
@@ -120,4 +76,24 @@ int RunExport(const std::vector<std::string>& args) {
         return kExitIncomplete;
     }
     return kExitOk;
+}
+
+}  // namespace
+
+void AddExport(CCli& cli) {
+    auto a = std::make_shared<ExportArgs>();
+    CLI::App* pVerb = cli.AddVerb(
+        "export",
+        "write the scene as OUT's format: glb, gltf (glTF 2.0), obj, fbx, dae, stl, ply, 3mf, x; "
+        "prints what the format could not hold",
+        "export: expected IN and OUT", [a] { return RunExport(*a); });
+    pVerb->add_option("IN", a->strIn);
+    pVerb->add_option("OUT", a->strOut);
+    cli.AddValue(pVerb, "--rate", "R",
+                 "key time units per second: key times become seconds (default 30)",
+                 "export: --rate takes a positive number of key units per second",
+                 [a](const std::string& strValue) {
+                     double& dRate = a->options.dTimeUnitsPerSecond;
+                     return ParseWhole(strValue, dRate) && std::isfinite(dRate) && dRate > 0.0;
+                 });
 }

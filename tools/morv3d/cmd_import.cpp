@@ -1,89 +1,51 @@
 // morv3d import IN OUT.morv3d: any format Assimp reads into a scene file, textures beside it.
-#include <cmath>
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
-#include <cstdlib>
+#include <memory>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "cli.h"
 #include "interchange/importscene.h"
 
 namespace {
 
-bool EndsWithMorv3d(const std::string& strPath) {
-    const std::string strExt = ".morv3d";
-    if (strPath.size() <= strExt.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < strExt.size(); ++i) {
-        const char c = strPath[strPath.size() - strExt.size() + i];
-        if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != strExt[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool ParseNumber(const std::string& strText, double& dValue) {
-    char* pEnd = nullptr;
-    dValue = std::strtod(strText.c_str(), &pEnd);
-    return !strText.empty() && pEnd != nullptr && *pEnd == '\0' && std::isfinite(dValue);
-}
-
-}  // namespace
-
-int RunImport(const std::vector<std::string>& args) {
-    std::vector<std::string> files;
+struct ImportArgs {
+    std::string strIn;
+    std::string strOut;
     ImportOptions options;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& strArg = args[i];
-        double dValue = 0.0;
-        if (strArg == "--rate" || strArg == "--animation") {
-            if (i + 1 >= args.size() || !ParseNumber(args[i + 1], dValue)) {
-                return UsageError("import: " + strArg + " needs a number");
-            }
-            ++i;
-            if (strArg == "--rate") {
-                if (!(dValue > 0.0 && dValue <= 1e6)) {
-                    return UsageError("import: --rate must lie in (0, 1000000]");
-                }
-                options.dUnitsPerSecond = dValue;
-            } else {
-                if (dValue < 0.0 || dValue > 0xFFFFFFFFu || dValue != std::floor(dValue)) {
-                    return UsageError("import: --animation takes the number of an animation");
-                }
-                options.dwAnimation = static_cast<uint32_t>(dValue);
-            }
-        } else if (!strArg.empty() && strArg[0] == '-') {
-            return UsageError("import: unknown option '" + strArg + "'");
-        } else {
-            files.push_back(strArg);
-        }
-    }
-    if (files.size() != 2) {
-        return UsageError("import: expected IN and OUT.morv3d");
-    }
-    if (!EndsWithMorv3d(files[1])) {
+};
+
+bool EndsWithMorv3d(const std::string& strPath) {
+    constexpr std::string_view kExt = ".morv3d";
+    return strPath.size() > kExt.size() &&
+           std::equal(kExt.begin(), kExt.end(), strPath.end() - kExt.size(), [](char e, char c) {
+               return e == std::tolower(static_cast<unsigned char>(c));
+           });
+}
+
+int RunImport(const ImportArgs& a) {
+    if (!EndsWithMorv3d(a.strOut)) {
         return UsageError("import: the output must be a .morv3d file");
     }
-
     ImportReport report;
-    const HRESULT hr = ImportScene(files[0], files[1], &report, options);
+    const HRESULT hr = ImportScene(a.strIn, a.strOut, &report, a.options);
     for (const std::string& strNote : report.notes) {
-        std::fprintf(stderr, "morv3d: %s: note: %s\n", files[0].c_str(), strNote.c_str());
+        std::fprintf(stderr, "morv3d: %s: note: %s\n", a.strIn.c_str(), strNote.c_str());
     }
     for (const std::string& strError : report.readErrors) {
-        std::fprintf(stderr, "morv3d: %s: Assimp: %s\n", files[0].c_str(), strError.c_str());
+        std::fprintf(stderr, "morv3d: %s: Assimp: %s\n", a.strIn.c_str(), strError.c_str());
     }
     if (FAILED(hr)) {
-        std::fprintf(stderr, "morv3d: %s: cannot import: %s (%s)\n", files[0].c_str(),
+        std::fprintf(stderr, "morv3d: %s: cannot import: %s (%s)\n", a.strIn.c_str(),
                      report.strError.c_str(), HexCode(static_cast<uint32_t>(hr)).c_str());
         return kExitIncomplete;
     }
     std::printf(
         "%s: %llu nodes, %llu meshes, %llu triangles, %llu materials, %llu textures, "
         "animation time %u\n",
-        files[1].c_str(), static_cast<unsigned long long>(report.qwNodes),
+        a.strOut.c_str(), static_cast<unsigned long long>(report.qwNodes),
         static_cast<unsigned long long>(report.qwMeshes),
         static_cast<unsigned long long>(report.qwTriangles),
         static_cast<unsigned long long>(report.qwMaterials),
@@ -92,8 +54,30 @@ int RunImport(const std::vector<std::string>& args) {
         std::fprintf(stderr,
                      "morv3d: %s: read in part: Assimp reported %llu errors; the scene holds "
                      "what it read\n",
-                     files[0].c_str(), static_cast<unsigned long long>(report.qwReadErrors));
+                     a.strIn.c_str(), static_cast<unsigned long long>(report.qwReadErrors));
         return kExitIncomplete;
     }
     return kExitOk;
+}
+
+}  // namespace
+
+void AddImport(CCli& cli) {
+    auto a = std::make_shared<ImportArgs>();
+    CLI::App* pVerb = cli.AddVerb(
+        "import",
+        "convert a model Assimp reads (glTF, FBX, OBJ, Collada, 3DS, BVH, ...) into a scene; "
+        "textures are written beside OUT",
+        "import: expected IN and OUT.morv3d", [a] { return RunImport(*a); });
+    pVerb->add_option("IN", a->strIn);
+    pVerb->add_option("OUT.morv3d", a->strOut);
+    cli.AddValue(pVerb, "--rate", "R", "key time units per second (default 30)",
+                 "import: --rate takes a number in (0, 1000000]", [a](const std::string& strValue) {
+                     double& dRate = a->options.dUnitsPerSecond;
+                     return ParseWhole(strValue, dRate) && dRate > 0.0 && dRate <= 1e6;
+                 });
+    cli.AddValue(
+        pVerb, "--animation", "N", "which of several animations drives the tracks (default 0)",
+        "import: --animation takes the number of an animation",
+        [a](const std::string& strValue) { return ParseWhole(strValue, a->options.dwAnimation); });
 }

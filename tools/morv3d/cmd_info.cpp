@@ -1,8 +1,9 @@
 // morv3d info FILE [--json] and morv3d validate FILE: what a scene holds, and whether it
 // loads completely.
 #include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
-#include <vector>
 
 #include "cli.h"
 #include "viewer/document.h"
@@ -14,36 +15,13 @@ std::string Described(HRESULT hr) {
     return HexCode(static_cast<uint32_t>(hr)) + " (" + HResultMessage(hr) + ")";
 }
 
-bool TakeFile(const std::vector<std::string>& args, const char* pszCommand, std::string& strPath,
-              bool& bJson, bool bJsonAllowed) {
-    for (const std::string& strArg : args) {
-        if (bJsonAllowed && strArg == "--json") {
-            bJson = true;
-        } else if (!strArg.empty() && strArg[0] == '-') {
-            UsageError(std::string(pszCommand) + ": unknown option '" + strArg + "'");
-            return false;
-        } else if (strPath.empty()) {
-            strPath = strArg;
-        } else {
-            UsageError(std::string(pszCommand) + ": expected one FILE");
-            return false;
-        }
-    }
-    if (strPath.empty()) {
-        UsageError(std::string(pszCommand) + ": no file given");
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-int RunInfo(const std::vector<std::string>& args) {
+struct InfoArgs {
     std::string strPath;
     bool bJson = false;
-    if (!TakeFile(args, "info", strPath, bJson, true)) {
-        return kExitUsage;
-    }
+};
+
+int RunInfo(const InfoArgs& a) {
+    const std::string& strPath = a.strPath;
     CMorv3dViewerDoc doc;
     if (!doc.OnOpenDocument(strPath)) {
         PrintFailure(strPath, "cannot be opened", doc.GetOpenResult());
@@ -55,21 +33,20 @@ int RunInfo(const std::vector<std::string>& args) {
         PrintFailure(strPath, "cannot be counted", hrCount);
         return kExitIncomplete;
     }
-    if (bJson) {
-        std::printf(
-            "{\"materials\": %llu, \"maps\": %llu, \"nodes\": %llu, \"dummies\": %llu, "
-            "\"meshes\": %llu, \"triangles\": %llu, \"vertices\": %llu, \"morphKeys\": %llu, "
-            "\"animationTime\": %u, \"materialsResult\": \"%s\", \"objectsResult\": \"%s\"}\n",
-            static_cast<unsigned long long>(counts.qwMaterials),
-            static_cast<unsigned long long>(counts.qwMaps),
-            static_cast<unsigned long long>(counts.qwNodes),
-            static_cast<unsigned long long>(counts.qwDummies),
-            static_cast<unsigned long long>(counts.qwMeshes),
-            static_cast<unsigned long long>(counts.qwTriangles),
-            static_cast<unsigned long long>(counts.qwVertices),
-            static_cast<unsigned long long>(counts.qwMorphKeys), counts.dwAnimationTime,
-            HexCode(static_cast<uint32_t>(doc.GetMaterialsResult())).c_str(),
-            HexCode(static_cast<uint32_t>(doc.GetObjectsResult())).c_str());
+    if (a.bJson) {
+        const nlohmann::ordered_json info = {
+            {"materials", counts.qwMaterials},
+            {"maps", counts.qwMaps},
+            {"nodes", counts.qwNodes},
+            {"dummies", counts.qwDummies},
+            {"meshes", counts.qwMeshes},
+            {"triangles", counts.qwTriangles},
+            {"vertices", counts.qwVertices},
+            {"morphKeys", counts.qwMorphKeys},
+            {"animationTime", counts.dwAnimationTime},
+            {"materialsResult", HexCode(static_cast<uint32_t>(doc.GetMaterialsResult()))},
+            {"objectsResult", HexCode(static_cast<uint32_t>(doc.GetObjectsResult()))}};
+        std::printf("%s\n", JsonLine(info).c_str());
     } else {
         std::printf("materials       %llu\n", static_cast<unsigned long long>(counts.qwMaterials));
         std::printf("maps            %llu\n", static_cast<unsigned long long>(counts.qwMaps));
@@ -86,12 +63,7 @@ int RunInfo(const std::vector<std::string>& args) {
     return doc.LoadedCompletely() ? kExitOk : kExitIncomplete;
 }
 
-int RunValidate(const std::vector<std::string>& args) {
-    std::string strPath;
-    bool bJson = false;
-    if (!TakeFile(args, "validate", strPath, bJson, false)) {
-        return kExitUsage;
-    }
+int RunValidate(const std::string& strPath) {
     CMorv3dViewerDoc doc;
     if (!doc.OnOpenDocument(strPath)) {
         PrintFailure(strPath, "cannot be opened", doc.GetOpenResult());
@@ -103,4 +75,21 @@ int RunValidate(const std::vector<std::string>& args) {
     }
     PrintPassFailures(strPath, doc);
     return kExitIncomplete;
+}
+
+}  // namespace
+
+void AddInfo(CCli& cli) {
+    auto info = std::make_shared<InfoArgs>();
+    CLI::App* pInfo = cli.AddVerb(
+        "info", "load a scene as the viewer does and print what it holds and each pass's result",
+        "info: expected one FILE", [info] { return RunInfo(*info); });
+    pInfo->add_option("FILE", info->strPath);
+    pInfo->add_flag("--json", info->bJson, "print one JSON object");
+
+    auto strPath = std::make_shared<std::string>();
+    cli.AddVerb("validate",
+                "load a scene and report every failure; --trace shows where in the file it failed",
+                "validate: expected one FILE", [strPath] { return RunValidate(*strPath); })
+        ->add_option("FILE", *strPath);
 }

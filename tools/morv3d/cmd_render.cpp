@@ -2,11 +2,14 @@
 // without a display, and what lies under one of its pixels. Both use the same camera.
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "abstractdata/codepage.h"
 #include "cli.h"
 #include "render/headless.h"
 #include "render/scenerenderer.h"
@@ -23,117 +26,41 @@ struct PictureArgs {
     uint32_t dwTime = 0;
     EViewPreset view = EViewPreset::Iso;
     RenderOptions options;
-    bool bAt = false;  // pick only
-    int nX = 0;
+    int nX = 0;  // pick only
     int nY = 0;
     bool bJson = false;
 };
 
-bool ParseNumber(const std::string& strText, long long llMin, long long llMax, long long& llValue) {
-    if (strText.empty() || strText.size() > 18) {
-        return false;
-    }
-    char* pEnd = nullptr;
-    llValue = std::strtoll(strText.c_str(), &pEnd, 10);
-    return *pEnd == '\0' && llValue >= llMin && llValue <= llMax;
-}
-
-bool ParsePair(const std::string& strText, char cSeparator, long long llMax, int& a, int& b) {
+// "AxB": two whole numbers from nMin to nMax with cSeparator between them.
+bool ParsePair(std::string_view strText, char cSeparator, int nMin, int nMax, int& a, int& b) {
     const size_t nAt = strText.find(cSeparator);
-    long long x = 0, y = 0;
-    if (nAt == std::string::npos || !ParseNumber(strText.substr(0, nAt), 0, llMax, x) ||
-        !ParseNumber(strText.substr(nAt + 1), 0, llMax, y)) {
-        return false;
-    }
-    a = static_cast<int>(x);
-    b = static_cast<int>(y);
-    return true;
+    return nAt != std::string_view::npos && ParseWhole(strText.substr(0, nAt), a) &&
+           ParseWhole(strText.substr(nAt + 1), b) && a >= nMin && b >= nMin && a <= nMax &&
+           b <= nMax;
 }
 
-// 0 when the arguments are good, else the exit code of the usage error already printed.
-int Parse(const std::vector<std::string>& args, bool bRender, PictureArgs& out) {
-    std::vector<std::string> positional;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& strArg = args[i];
-        const auto value = [&](std::string& strValue) {
-            if (i + 1 >= args.size()) {
-                return false;
-            }
-            strValue = args[++i];
-            return true;
-        };
-        std::string strValue;
-        long long llValue = 0;
-        if (strArg == "--size") {
-            if (!value(strValue) || !ParsePair(strValue, 'x', 16384, out.nWidth, out.nHeight) ||
-                out.nWidth < 1 || out.nHeight < 1) {
-                return UsageError("--size takes WxH, each from 1 to 16384");
-            }
-        } else if (strArg == "--time") {
-            if (!value(strValue) || !ParseNumber(strValue, 0, UINT32_MAX, llValue)) {
-                return UsageError("--time takes a time from 0 to 4294967295");
-            }
-            out.dwTime = static_cast<uint32_t>(llValue);
-        } else if (strArg == "--view") {
-            const char* const apszViews[] = {"front", "top", "side", "iso"};
-            const EViewPreset aViews[] = {EViewPreset::Front, EViewPreset::Top, EViewPreset::Side,
-                                          EViewPreset::Iso};
-            bool bKnown = false;
-            if (value(strValue)) {
-                for (int v = 0; v < 4; ++v) {
-                    if (strValue == apszViews[v]) {
-                        out.view = aViews[v];
-                        bKnown = true;
-                    }
-                }
-            }
-            if (!bKnown) {
-                return UsageError("--view takes front, top, side or iso");
-            }
-        } else if (bRender && strArg == "--background") {
-            char* pEnd = nullptr;
-            if (!value(strValue) || strValue.size() != 6 ||
-                (out.options.dwBackground =
-                     static_cast<uint32_t>(std::strtoul(strValue.c_str(), &pEnd, 16)),
-                 *pEnd != '\0')) {
-                return UsageError("--background takes RRGGBB in hexadecimal");
-            }
-        } else if (bRender && strArg == "--wireframe") {
-            out.options.bWireframe = true;
-        } else if (bRender && strArg == "--spheres") {
-            out.options.bSpheres = true;
-        } else if (bRender && strArg == "--normals") {
-            out.options.bNormals = true;
-        } else if (bRender && strArg == "--grid") {
-            out.options.bGrid = true;
-        } else if (bRender && strArg == "--axes") {
-            out.options.bAxes = true;
-        } else if (!bRender && strArg == "--at") {
-            if (!value(strValue) || !ParsePair(strValue, ',', 16383, out.nX, out.nY)) {
-                return UsageError("--at takes X,Y: a pixel of the picture");
-            }
-            out.bAt = true;
-        } else if (!bRender && strArg == "--json") {
-            out.bJson = true;
-        } else if (strArg.rfind("--", 0) == 0) {
-            return UsageError("unknown option '" + strArg + "'");
-        } else {
-            positional.push_back(strArg);
-        }
-    }
-    const size_t nWanted = bRender ? 2 : 1;
-    if (positional.size() != nWanted) {
-        return UsageError(bRender ? "render takes FILE and OUT.png" : "pick takes one FILE");
-    }
-    out.strFile = positional[0];
-    if (bRender) {
-        out.strOut = positional[1];
-    } else if (!out.bAt) {
-        return UsageError("pick needs --at X,Y");
-    } else if (out.nX >= out.nWidth || out.nY >= out.nHeight) {
-        return UsageError("--at lies outside the picture of --size");
-    }
-    return 0;
+bool ParseView(const std::string& strText, EViewPreset& view) {
+    const std::map<std::string, EViewPreset> kViews = {{"front", EViewPreset::Front},
+                                                       {"top", EViewPreset::Top},
+                                                       {"side", EViewPreset::Side},
+                                                       {"iso", EViewPreset::Iso}};
+    const auto it = kViews.find(strText);
+    view = it != kViews.end() ? it->second : view;
+    return it != kViews.end();
+}
+
+// The picture both verbs share: its size, time and view.
+void AddCameraOptions(CCli& cli, CLI::App* pVerb, const std::shared_ptr<PictureArgs>& a) {
+    cli.AddValue(pVerb, "--size", "WxH", "the picture's size in pixels (default 800x600)",
+                 "--size takes WxH, each from 1 to 16384", [a](const std::string& strValue) {
+                     return ParsePair(strValue, 'x', 1, 16384, a->nWidth, a->nHeight);
+                 });
+    cli.AddValue(pVerb, "--time", "T", "the scene's time in key units (default 0)",
+                 "--time takes a time from 0 to 4294967295",
+                 [a](const std::string& strValue) { return ParseWhole(strValue, a->dwTime); });
+    cli.AddValue(pVerb, "--view", "front|top|side|iso", "where the camera looks from (default iso)",
+                 "--view takes front, top, side or iso",
+                 [a](const std::string& strValue) { return ParseView(strValue, a->view); });
 }
 
 std::string SceneDir(const std::string& strFile) {
@@ -151,30 +78,7 @@ bool Load(const std::string& strFile, CMorv3dViewerDoc& doc) {
     return true;
 }
 
-std::string JsonString(const std::string& strText) {
-    std::string strOut = "\"";
-    for (unsigned char c : strText) {
-        if (c == '"' || c == '\\') {
-            strOut += '\\';
-            strOut += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char szEscape[8];
-            std::snprintf(szEscape, sizeof(szEscape), "\\u%04x", c);
-            strOut += szEscape;
-        } else {
-            strOut += static_cast<char>(c);
-        }
-    }
-    return strOut + "\"";
-}
-
-}  // namespace
-
-int RunRender(const std::vector<std::string>& args) {
-    PictureArgs a;
-    if (const int nUsage = Parse(args, true, a)) {
-        return nUsage;
-    }
+int RunRender(const PictureArgs& a) {
     CMorv3dViewerDoc doc;
     if (!Load(a.strFile, doc)) {
         return kExitIncomplete;
@@ -233,10 +137,9 @@ int RunRender(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
-int RunPick(const std::vector<std::string>& args) {
-    PictureArgs a;
-    if (const int nUsage = Parse(args, false, a)) {
-        return nUsage;
+int RunPick(const PictureArgs& a) {
+    if (a.nX >= a.nWidth || a.nY >= a.nHeight) {
+        return UsageError("--at lies outside the picture of --size");
     }
     CMorv3dViewerDoc doc;
     if (!Load(a.strFile, doc)) {
@@ -256,23 +159,65 @@ int RunPick(const std::vector<std::string>& args) {
     if (FAILED(hr)) {
         PrintFailure(a.strFile, "the pick failed", hr);
     }
-    if (a.bJson) {
-        std::printf("[");
-        for (size_t i = 0; i < hits.size(); ++i) {
-            const ViewHit& hit = hits[i];
-            std::printf(
-                "%s\n  {\"path\": %s, \"kind\": \"mesh\", \"pickId\": %d, \"distance\": %.6g, "
-                "\"point\": [%.6g, %.6g, %.6g]}",
-                i ? "," : "", JsonString(ObjectPath(hit.pMesh)).c_str(), hit.nPickId,
-                static_cast<double>(hit.fDistance), static_cast<double>(hit.vPoint.x),
-                static_cast<double>(hit.vPoint.y), static_cast<double>(hit.vPoint.z));
-        }
-        std::printf("%s]\n", hits.empty() ? "" : "\n");
-    } else {
-        for (const ViewHit& hit : hits) {
-            std::printf("%s\tmesh\tpick id %d\tdistance %.6g\n", ObjectPath(hit.pMesh).c_str(),
-                        hit.nPickId, static_cast<double>(hit.fDistance));
+    // Names are stored in the file's code page; what we print is UTF-8.
+    std::string strJson;
+    for (const ViewHit& hit : hits) {
+        const std::string strPath = Windows1252ToUtf8(ObjectPath(hit.pMesh));
+        if (a.bJson) {
+            const nlohmann::ordered_json item = {
+                {"path", strPath},
+                {"kind", "mesh"},
+                {"pickId", hit.nPickId},
+                {"distance", hit.fDistance},
+                {"point", {hit.vPoint.x, hit.vPoint.y, hit.vPoint.z}}};
+            strJson += (strJson.empty() ? "\n  " : ",\n  ") + JsonLine(item);
+        } else {
+            std::printf("%s\tmesh\tpick id %d\tdistance %.6g\n", strPath.c_str(), hit.nPickId,
+                        static_cast<double>(hit.fDistance));
         }
     }
+    if (a.bJson) {
+        std::printf("[%s%s]\n", strJson.c_str(), hits.empty() ? "" : "\n");
+    }
     return FAILED(hr) || !doc.LoadedCompletely() ? kExitIncomplete : kExitOk;
+}
+
+}  // namespace
+
+void AddPicture(CCli& cli) {
+    auto r = std::make_shared<PictureArgs>();
+    CLI::App* pRender = cli.AddVerb(
+        "render",
+        "draw the scene without a display and write a PNG; missing textures are drawn as "
+        "checkers and listed",
+        "render takes FILE and OUT.png", [r] { return RunRender(*r); });
+    pRender->add_option("FILE", r->strFile);
+    pRender->add_option("OUT.png", r->strOut);
+    AddCameraOptions(cli, pRender, r);
+    pRender->add_flag("--wireframe", r->options.bWireframe, "draw the triangles' edges only");
+    pRender->add_flag("--spheres", r->options.bSpheres, "draw the bounding spheres");
+    pRender->add_flag("--normals", r->options.bNormals, "draw the vertex normals");
+    pRender->add_flag("--grid", r->options.bGrid, "draw the ground grid");
+    pRender->add_flag("--axes", r->options.bAxes, "draw the axes");
+    cli.AddValue(pRender, "--background", "RRGGBB", "the background colour (default 3C4048)",
+                 "--background takes RRGGBB in hexadecimal", [r](const std::string& strValue) {
+                     return strValue.size() == 6 &&
+                            ParseWhole(strValue, r->options.dwBackground, 16);
+                 });
+
+    auto p = std::make_shared<PictureArgs>();
+    CLI::App* pPick = cli.AddVerb(
+        "pick",
+        "list what lies under pixel X,Y of the picture render would draw, nearest first: object "
+        "path, kind, pick id, distance",
+        "pick takes one FILE", [p] { return RunPick(*p); });
+    pPick->add_option("FILE", p->strFile);
+    cli.AddValue(pPick, "--at", "X,Y", "the pixel, counted from the top left",
+                 "--at takes X,Y: a pixel of the picture",
+                 [p](const std::string& strValue) {
+                     return ParsePair(strValue, ',', 0, 16383, p->nX, p->nY);
+                 })
+        ->required();
+    AddCameraOptions(cli, pPick, p);
+    pPick->add_flag("--json", p->bJson, "print the hits as JSON");
 }

@@ -1,5 +1,7 @@
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -9,58 +11,151 @@
 
 namespace {
 
-const CliCommand kCommands[] = {
-    {"chunks", "FILE [--trace]",
-     "print a morv container's header and its chunk tree (type id, children, payload)", RunChunks},
-    {"info", "FILE [--json] [--trace]",
-     "load a scene as the viewer does and print what it holds and each pass's result", RunInfo},
-    {"validate", "FILE [--trace]",
-     "load a scene and report every failure; --trace shows where in the file it failed",
-     RunValidate},
-    {"tree", "FILE [--flags HEX] [--images] [--trace]",
-     "print the viewer's structure tree; --flags chooses what it shows (default FFFFFFFF: "
-     "1 nodes, 2 meshes, 4 animation, 8 dummies, 10 materials, 20 maps, 40 mesh animations), "
-     "--images adds each entry's image index",
-     RunTree},
-    {"render",
-     "FILE OUT.png [--size WxH] [--time T] [--view front|top|side|iso] [--wireframe] "
-     "[--spheres] [--normals] [--grid] [--axes] [--background RRGGBB]",
-     "draw the scene at time T (default 0) without a display and write a PNG (default 800x600, "
-     "iso view); missing textures are drawn as checkers and listed",
-     RunRender},
-    {"pick", "FILE --at X,Y [--size WxH] [--time T] [--view front|top|side|iso] [--json]",
-     "list what lies under pixel X,Y of the picture render would draw, nearest first: object "
-     "path, kind, pick id, distance",
-     RunPick},
-    {"import", "IN OUT.morv3d [--rate R] [--animation N]",
-     "convert a model Assimp reads (glTF, FBX, OBJ, Collada, 3DS, BVH, ...) into a scene; "
-     "textures are written beside OUT; --rate sets key time units per second (default 30), "
-     "--animation picks one of several animations (default 0)",
-     RunImport},
-    {"export", "IN OUT [--rate R] [--trace]",
-     "write the scene as OUT's format: glb, gltf (glTF 2.0), obj, fbx, dae, stl, ply, 3mf, x; "
-     "key times become seconds at R units per second (default 30); prints what the format "
-     "could not hold",
-     RunExport},
+// Help in the tool's own layout: every verb with its synopsis; for one verb, its options too.
+class CHelpFormatter : public CLI::Formatter {
+public:
+    std::string make_help(const CLI::App* pApp, std::string,
+                          CLI::AppFormatMode mode) const override {
+        if (pApp->get_parent() != nullptr) {
+            return "Usage: morv3d " + Synopsis(pApp) + "\n  " + pApp->get_description() + "\n" +
+                   make_groups(pApp, mode) + "\n";
+        }
+        std::string strHelp =
+            "Usage: morv3d COMMAND [ARGS]\n"
+            "       morv3d COMMAND --help\n"
+            "       morv3d --help | --version\n\n"
+            "Commands:\n";
+        for (const CLI::App* pVerb : pApp->get_subcommands({})) {
+            strHelp += "  " + Synopsis(pVerb) + "\n      " + pVerb->get_description() + "\n";
+        }
+        return strHelp +
+               "\nExit status: 0 success, 1 the file could not be read or loaded completely,\n"
+               "2 usage error.\n";
+    }
+
+private:
+    // "render FILE OUT.png [--size WxH] ...".
+    static std::string Synopsis(const CLI::App* pVerb) {
+        std::string strText = pVerb->get_name();
+        for (const CLI::Option* pOption : pVerb->get_options()) {
+            std::string strPart = pOption->get_name();
+            if (pOption == pVerb->get_help_ptr()) {
+                continue;
+            }
+            if (!pOption->get_positional() && !pOption->get_type_name().empty()) {
+                strPart += " " + pOption->get_type_name();
+            }
+            const bool bOptional = !pOption->get_positional() && !pOption->get_required();
+            strText += " " + (bOptional ? "[" + strPart + "]" : strPart);
+        }
+        return strText;
+    }
 };
 
-void PrintHelp(FILE* pOut) {
-    std::fprintf(pOut,
-                 "Usage: morv3d COMMAND [ARGS]\n"
-                 "       morv3d --help | --version\n\n"
-                 "Commands:\n");
-    for (const CliCommand& command : kCommands) {
-        std::fprintf(pOut, "  %s %s\n      %s\n", command.pszName, command.pszUsage,
-                     command.pszSummary);
-    }
-    std::fprintf(pOut,
-                 "\nOptions of every command:\n"
-                 "  --trace   show the failure reports of the library on stderr\n\n"
-                 "Exit status: 0 success, 1 the file could not be read or loaded completely,\n"
-                 "2 usage error.\n");
+std::string JsonText(const nlohmann::ordered_json& value) {
+    return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 }  // namespace
+
+CCli::CCli() : m_app("draws, checks and converts morv3d scenes", "morv3d") {
+    m_app.formatter(std::make_shared<CHelpFormatter>());
+    m_app.set_version_flag("--version", "morv3d " MORV3D_VERSION);
+    // One verb; after it a verb's name is a file name.
+    m_app.require_subcommand(0, 1);
+    // Unknown verbs and options are ours to report; the verbs inherit this.
+    m_app.allow_extras();
+}
+
+CLI::App* CCli::AddVerb(const char* pszName, const char* pszSummary, const char* pszArgsError,
+                        std::function<int()> fnRun) {
+    CLI::App* pVerb = m_app.add_subcommand(pszName, pszSummary);
+    m_verbs.push_back({pVerb, pszArgsError, std::move(fnRun)});
+    return pVerb;
+}
+
+CLI::Option* CCli::AddValue(CLI::App* pVerb, const char* pszName, const char* pszType,
+                            const char* pszHelp, std::string strUsage,
+                            std::function<bool(const std::string&)> fnTake) {
+    // The value is optional to CLI11, so a missing one reaches fnTake as "" and gets our message.
+    const auto take = [this, fnTake = std::move(fnTake),
+                       strUsage = std::move(strUsage)](const CLI::results_t& values) {
+        if (!fnTake(values.empty() ? std::string() : values.back()) && m_strBadValue.empty()) {
+            m_strBadValue = strUsage;
+        }
+        return true;
+    };
+    return pVerb->add_option(pszName, take, pszHelp)
+        ->type_name(pszType)
+        ->expected(0, 1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+int CCli::Run(int argc, char** argv) {
+    for (const Verb& verb : m_verbs) {
+        verb.pApp->add_flag("--trace", m_bTrace,
+                            "show the failure reports of the library on stderr");
+    }
+    // CLI11 takes a vector last argument first; `morv3d help [VERB]` is --help.
+    std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+    if (!args.empty() && args[0] == "help") {
+        args[0] = "--help";
+    }
+    std::reverse(args.begin(), args.end());
+    try {
+        m_app.parse(args);
+    } catch (const CLI::Success& e) {  // --help, --version
+        return m_app.exit(e);
+    } catch (const CLI::RequiredError&) {
+        // A required option is missing: RunVerb names it.
+    } catch (const CLI::ParseError& e) {
+        return UsageError(e.what());
+    }
+    // What comes before the verb must be a verb too.
+    const std::vector<std::string> rest = m_app.remaining();
+    if (!rest.empty()) {
+        return UsageError("unknown command '" + rest[0] + "'");
+    }
+    for (const Verb& verb : m_verbs) {
+        if (verb.pApp->parsed()) {
+            return RunVerb(verb);
+        }
+    }
+    return UsageError("no command given");
+}
+
+int CCli::RunVerb(const Verb& verb) {
+    if (!m_strBadValue.empty()) {
+        return UsageError(m_strBadValue);
+    }
+    const std::string strVerb = verb.pApp->get_name();
+    // CLI11 keeps the "--" that ends the options among the extras.
+    std::vector<std::string> rest = verb.pApp->remaining();
+    std::erase(rest, "--");
+    for (const std::string& strArg : rest) {
+        if (strArg.size() > 1 && strArg[0] == '-') {
+            return UsageError(strVerb + ": unknown option '" + strArg + "'");
+        }
+    }
+    for (const CLI::Option* pOption : verb.pApp->get_options()) {
+        if (pOption->count() > 0) {
+            continue;
+        }
+        if (pOption->get_positional()) {
+            return UsageError(verb.pszArgsError);
+        }
+        if (pOption->get_required()) {
+            return UsageError(strVerb + " needs " + pOption->get_name() + " " +
+                              pOption->get_type_name());
+        }
+    }
+    if (!rest.empty()) {
+        return UsageError(verb.pszArgsError);
+    }
+    // The library reports nothing unless the user asks for it.
+    SetReportsEnabled(m_bTrace);
+    return verb.fnRun();
+}
 
 int UsageError(const std::string& strMessage) {
     std::fprintf(stderr, "morv3d: %s\nTry 'morv3d --help'.\n", strMessage.c_str());
@@ -88,44 +183,44 @@ void PrintFailure(const std::string& strPath, const std::string& strWhat, HRESUL
                  HexCode(static_cast<uint32_t>(hr)).c_str(), HResultMessage(hr));
 }
 
+// nlohmann's own number text is the shortest that reads back, and not always that; six
+// significant digits keep the output stable. Recursion: the tool builds at most three levels.
+std::string JsonLine(const nlohmann::ordered_json& value) {
+    const bool bObject = value.is_object();
+    if (bObject || value.is_array()) {
+        std::string strText(1, bObject ? '{' : '[');
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            strText += it == value.begin() ? "" : ", ";
+            strText += bObject ? JsonText(it.key()) + ": " + JsonLine(it.value()) : JsonLine(*it);
+        }
+        return strText + (bObject ? '}' : ']');
+    }
+    if (value.is_number_float()) {
+        const double dValue = value.get<double>();
+        char szText[32] = "null";
+        if (std::isfinite(dValue)) {
+            std::snprintf(szText, sizeof(szText), "%.6g", dValue);
+        }
+        return szText;
+    }
+    return JsonText(value);
+}
+
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        return UsageError("no command given");
+    // No exception leaves: CLI11 throws, and so does a failed allocation.
+    try {
+        CCli cli;
+        AddChunks(cli);
+        AddInfo(cli);
+        AddTree(cli);
+        AddPicture(cli);
+        AddImport(cli);
+        AddExport(cli);
+        return cli.Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "morv3d: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "morv3d: unexpected failure\n");
     }
-    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        PrintHelp(stdout);
-        return kExitOk;
-    }
-    if (args[0] == "--version") {
-        std::printf("morv3d " MORV3D_VERSION "\n");
-        return kExitOk;
-    }
-
-    // The library reports nothing unless the user asks for it.
-    bool bTrace = false;
-    std::vector<std::string> rest;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--trace") {
-            bTrace = true;
-        } else {
-            rest.push_back(args[i]);
-        }
-    }
-    SetReportsEnabled(bTrace);
-
-    for (const CliCommand& command : kCommands) {
-        if (args[0] != command.pszName) {
-            continue;
-        }
-        for (const std::string& strArg : rest) {
-            if (strArg == "--help" || strArg == "-h") {
-                std::printf("Usage: morv3d %s %s\n  %s\n", command.pszName, command.pszUsage,
-                            command.pszSummary);
-                return kExitOk;
-            }
-        }
-        return command.pfnRun(rest);
-    }
-    return UsageError("unknown command '" + args[0] + "'");
+    return kExitIncomplete;
 }
