@@ -1,11 +1,24 @@
 #include "guitest.h"
 
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
 #include <QSettings>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <vector>
 
+#include "AboutDlg.h"
+#include "MainFrm.h"
 #include "abstractdata/codepage.h"
 #include "morv3dViewerView.h"
+#include "resource.h"
+#include "transportbar.h"
 #include "viewer/testscene.h"
 
 namespace gui_test {
@@ -27,7 +40,73 @@ void AppendItem(const QTreeWidgetItem* pItem, int nDepth, QString& strText) {
     }
 }
 
+// A menu as "text|shortcuts|status tip[|disabled]" lines, submenus indented below their entry;
+// "-" for a separator.
+void AddMenuLines(const QMenu* pMenu, const QString& strIndent, QStringList& lines) {
+    for (const QAction* pAction : pMenu->actions()) {
+        if (pAction->isSeparator()) {
+            lines.append(strIndent + QStringLiteral("-"));
+            continue;
+        }
+        QStringList keys;
+        for (const QKeySequence& key : pAction->shortcuts()) {
+            keys.append(key.toString(QKeySequence::PortableText));
+        }
+        lines.append(strIndent + pAction->text() + QLatin1Char('|') + keys.join(QLatin1Char(',')) +
+                     QLatin1Char('|') + pAction->statusTip() +
+                     (pAction->isEnabled() ? QString() : QStringLiteral("|disabled")));
+        if (pAction->menu() != nullptr) {
+            AddMenuLines(pAction->menu(), strIndent + QStringLiteral("  "), lines);
+        }
+    }
+}
+
 }  // namespace
+
+QString FrameListing(CMainFrame& frame) {
+    QStringList lines{QStringLiteral("title ") + frame.windowTitle()};
+    for (const QAction* pMenu : frame.menuBar()->actions()) {
+        lines.append(pMenu->text());
+        AddMenuLines(pMenu->menu(), QStringLiteral("  "), lines);
+    }
+    QToolBar* pBar = frame.ToolBar();
+    lines.append(QStringLiteral("toolbar %1x%2")
+                     .arg(pBar->iconSize().width())
+                     .arg(pBar->iconSize().height()));
+    for (const QAction* pAction : pBar->actions()) {
+        lines.append(pAction->isSeparator() ? QStringLiteral("  -")
+                                            : QStringLiteral("  %1 %2|%3%4")
+                                                  .arg(pAction->data().toInt())
+                                                  .arg(pAction->toolTip(), pAction->statusTip(),
+                                                       pAction->isEnabled() ? "" : "|disabled"));
+    }
+    lines.append(QStringLiteral("transport"));
+    for (const QToolButton* pButton : frame.GetTransportBar()->findChildren<QToolButton*>()) {
+        lines.append(QStringLiteral("  ") + pButton->toolTip());
+    }
+    lines.append(QStringLiteral("status ") + frame.statusBar()->findChild<QLabel*>()->text());
+    // F6 and Shift+F6 are bound to the panes, which nothing handles.
+    for (uint32_t dwId : {ID_NEXT_PANE, ID_PREV_PANE}) {
+        const QAction* pAction = frame.Action(dwId);
+        lines.append(QStringLiteral("pane %1|%2")
+                         .arg(pAction->shortcut().toString(QKeySequence::PortableText),
+                              pAction->isEnabled() ? "" : "disabled"));
+    }
+    const CAboutDlg about(&frame);
+    lines.append(
+        QStringLiteral("about %1|%2|%3")
+            .arg(about.windowTitle(), about.TextLabel()->text(), about.OkButton()->text()));
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QString ExpectedData(const QString& strName, const QString& strActual) {
+    QFile file(QStringLiteral(MORV_SOURCE_DIR "/tests/data/") + strName);
+    if (qEnvironmentVariableIsSet("MORV_WRITE_EXPECTED") && file.open(QIODevice::WriteOnly)) {
+        file.write(strActual.toUtf8());
+        file.close();
+    }
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
 
 QString WidgetTreeText(const QTreeWidget& tree) {
     QString strText;

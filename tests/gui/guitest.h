@@ -7,6 +7,7 @@
 
 #include "viewer/structuretree.h"
 
+class CMainFrame;
 class QTreeWidget;
 
 namespace gui_test {
@@ -15,6 +16,13 @@ namespace gui_test {
 // "+" for an expanded entry with children. Every entry, collapsed or not.
 QString WidgetTreeText(const QTreeWidget& tree);
 QString EntriesText(const StructureTree& tree);
+
+// The frame's texts as lines: title, menus (with keys and status tips), toolbar, transport bar,
+// status bar, the pane keys and the about box.
+QString FrameListing(CMainFrame& frame);
+// The content of tests/data/<strName>; with MORV_WRITE_EXPECTED set, strActual is written there
+// first (to take a new listing after a deliberate change).
+QString ExpectedData(const QString& strName, const QString& strActual);
 
 // The rich test scene of the viewer tests, with a node whose name needs Windows-1252.
 void WriteTestScene(const std::string& strPath);

@@ -29,27 +29,6 @@ using namespace gui_test;
 
 namespace {
 
-// A menu as "text|shortcuts|status tip[|disabled]" lines, submenus indented below their entry;
-// "-" for a separator.
-void AddMenuLines(const QMenu* pMenu, const QString& strIndent, QStringList& lines) {
-    for (const QAction* pAction : pMenu->actions()) {
-        if (pAction->isSeparator()) {
-            lines.append(strIndent + QStringLiteral("-"));
-            continue;
-        }
-        QStringList keys;
-        for (const QKeySequence& key : pAction->shortcuts()) {
-            keys.append(key.toString(QKeySequence::PortableText));
-        }
-        lines.append(strIndent + pAction->text() + QLatin1Char('|') + keys.join(QLatin1Char(',')) +
-                     QLatin1Char('|') + pAction->statusTip() +
-                     (pAction->isEnabled() ? QString() : QStringLiteral("|disabled")));
-        if (pAction->menu() != nullptr) {
-            AddMenuLines(pAction->menu(), strIndent + QStringLiteral("  "), lines);
-        }
-    }
-}
-
 struct Message {
     CMainFrame::MessageKind kind;
     QString strText;
@@ -118,46 +97,10 @@ private slots:
         QVERIFY(m_pFrame->GetView()->topLevelItem(1)->childCount() > 0);
     }
 
-    // Menus, toolbar and their texts as tests/data/gui/menus.txt lists them; with
-    // MORV_WRITE_EXPECTED set the file is written instead.
-    void menusAndToolbarAsListed() {
-        QStringList lines;
-        for (const QAction* pMenu : m_pFrame->menuBar()->actions()) {
-            lines.append(pMenu->text());
-            AddMenuLines(pMenu->menu(), QStringLiteral("  "), lines);
-        }
-        QToolBar* pBar = m_pFrame->ToolBar();
-        lines.append(QStringLiteral("toolbar %1x%2")
-                         .arg(pBar->iconSize().width())
-                         .arg(pBar->iconSize().height()));
-        for (const QAction* pAction : pBar->actions()) {
-            lines.append(pAction->isSeparator()
-                             ? QStringLiteral("  -")
-                             : QStringLiteral("  %1 %2|%3%4")
-                                   .arg(pAction->data().toInt())
-                                   .arg(pAction->toolTip(), pAction->statusTip(),
-                                        pAction->isEnabled() ? "" : "|disabled"));
-        }
-        // F6 and Shift+F6 are bound to the panes, which nothing handles.
-        for (uint32_t dwId : {ID_NEXT_PANE, ID_PREV_PANE}) {
-            const QAction* pAction = m_pFrame->Action(dwId);
-            lines.append(QStringLiteral("pane %1|%2")
-                             .arg(pAction->shortcut().toString(QKeySequence::PortableText),
-                                  pAction->isEnabled() ? "" : "disabled"));
-        }
-        const CAboutDlg about(m_pFrame.get());
-        lines.append(
-            QStringLiteral("about %1|%2|%3")
-                .arg(about.windowTitle(), about.TextLabel()->text(), about.OkButton()->text()));
-        const QString strText = lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
-        QFile file(QStringLiteral(MORV_SOURCE_DIR "/tests/data/gui/menus.txt"));
-        if (qEnvironmentVariableIsSet("MORV_WRITE_EXPECTED")) {
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(strText.toUtf8());
-            return;
-        }
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(strText, QString::fromUtf8(file.readAll()));
+    // Menus, toolbar and the other texts of the frame as tests/data/gui/frame_de.txt lists them.
+    void textsAsListed() {
+        const QString strListing = FrameListing(*m_pFrame);
+        QCOMPARE(strListing, ExpectedData(QStringLiteral("gui/frame_de.txt"), strListing));
     }
 
     void editKeysDoNothing() {
@@ -248,13 +191,12 @@ private slots:
         // A new start reads them back into the menu, numbered.
         CMainFrame next;
         QCOMPARE(next.RecentFiles(), expected);
-        QStringList lines;
-        AddMenuLines(next.FileMenu(), QString(), lines);
-        QVERIFY2(lines[7].startsWith(QStringLiteral("&1 %1||").arg(paths[5])),
-                 qPrintable(lines[7]));
-        QVERIFY2(lines[16].startsWith(QStringLiteral("1&0 %1||").arg(expected[9])),
-                 qPrintable(lines[16]));
-        QCOMPARE(lines[17], QStringLiteral("-"));
+        const QStringList lines = FrameListing(next).split(QLatin1Char('\n'));
+        QVERIFY2(lines[9].startsWith(QStringLiteral("  &1 %1||").arg(paths[5])),
+                 qPrintable(lines[9]));
+        QVERIFY2(lines[18].startsWith(QStringLiteral("  1&0 %1||").arg(expected[9])),
+                 qPrintable(lines[18]));
+        QCOMPARE(lines[19], QStringLiteral("  -"));
     }
 
     void recentEntryOpensAndGoesWhenItFails() {
