@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -148,6 +149,13 @@ HRESULT DecodeImage(const uint8_t* pData, size_t nSize, CImageRGBA& image, std::
     if (nWidth <= 0 || nHeight <= 0 || nWidth > kMaxTextureSide || nHeight > kMaxTextureSide) {
         strError = "picture of " + std::to_string(nWidth) + "x" + std::to_string(nHeight) +
                    " pixels refused (at most " + std::to_string(kMaxTextureSide) + " a side)";
+        return E_FAIL;
+    }
+    const uint64_t nDecoded = static_cast<uint64_t>(nWidth) * static_cast<uint64_t>(nHeight) * 4;
+    if (nDecoded > std::max(kMinTextureDecodeBytes, kMaxTextureExpansion * nSize)) {
+        strError = "picture of " + std::to_string(nWidth) + "x" + std::to_string(nHeight) +
+                   " pixels refused (more than a file of " + std::to_string(nSize) +
+                   " bytes can hold)";
         return E_FAIL;
     }
     std::unique_ptr<stbi_uc, decltype(&stbi_image_free)> pPixels(
