@@ -2,21 +2,21 @@
 # Whole-process comparison, side by side in one run: `morv3d export` of a 60 MB geometry scene
 # (200 meshes, 1,000,000 triangles) to .glb, against `assimp export` of the same geometry from
 # .glb to .glb. Target: morv3d at most 0.5 x assimp's time (medians of RUNS alternating runs).
-#   bench/export_vs_assimp.sh [BUILD_DIR]   (default build/release; needs morv3d and morv_examples)
+#   bench/export_vs_assimp.sh [BUILD_DIR]   (default build/release; needs morv3d and bench_scene_writer)
 set -euo pipefail
 
 build="${1:-build/release}"
 runs="${RUNS:-5}"
 morv3d="$build/tools/morv3d/morv3d"
-examples="$build/tools/examples/morv_examples"
-for program in "$morv3d" "$examples"; do
+writer="$build/bench/bench_scene_writer"
+for program in "$morv3d" "$writer"; do
     [ -x "$program" ] || { echo "export_vs_assimp: $program is not built" >&2; exit 2; }
 done
 command -v assimp >/dev/null || { echo "export_vs_assimp: assimp (assimp-utils) is missing" >&2; exit 2; }
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-"$examples" --bench "$work"
+"$writer" "$work"
 # Assimp's input: the same geometry as glTF, written once by the export itself.
 "$morv3d" export "$work/geometry.morv3d" "$work/geometry.glb" >/dev/null
 

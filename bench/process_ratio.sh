@@ -7,7 +7,7 @@ build=${1:?usage: process_ratio.sh BUILD_DIR [RUNS]}
 runs=${2:-15}
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-"$build/bench/bench_scene_writer" "$dir/hierarchy.morv3d"
+"$build/bench/bench_scene_writer" "$dir"
 ms() { # wall milliseconds of one run of the command
     start=$(date +%s%N)
     "$@" >/dev/null

@@ -12,7 +12,7 @@ for tool in f3d assimp xvfb-run; do
 done
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-"$build/tools/examples/morv_examples" --bench "$dir"
+"$build/bench/bench_scene_writer" "$dir"
 assimp export "$dir/geometry.obj" "$dir/geometry.glb" >/dev/null
 
 measure() {  # prints "seconds KiB" of the command

@@ -1,7 +1,7 @@
 // The large scenes of the benchmarks: geometry (200 meshes of 5,000 triangles, 1,000,000 in
 // all, about 60 MB) and hierarchy (50,000 named nodes in three levels, each with a small mesh and
-// key tracks). Written by the benchmarks themselves and by `morv_examples --bench DIR` for the
-// whole-process comparisons with other programs.
+// key tracks). Written by the benchmarks themselves and by `bench_scene_writer DIR` for the
+// whole-process comparisons.
 #pragma once
 
 #include <memory>
