@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "abstractdata/codepage.h"
+#include "abstractdata/picturecheck.h"
 #include "fileformats/morv3d/morv3dformat.h"
 
 namespace {
@@ -145,6 +146,7 @@ struct GltfWriter {
         // glTF holds PNG and JPEG only: BMP, TGA and the rest are turned into PNG.
         int w = 0, h = 0, n = 0;
         if (bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max()) ||
+            !JpegHuffmanTablesFit(bytes.data(), bytes.size()) ||
             !stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &n) ||
             w <= 0 || h <= 0 || w > kMaxImageSide || h > kMaxImageSide ||
             static_cast<uint64_t>(w) * static_cast<uint64_t>(h) > kMaxImagePixels) {

@@ -16,6 +16,8 @@
 #include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
 
+#include "abstractdata/picturecheck.h"
+
 namespace {
 
 std::vector<std::string> SplitPath(const std::string& strName) {
@@ -136,6 +138,10 @@ std::string FindTextureFile(const std::string& strSceneDir, const std::string& s
 HRESULT DecodeImage(const uint8_t* pData, size_t nSize, CImageRGBA& image, std::string& strError) {
     if (nSize > kMaxTextureFileBytes || nSize > static_cast<size_t>(INT_MAX)) {
         strError = "larger than 64 MiB";
+        return E_FAIL;
+    }
+    if (!JpegHuffmanTablesFit(pData, nSize)) {
+        strError = "not a picture that can be read (a JPEG code table holds too many codes)";
         return E_FAIL;
     }
     int nWidth = 0;

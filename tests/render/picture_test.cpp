@@ -35,6 +35,17 @@ std::string ScenePath(const std::string& strScene, const CTempDir& dir) {
                 ->children.push_back({nullptr, Quad(1.5f * i, i == 1 ? 7 : 0)});
         }
     }
+    if (strScene == "repeated") {
+        // Twelve copies of one small part, turned and moved by their nodes: one merged buffer.
+        const auto pQuad = Quad(0, 0);
+        for (uint32_t i = 0; i < 12; ++i) {
+            auto pNode = scene.pRoot->AddNode("copy" + std::to_string(i));
+            pNode->matrix.m[3][0] = 1.25f * static_cast<float>(i % 4);
+            pNode->matrix.m[3][2] = 1.25f * static_cast<float>(i / 4);
+            pNode->matrix.m[0][1] = i % 2 ? 0.5f : 0.0f;
+            pNode->children.push_back({nullptr, pQuad});
+        }
+    }
     EXPECT_EQ(WriteMorv3DScene(strPath, scene), S_OK);
     return strPath;
 }
@@ -120,7 +131,7 @@ TEST(Pictures, MatchTheBaselines) {
             EXPECT_EQ(picture.missing.size(), strScene == "bare" ? 6u : 0u);
         }
     }
-    EXPECT_EQ(nCases, 7u);
+    EXPECT_EQ(nCases, 8u);
 }
 
 // What a pick names is what the picture shows there: an id picture (each mesh in a colour of

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include <stb/stb_image_write.h>
+
 #include "render/texturefile.h"
 #include "support/tempfile.h"
 
@@ -88,4 +90,27 @@ TEST(TextureFile, RefusesWhatCouldHangOrExhaustMemory) {
     EXPECT_FAILED_WITH(LoadImageFile(dir.File("big.bmp"), image, strError), "64 MiB");
     WriteWholeFile(dir.File("junk.bmp"), {1, 2, 3});
     EXPECT_FAILED_WITH(LoadImageFile(dir.File("junk.bmp"), image, strError), "not a picture");
+}
+
+// The checks made before the codec must let real JPEGs through: baseline (the codec's own
+// encoder) and progressive (tables between the scans; a texture of Debian's Assimp test models).
+TEST(TextureFile, DecodesBaselineAndProgressiveJpeg) {
+    std::vector<uint8_t> jpeg;
+    const std::vector<uint8_t> rgba(16 * 8 * 4, 200);
+    ASSERT_NE(stbi_write_jpg_to_func(
+                  [](void* p, void* pData, int n) {
+                      auto* pOut = static_cast<std::vector<uint8_t>*>(p);
+                      pOut->insert(pOut->end(), static_cast<uint8_t*>(pData),
+                                   static_cast<uint8_t*>(pData) + n);
+                  },
+                  &jpeg, 16, 8, 4, rgba.data(), 90),
+              0);
+    CImageRGBA image;
+    std::string strError;
+    ASSERT_EQ(DecodeImage(jpeg.data(), jpeg.size(), image, strError), S_OK) << strError;
+    EXPECT_EQ(image.nWidth * 100 + image.nHeight, 1608);
+    const char* pszProgressive = "/usr/share/assimp/models/OBJ/engineflare1.jpg";
+    if (std::filesystem::exists(pszProgressive)) {
+        EXPECT_EQ(LoadImageFile(pszProgressive, image, strError), S_OK) << strError;
+    }
 }

@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
+
+#include <unistd.h>
 
 CTempDir::CTempDir() {
     std::string strTemplate = (std::filesystem::temp_directory_path() / "morvtest-XXXXXX").string();
@@ -15,8 +18,29 @@ CTempDir::CTempDir() {
     m_strPath = strTemplate;
 }
 
+namespace {
+
+// MORV_KEEP_TEST_FILES=DIR keeps a copy of every small file a test wrote: the scenes the tests
+// build are good seeds for the fuzz targets (scripts/seed-fuzz-corpus).
+void KeepSmallFiles(const std::string& strFrom, const std::string& strTo) {
+    static unsigned nKept = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(strFrom, ec)) {
+        if (entry.is_regular_file(ec) && entry.file_size(ec) <= (256u << 10)) {
+            const std::string strName = std::to_string(getpid()) + "-" + std::to_string(++nKept) +
+                                        "-" + entry.path().filename().string();
+            std::filesystem::copy_file(entry.path(), std::filesystem::path(strTo) / strName, ec);
+        }
+    }
+}
+
+}  // namespace
+
 CTempDir::~CTempDir() {
     std::error_code ec;
+    if (const char* pszKeep = std::getenv("MORV_KEEP_TEST_FILES")) {
+        KeepSmallFiles(m_strPath, pszKeep);
+    }
     std::filesystem::remove_all(m_strPath, ec);
 }
 

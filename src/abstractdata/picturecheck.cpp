@@ -1,0 +1,52 @@
+#include "abstractdata/picturecheck.h"
+
+namespace {
+
+// A byte of the file; beyond its end the codec reads zeros.
+uint8_t ByteAt(const uint8_t* pData, size_t nSize, size_t nAt) {
+    return nAt < nSize ? pData[nAt] : 0;
+}
+
+// The tables of one DHT segment as the codec reads them: class and slot, 16 counts, the
+// symbols; for as long as the segment's length says, even when the counts run past it.
+bool SegmentTablesFit(const uint8_t* pData, size_t nSize, size_t nAt, int64_t nLeft) {
+    while (nLeft > 0 && nAt < nSize) {
+        uint32_t dwCodes = 0;
+        for (size_t k = 1; k <= 16; ++k) {
+            dwCodes += ByteAt(pData, nSize, nAt + k);
+        }
+        if (dwCodes > 256) {
+            return false;
+        }
+        nAt += 17 + dwCodes;
+        nLeft -= 17 + static_cast<int64_t>(dwCodes);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool JpegHuffmanTablesFit(const uint8_t* pData, size_t nSize) {
+    if (pData == nullptr || nSize < 2 || pData[0] != 0xFF || pData[1] != 0xD8) {
+        return true;
+    }
+    // Markers are found as the codec finds them, also between the scans of a progressive file:
+    // 0xFF and a byte other than 0x00 (stuffing), 0xFF (fill) or a restart.
+    size_t i = 2;
+    while (i + 1 < nSize) {
+        const uint8_t bMarker = pData[i + 1];
+        if (pData[i] != 0xFF || bMarker == 0x00 || bMarker == 0xFF ||
+            (bMarker >= 0xD0 && bMarker <= 0xD9) || bMarker == 0x01) {
+            ++i;
+            continue;
+        }
+        const size_t nLength =
+            (static_cast<size_t>(ByteAt(pData, nSize, i + 2)) << 8) | ByteAt(pData, nSize, i + 3);
+        if (bMarker == 0xC4 &&
+            !SegmentTablesFit(pData, nSize, i + 4, static_cast<int64_t>(nLength) - 2)) {
+            return false;
+        }
+        i += 2 + nLength;
+    }
+    return true;
+}

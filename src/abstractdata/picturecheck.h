@@ -1,0 +1,10 @@
+// Checks of picture files made before they reach the image codec (stb_image 2.27), for the
+// faults of its own that it does not guard against.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// False for a JPEG one of whose Huffman tables counts more than 256 codes: the codec writes the
+// code lengths and symbols of such a table past the table's end. Any other input passes.
+bool JpegHuffmanTablesFit(const uint8_t* pData, size_t nSize);
