@@ -76,7 +76,8 @@ protected:
     std::string Names(const std::vector<size_t>& entries) const {
         std::string strText;
         for (size_t nEntry : entries) {
-            strText += std::string(EntryName(m_tree.entries[nEntry])) + " ";
+            strText +=
+                (strText.empty() ? "" : " ") + std::string(EntryName(m_tree.entries[nEntry]));
         }
         return strText;
     }
@@ -160,22 +161,15 @@ TEST_F(SampleTreeTest, EntryOfAnObjectUnderFilters) {
     }
 }
 
+// The cases of tests/data/viewer/sample_searches.tsv.
 TEST_F(SampleTreeTest, SearchMatchesInDisplayOrder) {
-    const struct {
-        const char* pszText;
-        const char* pszNames;
-    } cases[] = {
-        {"A", "flag base arm lamp frame haze sortlast_glow glass_sort1 "},
-        {"SORT", "sortlast_glow sort0_window glass_sort1 "},
-        {"dmy", "dmyPivot dmyTip "},
-        {"", ""},          // an empty field searches nothing
-        {"Material", ""},  // only object entries are searched
-        {"node", ""},      // and only their names, not their kind
-    };
-    for (const auto& c : cases) {
+    const std::vector<TableRow> rows = ReadTable("sample_searches.tsv");
+    ASSERT_GE(rows.size(), 6u);
+    for (const TableRow& row : rows) {
+        ASSERT_EQ(row.fields.size(), 3u) << "sample_searches.tsv:" << row.nLine;
         std::vector<size_t> matches{99};
-        EXPECT_EQ(FindMatches(m_tree, c.pszText, &matches), S_OK);
-        EXPECT_EQ(Names(matches), c.pszNames) << c.pszText;
+        EXPECT_EQ(FindMatches(m_tree, row.fields[0], &matches), S_OK);
+        EXPECT_EQ(Names(matches), row.fields[1]) << "sample_searches.tsv:" << row.nLine;
     }
     EXPECT_EQ(FindMatches(m_tree, "a", nullptr), E_INVALIDARG);
 
