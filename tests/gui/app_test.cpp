@@ -21,52 +21,38 @@ class AppTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The cases of tests/data/gui/command_lines.tsv: each row compared whole, so that a
+    // failure shows the case.
     void commandLineParsing() {
-        using A = CCommandLineInfo::Action;
-        QCOMPARE(ParseCommandLine({}).action, A::Run);
-        QVERIFY(ParseCommandLine({}).strFileName.isEmpty());
-        const CCommandLineInfo one = ParseCommandLine({"a.morv3d"});
-        QCOMPARE(one.strFileName, QStringLiteral("a.morv3d"));
-        const CCommandLineInfo shot = ParseCommandLine({"--screenshot", "out.png", "a.morv3d"});
-        QCOMPARE(shot.strScreenshot, QStringLiteral("out.png"));
-        QCOMPARE(shot.strFileName, QStringLiteral("a.morv3d"));
-        QCOMPARE(ParseCommandLine({"--screenshot=o.png"}).strScreenshot, QStringLiteral("o.png"));
-        QCOMPARE(ParseCommandLine({"--", "-odd.morv3d"}).strFileName,
-                 QStringLiteral("-odd.morv3d"));
-        QCOMPARE(ParseCommandLine({"a", "--help"}).action, A::Help);
-        QCOMPARE(ParseCommandLine({"--version"}).action, A::Version);
-        QCOMPARE(ParseCommandLine({"a", "b"}).action, A::UsageError);
-        QCOMPARE(ParseCommandLine({"--bogus"}).action, A::UsageError);
-        QCOMPARE(ParseCommandLine({"--screenshot"}).action, A::UsageError);
-        QCOMPARE(ParseCommandLine({"--screenshot="}).action, A::UsageError);
-        const CCommandLineInfo lang = ParseCommandLine({"--lang", "en", "--select=s/a", "a"});
-        QCOMPARE(lang.strLanguage, QStringLiteral("en"));
-        QCOMPARE(lang.strSelect, QStringLiteral("s/a"));
-        QCOMPARE(ParseCommandLine({"--lang=de"}).strLanguage, QStringLiteral("de"));
-        for (const QStringList& bad : {QStringList{"--lang", "xx"}, QStringList{"--lang"},
-                                       QStringList{"--lang="}, QStringList{"--select", "s/a"}}) {
-            QCOMPARE(ParseCommandLine(bad).action, A::UsageError);
+        const QStringList actions = {"Run", "Help", "Version", "UsageError"};
+        const auto field = [](const QString& str) { return str.isEmpty() ? "-" : str; };
+        const QList<QStringList> rows = ReadTable(QStringLiteral("gui/command_lines.tsv"));
+        QVERIFY(rows.size() > 10);
+        for (const QStringList& row : rows) {
+            const QStringList args = row[1] == "-" ? QStringList() : row[1].split(' ');
+            const CCommandLineInfo info = ParseCommandLine(args, row[2] == "first");
+            QStringList actual = {row[0], row[1], row[2], actions[int(info.action)]};
+            if (info.action == CCommandLineInfo::Action::Run) {
+                actual << field(info.strFileName) << field(info.strScreenshot)
+                       << field(info.strLanguage) << field(info.strSelect);
+            }
+            for (int i = 0; i < std::min(actual.size(), row.size()); ++i) {
+                actual[i] = row[i] == "*" ? row[i] : actual[i];  // not checked
+            }
+            QCOMPARE(actual.join('\t'), row.join('\t'));
         }
-        // The first look, before Qt has taken out its options, lets them pass.
-        QCOMPARE(ParseCommandLine({"-platform", "offscreen", "--screenshot", "o.png"}, true)
-                     .strScreenshot,
-                 QStringLiteral("o.png"));
     }
 
+    // The cases of tests/data/gui/ui_languages.tsv.
     void languageFromOptionThenLocale() {
-        const UiLanguage de = UiLanguage::German;
-        const UiLanguage en = UiLanguage::English;
-        const struct {
-            const char* pszOption;
-            QStringList uiLanguages;
-            UiLanguage expected;
-        } cases[] = {
-            {"", {"en-US"}, en}, {"", {"de-DE"}, de},          {"", {"C"}, de},
-            {"", {}, de},        {"", {"fr-FR", "en-GB"}, en}, {"", {"fr-FR", "de-AT", "en"}, de},
-            {"", {"fr-FR"}, de}, {"de", {"en-US"}, de},        {"en", {"C"}, en},
-        };
-        for (const auto& c : cases) {
-            QCOMPARE(ChooseUiLanguage(QString::fromLatin1(c.pszOption), c.uiLanguages), c.expected);
+        const QList<QStringList> rows = ReadTable(QStringLiteral("gui/ui_languages.tsv"));
+        QVERIFY(rows.size() > 5);
+        for (const QStringList& row : rows) {
+            const UiLanguage language =
+                ChooseUiLanguage(row[1] == "-" ? QString() : row[1],
+                                 row[2] == "-" ? QStringList() : row[2].split(' '));
+            QCOMPARE(row[0] + (language == UiLanguage::English ? " en" : " de"),
+                     row[0] + ' ' + row[3]);
         }
     }
 
@@ -87,71 +73,36 @@ private slots:
         SetUiLanguage(UiLanguage::German);
     }
 
-    // The whole program: --lang, then the locale, choose the language of its messages.
-    void languageOfTheProgram() {
-        const QString strMissing = m_dir.filePath(QStringLiteral("missing.morv3d"));
-        const QString strPng = m_dir.filePath(QStringLiteral("lang.png"));
-        const QString strGerman = QStringLiteral("kann nicht geöffnet werden");
-        const QString strEnglish = QStringLiteral("cannot be opened:\nFile not found");
-        const struct {
-            QStringList args;
-            const char* pszLang;
-            const char* pszLanguage;
-            QString strExpected;
-        } cases[] = {
-            {{"--lang", "en"}, "C", "", strEnglish},       {{}, "en_US.UTF-8", "", strEnglish},
-            {{"--lang=de"}, "en_US.UTF-8", "", strGerman}, {{}, "C.UTF-8", "en_GB:de", strEnglish},
-            {{}, "en_US.UTF-8", "fr:de", strGerman},
-        };
-        for (const auto& c : cases) {
-            QCOMPARE(Run(c.args + QStringList{"--screenshot", strPng, strMissing},
-                         {{"LANG", c.pszLang}, {"LANGUAGE", c.pszLanguage}}),
-                     1);
-            QVERIFY2(m_strErr.contains(c.strExpected), qPrintable(m_strErr));
+    // The cases of tests/data/gui/program_runs.tsv; then what the screenshots left.
+    void programRuns() {
+        WriteTestScene(m_dir.filePath(QStringLiteral("shot.morv3d")).toStdString());
+        const QList<QStringList> rows = ReadTable(QStringLiteral("gui/program_runs.tsv"));
+        QVERIFY(rows.size() > 10);
+        for (const QStringList& row : rows) {
+            QList<QPair<QString, QString>> vars;
+            for (const QString& strVar : row[2].split(' ', Qt::SkipEmptyParts)) {
+                if (strVar != "-") {
+                    vars.append({strVar.section('=', 0, 0), strVar.section('=', 1)});
+                }
+            }
+            const int nExit = Run(QString(row[1]).replace("$DIR", m_dir.path()).split(' '), vars);
+            const QString strCheck = QString(row[4]).replace("\\n", "\n");
+            const bool bPrinted =
+                strCheck == "-" ||
+                (strCheck.startsWith("out~ ") && m_strOut.contains(strCheck.mid(5))) ||
+                (strCheck.startsWith("err~ ") && m_strErr.contains(strCheck.mid(5))) ||
+                (strCheck.startsWith("out= ") && m_strOut == strCheck.mid(5));
+            QVERIFY2(nExit == row[3].toInt() && bPrinted,
+                     qPrintable(row[0] + ": exit " + QString::number(nExit) + "\nstdout:\n" +
+                                m_strOut + "stderr:\n" + m_strErr));
         }
-    }
-
-    void helpVersionAndUsageErrors() {
-        QCOMPARE(Run({"--help"}), 0);
-        QVERIFY(m_strOut.contains(QStringLiteral("Usage: morv3dViewer [FILE]")));
-        QCOMPARE(Run({"--version"}), 0);
-        QCOMPARE(m_strOut, QStringLiteral("morv3dViewer 1.0.0.1\n"));
-        QCOMPARE(Run({"--bogus"}), 2);
-        QVERIFY(m_strErr.contains(QStringLiteral("unknown option --bogus")));
-        QCOMPARE(Run({"a.morv3d", "b.morv3d"}), 2);
-        // Our own options are checked before a display is needed.
-        QCOMPARE(Run({"--lang", "xx"}, {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}}), 2);
-        QVERIFY(m_strErr.contains(QStringLiteral("--lang takes de or en, not 'xx'")));
-        QCOMPARE(Run({"--help"}), 0);
-        QVERIFY(m_strOut.contains(QStringLiteral("--lang de|en")));
-    }
-
-    void screenshotOfAScene() {
-        const QString strScene = m_dir.filePath(QStringLiteral("shot.morv3d"));
-        WriteTestScene(strScene.toStdString());
-        const QString strPng = m_dir.filePath(QStringLiteral("shot.png"));
-        QCOMPARE(Run({"--screenshot", strPng, strScene}), 0);
-        const QImage image(strPng);
-        QVERIFY(!image.isNull());
+        const QImage image(m_dir.filePath(QStringLiteral("shot.png")));
         QCOMPARE(image.size(), QSize(1150, 700));
-        // Batch runs leave the user's recent files alone.
+        // Batch runs leave the user's recent files alone; failed ones write no picture.
         QVERIFY(!QFile::exists(m_dir.filePath(
             QStringLiteral("config/Local AppWizard-Generated Applications/morv3dViewer.conf"))));
-        // --select names an object; a screenshot of one the scene lacks is a failure.
-        // The name is stored in Windows-1252 and given in UTF-8.
-        QCOMPARE(Run({"--screenshot", strPng, "--select", "scene/Würfel", strScene}), 0);
-        QCOMPARE(Run({"--screenshot", strPng, "--select", "scene/arm/none", strScene}), 1);
-        QVERIFY2(m_strErr.contains(QStringLiteral("has no object scene/arm/none")),
-                 qPrintable(m_strErr));
-    }
-
-    void fileThatCannotBeOpenedEndsWithAFailure() {
-        const QString strPng = m_dir.filePath(QStringLiteral("none.png"));
-        QCOMPARE(Run({"--screenshot", strPng, m_dir.filePath(QStringLiteral("missing.morv3d"))}),
-                 1);
-        QVERIFY2(m_strErr.contains(QStringLiteral("Datei nicht gefunden (0x80070002)")),
-                 qPrintable(m_strErr));
-        QVERIFY(!QFile::exists(strPng));
+        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("none.png"))));
+        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("lang.png"))));
     }
 
 private:

@@ -40,8 +40,8 @@ void AppendItem(const QTreeWidgetItem* pItem, int nDepth, QString& strText) {
     }
 }
 
-// A menu as "text|shortcuts|status tip[|disabled]" lines, submenus indented below their entry;
-// "-" for a separator.
+// A menu as "text|shortcuts|status tip[|disabled][|checked]" lines, submenus indented below
+// their entry; "-" for a separator.
 void AddMenuLines(const QMenu* pMenu, const QString& strIndent, QStringList& lines) {
     for (const QAction* pAction : pMenu->actions()) {
         if (pAction->isSeparator()) {
@@ -54,7 +54,8 @@ void AddMenuLines(const QMenu* pMenu, const QString& strIndent, QStringList& lin
         }
         lines.append(strIndent + pAction->text() + QLatin1Char('|') + keys.join(QLatin1Char(',')) +
                      QLatin1Char('|') + pAction->statusTip() +
-                     (pAction->isEnabled() ? QString() : QStringLiteral("|disabled")));
+                     (pAction->isEnabled() ? QString() : QStringLiteral("|disabled")) +
+                     (pAction->isChecked() ? QStringLiteral("|checked") : QString()));
         if (pAction->menu() != nullptr) {
             AddMenuLines(pAction->menu(), strIndent + QStringLiteral("  "), lines);
         }
@@ -75,10 +76,11 @@ QString FrameListing(CMainFrame& frame) {
                      .arg(pBar->iconSize().height()));
     for (const QAction* pAction : pBar->actions()) {
         lines.append(pAction->isSeparator() ? QStringLiteral("  -")
-                                            : QStringLiteral("  %1 %2|%3%4")
+                                            : QStringLiteral("  %1 %2|%3%4%5")
                                                   .arg(pAction->data().toInt())
                                                   .arg(pAction->toolTip(), pAction->statusTip(),
-                                                       pAction->isEnabled() ? "" : "|disabled"));
+                                                       pAction->isEnabled() ? "" : "|disabled",
+                                                       pAction->isChecked() ? "|checked" : ""));
     }
     lines.append(QStringLiteral("transport"));
     for (const QToolButton* pButton : frame.GetTransportBar()->findChildren<QToolButton*>()) {
@@ -106,6 +108,22 @@ QString ExpectedData(const QString& strName, const QString& strActual) {
         file.close();
     }
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QList<QStringList> ReadTable(const QString& strName) {
+    QFile file(QStringLiteral(MORV_SOURCE_DIR "/tests/data/") + strName);
+    QList<QStringList> rows;
+    if (!file.open(QIODevice::ReadOnly)) {
+        return rows;
+    }
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        if (!lines[i].isEmpty() && !lines[i].startsWith(QLatin1Char('#'))) {
+            rows.append(QStringList{QStringLiteral("%1:%2").arg(strName).arg(i + 1)} +
+                        lines[i].split(QLatin1Char('\t')));
+        }
+    }
+    return rows;
 }
 
 QString WidgetTreeText(const QTreeWidget& tree) {

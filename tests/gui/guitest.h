@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <string>
 
@@ -23,6 +24,9 @@ QString FrameListing(CMainFrame& frame);
 // The content of tests/data/<strName>; with MORV_WRITE_EXPECTED set, strActual is written there
 // first (to take a new listing after a deliberate change).
 QString ExpectedData(const QString& strName, const QString& strActual);
+// The rows of a tab-separated file of tests/data/, each led by "FILE:LINE"; empty lines and
+// "#" lines skipped.
+QList<QStringList> ReadTable(const QString& strName);
 
 // The rich test scene of the viewer tests, with a node whose name needs Windows-1252.
 void WriteTestScene(const std::string& strPath);

@@ -135,10 +135,7 @@ private slots:
     void otherFormatsAreImportedAndShown() {
         QTemporaryDir dir;
         const QString strObj = dir.filePath(QStringLiteral("quad.obj"));
-        QFile obj(strObj);
-        QVERIFY(obj.open(QIODevice::WriteOnly));
-        obj.write("o quad\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nf 1 2 3\nf 1 3 4\n");
-        obj.close();
+        QVERIFY(QFile::copy(QStringLiteral(MORV_SOURCE_DIR "/tests/data/gui/quad.obj"), strObj));
         QVERIFY(m_pFrame->OpenDocumentFile(strObj));
         QVERIFY(m_pFrame->windowTitle().startsWith(QStringLiteral("quad.obj (importiert)")));
         QVERIFY(m_pFrame->GetDocument().LoadedCompletely());

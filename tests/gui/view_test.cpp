@@ -69,14 +69,6 @@ private slots:
         }
     }
 
-    void emptyDocumentShowsTwoEmptyRoots() {
-        CMorv3dViewerDoc empty;
-        CMorv3dViewerView view(&empty);
-        view.OnInitialUpdate();
-        QCOMPARE(WidgetTreeText(view), QStringLiteral("MATERIALS\t0\nOBJECTS\t0\n"));
-        QCOMPARE(view.ShowFlags(), SHOW_ALL);
-    }
-
     // Every filter word built by flipping one or two toggles from "all on".
     void treeEqualsBuiltTreeUnderEveryFilter_data() {
         QTest::addColumn<uint32_t>("flags");

@@ -6,6 +6,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "abstractdata/debugreport.h"
 #include "support/tempfile.h"
 #include "viewer/structuretree.h"
@@ -30,32 +33,30 @@ private:
 
 class DocumentTest : public ::testing::Test {
 protected:
-    std::string Tree() const {
-        return FormatStructureTree(BuildStructureTree(m_doc, SHOW_ALL), false);
-    }
-    void ExpectEmpty() const {
-        EXPECT_TRUE(m_doc._Materials.empty());
-        EXPECT_EQ(m_doc._pNode, nullptr);
-        EXPECT_EQ(Tree(), "MATERIALS\nOBJECTS\n");
+    std::string Tree(uint32_t dwFlags = SHOW_ALL) const {
+        return FormatStructureTree(BuildStructureTree(m_doc, dwFlags), false);
     }
 
     CTempDir m_dir;
-    std::string m_strScene = m_dir.File("scene.morv3d");
     CReportCapture m_reports;  // the loader's failure reports stay out of the test output
     CMorv3dViewerDoc m_doc;
 };
 
+std::string Hex(HRESULT hr) {
+    char szText[11];
+    std::snprintf(szText, sizeof(szText), "0x%08X", static_cast<uint32_t>(hr));
+    return szText;
+}
+
 }  // namespace
 
 TEST_F(DocumentTest, EmptyUntilOpenedAndAfterNew) {
-    ExpectEmpty();
+    EXPECT_EQ(Tree(), "MATERIALS\nOBJECTS\n");
     EXPECT_TRUE(m_doc.LoadedCompletely());
     EXPECT_EQ(m_doc.GetOpenResult(), S_OK);
 
-    WriteScene(m_strScene);
-    ASSERT_TRUE(m_doc.OnOpenDocument(m_strScene));
-    EXPECT_TRUE(m_doc.LoadedCompletely());
-    EXPECT_EQ(Tree(), SceneTree());
+    WriteScene(m_dir.File("scene.morv3d"));
+    ASSERT_TRUE(m_doc.OnOpenDocument(m_dir.File("scene.morv3d")));
     // Deep copies: the texture names live in the document.
     ASSERT_EQ(m_doc._Materials.size(), 4u);
     ASSERT_EQ(m_doc._Materials[1].size(), 2u);
@@ -66,7 +67,8 @@ TEST_F(DocumentTest, EmptyUntilOpenedAndAfterNew) {
     EXPECT_TRUE(ReadWholeFile(m_dir.File("never.morv3d")).empty());
 
     EXPECT_TRUE(m_doc.OnNewDocument());
-    ExpectEmpty();
+    EXPECT_TRUE(m_doc._Materials.empty());
+    EXPECT_EQ(m_doc._pNode, nullptr);
     EXPECT_EQ(m_reports.Entries().size(), 0u);
 }
 
@@ -74,83 +76,60 @@ TEST_F(DocumentTest, SecondOpenFreesTheFirstScene) {
     bool bDeleted = false;
     m_doc._pNode = new CWatchedNode(&bDeleted);
     m_doc._Materials.resize(9);
-    WriteContainer(m_strScene, {Node("second")});
-    ASSERT_TRUE(m_doc.OnOpenDocument(m_strScene));
+    WriteContainer(m_dir.File("second.morv3d"), {Node("second")});
+    ASSERT_TRUE(m_doc.OnOpenDocument(m_dir.File("second.morv3d")));
     EXPECT_TRUE(bDeleted);
     EXPECT_EQ(Tree(), "MATERIALS\nOBJECTS\n  node: second\n");
 }
 
-TEST_F(DocumentTest, FailedOpenKeepsTheLoadedScene) {
-    WriteScene(m_strScene);
-    ASSERT_TRUE(m_doc.OnOpenDocument(m_strScene));
-    CQVR3DObject* pRoot = m_doc._pNode;
-
-    EXPECT_FALSE(m_doc.OnOpenDocument(m_dir.File("missing.morv3d")));
-    EXPECT_EQ(m_doc.GetOpenResult(), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-    EXPECT_FALSE(m_doc.LoadedCompletely());
-    EXPECT_EQ(m_doc._pNode, pRoot);
-    EXPECT_EQ(Tree(), SceneTree());
-
-    // A folder is no file to read, whatever the system lets open.
-    EXPECT_FALSE(m_doc.OnOpenDocument(m_dir.Path()));
-    EXPECT_EQ(m_doc.GetOpenResult(), HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(Tree(), SceneTree());
-
-    // Another program writing the file holds it exclusively.
+// The files of tests/data/viewer/document_opens.tsv, opened in turn.
+TEST_F(DocumentTest, OpensAsListed) {
+    WriteScene(m_dir.File("scene.morv3d"));
     WriteContainer(m_dir.File("busy.morv3d"), {Node("busy")});
-    const int fd = ::open(m_dir.File("busy.morv3d").c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    EXPECT_FALSE(m_doc.OnOpenDocument(m_dir.File("busy.morv3d")));
-    EXPECT_EQ(m_doc.GetOpenResult(), HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION));
-    ::close(fd);
-    EXPECT_EQ(Tree(), SceneTree());
-
-    // The next good open succeeds again.
-    ASSERT_TRUE(m_doc.OnOpenDocument(m_dir.File("busy.morv3d")));
-    EXPECT_EQ(m_doc.GetOpenResult(), S_OK);
-    EXPECT_TRUE(m_doc.LoadedCompletely());
-}
-
-TEST_F(DocumentTest, FileOfAnotherKindOpensEmpty) {
-    WriteScene(m_strScene);
-    ASSERT_TRUE(m_doc.OnOpenDocument(m_strScene));
-    WriteContainer(m_dir.File("other.morv"), SceneChunks(), kOtherKind);
-    ASSERT_TRUE(m_doc.OnOpenDocument(m_dir.File("other.morv")));
-    ExpectEmpty();
-    EXPECT_EQ(m_doc.GetOpenResult(), S_OK);
-    EXPECT_EQ(m_doc.GetMaterialsResult(), E_UNEXPECTED);
-    EXPECT_FALSE(m_doc.LoadedCompletely());
-
-    // Not a container at all.
+    WriteContainer(m_dir.File("otherkind.morv"), SceneChunks(), kOtherKind);
     WriteWholeFile(m_dir.File("text.morv3d"), {'h', 'e', 'l', 'l', 'o'});
-    ASSERT_TRUE(m_doc.OnOpenDocument(m_dir.File("text.morv3d")));
-    ExpectEmpty();
-    EXPECT_EQ(m_doc.GetMaterialsResult(), E_FAIL);
-    EXPECT_FALSE(m_doc.LoadedCompletely());
-}
-
-TEST_F(DocumentTest, MaterialsWithoutObjects) {
-    WriteContainer(m_strScene, {{0x10003, MaterialBytes(kMaterials), {}}});
-    ASSERT_TRUE(m_doc.OnOpenDocument(m_strScene));
-    EXPECT_TRUE(m_doc.LoadedCompletely());
-    EXPECT_EQ(m_doc._pNode, nullptr);
-    EXPECT_EQ(Tree(), SceneTree(0xFFFFFFFF & ~0x01));
-}
-
-TEST_F(DocumentTest, PartlyLoadedSceneIsKeptAndSaysSo) {
+    WriteContainer(m_dir.File("materials.morv3d"), {{0x10003, MaterialBytes(kMaterials), {}}});
     // The second mesh names a material without maps: the objects pass fails there, keeping
     // that mesh and what came before it.
     ChunkSpec badMesh = Mesh();
     badMesh.payload =
         MeshBytes(0x13, 4, {{0, 2, 0, 3}}, {{0, 1, 2}, {0, 2, 3}}, {{16, 0, false, 0, 0.0f}});
-    WriteContainer(m_strScene, {{0x10003, MaterialBytes(kMaterials), {}},
-                                Node("root", {Node("before", {Mesh()}), badMesh, Node("after")})});
-    ASSERT_TRUE(m_doc.OnOpenDocument(m_strScene));
-    EXPECT_EQ(m_doc.GetMaterialsResult(), S_OK);
-    EXPECT_EQ(m_doc.GetObjectsResult(), E_UNEXPECTED);
-    EXPECT_FALSE(m_doc.LoadedCompletely());
-    EXPECT_EQ(m_doc._Materials.size(), 4u);
-    EXPECT_EQ(FormatStructureTree(BuildStructureTree(m_doc, SHOW_NODES | SHOW_MESHES), false),
-              "MATERIALS\nOBJECTS\n  node: root\n    mesh: \n    node: before\n      mesh: \n");
+    WriteContainer(m_dir.File("part.morv3d"),
+                   {{0x10003, MaterialBytes(kMaterials), {}},
+                    Node("root", {Node("before", {Mesh()}), badMesh, Node("after")})});
+
+    const std::vector<TableRow> rows = ReadTable("document_opens.tsv");
+    ASSERT_GE(rows.size(), 9u);
+    for (const TableRow& row : rows) {
+        const std::vector<std::string>& f = row.fields;
+        const std::string strWhere = "document_opens.tsv:" + std::to_string(row.nLine);
+        ASSERT_EQ(f.size(), 8u) << strWhere;
+        const std::string strPath =
+            f[0] == "." ? m_dir.Path() : m_dir.File(f[0].substr(0, f[0].find(' ')));
+        const int fd = f[0].ends_with(" locked") ? ::open(strPath.c_str(), O_RDONLY) : -1;
+        ASSERT_TRUE(fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) == 0) << strWhere;
+        const uint32_t dwFlags = std::stoul(f[6], nullptr, 16);
+        CQVR3DObject* pBefore = m_doc._pNode;
+        const std::string strBefore = Tree(dwFlags);
+
+        EXPECT_EQ(m_doc.OnOpenDocument(strPath), f[1] == "1") << strWhere;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        const std::pair<HRESULT, std::string> results[] = {{m_doc.GetOpenResult(), f[2]},
+                                                           {m_doc.GetMaterialsResult(), f[3]},
+                                                           {m_doc.GetObjectsResult(), f[4]}};
+        for (const auto& [hr, strExpected] : results) {
+            EXPECT_TRUE(strExpected == "-" || Hex(hr) == strExpected)
+                << strWhere << ": " << Hex(hr);
+        }
+        EXPECT_TRUE(f[5] == "-" || m_doc.LoadedCompletely() == (f[5] == "1")) << strWhere;
+        std::string strTree = f[7] == "scene" ? SceneTree(dwFlags) : f[7];
+        std::replace(strTree.begin(), strTree.end(), '|', '\n');
+        if (f[7] == "kept") {
+            EXPECT_EQ(m_doc._pNode, pBefore) << strWhere;
+            strTree = strBefore;
+        }
+        EXPECT_EQ(Tree(dwFlags), strTree) << strWhere;
+    }
 }

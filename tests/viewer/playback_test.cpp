@@ -9,6 +9,7 @@
 
 #include "engine/3dobjects/mesh.h"
 #include "viewer/document.h"
+#include "viewer/testscene.h"
 
 namespace {
 
@@ -26,35 +27,20 @@ CPlaybackClock Playing(uint32_t dwEnd, bool bLoop, double dTime = 0.0) {
 
 }  // namespace
 
+// The cases of tests/data/viewer/playback_advance.tsv.
 TEST(PlaybackClock, Advance) {
-    struct Case {
-        uint32_t dwEnd;
-        bool bLoop;
-        double dStart, dSpeed, dSeconds;
-        double dTime;
-        bool bPlaying;
-    };
-    const Case cases[] = {
-        {160, true, 0, 1, 1.0, 30, true},       // 30 units per second by default
-        {160, true, 0, 2, 0.5, 30, true},       // speed scales
-        {160, true, 150, 1, 1.0, 20, true},     // wraps
-        {160, true, 0, 1, 16.0, 0, true},       // 480 = three whole rounds
-        {160, false, 150, 1, 1.0, 160, false},  // stops at the end
-        {160, false, 0, 1, -1.0, 0, true},      // time never runs backwards
-        {160, true, 10, 1, kNaN, 10, true},     // nor jumps on a broken interval
-        {160, true, 10, 4, 1e308, 0, true},     // an interval too long to place
-        {0, true, 0, 1, 1.0, 0, true},          // nothing to animate
-        {0, false, 0, 1, 1.0, 0, false},        //
-        {160, true, 0, 100, 1.0, 120, true},    // speed clamped to 4x
-        {160, true, 0, 0.01, 4.0, 30, true},    // and to 0.25x
-        {160, true, 0, kNaN, 1.0, 30, true},    // NaN speed ignored
-    };
-    for (const Case& c : cases) {
-        CPlaybackClock clock = Playing(c.dwEnd, c.bLoop, c.dStart);
-        clock.SetSpeed(c.dSpeed);
-        clock.Advance(c.dSeconds);
-        EXPECT_DOUBLE_EQ(clock.CurrentTime(), c.dTime) << c.dStart << " +" << c.dSeconds;
-        EXPECT_EQ(clock.IsPlaying(), c.bPlaying) << c.dStart << " +" << c.dSeconds;
+    const std::vector<viewer_test::TableRow> rows = viewer_test::ReadTable("playback_advance.tsv");
+    ASSERT_GE(rows.size(), 10u);
+    for (const viewer_test::TableRow& row : rows) {
+        const std::vector<std::string>& f = row.fields;
+        ASSERT_EQ(f.size(), 8u) << row.nLine;
+        CPlaybackClock clock = Playing(std::stoul(f[0]), f[1] == "1", std::stod(f[2]));
+        clock.SetSpeed(std::stod(f[3]));
+        clock.Advance(std::stod(f[4]));
+        EXPECT_DOUBLE_EQ(clock.CurrentTime(), std::stod(f[5]))
+            << "playback_advance.tsv:" << row.nLine << " " << f[7];
+        EXPECT_EQ(clock.IsPlaying(), f[6] == "1")
+            << "playback_advance.tsv:" << row.nLine << " " << f[7];
     }
 }
 

@@ -1,0 +1,199 @@
+// The sample's tree with everything shown: what its entries stand for and select, their
+// properties, searching it, and the entry of an object under filters.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "viewer/document.h"
+#include "viewer/properties.h"
+#include "viewer/search.h"
+#include "viewer/selection.h"
+#include "viewer/testscene.h"
+
+using namespace viewer_test;
+
+namespace {
+
+// Expected texts live in tests/data/viewer/; MORV_UPDATE_BASELINES=1 writes them anew.
+std::string Expected(const std::string& strName, const std::string& strActual) {
+    const std::string strPath = MORV_SOURCE_DIR "/tests/data/viewer/" + strName;
+    if (std::getenv("MORV_UPDATE_BASELINES") != nullptr) {
+        std::ofstream(strPath, std::ios::binary) << strActual;
+    }
+    std::ifstream file(strPath, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Some of the sample's textures are there, the others are not.
+std::string Resolve(const std::string& strTexture) {
+    return strTexture == "wood.bmp" || strTexture == "stone.bmp" ? "textures/" + strTexture : "";
+}
+
+const char* const kKindNames[] = {"None", "Root", "Object", "Animation", "Material", "Map"};
+
+class SampleTreeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_doc.OnOpenDocument(MORV_SOURCE_DIR "/examples/sample.morv3d"));
+        ASSERT_TRUE(m_doc.LoadedCompletely());
+        m_tree = BuildStructureTree(m_doc, SHOW_ALL);
+    }
+    // LABEL[#N][+OFFSET]: the N-th entry with that label (trailing spaces aside), plus OFFSET.
+    size_t Find(const std::string& strEntry) const {
+        const size_t nHash = strEntry.find('#');
+        const size_t nPlus = strEntry.find('+');
+        const std::string strLabel = strEntry.substr(0, std::min(nHash, nPlus));
+        int nOccurrence = nHash == std::string::npos ? 0 : std::stoi(strEntry.substr(nHash + 1));
+        const size_t nOffset =
+            nPlus == std::string::npos ? 0 : std::stoul(strEntry.substr(nPlus + 1));
+        for (size_t i = 0; i < m_tree.entries.size(); ++i) {
+            const std::string& strShown = m_tree.entries[i].strLabel;
+            if (strShown.substr(0, strShown.find_last_not_of(' ') + 1) == strLabel &&
+                nOccurrence-- == 0) {
+                return i + nOffset;
+            }
+        }
+        ADD_FAILURE() << "no entry " << strEntry;
+        return kNoEntry;
+    }
+    // Meshes have no names: each is told by the node that holds it.
+    std::string Holders(size_t nEntry) const {
+        std::vector<CQVR3DMesh*> meshes;
+        EXPECT_EQ(EntryMeshes(m_tree, nEntry, m_doc._pNode, &meshes), S_OK);
+        std::string strText;
+        for (CQVR3DMesh* pMesh : meshes) {
+            strText += (strText.empty() ? "" : " ") + std::string(pMesh->GetParent()->GetName());
+        }
+        return strText;
+    }
+    std::string Names(const std::vector<size_t>& entries) const {
+        std::string strText;
+        for (size_t nEntry : entries) {
+            strText +=
+                (strText.empty() ? "" : " ") + std::string(EntryName(m_tree.entries[nEntry]));
+        }
+        return strText;
+    }
+    CMorv3dViewerDoc m_doc;
+    StructureTree m_tree;
+};
+
+}  // namespace
+
+TEST_F(SampleTreeTest, EntriesAsListed) {
+    const std::vector<TableRow> rows = ReadTable("sample_entries.tsv");
+    ASSERT_GE(rows.size(), 20u);
+    for (const TableRow& row : rows) {
+        const std::vector<std::string>& f = row.fields;
+        const std::string strWhere = "sample_entries.tsv:" + std::to_string(row.nLine);
+        ASSERT_EQ(f.size(), 7u) << strWhere;
+        const size_t nEntry = Find(f[0]);
+        if (f[1] != "-") {
+            const EntryInfo info = DescribeEntry(m_tree, nEntry);
+            EXPECT_EQ(kKindNames[static_cast<int>(info.kind)], f[1]) << strWhere;
+            EXPECT_EQ(info.nMaterial, std::stoi(f[2])) << strWhere;
+            EXPECT_EQ(info.nMap, std::stoi(f[3])) << strWhere;
+            EXPECT_EQ(Holders(nEntry), f[4]) << strWhere;
+        }
+        if (f[6] != "-") {
+            m_doc._pNode->SetTime(std::stoul(f[5]));
+            std::string strText = "stale";
+            EXPECT_EQ(EntryProperties(m_tree, nEntry, m_doc, Resolve, &strText), S_OK) << strWhere;
+            EXPECT_EQ(strText, Expected(f[6], strText)) << strWhere;
+        }
+    }
+    EXPECT_EQ(DescribeEntry(m_tree, m_tree.entries.size()).kind, EEntryKind::None);
+    EXPECT_EQ(ParentEntry(m_tree, Find("node: arm+1")), Find("node: arm"));
+    EXPECT_EQ(ParentEntry(m_tree, 0), kNoEntry);
+    EXPECT_EQ(EntryMeshes(m_tree, 0, m_doc._pNode, nullptr), E_INVALIDARG);
+}
+
+TEST_F(SampleTreeTest, PropertiesRefusalsAndFailingLookups) {
+    std::string strText;
+    const size_t nMap = Find("Map");
+    EXPECT_EQ(EntryProperties(m_tree, nMap, m_doc, nullptr, &strText), S_OK);  // no lookup
+    EXPECT_NE(strText.find("Map 0 file: missing\n"), std::string::npos) << strText;
+
+    const TextureResolver throwing = [](const std::string&) -> std::string {
+        throw std::runtime_error("lookup failed");
+    };
+    EXPECT_EQ(EntryProperties(m_tree, nMap, m_doc, throwing, &strText), E_FAIL);
+    EXPECT_EQ(strText, "");
+    EXPECT_EQ(MaterialProperties(m_doc, 5, -1, Resolve, &strText), E_INVALIDARG);
+    EXPECT_EQ(MaterialProperties(m_doc, 1, 2, Resolve, &strText), E_INVALIDARG);
+    EXPECT_EQ(ObjectProperties(nullptr, &strText), E_INVALIDARG);
+
+    // A tree of another document names materials this one does not have.
+    CMorv3dViewerDoc empty;
+    strText = "stale";
+    EXPECT_EQ(EntryProperties(m_tree, nMap, empty, Resolve, &strText), S_OK);
+    EXPECT_EQ(strText, "");
+}
+
+TEST_F(SampleTreeTest, EntryOfAnObjectUnderFilters) {
+    CQVR3DObject* pArmMesh = m_doc._pNode->FindByName("arm")->GetChild(0);
+    CQVR3DObject* pFlagMesh = m_doc._pNode->FindByName("flag")->GetChild(0);
+    ASSERT_EQ(pArmMesh->GetObjectType(), QVR3DOBJ_MESH);
+    const struct {
+        uint32_t dwFlags;
+        CQVR3DObject* pObject;
+        const char* pszEntry;  // the entry expected; null for none
+    } cases[] = {
+        {SHOW_ALL, pFlagMesh, "node: flag+2"},  // its own entry
+        {SHOW_ALL & ~SHOW_MESHES, pFlagMesh, "node: flag"},
+        {SHOW_ALL & ~SHOW_DUMMIES, pArmMesh, "node: scene"},  // dmyPivot hides arm
+        {0, pArmMesh, nullptr},
+        {SHOW_ALL, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        m_tree = BuildStructureTree(m_doc, c.dwFlags);
+        CObjectEntryIndex index;
+        ASSERT_EQ(index.Build(m_tree), S_OK);
+        const size_t nExpected = c.pszEntry ? Find(c.pszEntry) : kNoEntry;
+        EXPECT_EQ(index.EntryOf(c.pObject), nExpected) << std::hex << c.dwFlags;
+    }
+}
+
+// The cases of tests/data/viewer/sample_searches.tsv.
+TEST_F(SampleTreeTest, SearchMatchesInDisplayOrder) {
+    const std::vector<TableRow> rows = ReadTable("sample_searches.tsv");
+    ASSERT_GE(rows.size(), 6u);
+    for (const TableRow& row : rows) {
+        ASSERT_EQ(row.fields.size(), 3u) << "sample_searches.tsv:" << row.nLine;
+        std::vector<size_t> matches{99};
+        EXPECT_EQ(FindMatches(m_tree, row.fields[0], &matches), S_OK);
+        EXPECT_EQ(Names(matches), row.fields[1]) << "sample_searches.tsv:" << row.nLine;
+    }
+    EXPECT_EQ(FindMatches(m_tree, "a", nullptr), E_INVALIDARG);
+
+    StructureTreeEntry entry{"node: a: b", TREEIMAGE_NODE, m_doc._pNode, true, 1};
+    EXPECT_EQ(EntryName(entry), "a: b");
+    entry.pItemData = nullptr;
+    EXPECT_EQ(EntryName(entry), "");
+}
+
+TEST_F(SampleTreeTest, HidingKeepsMatchesAndWhatIsAboveThem) {
+    // dmyPivot matches and is above lamp, which matches too.
+    std::vector<size_t> matches;
+    std::vector<size_t> more;
+    ASSERT_EQ(FindMatches(m_tree, "o", &matches), S_OK);
+    ASSERT_EQ(FindMatches(m_tree, "LAMP", &more), S_OK);
+    matches.insert(matches.end(), more.begin(), more.end());
+    std::vector<uint8_t> visible;
+    ASSERT_EQ(MatchVisibility(m_tree, matches, &visible), S_OK);
+    std::string strShown;
+    for (size_t i = 0; i < m_tree.entries.size(); ++i) {
+        if (visible[i]) {
+            strShown += std::string(m_tree.entries[i].dwDepth, ' ') + m_tree.entries[i].strLabel;
+            strShown += "\n";
+        }
+    }
+    EXPECT_EQ(strShown, Expected("search_o_lamp.txt", strShown));
+}
