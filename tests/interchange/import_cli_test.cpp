@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include "cli/runcommand.h"
@@ -20,7 +21,8 @@ std::string ReadText(const std::string& strPath) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Every file of the package's invalid/ folder: a clear message and exit 1, never a crash.
+// Every file of the package's invalid/ folder and of import_refused.tsv: a clear message and
+// exit 1, never a crash.
 class InvalidModel : public testing::TestWithParam<std::string> {};
 
 TEST_P(InvalidModel, FailsWithAMessage) {
@@ -29,7 +31,7 @@ TEST_P(InvalidModel, FailsWithAMessage) {
         GTEST_SKIP() << kNoModels;
     }
     CTempDir dir;
-    const std::string strIn = strModels + "/invalid/" + GetParam();
+    const std::string strIn = strModels + "/" + GetParam();
     const CommandResult result = RunCommand(kCli, {"import", strIn, dir.File("out.morv3d")});
     EXPECT_EQ(result.nExitCode, 1) << result.strErr;
     const bool bRefused = result.strErr.find(strIn + ": cannot import: ") != std::string::npos;
@@ -46,8 +48,11 @@ std::vector<std::string> InvalidFiles() {
     if (!strModels.empty()) {
         for (const std::string& strName : FilesIn(strModels + "/invalid")) {
             if (strName != "readme.txt") {
-                names.push_back(strName);
+                names.push_back("invalid/" + strName);
             }
+        }
+        for (const std::vector<std::string>& row : ReadTable("interchange/import_refused.tsv")) {
+            names.push_back(row.at(0));
         }
     }
     return names;
@@ -114,6 +119,17 @@ TEST(ImportCli, RunsAsTheTableSays) {
     EXPECT_EQ(FilesIn(dir.File("failing")), (std::set<std::string>{"taken.morv3d", "old.morv3d"}));
     EXPECT_EQ(ReadText(dir.File("failing/old.morv3d")), "an older scene");
     EXPECT_FALSE(fs::exists(dir.File("model/secret.png")));
+    const std::map<std::string, std::string> images = {
+        {"wood.png", "the model's texture"},
+        {"wood_1.png", "another wood"},
+        {"grain wood.png", "grain"},
+        {"images_texture0.png", "\x89PNG\r\n\x1a\n not decoded"},
+        {"images_texture1.jpg", "\xff\xd8\xff\xe0 not decoded"},
+        {"images_texture2.bmp", "BM not decoded"},
+        {"images_texture3.tga", "XYZ not decoded"}};
+    for (const auto& [strName, strText] : images) {
+        EXPECT_EQ(ReadText(dir.File(strName)), strText) << strName;
+    }
 }
 
 }  // namespace
