@@ -11,6 +11,7 @@
 #include <cmath>
 #include <set>
 
+#include "engine/3dobjects/axes.h"
 #include "engine/3dobjects/mesh.h"
 #include "interchange/importmodels.h"
 #include "interchange/importscene.h"
@@ -207,7 +208,7 @@ TEST_P(ImportAnimation, FollowsAssimpAtSharedKeyTimes) {
         for (size_t n = 0; n < nodes.size(); ++n) {
             ASSERT_STREQ(nodes[n].pObject->GetName(), expected[n].first->mName.C_Str());
             // Row-vector world x WorldToViewAxes() is Assimp's column-vector world, transposed.
-            const Matrix4 actual = MatrixProduct(nodes[n].world, WorldToViewAxesForTest());
+            const Matrix4 actual = MatrixProduct(nodes[n].world, WorldToViewAxes());
             const aiMatrix4x4& e = expected[n].second;
             double dLargest = 1.0;
             for (int r = 0; r < 4; ++r) {

@@ -92,10 +92,6 @@ std::vector<Vector3> MeshCorners(const CQVR3DObject& object) {
     return corners;
 }
 
-Matrix4 WorldToViewAxesForTest() {
-    return WorldToViewAxes();
-}
-
 Vector3 ToAssimpSpace(const Vector3& p) {
     return TransformPoint(p, WorldToViewAxes());
 }

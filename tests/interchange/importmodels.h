@@ -39,7 +39,6 @@ std::vector<Vector3> MeshCorners(const CQVR3DObject& mesh);
 
 // p x WorldToViewAxes(): a world point in Assimp's (and glTF's) space.
 Vector3 ToAssimpSpace(const Vector3& p);
-Matrix4 WorldToViewAxesForTest();
 
 // Opens a scene file as the viewer does; fails the test when it does not load completely.
 std::unique_ptr<CMorv3dViewerDoc> LoadScene(const std::string& strPath);
