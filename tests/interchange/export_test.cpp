@@ -74,14 +74,6 @@ std::vector<float> Floats(const tinygltf::Model& model, int nAccessor) {
     return std::vector<float>(p, p + accessor.count * nComponents);
 }
 
-size_t Triangles(const tinygltf::Model& model, const tinygltf::Mesh& mesh) {
-    size_t n = 0;
-    for (const tinygltf::Primitive& primitive : mesh.primitives) {
-        n += model.accessors[primitive.indices].count / 3;
-    }
-    return n;
-}
-
 // The structure as text: nodes in order with their meshes, materials, animation channels.
 std::string Describe(const tinygltf::Model& model, const ExportReport& report) {
     std::ostringstream out;
@@ -89,8 +81,12 @@ std::string Describe(const tinygltf::Model& model, const ExportReport& report) {
         out << "node '" << node.name << "' children " << node.children.size();
         if (node.mesh >= 0) {
             const tinygltf::Mesh& mesh = model.meshes[node.mesh];
-            out << " triangles " << Triangles(model, mesh) << " primitives "
-                << mesh.primitives.size() << " targets " << mesh.primitives[0].targets.size();
+            size_t nTriangles = 0;
+            for (const tinygltf::Primitive& primitive : mesh.primitives) {
+                nTriangles += model.accessors[primitive.indices].count / 3;
+            }
+            out << " triangles " << nTriangles << " primitives " << mesh.primitives.size()
+                << " targets " << mesh.primitives[0].targets.size();
         }
         out << "\n";
     }
