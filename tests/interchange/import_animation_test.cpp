@@ -11,6 +11,7 @@
 #include <cmath>
 #include <set>
 
+#include "engine/3dobjects/axes.h"
 #include "engine/3dobjects/mesh.h"
 #include "interchange/importmodels.h"
 #include "interchange/importscene.h"
@@ -20,23 +21,6 @@ namespace {
 
 constexpr double kUnitsPerSecond = 30.0;
 constexpr size_t kSampledTimes = 24;
-
-struct AnimationRow {
-    std::string strPath;
-    std::string strKind;
-};
-
-void PrintTo(const AnimationRow& row, std::ostream* pOut) {
-    *pOut << row.strPath;
-}
-
-std::vector<AnimationRow> Rows() {
-    std::vector<AnimationRow> rows;
-    for (const std::vector<std::string>& c : ReadTable("import_animation.tsv")) {
-        rows.push_back({c.at(0), c.at(1)});
-    }
-    return rows;
-}
 
 // Assimp's interpolation of a channel at a time; keys hold before the first and after the last.
 template <typename Key, typename Value, typename Blend>
@@ -110,27 +94,20 @@ std::vector<uint32_t> SharedKeyTimes(const std::vector<PlacedObject>& objects) {
             continue;
         }
         const CQVR3DTransform& transform = static_cast<CQVR3DNode*>(placed.pObject)->transform;
-        for (int track = 0; track < 2; ++track) {
-            std::vector<uint32_t> times;
-            if (track == 0) {
-                for (const PositionKey& key : transform.PositionKeys())
-                    times.push_back(key.dwTime);
-            } else {
-                for (const RotationKey& key : transform.RotationKeys())
-                    times.push_back(key.dwTime);
-            }
-            if (times.empty()) {
+        std::vector<uint32_t> positions, rotations;
+        for (const PositionKey& key : transform.PositionKeys())
+            positions.push_back(key.dwTime);
+        for (const RotationKey& key : transform.RotationKeys())
+            rotations.push_back(key.dwTime);
+        for (const std::vector<uint32_t>* pTimes : {&positions, &rotations}) {
+            if (pTimes->empty()) {
                 continue;
             }
-            if (bFirst) {
-                shared = times;
-                bFirst = false;
-            } else {
-                std::vector<uint32_t> both;
-                std::set_intersection(shared.begin(), shared.end(), times.begin(), times.end(),
-                                      std::back_inserter(both));
-                shared = both;
-            }
+            std::vector<uint32_t> both;
+            std::set_intersection(shared.begin(), shared.end(), pTimes->begin(), pTimes->end(),
+                                  std::back_inserter(both));
+            shared = bFirst ? *pTimes : both;
+            bFirst = false;
         }
     }
     std::vector<uint32_t> sampled;
@@ -143,14 +120,15 @@ std::vector<uint32_t> SharedKeyTimes(const std::vector<PlacedObject>& objects) {
     return sampled;
 }
 
-class ImportAnimation : public testing::TestWithParam<AnimationRow> {};
+// A row of import_animation.tsv: path, kind.
+class ImportAnimation : public testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(ImportAnimation, FollowsAssimpAtSharedKeyTimes) {
     const std::string strModels = TestModelsDir();
     if (strModels.empty()) {
         GTEST_SKIP() << kNoModels;
     }
-    const std::string strModel = strModels + "/" + GetParam().strPath;
+    const std::string strModel = strModels + "/" + GetParam().at(0);
     CTempDir dir;
     ImportReport report;
     ASSERT_TRUE(SUCCEEDED(ImportScene(strModel, dir.File("scene.morv3d"), &report)))
@@ -173,7 +151,7 @@ TEST_P(ImportAnimation, FollowsAssimpAtSharedKeyTimes) {
     const double dTicksPerSecond = animation.mTicksPerSecond > 0 ? animation.mTicksPerSecond : 25.0;
     auto ticksAt = [&](uint32_t dwTime) { return dwTime / kUnitsPerSecond * dTicksPerSecond; };
 
-    if (GetParam().strKind == "morph") {
+    if (GetParam().at(1) == "morph") {
         const aiMesh& source = *pScene->mMeshes[0];
         const aiMeshMorphAnim& channel = *animation.mMorphMeshChannels[0];
         CQVR3DMesh* pMesh = nullptr;
@@ -219,12 +197,8 @@ TEST_P(ImportAnimation, FollowsAssimpAtSharedKeyTimes) {
     const std::vector<uint32_t> times = SharedKeyTimes(PlaceObjects(pRoot));
     ASSERT_GE(times.size(), 2u) << "no key times shared by every track";
     for (const uint32_t dwTime : times) {
-        // Away first: a time equal to the one applied last is not evaluated again.
-        pRoot->SetTime(dwTime + 1);
-        PlaceObjects(pRoot);
-        pRoot->SetTime(dwTime);
         std::vector<PlacedObject> nodes;
-        for (const PlacedObject& placed : PlaceObjects(pRoot)) {
+        for (const PlacedObject& placed : PlaceObjectsAt(pRoot, dwTime)) {
             if (placed.pObject->GetObjectType() == QVR3DOBJ_NODE) {
                 nodes.push_back(placed);
             }
@@ -234,7 +208,7 @@ TEST_P(ImportAnimation, FollowsAssimpAtSharedKeyTimes) {
         for (size_t n = 0; n < nodes.size(); ++n) {
             ASSERT_STREQ(nodes[n].pObject->GetName(), expected[n].first->mName.C_Str());
             // Row-vector world x WorldToViewAxes() is Assimp's column-vector world, transposed.
-            const Matrix4 actual = MatrixProduct(nodes[n].world, WorldToViewAxesForTest());
+            const Matrix4 actual = MatrixProduct(nodes[n].world, WorldToViewAxes());
             const aiMatrix4x4& e = expected[n].second;
             double dLargest = 1.0;
             for (int r = 0; r < 4; ++r) {
@@ -253,16 +227,10 @@ TEST_P(ImportAnimation, FollowsAssimpAtSharedKeyTimes) {
     }
 }
 
-std::string RowName(const testing::TestParamInfo<AnimationRow>& info) {
-    std::string strName = info.param.strPath;
-    for (char& c : strName) {
-        if (!std::isalnum(static_cast<unsigned char>(c))) {
-            c = '_';
-        }
-    }
-    return strName;
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, ImportAnimation, testing::ValuesIn(Rows()), RowName);
+INSTANTIATE_TEST_SUITE_P(Table, ImportAnimation,
+                         testing::ValuesIn(ReadTable("import_animation.tsv")),
+                         [](const testing::TestParamInfo<std::vector<std::string>>& info) {
+                             return TestName(info.param.at(0));
+                         });
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include "cli/runcommand.h"
 #include "engine/3dobjects/mesh.h"
-#include "interchange/exportscenes.h"
 #include "interchange/importmodels.h"
 #include "support/tempfile.h"
 
@@ -23,13 +22,11 @@ constexpr double kMatrixTolerance = 5e-3;
 // Vertices, relative to the scene's extent.
 constexpr double kVertexTolerance = 1e-4;
 
-std::string WriteOriginal(const std::string& strName, const CTempDir& dir) {
-    if (strName == "sample") {
-        return std::string(MORV_SOURCE_DIR) + "/examples/sample.morv3d";
-    }
-    const std::string strPath = dir.File(strName + ".morv3d");
-    EXPECT_EQ(WriteMorv3DScene(strPath, export_test::BuildScene(strName)), S_OK);
-    return strPath;
+// The sample, or one of the scenes of tests/data/interchange/scenes.
+std::string Original(const std::string& strName) {
+    return std::string(MORV_SOURCE_DIR) +
+           (strName == "sample" ? "/examples/sample.morv3d"
+                                : "/tests/data/interchange/scenes/" + strName + ".morv3d");
 }
 
 bool Near(const Vector3& a, const Vector3& b) {
@@ -88,18 +85,6 @@ std::vector<uint32_t> KeyTimes(const std::vector<PlacedObject>& objects) {
     return straight;
 }
 
-// The scene at a time: objects in pre-order with their world matrices, evaluated afresh.
-std::vector<PlacedObject> At(CQVR3DObject* pRoot, uint32_t dwTime) {
-    pRoot->SetTime(dwTime + 1);
-    PlaceObjects(pRoot);
-    pRoot->SetTime(dwTime);
-    std::vector<PlacedObject> placed = PlaceObjects(pRoot);
-    for (const PlacedObject& object : placed) {
-        object.pObject->UpdateTime();
-    }
-    return placed;
-}
-
 double Extent(const std::vector<PlacedObject>& objects) {
     double dExtent = 1.0;
     for (const PlacedObject& placed : objects) {
@@ -116,26 +101,11 @@ double Extent(const std::vector<PlacedObject>& objects) {
     return dExtent;
 }
 
-// Corners of every triangle in its node's space, group by group (the node's matrix is checked
-// on its own).
-std::vector<Vector3> Corners(const PlacedObject& placed) {
-    const auto* pMesh = static_cast<CQVR3DMesh*>(placed.pObject);
-    const CQVR3DMeshData& geometry = *pMesh->pGeometry;
-    std::vector<Vector3> corners;
-    for (const MeshGroup& group : geometry.groups) {
-        for (uint32_t i = 0; i < group.dwIndexCount; ++i) {
-            const uint32_t v = group.dwBaseVertex + geometry.IndexBuffer()[group.dwFirstIndex + i];
-            corners.push_back(pMesh->pVertices[v].vPosition);
-        }
-    }
-    return corners;
-}
-
 class ImportRoundTrip : public testing::TestWithParam<std::string> {};
 
 TEST_P(ImportRoundTrip, GivesTheSceneBack) {
     CTempDir dir;
-    const std::string strOriginal = WriteOriginal(GetParam(), dir);
+    const std::string strOriginal = Original(GetParam());
     CommandResult result = RunCommand(kCli, {"export", strOriginal, dir.File("scene.glb")});
     ASSERT_EQ(result.nExitCode, 0) << result.strErr;
     result = RunCommand(kCli, {"import", dir.File("scene.glb"), dir.File("back.morv3d")});
@@ -157,8 +127,8 @@ TEST_P(ImportRoundTrip, GivesTheSceneBack) {
     const std::vector<uint32_t> times = KeyTimes(PlaceObjects(pOriginal->_pNode));
     EXPECT_FALSE(times.empty());
     for (const uint32_t dwTime : times) {
-        const std::vector<PlacedObject> original = At(pOriginal->_pNode, dwTime);
-        const std::vector<PlacedObject> back = At(pBack->_pNode, dwTime);
+        const std::vector<PlacedObject> original = PlaceObjectsAt(pOriginal->_pNode, dwTime);
+        const std::vector<PlacedObject> back = PlaceObjectsAt(pBack->_pNode, dwTime);
         ASSERT_EQ(back.size(), original.size());
         for (size_t i = 0; i < original.size(); ++i) {
             SCOPED_TRACE("time " + std::to_string(dwTime) + ", object " + std::to_string(i));
@@ -172,8 +142,8 @@ TEST_P(ImportRoundTrip, GivesTheSceneBack) {
                 }
                 continue;
             }
-            const std::vector<Vector3> expected = Corners(original[i]);
-            const std::vector<Vector3> actual = Corners(back[i]);
+            const std::vector<Vector3> expected = MeshCorners(*original[i].pObject);
+            const std::vector<Vector3> actual = MeshCorners(*back[i].pObject);
             ASSERT_EQ(actual.size(), expected.size());
             for (size_t k = 0; k < expected.size(); ++k) {
                 ASSERT_NEAR(actual[k].x, expected[k].x, dTolerance) << "corner " << k;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -34,6 +36,21 @@ std::vector<std::vector<std::string>> ReadTable(const std::string& strName) {
     return rows;
 }
 
+std::string TestName(std::string str) {
+    for (char& c : str) {
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    }
+    return str;
+}
+
+std::set<std::string> FilesIn(const std::string& strDir) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(strDir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
 std::vector<PlacedObject> PlaceObjects(CQVR3DObject* pRoot) {
     std::vector<PlacedObject> placed;
     std::vector<PlacedObject> pending{{pRoot, Matrix4::Identity()}};
@@ -51,8 +68,28 @@ std::vector<PlacedObject> PlaceObjects(CQVR3DObject* pRoot) {
     return placed;
 }
 
-Matrix4 WorldToViewAxesForTest() {
-    return WorldToViewAxes();
+std::vector<PlacedObject> PlaceObjectsAt(CQVR3DObject* pRoot, uint32_t dwTime) {
+    pRoot->SetTime(dwTime + 1);
+    PlaceObjects(pRoot);
+    pRoot->SetTime(dwTime);
+    std::vector<PlacedObject> placed = PlaceObjects(pRoot);
+    for (const PlacedObject& object : placed) {
+        object.pObject->UpdateTime();
+    }
+    return placed;
+}
+
+std::vector<Vector3> MeshCorners(const CQVR3DObject& object) {
+    const auto& mesh = static_cast<const CQVR3DMesh&>(object);
+    const CQVR3DMeshData& geometry = *mesh.pGeometry;
+    std::vector<Vector3> corners;
+    for (const MeshGroup& group : geometry.groups) {
+        for (uint32_t i = 0; i < group.dwIndexCount; ++i) {
+            const uint32_t v = group.dwBaseVertex + geometry.IndexBuffer()[group.dwFirstIndex + i];
+            corners.push_back(mesh.pVertices[v].vPosition);
+        }
+    }
+    return corners;
 }
 
 Vector3 ToAssimpSpace(const Vector3& p) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ constexpr const char* kNoModels =
 
 // The rows of a tab-separated table under tests/data/, without its comment lines.
 std::vector<std::vector<std::string>> ReadTable(const std::string& strName);
+// A path or name as a test name: everything but letters and digits becomes '_'.
+std::string TestName(std::string str);
+// The names of a folder's entries.
+std::set<std::string> FilesIn(const std::string& strDir);
 
 // World matrices of a loaded tree at its current time, each node's and mesh's (a mesh's is its
 // parent's), in pre-order.
@@ -26,10 +31,14 @@ struct PlacedObject {
     Matrix4 world;
 };
 std::vector<PlacedObject> PlaceObjects(CQVR3DObject* pRoot);
+// The same at a time, evaluated afresh (away first: a time equal to the one applied last is not
+// evaluated again), each mesh brought to the time.
+std::vector<PlacedObject> PlaceObjectsAt(CQVR3DObject* pRoot, uint32_t dwTime);
+// Corners of every triangle of a mesh in its node's space, group by group.
+std::vector<Vector3> MeshCorners(const CQVR3DObject& mesh);
 
 // p x WorldToViewAxes(): a world point in Assimp's (and glTF's) space.
 Vector3 ToAssimpSpace(const Vector3& p);
-Matrix4 WorldToViewAxesForTest();
 
 // Opens a scene file as the viewer does; fails the test when it does not load completely.
 std::unique_ptr<CMorv3dViewerDoc> LoadScene(const std::string& strPath);

@@ -6,20 +6,15 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
+#include "interchange/importmodels.h"
 #include "support/tempfile.h"
 
 namespace {
 
-struct LookupCase {
-    const char* pszStored;
-    ETextureMatch match;
-    const char* pszFound;  // relative to the scene's folder; "" when none
-};
-
-class TextureLookup : public testing::TestWithParam<LookupCase> {};
-
-TEST_P(TextureLookup, FindsOnlyRegularFilesInsideTheFolder) {
+// The rows of texture_lookup.tsv, in one scene folder.
+TEST(TextureLookup, FindsOnlyRegularFilesInsideTheFolder) {
     CTempDir root;
     const std::string strScene = root.File("scene");
     std::filesystem::create_directories(strScene + "/Maps/Sub");
@@ -35,31 +30,22 @@ TEST_P(TextureLookup, FindsOnlyRegularFilesInsideTheFolder) {
                        static_cast<off_t>(kMaxTextureFileSize + 1)),
               0);
 
-    const LookupCase& c = GetParam();
-    TextureFile found;
-    const HRESULT hr = FindTextureFile(strScene, c.pszStored, found);
-    EXPECT_EQ(found.match, c.match);
-    EXPECT_EQ(hr, c.match == ETextureMatch::None ? S_FALSE : S_OK);
-    EXPECT_EQ(found.strPath, *c.pszFound ? strScene + "/" + c.pszFound : std::string());
+    const std::map<std::string, ETextureMatch> kMatches = {
+        {"None", ETextureMatch::None},
+        {"Exact", ETextureMatch::Exact},
+        {"IgnoringCase", ETextureMatch::IgnoringCase},
+        {"WithoutFolder", ETextureMatch::WithoutFolder},
+        {"OtherExtension", ETextureMatch::OtherExtension}};
+    for (const std::vector<std::string>& row : ReadTable("interchange/texture_lookup.tsv")) {
+        SCOPED_TRACE("texture_lookup.tsv: " + row.at(0));
+        TextureFile found;
+        const HRESULT hr = FindTextureFile(strScene, row[0] == "(empty)" ? "" : row[0], found);
+        const ETextureMatch match = kMatches.at(row.at(1));
+        EXPECT_EQ(found.match, match);
+        EXPECT_EQ(hr, match == ETextureMatch::None ? S_FALSE : S_OK);
+        EXPECT_EQ(found.strPath, row.at(2) == "-" ? std::string() : strScene + "/" + row[2]);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, TextureLookup,
-    testing::Values(
-        LookupCase{"wood.bmp", ETextureMatch::Exact, "wood.bmp"},
-        LookupCase{"Maps\\Sub\\Rock.BMP", ETextureMatch::Exact, "Maps/Sub/Rock.BMP"},
-        LookupCase{"maps\\sub\\rock.bmp", ETextureMatch::IgnoringCase, "Maps/Sub/Rock.BMP"},
-        LookupCase{"WOOD.BMP", ETextureMatch::IgnoringCase, "wood.bmp"},
-        LookupCase{"C:\\art\\textures\\wood.bmp", ETextureMatch::WithoutFolder, "wood.bmp"},
-        LookupCase{"art\\textures\\wood.bmp", ETextureMatch::WithoutFolder, "wood.bmp"},
-        LookupCase{"sky.bmp", ETextureMatch::OtherExtension, "Sky.JPG"},
-        LookupCase{"textures\\grass.tga", ETextureMatch::OtherExtension, "grass.png"},
-        LookupCase{"alias.bmp", ETextureMatch::Exact, "alias.bmp"},
-        LookupCase{"../outside.png", ETextureMatch::None, ""},
-        LookupCase{"link.png", ETextureMatch::None, ""},
-        LookupCase{"dir.png", ETextureMatch::None, ""},
-        LookupCase{"huge.png", ETextureMatch::None, ""}, LookupCase{"", ETextureMatch::None, ""},
-        LookupCase{"Maps\\", ETextureMatch::None, ""}));
 
 TEST(TextureLookup, ReadsWithinTheCapOnly) {
     CTempDir dir;

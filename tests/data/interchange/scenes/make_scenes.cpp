@@ -1,18 +1,18 @@
-// Scenes the export tests write with the scene writer, and loading them as the CLI does.
-#pragma once
-
+// Writes the scenes of the interchange tests (see README.md) into the folder given:
+//   tests/data/interchange/scenes/make_scenes.sh BUILD_DIR
+// Run again only when a scene changes; the files are committed.
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/3dobjects/mesh.h"
 #include "fileformats/morv3d/morv3dwriter.h"
-#include "interchange/exportmodel.h"
-#include "viewer/document.h"
 
-namespace export_test {
+namespace {
 
-inline Morv3DMaterialDesc Material(std::vector<std::pair<uint32_t, const char*>> maps) {
+Morv3DMaterialDesc Material(std::vector<std::pair<uint32_t, const char*>> maps) {
     Morv3DMaterialDesc material;
     for (const auto& [dwEffect, pszTexture] : maps) {
         Morv3DMapDesc map;
@@ -24,7 +24,7 @@ inline Morv3DMaterialDesc Material(std::vector<std::pair<uint32_t, const char*>>
     return material;
 }
 
-inline Matrix4 Translation(float x, float y, float z) {
+Matrix4 Translation(float x, float y, float z) {
     Matrix4 m = Matrix4::Identity();
     m.m[3][0] = x;
     m.m[3][1] = y;
@@ -34,10 +34,10 @@ inline Matrix4 Translation(float x, float y, float z) {
 
 // A quad of two triangles in the x-z plane with the given materials per triangle; one frame per
 // entry of heights (the far edge rises), the later ones blended in as blends says.
-inline std::shared_ptr<Morv3DMeshDesc> Quad(std::vector<uint32_t> materials,
-                                            std::vector<float> heights = {0.0f},
-                                            std::vector<std::pair<bool, uint32_t>> blends = {},
-                                            bool bZeroNormals = false) {
+std::shared_ptr<Morv3DMeshDesc> Quad(std::vector<uint32_t> materials,
+                                     std::vector<float> heights = {0.0f},
+                                     std::vector<std::pair<bool, uint32_t>> blends = {},
+                                     bool bZeroNormals = false) {
     auto pMesh = std::make_shared<Morv3DMeshDesc>();
     pMesh->dwComponentFlags = VERTEX_POSITION | VERTEX_NORMAL | VERTEX_TEXCOORD;
     pMesh->fRadius = 4.0f;
@@ -73,7 +73,7 @@ inline std::shared_ptr<Morv3DMeshDesc> Quad(std::vector<uint32_t> materials,
     return pMesh;
 }
 
-inline RotationKey Turn(uint32_t dwTime, Vector3 axis, float fAngle) {
+RotationKey Turn(uint32_t dwTime, Vector3 axis, float fAngle) {
     RotationKey key;
     key.dwTime = dwTime;
     key.vAxis = axis;
@@ -81,7 +81,7 @@ inline RotationKey Turn(uint32_t dwTime, Vector3 axis, float fAngle) {
     return key;
 }
 
-inline PositionKey Move(uint32_t dwTime, Vector3 p, Vector3 in, Vector3 out) {
+PositionKey Move(uint32_t dwTime, Vector3 p, Vector3 in, Vector3 out) {
     PositionKey key;
     key.dwTime = dwTime;
     key.vPosition = p;
@@ -91,7 +91,7 @@ inline PositionKey Move(uint32_t dwTime, Vector3 p, Vector3 in, Vector3 out) {
 }
 
 // The scenes by name: static, animated, morph, blended, missing, empty.
-inline Morv3DSceneDesc BuildScene(const std::string& strName) {
+Morv3DSceneDesc BuildScene(const std::string& strName) {
     Morv3DSceneDesc scene;
     scene.materials = {Material({{0, "maps\\stone.png"}}),
                        Material({{1, "glass.bmp"}, {3, "x.tga"}}), Material({{3, "GLASS.bmp"}}),
@@ -147,16 +147,87 @@ inline Morv3DSceneDesc BuildScene(const std::string& strName) {
     } else if (strName == "missing") {
         auto pWall = root.AddNode("wall");
         pWall->children.push_back({nullptr, Quad({3})});
+    } else if (strName == "odd") {
+        // Matrices a glTF node cannot hold as they are, tracks whose key times do not ascend,
+        // values that are no numbers, a morph whose frame times do not ascend, and textures
+        // that are JPEG, broken or far too large.
+        scene.materials.push_back(Material({{0, "photo.jpg"}}));
+        scene.materials.push_back(Material({{0, "broken.png"}}));
+        scene.materials.push_back(Material({{0, "huge.bmp"}}));
+        auto pSheared = root.AddNode("sheared");
+        pSheared->matrix.m[1][0] = 0.5f;
+        pSheared->children.push_back({nullptr, Quad({4})});
+        auto pMirrored = root.AddNode("mirrored");
+        pMirrored->matrix.m[0][0] = -1.0f;
+        pMirrored->children.push_back({nullptr, Quad({5})});
+        auto pFlipped = root.AddNode("flipped");  // half a turn about x
+        pFlipped->matrix.m[1][1] = pFlipped->matrix.m[2][2] = -1.0f;
+        pFlipped->children.push_back({nullptr, Quad({6})});
+        auto pBackwards = root.AddNode("backwards");
+        pBackwards->bWriteTracks = true;
+        pBackwards->positionKeys = {Move(50, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}),
+                                    Move(10, {1, 0, 0}, {1, 0, 0}, {1, 0, 0}),
+                                    Move(90, {2, 0, 0}, {2, 0, 0}, {2, 0, 0})};
+        pBackwards->rotationKeys = {Turn(30, {0, 0, 1}, 0), Turn(0, {0, 0, 1}, 1.0f),
+                                    Turn(60, {0, 0, 1}, 0.5f)};
+        pBackwards->rotationKeys[0].afBlock[0][0] = pBackwards->rotationKeys[0].afBlock[1][1] =
+            pBackwards->rotationKeys[0].afBlock[2][2] = 1.0f;
+        ChainRotationBlocks(pBackwards->rotationKeys);
+        auto pStill = root.AddNode("still turn");  // a segment without turn, then a long one
+        pStill->bWriteTracks = true;
+        pStill->rotationKeys = {Turn(0, {0, 0, 1}, 0), Turn(50, {0, 0, 1}, 0),
+                                Turn(100, {1, 0, 0}, 3.0f)};
+        pStill->rotationKeys[0].afBlock[0][0] = pStill->rotationKeys[0].afBlock[1][1] =
+            pStill->rotationKeys[0].afBlock[2][2] = 1.0f;
+        ChainRotationBlocks(pStill->rotationKeys);
+        auto pShearTurn = pSheared->AddNode("sheared turn");
+        pShearTurn->matrix.m[2][1] = 0.7f;
+        pShearTurn->bWriteTracks = true;
+        pShearTurn->rotationKeys = pStill->rotationKeys;
+        auto pBad = root.AddNode("no numbers");
+        auto pMesh = Quad({0});
+        pMesh->frames[0].vertices[1].vPosition.x = NAN;
+        pMesh->frames[0].vertices[2].fU = INFINITY;
+        pBad->children.push_back({nullptr, pMesh});
+        auto pBack = root.AddNode("back morph");
+        auto pBackFrames = Quad({0}, {0.0f, 1.0f, 2.0f});
+        pBackFrames->frames[1].dwTime = 80;
+        pBack->children.push_back({nullptr, pBackFrames});
+        // Names that Assimp's writers need unique: twice the same, and none.
+        root.AddNode("twin");
+        root.AddNode("twin");
+        root.AddNode("")->dwFlags &= ~NODE_HAS_NAME;
+    } else if (strName == "badgroups") {
+        // Face groups past the faces, empty, or with a material that does not exist: the
+        // loader refuses the mesh, and the export writes what loaded.
+        auto pGroups = root.AddNode("groups");
+        auto pMesh = Quad({0, 1});
+        pMesh->groups[0].dwFirstFace = 7;
+        FileGroup empty;
+        empty.dwMaterial = 0;
+        pMesh->groups.push_back(empty);
+        FileGroup unknown;
+        unknown.dwFaceCount = 1;
+        unknown.dwMaterial = 99;
+        pMesh->groups.push_back(unknown);
+        pGroups->children.push_back({nullptr, pMesh});
     }
     return scene;
 }
+}  // namespace
 
-inline const std::vector<std::string> kSceneNames = {"static",  "animated", "morph",
-                                                     "blended", "missing",  "empty"};
-
-// Loads as `morv3d export` does: both passes, each face group's material tagged.
-inline void Load(CMorv3dViewerDoc& doc, const std::string& strPath) {
-    doc.OnOpenDocument(strPath);
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_scenes FOLDER\n");
+        return 2;
+    }
+    int nFailed = 0;
+    for (const char* pszName :
+         {"static", "animated", "morph", "blended", "missing", "empty", "odd", "badgroups"}) {
+        const std::string strPath = std::string(argv[1]) + "/" + pszName + ".morv3d";
+        const HRESULT hr = WriteMorv3DScene(strPath, BuildScene(pszName));
+        std::printf("%s: %s\n", strPath.c_str(), SUCCEEDED(hr) ? "written" : "failed");
+        nFailed += FAILED(hr) ? 1 : 0;
+    }
+    return nFailed == 0 ? 0 : 1;
 }
-
-}  // namespace export_test
