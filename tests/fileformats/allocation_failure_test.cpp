@@ -14,6 +14,7 @@
 #include "abstractdata/debugreport.h"
 #include "engine/3dobjects/mesh.h"
 #include "fileformats/morv3d/morv3dloader.h"
+#include "fileformats/scenetext.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -82,42 +83,8 @@ struct Outcome {
     HRESULT hrObjects = E_FAIL;
     uint64_t qwAllocations = 0;
     bool bConsistent = true;
-    std::string strScene;  // what was loaded, as Describe gives it
+    std::string strScene;  // what was loaded, as SceneListing gives it
 };
-
-// The materials and the hierarchy in pre-order: kinds, names, orders and the meshes' sizes.
-std::string Describe(const std::vector<CMorv3DLoader::tMaterialMaps>& materials,
-                     CQVR3DNode* pRoot) {
-    std::string strText;
-    for (const CMorv3DLoader::tMaterialMaps& material : materials) {
-        strText += "material";
-        for (const CMorv3DLoader::tMaterialMap& map : material) {
-            strText += " " + std::to_string(map.morv3DMaterialMap.dwEffect) + ":" + map.strTexture;
-        }
-        strText += "\n";
-    }
-    std::vector<std::pair<CQVR3DObject*, size_t>> pending;
-    if (pRoot != nullptr) {
-        pending.push_back({pRoot, 0});
-    }
-    while (!pending.empty()) {
-        const auto [pObject, nDepth] = pending.back();
-        pending.pop_back();
-        strText += std::string(nDepth, ' ');
-        if (pObject->GetObjectType() == QVR3DOBJ_MESH) {
-            const CQVR3DMeshData& geometry = *static_cast<CQVR3DMesh*>(pObject)->pGeometry;
-            strText += "mesh " + std::to_string(geometry.dwVertexCount) + " " +
-                       std::to_string(geometry.dwIndexCount) + " " +
-                       std::to_string(geometry.morphKeys.size()) + "\n";
-        } else {
-            strText += std::string("node ") + pObject->GetName() + "\n";
-        }
-        for (uint32_t i = pObject->GetChildCount(); i-- > 0;) {
-            pending.push_back({pObject->GetChild(i), nDepth + 1});
-        }
-    }
-    return strText;
-}
 
 // Every object is listed by the node it names as its parent, every mesh holds geometry and maps
 // of one group count; then the engine animates, picks and copies what was loaded.
@@ -181,7 +148,7 @@ Outcome LoadSample(uint64_t qwFailAt) {
         if (pRoot != nullptr) {
             outcome.bConsistent = IsConsistent(*pRoot);
         }
-        outcome.strScene = Describe(materials, pRoot.get());
+        outcome.strScene = SceneListing(materials, pRoot.get());
     });
     worker.join();
     return outcome;

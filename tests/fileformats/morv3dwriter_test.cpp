@@ -12,27 +12,11 @@
 #include "fileformats/morv/morv.h"
 #include "fileformats/morv3d/morv3dloader.h"
 #include "fileformats/morvchunks.h"
+#include "fileformats/scenetext.h"
 #include "support/bytebuilder.h"
 #include "support/tempfile.h"
 
 namespace {
-
-const std::vector<uint8_t> kSceneKindBytes = {0x34, 0xF9, 0xB3, 0x0A, 0x62, 0x93, 0xD1, 0x11,
-                                              0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12};
-
-uint32_t Bits(float f) {
-    uint32_t dw;
-    std::memcpy(&dw, &f, sizeof(dw));
-    return dw;
-}
-
-CByteBuilder& F32(CByteBuilder& b, float f) {
-    return b.U32(Bits(f));
-}
-
-CByteBuilder& Vec(CByteBuilder& b, float x, float y, float z) {
-    return F32(F32(F32(b, x), y), z);
-}
 
 Morv3DFileVertex MakeVertex(float k) {
     Morv3DFileVertex v;
@@ -69,24 +53,6 @@ std::shared_ptr<Morv3DMeshDesc> SmallMesh(uint32_t dwFlags) {
     }
     pMesh->frames = {first, second};
     return pMesh;
-}
-
-// Mesh header, group and face of SmallMesh, then the first frame with its 12-byte header.
-void SmallMeshStart(CByteBuilder& b, uint32_t dwFlags) {
-    b.U32(40).U32(dwFlags).U32(1).U32(1).U32(3).U32(1);
-    F32(Vec(b, 0.5f, 0.0f, 0.0f), 2.0f);
-    b.U32(0).U32(0).U32(0).U32(1).U32(0).U32(9).U32(0);  // group
-    b.U32(0).U32(0).U32(1).U32(2).U32(0);                // face
-    b.U32(12).U32(0).U8(0).U8(0).U8(0).U8(0);            // frame header
-    for (int k = 0; k < 3; ++k) {
-        const float f = static_cast<float>(k);
-        Vec(b, f, f + 0.5f, -f);
-        Vec(b, 0.0f, f * 0.25f, 1.0f);
-        b.U32(0xA0 + k).U32(0xB0 + k);
-        F32(F32(b, f * 0.125f), 1.0f - f * 0.125f);
-    }
-    b.U8(1);                                           // another frame follows
-    b.U32(16).U32(20).U8(1).U8(0).U8(0).U8(0).U32(5);  // blended, duration 5
 }
 
 class SceneWriterTest : public ::testing::Test {
@@ -170,45 +136,21 @@ TEST_F(SceneWriterTest, SmallSceneMatchesHandWrittenBytes) {
               ReadHexFile(std::string(MORV_SOURCE_DIR) + "/tests/data/scene/small_scene.hex"));
 }
 
-// Later frames hold only the components of the flags, in bit order; bits above 0x10 are not
-// components.
+// Later frames hold only the components of the flags, in bit order: the mesh chunks of
+// tests/data/scene/packed_frames.hex, one for each flags value.
 TEST_F(SceneWriterTest, LaterFramesArePackedByComponentFlags) {
-    struct Case {
-        uint32_t dwFlags;
-        uint32_t dwStride;
-    };
-    for (const Case& c : {Case{0x11, 20}, Case{0, 0}, Case{0x2C, 8}, Case{0x1F, 40}}) {
+    const std::vector<HexSection> cases =
+        ReadHexSections(std::string(MORV_SOURCE_DIR) + "/tests/data/scene/packed_frames.hex");
+    ASSERT_EQ(cases.size(), 4u);
+    for (const HexSection& c : cases) {
         Morv3DSceneDesc scene;
         scene.bWriteMaterials = false;
         scene.pRoot = std::make_shared<Morv3DNodeDesc>();
         scene.pRoot->dwFlags = 0;
-        scene.pRoot->children.push_back({nullptr, SmallMesh(c.dwFlags)});
+        scene.pRoot->children.push_back({nullptr, SmallMesh(std::stoul(c.strTitle, nullptr, 16))});
         ASSERT_EQ(WriteMorv3DScene(Path(), scene), S_OK);
-
-        CByteBuilder b;
-        SmallMeshStart(b, c.dwFlags);
-        for (int k = 10; k < 13; ++k) {
-            const float f = static_cast<float>(k);
-            if (c.dwFlags & 0x01) {
-                Vec(b, f, f + 0.5f, -f);
-            }
-            if (c.dwFlags & 0x02) {
-                Vec(b, 0.0f, f * 0.25f, 1.0f);
-            }
-            if (c.dwFlags & 0x04) {
-                b.U32(0xA0 + k);
-            }
-            if (c.dwFlags & 0x08) {
-                b.U32(0xB0 + k);
-            }
-            if (c.dwFlags & 0x10) {
-                F32(F32(b, f * 0.125f), 1.0f - f * 0.125f);
-            }
-        }
-        b.U8(0);
-        const std::vector<uint8_t> payload = RootMeshPayload();
-        EXPECT_EQ(payload.size(), 40u + 28 + 20 + 133 + 16 + 3 * c.dwStride + 1) << c.dwFlags;
-        EXPECT_EQ(payload, b.Get()) << "flags 0x" << std::hex << c.dwFlags;
+        EXPECT_EQ(RootMeshPayload(), c.bytes)
+            << "packed_frames.hex:" << c.nLine << " flags 0x" << c.strTitle;
     }
 }
 
@@ -249,10 +191,9 @@ TEST_F(SceneWriterTest, ChunkOrderFollowsTheDescription) {
 
     // Neither materials nor objects: a scene file with only the root chunk.
     ASSERT_EQ(WriteMorv3DScene(Path(), Morv3DSceneDesc{{}, false, false, nullptr}), S_OK);
-    EXPECT_EQ(ReadWholeFile(Path()), CByteBuilder()
-                                         .MorvHeader(kSceneKindBytes, 44, 16, 44, 16)
-                                         .DirEntry(0, 0, 0xFFFFFFFF, 0)
-                                         .Get());
+    EXPECT_EQ(ReadWholeFile(Path()),
+              ReadHexSection(std::string(MORV_SOURCE_DIR) + "/tests/data/container/layouts.hex",
+                             "empty scene"));
 }
 
 // Descriptions that cannot be written fail with E_INVALIDARG before anything is left behind; the
@@ -443,49 +384,6 @@ std::shared_ptr<Morv3DMeshDesc> Quad(std::vector<uint32_t> adwMaterials, int nFr
     return pMesh;
 }
 
-void ExpectMeshMatches(CQVR3DObject* pObject, const Morv3DMeshDesc& desc) {
-    ASSERT_EQ(pObject->GetObjectType(), QVR3DOBJ_MESH);
-    auto* pMesh = static_cast<CQVR3DMesh*>(pObject);
-    const CQVR3DMeshData& geometry = *pMesh->pGeometry;
-    EXPECT_EQ(pMesh->vLocalSphereCenter, desc.vCenter);
-    EXPECT_EQ(pMesh->fLocalSphereRadius, desc.fRadius);
-    EXPECT_EQ(geometry.dwKeyVertexFormat, desc.dwComponentFlags);
-    ASSERT_EQ(geometry.groups.size(), desc.groups.size());
-    for (size_t g = 0; g < desc.groups.size(); ++g) {
-        EXPECT_EQ(geometry.groups[g].dwFirstIndex, desc.groups[g].dwFirstFace * 3);
-        EXPECT_EQ(geometry.groups[g].dwIndexCount, desc.groups[g].dwFaceCount * 3);
-        EXPECT_EQ(geometry.groups[g].dwBaseVertex, desc.groups[g].dwBaseVertex);
-        EXPECT_EQ(geometry.groups[g].dwReserved, desc.groups[g].dwReserved);
-    }
-    ASSERT_EQ(geometry.dwIndexCount, 3 * desc.faces.size());
-    for (size_t i = 0; i < geometry.dwIndexCount; ++i) {
-        EXPECT_EQ(geometry.IndexBuffer()[i], desc.faces[i / 3].adwIndex[i % 3]);
-    }
-    const std::vector<Morv3DFileVertex>& base = desc.frames[0].vertices;
-    ASSERT_EQ(geometry.dwVertexCount, base.size());
-    for (size_t i = 0; i < base.size(); ++i) {
-        EXPECT_EQ(pMesh->pVertices[i].vPosition, base[i].vPosition);
-        EXPECT_EQ(pMesh->pVertices[i].vNormal, base[i].vNormal);
-        EXPECT_EQ(pMesh->pVertices[i].fU, base[i].fU);
-        EXPECT_EQ(pMesh->pVertices[i].fV, base[i].fV);
-    }
-    // A single frame is no animation.
-    ASSERT_EQ(geometry.morphKeys.size(), desc.frames.size() > 1 ? desc.frames.size() : 0);
-    for (size_t f = 0; f < geometry.morphKeys.size(); ++f) {
-        const MorphKey& key = geometry.morphKeys[f];
-        const Morv3DFrameDesc& frame = desc.frames[f];
-        EXPECT_EQ(key.dwTime, frame.dwTime);
-        EXPECT_EQ(key.bBlend, frame.bBlend);
-        EXPECT_EQ(key.dwBlendDuration, frame.dwHeaderSize == 16 ? frame.dwBlendDuration : 10u);
-        // Later frames keep their records as written; the position leads each one.
-        const uint32_t dwStride = desc.dwComponentFlags == 0x13 ? 32 : 20;
-        for (size_t i = 0; f > 0 && (desc.dwComponentFlags & 1) && i < frame.vertices.size(); ++i) {
-            EXPECT_EQ(std::memcmp(key.pVertexData + i * dwStride, &frame.vertices[i].vPosition, 12),
-                      0);
-        }
-    }
-}
-
 }  // namespace
 
 TEST_F(SceneWriterTest, LoaderReadsBackWhatWasWritten) {
@@ -551,47 +449,7 @@ TEST_F(SceneWriterTest, LoaderReadsBackWhatWasWritten) {
     std::unique_ptr<CQVR3DNode> pRoot(loader.DetachRoot());
     ASSERT_NE(pRoot, nullptr);
 
-    ASSERT_EQ(loader.materials.size(), scene.materials.size());
-    for (size_t i = 0; i < scene.materials.size(); ++i) {
-        ASSERT_EQ(loader.materials[i].size(), scene.materials[i].maps.size());
-        for (size_t j = 0; j < scene.materials[i].maps.size(); ++j) {
-            const Morv3DMapDesc& map = scene.materials[i].maps[j];
-            const auto& loaded = loader.materials[i][j];
-            EXPECT_EQ(loaded.morv3DMaterialMap.dwKept1, map.record.dwKept1);
-            EXPECT_EQ(loaded.morv3DMaterialMap.dwKept2, map.record.dwKept2);
-            EXPECT_EQ(loaded.morv3DMaterialMap.dwEffect, map.record.dwEffect);
-            EXPECT_EQ(loaded.strTexture, map.strTexture);
-        }
-    }
-
-    EXPECT_EQ(pRoot->strName, "scene");
-    EXPECT_EQ(std::memcmp(&pRoot->GetLocalMatrix(), &root.matrix, sizeof(Matrix4)), 0);
-    EXPECT_EQ(pRoot->vLocalSphereCenter, root.vLocalCenter);
-    EXPECT_EQ(pRoot->fLocalSphereRadius, 9);
-    EXPECT_EQ(pRoot->vParentSphereCenter, root.vParentCenter);
-    EXPECT_EQ(pRoot->fParentSphereRadius, 10);
-    const PositionTrack& positions = pRoot->transform.PositionKeys();
-    ASSERT_EQ(positions.size(), 2u);
-    for (size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(std::memcmp(&positions[i], &root.positionKeys[i], sizeof(PositionKey)), 0) << i;
-    }
-    const RotationTrack& rotations = pRoot->transform.RotationKeys();
-    ASSERT_EQ(rotations.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(std::memcmp(&rotations[i], &root.rotationKeys[i], sizeof(RotationKey)), 0) << i;
-    }
-
-    std::vector<std::string> order;
-    for (CQVR3DObject* pChild : pRoot->Children()) {
-        order.push_back(pChild->GetName() != nullptr ? pChild->GetName() : "(mesh)");
-    }
-    EXPECT_EQ(order, (std::vector<std::string>{"(mesh)", "opaque", "mixed", "haze", "sort0_window",
-                                               "glass_sort1"}));
-    ExpectMeshMatches(pRoot->GetChild(0), *pMeshA);
-    ExpectMeshMatches(pRoot->GetChild(2)->GetChild(0), *pMixed->children[0].pMesh);
-    auto* pInnerLoaded = static_cast<CQVR3DNode*>(pRoot->GetChild(1)->GetChild(0));
-    EXPECT_EQ(pInnerLoaded->strName, "");
-    EXPECT_EQ(pInnerLoaded->GetLocalMatrix().m[3][1], 0.0f);  // flags 0: no matrix taken
-    ExpectMeshMatches(pInnerLoaded->GetChild(0), *pInner->children[0].pMesh);
+    // The listing names every field read back; the children in the order the loader sorts them.
+    ExpectListing("roundtrip.txt", "written scene", SceneListing(loader.materials, pRoot.get()));
     EXPECT_EQ(pRoot->GetAnimationTimeHierarchy(), 100u);
 }

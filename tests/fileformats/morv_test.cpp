@@ -9,6 +9,8 @@
 
 namespace {
 
+const std::string kLayouts = std::string(MORV_SOURCE_DIR) + "/tests/data/container/layouts.hex";
+
 class MorvFileTest : public ::testing::Test {
 protected:
     std::string Path() const { return m_dir.File("test.morv"); }
@@ -32,11 +34,7 @@ TEST_F(MorvFileTest, EmptyFileIsHeaderAndRootEntry) {
     ASSERT_EQ(file.EndWrite(), S_OK);
     EXPECT_FALSE(file.IsOpen());
 
-    const auto expected = CByteBuilder()
-                              .MorvHeader(kDefaultKindBytes, 44, 16, 44, 16)
-                              .DirEntry(0, 0, 0xFFFFFFFF, 0)
-                              .Get();
-    EXPECT_EQ(ReadWholeFile(Path()), expected);
+    EXPECT_EQ(ReadWholeFile(Path()), ReadHexSection(kLayouts, "empty container"));
 }
 
 TEST_F(MorvFileTest, WriterLayoutMatchesHandWrittenBytes) {
@@ -65,20 +63,7 @@ TEST_F(MorvFileTest, WriterLayoutMatchesHandWrittenBytes) {
         ASSERT_EQ(file.EndWriteStream(pOut, pA1), S_OK);
         ASSERT_EQ(file.EndWrite(), S_OK);
     }
-    const std::vector<uint8_t> kindBytes = {0x34, 0xF9, 0xB3, 0x0A, 0x62, 0x93, 0xD1, 0x11,
-                                            0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12};
-    const auto expected = CByteBuilder()
-                              .MorvHeader(kindBytes, 44 + 9, 5 * 16, 44, 16)
-                              .Text("BBBaaA")
-                              .U8(2)
-                              .Text("xy")
-                              .DirEntry(0, 2, 0xFFFFFFFF, 0)
-                              .DirEntry(0x10000, 2, 3, 3)
-                              .DirEntry(0x10002, 0, 6, 3)
-                              .DirEntry(0x10003, 0, 0xFFFFFFFF, 0)
-                              .DirEntry(0x10001, 0, 0, 3)
-                              .Get();
-    EXPECT_EQ(ReadWholeFile(Path()), expected);
+    EXPECT_EQ(ReadWholeFile(Path()), ReadHexSection(kLayouts, "chunks written out of order"));
 }
 
 TEST_F(MorvFileTest, ClosedChunksRefusePayload) {
@@ -144,6 +129,11 @@ TEST_F(MorvFileTest, ReadsBackTreePayloadsAndLentStreams) {
     EXPECT_EQ(two[0], 2);
     ASSERT_EQ(file.ReadNext(two, 2, pParent), S_OK);  // continues where the last read ended
     EXPECT_EQ(two[0], 4);
+    CInStream* pIn = nullptr;
+    ASSERT_EQ(file.BeginReadStream(&pIn, 2, pParent), S_OK);  // a stream from within the payload
+    ASSERT_EQ(pIn->Read(two, 1), S_OK);
+    EXPECT_EQ(two[0], 3);
+    ASSERT_EQ(file.EndReadStream(pIn, pParent), S_OK);
 
     uint32_t i = 0;
     for (CMorvChunk* pChild : pParent->Children()) {
@@ -170,63 +160,26 @@ TEST_F(MorvFileTest, ReadsBackTreePayloadsAndLentStreams) {
     EXPECT_FALSE(pRoot->HasChildren());
 }
 
-TEST_F(MorvFileTest, LongerDirectoryEntriesAreSkippedShorterRefused) {
-    const auto withEntrySize = [](uint32_t dwEntrySize) {
-        CByteBuilder bytes;
-        bytes.MorvHeader(kDefaultKindBytes, 44 + 4, 3 * dwEntrySize, 44, dwEntrySize).Text("DATA");
-        for (const auto& entry :
-             {std::vector<uint32_t>{0, 2, 0xFFFFFFFF, 0}, std::vector<uint32_t>{5, 0, 0, 2},
-              std::vector<uint32_t>{6, 0, 2, 2}}) {
-            bytes.DirEntry(entry[0], entry[1], entry[2], entry[3]);
-            for (uint32_t i = 16; i < dwEntrySize; ++i) {
-                bytes.U8(0xEE);
-            }
-        }
-        return bytes.Get();
-    };
-
-    WriteWholeFile(Path(), withEntrySize(20));
+TEST_F(MorvFileTest, LongerDirectoryEntriesAreSkipped) {
+    WriteWholeFile(Path(), ReadHexSection(kLayouts, "entries of 20 bytes"));
     CMorvFile file;
     OpenForReading(file);
     const auto children = ChildrenOf(file.GetRootChunk());
     ASSERT_EQ(children.size(), 2u);
     EXPECT_EQ(children[1]->dwTypeId, 6u);
     EXPECT_EQ(Payload(file, children[1]), (std::vector<uint8_t>{'T', 'A'}));
-    file.Close();
-
-    WriteWholeFile(Path(), withEntrySize(16));
-    auto bytes = ReadWholeFile(Path());
-    bytes[40] = 15;
-    WriteWholeFile(Path(), bytes);
-    ASSERT_EQ(file.Open(Path(), false), S_OK);
-    ASSERT_EQ(file.ReadHeader(), S_OK);
-    EXPECT_EQ(file.ReadDirectory(), MORV_E_BADFORMAT);
 }
 
-TEST_F(MorvFileTest, TruncatedFilesFailWithEFail) {
-    WriteWholeFile(Path(), CByteBuilder().MorvHeader(kDefaultKindBytes, 44, 48, 44, 16).Get());
-    auto bytes = ReadWholeFile(Path());
-    WriteWholeFile(Path(), std::vector<uint8_t>(bytes.begin(), bytes.begin() + 43));
+// One failing read is reported by the stream and then by the container.
+TEST_F(MorvFileTest, CutDirectoryIsReportedByStreamAndContainer) {
+    WriteWholeFile(
+        Path(), ReadHexSection(std::string(MORV_SOURCE_DIR) + "/tests/data/container/malformed.hex",
+                               "80004005 2 directory of three entries holding two"));
     CMorvFile file;
-    ASSERT_EQ(file.Open(Path(), false), S_OK);
-    EXPECT_EQ(file.ReadHeader(), E_FAIL);
-    file.Close();
-
-    // The directory promises three entries and holds two: the one read stays in the tree.
-    WriteWholeFile(Path(), CByteBuilder()
-                               .MorvHeader(kDefaultKindBytes, 44, 48, 44, 16)
-                               .DirEntry(0, 2, 0xFFFFFFFF, 0)
-                               .DirEntry(9, 0, 0xFFFFFFFF, 0)
-                               .U32(1)
-                               .Get());
     ASSERT_EQ(file.Open(Path(), false), S_OK);
     ASSERT_EQ(file.ReadHeader(), S_OK);
     CReportCapture reports;
     EXPECT_EQ(file.ReadDirectory(), E_FAIL);
-    const auto children = ChildrenOf(file.GetRootChunk());
-    ASSERT_EQ(children.size(), 1u);
-    EXPECT_EQ(children[0]->dwTypeId, 9u);
-    // One failing read is reported by the stream and then by the container.
     ASSERT_EQ(reports.Entries().size(), 2u);
     EXPECT_EQ(reports.Entries()[0].strUnit, "abstractdata/streams/tsstream");
     EXPECT_EQ(reports.Entries()[1].strUnit, "fileformats/morv/morv");
@@ -249,11 +202,7 @@ TEST_F(MorvFileTest, OpenTwiceFailsAndLeavesTheObjectClosed) {
 }
 
 TEST_F(MorvFileTest, ObjectIsReusableForWritingAfterReading) {
-    WriteWholeFile(Path(), CByteBuilder()
-                               .MorvHeader(kDefaultKindBytes, 44, 32, 44, 16)
-                               .DirEntry(0, 1, 0xFFFFFFFF, 0)
-                               .DirEntry(3, 0, 0xFFFFFFFF, 0)
-                               .Get());
+    WriteWholeFile(Path(), ReadHexSection(kLayouts, "root with one child"));
     CMorvFile file;
     OpenForReading(file);
     file.Close();

@@ -8,9 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "abstractdata/debugreport.h"
 #include "abstractdata/guid.h"
 #include "fileformats/morv/morv.h"
+#include "fileformats/morv3d/morv3dloader.h"
+#include "fileformats/scenetext.h"
 #include "support/bytebuilder.h"
+#include "support/tempfile.h"
 
 struct ChunkSpec {
     uint32_t dwType = 0;
@@ -186,3 +190,58 @@ inline std::vector<uint8_t> MeshBytes(uint32_t dwFlags, uint32_t dwVertexCount,
     }
     return bytes.Get();
 }
+
+// Scenes written from chunks and loaded with both passes as the viewer runs them; what was
+// loaded is compared as a listing of tests/data/scene/.
+class SceneLoadTest : public ::testing::Test {
+protected:
+    struct LoadCase {
+        std::string strTitle;
+        std::vector<ChunkSpec> chunks;
+    };
+
+    void LoadBothPasses(const std::vector<ChunkSpec>& chunks) {
+        m_pLoader.reset();  // it keeps its file open, and so locked, until it goes
+        WriteContainer(m_strPath, chunks);
+        CReportCapture reports;
+        m_pLoader = std::make_unique<CMorv3DSceneLoader>(nullptr);
+        m_hrMaterials = m_pLoader->Load(m_strPath, MORV3D_LOAD_MATERIALS);
+        m_hrObjects = m_pLoader->Load(m_strPath, MORV3D_LOAD_OBJECTS);
+        m_pRoot.reset(m_pLoader->DetachRoot());
+        m_reports = reports.Entries();
+    }
+
+    // The results of both passes, the reports and the scene.
+    std::string Loaded() const {
+        char sz[64];
+        std::snprintf(sz, sizeof(sz), "materials %08x objects %08x\n",
+                      static_cast<uint32_t>(m_hrMaterials), static_cast<uint32_t>(m_hrObjects));
+        std::string str = sz;
+        for (const DebugReportEntry& entry : m_reports) {
+            std::string strMessage;
+            for (char c : entry.strMessage) {
+                strMessage += c == '\n' ? std::string("\\n") : std::string(1, c);
+            }
+            str += "report " + entry.strUnit +
+                   (entry.kind == ReportKind::Assertion ? " assertion \"" : " \"") + strMessage +
+                   "\"\n";
+        }
+        return str + SceneListing(m_pLoader->materials, m_pRoot.get());
+    }
+
+    // Loads each case and compares its listing in strFile.
+    void ExpectLoads(const std::string& strFile, const std::vector<LoadCase>& cases) {
+        for (const LoadCase& c : cases) {
+            LoadBothPasses(c.chunks);
+            ExpectListing(strFile, c.strTitle, Loaded());
+        }
+    }
+
+    CTempDir m_dir;
+    std::string m_strPath = m_dir.File("scene.morv3d");
+    std::unique_ptr<CMorv3DSceneLoader> m_pLoader;
+    std::unique_ptr<CQVR3DNode> m_pRoot;
+    HRESULT m_hrMaterials = E_FAIL;
+    HRESULT m_hrObjects = E_FAIL;
+    std::vector<DebugReportEntry> m_reports;
+};

@@ -54,21 +54,59 @@ private:
 inline const std::vector<uint8_t> kDefaultKindBytes = {
     0x33, 0xF9, 0xB3, 0x0A, 0x62, 0x93, 0xD1, 0x11, 0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12};
 
-// The bytes of a data file written as hex: two digits per byte, "#" starts a comment.
+// One line of a hex data file: two digits per byte, "#" starts a comment.
+inline void AppendHexLine(std::string strLine, std::vector<uint8_t>& bytes) {
+    strLine = strLine.substr(0, strLine.find('#'));
+    for (size_t i = 0; i + 1 < strLine.size();) {
+        if (strLine[i] == ' ') {
+            ++i;
+            continue;
+        }
+        bytes.push_back(static_cast<uint8_t>(std::stoul(strLine.substr(i, 2), nullptr, 16)));
+        i += 2;
+    }
+}
+
+// The bytes of a data file written as hex.
 inline std::vector<uint8_t> ReadHexFile(const std::string& strPath) {
     std::ifstream in(strPath);
     std::vector<uint8_t> bytes;
     std::string strLine;
     while (std::getline(in, strLine)) {
-        strLine = strLine.substr(0, strLine.find('#'));
-        for (size_t i = 0; i + 1 < strLine.size();) {
-            if (strLine[i] == ' ') {
-                ++i;
-                continue;
-            }
-            bytes.push_back(static_cast<uint8_t>(std::stoul(strLine.substr(i, 2), nullptr, 16)));
-            i += 2;
-        }
+        AppendHexLine(strLine, bytes);
     }
     return bytes;
+}
+
+// A hex data file of several cases, each started by a line "== title"; the title's line number
+// names the case in a failure.
+struct HexSection {
+    std::string strTitle;
+    int nLine = 0;
+    std::vector<uint8_t> bytes;
+};
+
+inline std::vector<HexSection> ReadHexSections(const std::string& strPath) {
+    std::ifstream in(strPath);
+    std::vector<HexSection> sections;
+    std::string strLine;
+    for (int nLine = 1; std::getline(in, strLine); ++nLine) {
+        if (strLine.rfind("== ", 0) == 0) {
+            sections.push_back({strLine.substr(3), nLine, {}});
+        } else if (!sections.empty()) {
+            AppendHexLine(strLine, sections.back().bytes);
+        }
+    }
+    return sections;
+}
+
+// The bytes of the case titled strTitle; none when there is no such case.
+inline std::vector<uint8_t> ReadHexSection(const std::string& strPath,
+                                           const std::string& strTitle) {
+    for (HexSection& section : ReadHexSections(strPath)) {
+        if (section.strTitle == strTitle) {
+            return section.bytes;
+        }
+    }
+    return {};
 }
