@@ -1,5 +1,6 @@
 // Reading a model through Assimp and converting its node tree: the driver of the import.
 #include <assimp/DefaultIOSystem.h>
+#include <assimp/MemoryIOWrapper.h>
 #include <assimp/commonMetaData.h>
 #include <assimp/postprocess.h>
 #include <limits.h>
@@ -75,6 +76,35 @@ private:
     }
 
     std::string m_strRoot;
+};
+
+// A model held in memory, served under one name; no other file exists. Assimp's own memory
+// reader answers every name that begins like the model's: an OBJ's fallback material library is
+// then served the model itself, and the material reader falls over on it.
+class CBufferIOSystem final : public Assimp::IOSystem {
+public:
+    CBufferIOSystem(const void* pData, size_t nSize, std::string strName)
+        : m_pData(static_cast<const uint8_t*>(pData)),
+          m_nSize(nSize),
+          m_strName(std::move(strName)) {}
+
+    bool Exists(const char* pszFile) const override {
+        return pszFile != nullptr && m_strName == pszFile;
+    }
+    char getOsSeparator() const override { return '/'; }
+    Assimp::IOStream* Open(const char* pszFile, const char* pszMode) override {
+        if (!Exists(pszFile) || pszMode == nullptr || std::strchr(pszMode, 'r') == nullptr ||
+            std::strpbrk(pszMode, "wa+") != nullptr) {
+            return nullptr;
+        }
+        return new Assimp::MemoryIOStream(m_pData, m_nSize);
+    }
+    void Close(Assimp::IOStream* pFile) override { delete pFile; }
+
+private:
+    const uint8_t* m_pData;
+    size_t m_nSize;
+    std::string m_strName;
 };
 
 HRESULT Fail(ImportReport& report, HRESULT hr, std::string strWhy) {
@@ -573,12 +603,13 @@ HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHi
         try {
             Assimp::Importer importer;
             ConfigureImporter(importer, std::string());
+            const std::string strName = std::string("model.") + (pszHint != nullptr ? pszHint : "");
+            importer.SetIOHandler(new CBufferIOSystem(pData, nSize, strName));
             CAssimpErrors errors;
             const aiScene* pScene = nullptr;
             {
                 CAllocationCap cap(kMaxAssimpBlock);
-                pScene = importer.ReadFileFromMemory(pData, nSize, kPostProcessing,
-                                                     pszHint != nullptr ? pszHint : "");
+                pScene = importer.ReadFile(strName, kPostProcessing);
             }
             hr =
                 ConvertRead(pScene, importer, errors, std::string(), "scene", out, report, options);
