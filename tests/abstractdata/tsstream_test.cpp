@@ -204,6 +204,7 @@ TEST_F(FileStream, DeletedThroughEitherInterfaceAndErrnoMapped) {
 
     const std::pair<int, uint32_t> cases[] = {{0, 0},
                                               {EACCES, 0x80070005u},
+                                              {EINVAL, 0x80070057u},  // E_INVALIDARG
                                               {EISDIR, 0x80070005u},
                                               {EMFILE, 0x80070004u},
                                               {ENOSPC, 0x80070070u},
