@@ -33,13 +33,3 @@ TEST(DebugReport, CaptureCollectsUntilSwitchedOffAndRestoresTheState) {
     }
     EXPECT_EQ(ReportsEnabled(), bBefore);
 }
-
-TEST(HResult, Win32CodesAndMessages) {
-    EXPECT_EQ(HRESULT_FROM_WIN32(0), S_OK);
-    EXPECT_EQ(static_cast<uint32_t>(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)), 0x80070002u);
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER), E_INVALIDARG);
-    EXPECT_STREQ(HResultMessage(MORV_E_BADFORMAT), "invalid file format");
-    EXPECT_STREQ(HResultMessage(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)), "file not found");
-    EXPECT_TRUE(FAILED(E_OUTOFMEMORY));
-    EXPECT_TRUE(SUCCEEDED(S_FALSE));
-}

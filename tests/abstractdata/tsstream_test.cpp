@@ -25,10 +25,16 @@ std::vector<uint8_t> Pattern(size_t nSize) {
     return bytes;
 }
 
+// Each test gets a folder of its own, and strPath names a file "f" in it.
+class FileStream : public testing::Test {
+protected:
+    CTempDir dir;
+    const std::string strPath = dir.File("f");
+};
+
 }  // namespace
 
-TEST(FileStream, MissingFileFailsAndLeavesStreamClosed) {
-    CTempDir dir;
+TEST_F(FileStream, MissingFileFailsAndLeavesStreamClosed) {
     CFileStream stream;
     EXPECT_EQ(stream.Open(dir.File("missing").c_str(), 0), kNotFound);
     EXPECT_TRUE(stream.IsClosed());
@@ -42,9 +48,7 @@ TEST(FileStream, MissingFileFailsAndLeavesStreamClosed) {
     EXPECT_EQ(stream.Open(dir.Path().c_str(), 0), static_cast<HRESULT>(0x80070005u));
 }
 
-TEST(FileStream, CreateTruncatesAndCountsPositions) {
-    CTempDir dir;
-    const std::string strPath = dir.File("f");
+TEST_F(FileStream, CreateTruncatesAndCountsPositions) {
     WriteWholeFile(strPath, Pattern(100));
     CFileStream stream;
     ASSERT_EQ(stream.Open(strPath.c_str(), FS_CREATE | FS_WRITE), S_OK);
@@ -60,9 +64,7 @@ TEST(FileStream, CreateTruncatesAndCountsPositions) {
     EXPECT_EQ(ReadWholeFile(strPath), header);
 }
 
-TEST(FileStream, ShortReadsFailAndZeroByteReadsSucceed) {
-    CTempDir dir;
-    const std::string strPath = dir.File("f");
+TEST_F(FileStream, ShortReadsFailAndZeroByteReadsSucceed) {
     WriteWholeFile(strPath, {1, 2, 3, 4});
 
     CReportCapture reports;
@@ -80,9 +82,7 @@ TEST(FileStream, ShortReadsFailAndZeroByteReadsSucceed) {
     EXPECT_EQ(reports.Entries()[0].strMessage, "Error: ASSERT_HRESULT(0x80004005)\n");
 }
 
-TEST(FileStream, SeekOriginsAndLimits) {
-    CTempDir dir;
-    const std::string strPath = dir.File("f");
+TEST_F(FileStream, SeekOriginsAndLimits) {
     WriteWholeFile(strPath, Pattern(10));
     CFileStream stream;
     ASSERT_EQ(stream.Open(strPath.c_str(), 0), S_OK);
@@ -108,8 +108,7 @@ TEST(FileStream, SeekOriginsAndLimits) {
     EXPECT_EQ(dwPosition, 0xFFFFFFFFu);
 }
 
-TEST(FileStream, ReopenClosesTheFirstFile) {
-    CTempDir dir;
+TEST_F(FileStream, ReopenClosesTheFirstFile) {
     WriteWholeFile(dir.File("a"), {0xAA});
     WriteWholeFile(dir.File("b"), {0xBB});
     CFileStream stream;
@@ -126,9 +125,7 @@ TEST(FileStream, ReopenClosesTheFirstFile) {
     EXPECT_EQ(writer.Open(dir.File("a").c_str(), FS_CREATE | FS_WRITE), S_OK);
 }
 
-TEST(FileStream, ReadersShareAndWritersExcludeWithoutTruncating) {
-    CTempDir dir;
-    const std::string strPath = dir.File("f");
+TEST_F(FileStream, ReadersShareAndWritersExcludeWithoutTruncating) {
     WriteWholeFile(strPath, Pattern(32));
 
     CFileStream reader1;
@@ -145,9 +142,7 @@ TEST(FileStream, ReadersShareAndWritersExcludeWithoutTruncating) {
     EXPECT_EQ(reader1.Open(strPath.c_str(), 0), kSharingViolation);
 }
 
-TEST(FileStream, FilesBeyondFourGibibytesAreRefused) {
-    CTempDir dir;
-    const std::string strPath = dir.File("huge");
+TEST_F(FileStream, FilesBeyondFourGibibytesAreRefused) {
     {
         const int fd = ::open(strPath.c_str(), O_CREAT | O_WRONLY, 0644);
         ASSERT_GE(fd, 0);
@@ -168,9 +163,7 @@ TEST(FileStream, FilesBeyondFourGibibytesAreRefused) {
     EXPECT_EQ(dwSize, 0u);
 }
 
-TEST(FileStream, ReadAheadGivesTheSameBytesResultsAndPositionsAsTheFile) {
-    CTempDir dir;
-    const std::string strPath = dir.File("f");
+TEST_F(FileStream, ReadAheadGivesTheSameBytesResultsAndPositionsAsTheFile) {
     const std::vector<uint8_t> content = Pattern(300000);
     WriteWholeFile(strPath, content);
 
@@ -203,15 +196,15 @@ TEST(FileStream, ReadAheadGivesTheSameBytesResultsAndPositionsAsTheFile) {
     }
 }
 
-TEST(FileStream, DeletedThroughEitherInterfaceAndErrnoMapped) {
-    CTempDir dir;
-    WriteWholeFile(dir.File("f"), {1});
+TEST_F(FileStream, DeletedThroughEitherInterfaceAndErrnoMapped) {
+    WriteWholeFile(strPath, {1});
     std::unique_ptr<CInStream> pIn(new CFileStream);
     std::unique_ptr<COutStream> pOut(new CFileStream);
-    EXPECT_EQ(static_cast<CFileStream*>(pIn.get())->Open(dir.File("f").c_str(), 0), S_OK);
+    EXPECT_EQ(static_cast<CFileStream*>(pIn.get())->Open(strPath.c_str(), 0), S_OK);
 
     const std::pair<int, uint32_t> cases[] = {{0, 0},
                                               {EACCES, 0x80070005u},
+                                              {EINVAL, 0x80070057u},  // E_INVALIDARG
                                               {EISDIR, 0x80070005u},
                                               {EMFILE, 0x80070004u},
                                               {ENOSPC, 0x80070070u},

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <limits>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "abstractdata/debugreport.h"
+#include "testobjects.h"
 
 namespace {
 
@@ -112,8 +114,6 @@ void ExpectShapeAt(CQVR3DMesh& mesh, uint32_t dwTime, const Shape& expected) {
                 std::memcmp(mesh.pVertices, expected.data(), expected.size() * sizeof(Vertex)) == 0)
         << "t " << dwTime;
 }
-
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 }  // namespace
 
@@ -258,58 +258,38 @@ TEST(Mesh, CloneFailureReleasesWhatItTook) {
     }
 }
 
+// tests/data/engine/mesh_picks.txt: rays against two groups over two triangles.
 TEST(Mesh, PickTestsEachGroupInsideItsBuffersAndTheSphere) {
-    // A unit triangle at z = 0 (0-2), the same at z = 1 (3-5), and (2, 0, 0) on the x axis.
     const Shape corners =
         Positions({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}, {2, 0, 0}});
-    const PickRay down = {{0.25f, 0.25f, 3}, {0, 0, -1}};
-    const std::vector<uint16_t> two = {0, 1, 2, 0, 1, 2};
-    const MeshGroup first = {0, 3, 0, 0};
-    const struct {
-        std::vector<uint16_t> indices;
-        MeshGroup second;
-        PickRay ray;
-        Vector3 vCenter;
-        float fRadius;
-        HRESULT hr;
-        std::vector<float> hitsZ;
-    } cases[] = {
-        // Two groups over one index buffer; the second counts its indices from vertex 3.
-        {two, {3, 3, 3, 0}, down, {}, 1000, S_FALSE, {0, 1}},
-        // A sphere the ray misses culls, even across a triangle; one never set (radius 0) not.
-        {two, {3, 3, 3, 0}, down, {10, 0, 0}, 1, S_OK, {}},
-        {two, {3, 3, 3, 0}, down, {10, 0, 0}, 0, S_FALSE, {0, 1}},
-        // A degenerate triangle on the x axis and two spare indices; no usable direction.
-        {{0, 1, 2, 0, 1, 6, 0, 1}, {3, 5, 0, 0}, {{0.25f, 0, 1}, {0, 0, -1}}, {}, 1, S_FALSE, {}},
-        {two, {3, 3, 3, 0}, {{0.25f, 0.25f, 1}, {0, 0, 0}}, {}, 1, S_OK, {}},
-        {two, {3, 3, 3, 0}, {{0.25f, 0.25f, 1}, {kNaN, 0, -1}}, {}, 1, S_OK, {}},
-        // A group reaching outside the buffers is a broken mesh, not a miss: an index beyond
-        // the vertices, a base vertex that pushes one beyond (also near 2^32), more indices
-        // than the buffer holds, a first index near 2^32.
-        {{0, 1, 2, 0, 1, 7}, {3, 3, 0, 0}, down, {}, 1000, E_UNEXPECTED, {0}},
-        {two, {3, 3, 5, 0}, down, {}, 1000, E_UNEXPECTED, {0}},
-        {two, {3, 3, 0xFFFFFFFF, 0}, down, {}, 1000, E_UNEXPECTED, {0}},
-        {two, {3, 6, 0, 0}, down, {}, 1000, E_UNEXPECTED, {0}},
-        {two, {0xFFFFFFFE, 3, 0, 0}, down, {}, 1000, E_UNEXPECTED, {0}}};
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        const auto& c = cases[i];
-        auto pMesh = MakeMesh(corners, c.indices, {first, c.second});
-        pMesh->vLocalSphereCenter = c.vCenter;
-        pMesh->fLocalSphereRadius = c.fRadius;
+    const std::map<std::string, HRESULT> results = {
+        {"S_OK", S_OK}, {"S_FALSE", S_FALSE}, {"E_UNEXPECTED", E_UNEXPECTED}};
+    const std::vector<std::string> lines = EngineDataLines("mesh_picks.txt");
+    ASSERT_EQ(lines.size(), 11u);
+    for (const std::string& strLine : lines) {
+        const std::vector<std::string> f = Fields(strLine, 9);
+        const std::vector<uint32_t> second = Numbers<uint32_t>(f[2]);
+        ASSERT_EQ(second.size(), 4u) << f[0];
+        auto pMesh = MakeMesh(corners, Numbers<uint16_t>(f[1]),
+                              {{0, 3, 0, 0}, {second[0], second[1], second[2], second[3]}});
+        pMesh->vLocalSphereCenter = Vector(f[5]);
+        pMesh->fLocalSphereRadius = std::stof(f[6]);
         pMesh->nPickId = 5;
+        const HRESULT hr = results.at(f[7]);
         CReportCapture capture;
         PickHitList hits;
-        EXPECT_EQ(pMesh->Pick(c.ray, hits), c.hr) << "case " << i;
+        EXPECT_EQ(pMesh->Pick({Vector(f[3]), Vector(f[4])}, hits), hr) << f[0];
         std::vector<float> hitsZ;
         for (const PickHit& hit : hits) {
             hitsZ.push_back(hit.vPoint.z);
             EXPECT_EQ(hit.nPickId, 5);
         }
-        EXPECT_EQ(hitsZ, c.hitsZ) << "case " << i;
-        EXPECT_EQ(capture.Entries().size(), FAILED(c.hr) ? 1u : 0u) << "case " << i;
+        EXPECT_EQ(hitsZ, Numbers<float>(f[8])) << f[0];
+        EXPECT_EQ(capture.Entries().size(), FAILED(hr) ? 1u : 0u) << f[0];
     }
 
     // No geometry at all, or empty geometry.
+    const PickRay down = {{0.25f, 0.25f, 3}, {0, 0, -1}};
     PickHitList hits;
     CQVR3DMesh empty;
     EXPECT_EQ(empty.Pick(down, hits), S_OK);

@@ -55,60 +55,29 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 }  // namespace
 
+// tests/data/engine/triangle_picks.txt: the vertices, and rays against lists of triangles.
 TEST(IntersectTriangles, HitsInsideWholeTrianglesInTriangleOrder) {
-    // A triangle at z = 0 (0-2) with a fourth corner (3) to make a square; copies of the triangle
-    // at z = 2 and 1; a triangle in the plane y = 0.25 (10-12); points on the x axis (13, 14).
-    CTriangles triangles({{0, 0, 0},
-                          {1, 0, 0},
-                          {0, 1, 0},
-                          {1, 1, 0},
-                          {0, 0, 2},
-                          {1, 0, 2},
-                          {0, 1, 2},
-                          {0, 0, 1},
-                          {1, 0, 1},
-                          {0, 1, 1},
-                          {0, 0.25f, 0},
-                          {1, 0.25f, 0},
-                          {0, 0.25f, 1},
-                          {3, 0, 0},
-                          {5, 0, 0}});
-    const std::vector<uint16_t> square = {0, 1, 3, 0, 3, 2}, stack = {4, 5, 6, 0, 1, 2, 7, 8, 9};
-    // In the plane of the ray, a repeated vertex, three points on a line, then one crossed.
-    const std::vector<uint16_t> degenerate = {10, 11, 12, 13, 13, 14, 13, 14, 0, 0, 1, 2};
-    const Vector3 vDown = {0, 0, -1}, vAbove = {0.25f, 0.25f, 1}, vHit = {0.25f, 0.25f, 0};
-    const struct {
-        std::vector<uint16_t> indices;
-        uint32_t dwIndexCount;
-        Vector3 vOrigin, vDirection;
-        std::vector<Vector3> hits;
-    } cases[] = {
-        {{0, 1, 2}, 3, vAbove, vDown, {vHit}},  // from either side, and reversed winding
-        {{0, 1, 2}, 3, vAbove, {0, 0, 1}, {vHit}},
-        {{0, 1, 2}, 3, vAbove, {0, 0, -0.001f}, {vHit}},
-        {{0, 2, 1}, 3, vAbove, vDown, {vHit}},
-        {{0, 1, 2}, 3, {0.75f, 0.75f, 1}, vDown, {}},
-        {square, 6, {0.5f, 0.5f, 2}, vDown, {}},  // edges and vertices are not inside
-        {square, 6, {0.5f, 0, 2}, vDown, {}},
-        {square, 6, {1, 1, 2}, vDown, {}},
-        {square, 6, {0.5f, 0.25f, 2}, vDown, {{0.5f, 0.25f, 0}}},
-        {stack, 9, {0.2f, 0.2f, 5}, vDown, {{0.2f, 0.2f, 2}, {0.2f, 0.2f, 0}, {0.2f, 0.2f, 1}}},
-        {stack, 7, {0.2f, 0.2f, 5}, vDown, {{0.2f, 0.2f, 2}, {0.2f, 0.2f, 0}}},
-        {stack, 2, {0.2f, 0.2f, 5}, vDown, {}},
-        {degenerate, 12, {-1, 0.25f, 0.25f}, {1, 0, 0}, {}},  // parallel to the last one too
-        {degenerate, 12, vAbove, vDown, {vHit}},
-        {degenerate, 12, vAbove, {0, 0, 0}, {}},
-        {degenerate, 12, vAbove, {kNaN, 0, -1}, {}},
-        {degenerate, 12, vAbove, {0, 0, kNaN}, {}}};
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        const auto& c = cases[i];
-        const PickHitList hits = triangles.Pick(c.indices, c.vOrigin, c.vDirection, c.dwIndexCount);
-        ASSERT_EQ(hits.size(), c.hits.size()) << "case " << i;
+    std::vector<Vector3> positions;
+    size_t nCases = 0;
+    for (const std::string& strLine : EngineDataLines("triangle_picks.txt")) {
+        const std::vector<std::string> f = Fields(strLine, 6);
+        if (f[0] == "v") {
+            positions.push_back(Vector(f[1]));
+            continue;
+        }
+        ++nCases;
+        const std::vector<float> expected = Numbers<float>(f[5]);
+        const PickHitList hits = CTriangles(positions).Pick(
+            Numbers<uint16_t>(f[1]), Vector(f[3]), Vector(f[4]), Numbers<uint32_t>(f[2])[0]);
+        ASSERT_EQ(hits.size() * 3, expected.size()) << f[0];
         for (size_t h = 0; h < hits.size(); ++h) {
-            EXPECT_TRUE(hits[h].vPoint == c.hits[h]) << "case " << i << " hit " << h;
+            const Vector3 vExpected = {expected[h * 3], expected[h * 3 + 1], expected[h * 3 + 2]};
+            EXPECT_TRUE(hits[h].vPoint == vExpected) << f[0] << " hit " << h;
             EXPECT_EQ(hits[h].nPickId, 42);
         }
     }
+    EXPECT_EQ(positions.size(), 15u);
+    EXPECT_EQ(nCases, 17u);
     // No indices or no vertices: nothing to test.
     PickHitList hits;
     EXPECT_EQ(IntersectTriangles(TrianglePickQuery{}, hits), S_FALSE);

@@ -2,8 +2,11 @@
 // target that records the ray it is given and answers with a fixed hit.
 #pragma once
 
+#include <algorithm>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "engine/3dobjects/objects.h"
@@ -81,4 +84,36 @@ inline std::vector<std::string> EngineDataLines(const char* pszName) {
         }
     }
     return lines;
+}
+
+// The tab-separated fields of a data line, at least nCount of them (empty where left off).
+inline std::vector<std::string> Fields(const std::string& strLine, size_t nCount) {
+    std::vector<std::string> fields;
+    std::istringstream in(strLine);
+    for (std::string strField; std::getline(in, strField, '\t');) {
+        fields.push_back(strField);
+    }
+    fields.resize(std::max(fields.size(), nCount));
+    return fields;
+}
+
+// The numbers of a field, separated by spaces ("nan" and "0x..." allowed).
+template <typename T>
+std::vector<T> Numbers(const std::string& strField) {
+    std::istringstream in(strField);
+    std::vector<T> values;
+    for (std::string strValue; in >> strValue;) {
+        if constexpr (std::is_floating_point_v<T>) {
+            values.push_back(std::stof(strValue));
+        } else {
+            values.push_back(static_cast<T>(std::stoul(strValue, nullptr, 0)));
+        }
+    }
+    return values;
+}
+
+// Three numbers of a field as a vector.
+inline Vector3 Vector(const std::string& strField) {
+    const std::vector<float> v = Numbers<float>(strField);
+    return v.size() == 3 ? Vector3{v[0], v[1], v[2]} : Vector3{};
 }

@@ -3,21 +3,18 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include <stb/stb_image_write.h>
 
 #include "render/texturefile.h"
+#include "support/bytebuilder.h"
 #include "support/tempfile.h"
 
 namespace {
 
-const std::vector<uint8_t> kTinyBmp = [] {
-    // 1 x 1, 24 bits, one red pixel.
-    std::vector<uint8_t> b = {'B', 'M', 58, 0, 0, 0, 0, 0, 0,  0, 54, 0, 0, 0, 40, 0, 0,   0, 1, 0,
-                              0,   0,   1,  0, 0, 0, 1, 0, 24, 0, 0,  0, 0, 0, 4,  0, 0,   0, 0, 0,
-                              0,   0,   0,  0, 0, 0, 0, 0, 0,  0, 0,  0, 0, 0, 0,  0, 255, 0};
-    return b;
-}();
+const std::vector<uint8_t> kTinyBmp =
+    ReadHexFile(MORV_SOURCE_DIR "/tests/data/render/red_pixel.bmp.hex");
 
 }  // namespace
 
@@ -42,26 +39,20 @@ TEST(TextureFile, StoredNamesLeadToFilesInsideTheSceneFolder) {
     mkfifo(dir.File("scene/pipe.bmp").c_str(), 0600);
     const std::string strScene = dir.File("scene");
     const std::string strReal = std::filesystem::canonical(strScene).string();
-    const struct {
-        const char* pszStored;
-        const char* pszFound;  // inside the scene folder; empty: not found
-    } cases[] = {
-        {"Stone.BMP", "Stone.BMP"},  // as stored
-        {"stone.bmp", "Stone.BMP"},  // without regard to case
-        {"MAPS\\sub\\WOOD.TGA", "maps/Sub/wood.tga"},
-        {"C:\\Textures\\stone.bmp", "Stone.BMP"},  // the folder part dropped
-        {"wood.tga", ""},                          // only the stored folder leads below
-        {"glass.bmp", "glass.png"},                // another extension
-        {"../outside.bmp", ""},                    // never above the folder
-        {"link.bmp", ""},                          // a link out of the folder
-        {"pipe.bmp", ""},                          // not a regular file
-        {"/dev/zero", ""},
-        {"", ""},
-    };
-    for (const auto& c : cases) {
-        const std::string strFound = FindTextureFile(strScene, c.pszStored);
-        EXPECT_EQ(strFound, *c.pszFound ? strReal + "/" + c.pszFound : "") << c.pszStored;
+    std::ifstream cases(MORV_SOURCE_DIR "/tests/data/render/texture_names.tsv");
+    size_t nCases = 0;
+    for (std::string strLine; std::getline(cases, strLine);) {
+        if (strLine.empty() || strLine[0] == '#') {
+            continue;
+        }
+        ++nCases;
+        const std::string strStored = strLine.substr(0, strLine.find('\t'));
+        const std::string strFound = strLine.substr(strLine.find('\t') + 1);
+        EXPECT_EQ(FindTextureFile(strScene, strStored),
+                  strFound != "-" ? strReal + "/" + strFound : "")
+            << strLine;
     }
+    EXPECT_EQ(nCases, 11u);
 }
 
 TEST(TextureFile, RefusesWhatCouldHangOrExhaustMemory) {
