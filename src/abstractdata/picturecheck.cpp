@@ -27,12 +27,18 @@ bool SegmentTablesFit(const uint8_t* pData, size_t nSize, size_t nAt, int64_t nL
 }  // namespace
 
 bool JpegHuffmanTablesFit(const uint8_t* pData, size_t nSize) {
-    if (pData == nullptr || nSize < 2 || pData[0] != 0xFF || pData[1] != 0xD8) {
+    // The codec takes a file for a JPEG when it starts with 0xFF, any number of fill bytes 0xFF
+    // and 0xD8.
+    size_t i = 0;
+    while (pData != nullptr && i < nSize && pData[i] == 0xFF) {
+        ++i;
+    }
+    if (i == 0 || i == nSize || pData[i] != 0xD8) {
         return true;
     }
+    ++i;
     // Markers are found as the codec finds them, also between the scans of a progressive file:
     // 0xFF and a byte other than 0x00 (stuffing), 0xFF (fill) or a restart.
-    size_t i = 2;
     while (i + 1 < nSize) {
         const uint8_t bMarker = pData[i + 1];
         if (pData[i] != 0xFF || bMarker == 0x00 || bMarker == 0xFF ||
