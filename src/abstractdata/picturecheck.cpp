@@ -1,5 +1,7 @@
 #include "abstractdata/picturecheck.h"
 
+#include <algorithm>
+
 namespace {
 
 // A byte of the file; beyond its end the codec reads zeros.
@@ -53,6 +55,31 @@ bool JpegHuffmanTablesFit(const uint8_t* pData, size_t nSize) {
             return false;
         }
         i += 2 + nLength;
+    }
+    return true;
+}
+
+bool PngChunksFit(const uint8_t* pData, size_t nSize) {
+    static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (pData == nullptr || nSize < 8 || !std::equal(kSignature, kSignature + 8, pData)) {
+        return true;
+    }
+    auto u32 = [pData](size_t nAt) {
+        return (uint32_t{pData[nAt]} << 24) | (uint32_t{pData[nAt + 1]} << 16) |
+               (uint32_t{pData[nAt + 2]} << 8) | pData[nAt + 3];
+    };
+    // Chunks follow one another as the codec reads them: length, type, data, check sum. It
+    // stops at IEND without reading that chunk's check sum.
+    for (size_t nAt = 8; nSize - nAt >= 8;) {
+        const uint32_t dwLength = u32(nAt);
+        if (u32(nAt + 4) == 0x49454E44u) {  // "IEND"
+            return true;
+        }
+        const size_t nLeft = nSize - nAt - 8;
+        if (dwLength > nLeft) {
+            return false;
+        }
+        nAt += 8 + static_cast<size_t>(dwLength) + std::min<size_t>(4, nLeft - dwLength);
     }
     return true;
 }

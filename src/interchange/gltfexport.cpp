@@ -1,7 +1,5 @@
 #include "interchange/gltfexport.h"
 
-#include <stb_image.h>
-#include <stb_image_write.h>
 #include <tiny_gltf.h>
 
 #include <cmath>
@@ -12,16 +10,13 @@
 #include <sstream>
 
 #include "abstractdata/codepage.h"
-#include "abstractdata/picturecheck.h"
+#include "abstractdata/picture.h"
 #include "fileformats/morv3d/morv3dformat.h"
 
 namespace {
 
 constexpr int kArrayBuffer = 34962;
 constexpr int kElementArrayBuffer = 34963;
-// Decoding a BMP or TGA into PNG: larger pictures are left out.
-constexpr int kMaxImageSide = 16384;
-constexpr uint64_t kMaxImagePixels = 64ull << 20;
 
 using tinygltf::Value;
 
@@ -144,29 +139,11 @@ struct GltfWriter {
             return true;
         }
         // glTF holds PNG and JPEG only: BMP, TGA and the rest are turned into PNG.
-        int w = 0, h = 0, n = 0;
-        if (bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max()) ||
-            !JpegHuffmanTablesFit(bytes.data(), bytes.size()) ||
-            !stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &n) ||
-            w <= 0 || h <= 0 || w > kMaxImageSide || h > kMaxImageSide ||
-            static_cast<uint64_t>(w) * static_cast<uint64_t>(h) > kMaxImagePixels) {
-            return false;
-        }
-        unsigned char* pPixels =
-            stbi_load_from_memory(bytes.data(), static_cast<int>(bytes.size()), &w, &h, &n, 4);
-        if (pPixels == nullptr) {
-            return false;
-        }
+        CImageRGBA picture;
+        std::string strError;
         std::vector<uint8_t> png;
-        const int nOk = stbi_write_png_to_func(
-            [](void* pContext, void* pData, int nSize) {
-                auto* pOut = static_cast<std::vector<uint8_t>*>(pContext);
-                const auto* p = static_cast<const uint8_t*>(pData);
-                pOut->insert(pOut->end(), p, p + nSize);
-            },
-            &png, w, h, 4, pPixels, w * 4);
-        stbi_image_free(pPixels);
-        if (!nOk) {
+        if (FAILED(DecodePicture(bytes.data(), bytes.size(), picture, strError)) ||
+            FAILED(EncodePng(picture, png))) {
             return false;
         }
         bytes.swap(png);

@@ -14,7 +14,6 @@
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 #pragma GCC diagnostic ignored "-Wunused-function"
 #endif
-#include <stb/stb_image_write.h>
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
@@ -25,6 +24,7 @@
 #include <cstring>
 #include <map>
 
+#include "abstractdata/picture.h"
 #include "interchange/importinternal.h"
 
 namespace {
@@ -161,19 +161,6 @@ private:
     std::map<std::string, bool> m_used;
 };
 
-void WritePngBytes(void* pContext, void* pData, int nSize) {
-    auto* pBytes = static_cast<std::vector<uint8_t>*>(pContext);
-    const auto* p = static_cast<const uint8_t*>(pData);
-    pBytes->insert(pBytes->end(), p, p + nSize);
-}
-
-bool EncodePng(const uint8_t* pRgba, int nWidth, int nHeight, std::vector<uint8_t>& png) {
-    png.clear();
-    return stbi_write_png_to_func(WritePngBytes, &png, nWidth, nHeight, 4, pRgba, nWidth * 4) !=
-               0 &&
-           !png.empty();
-}
-
 // The extension of a compressed embedded image: Assimp's hint, or what its first bytes say.
 std::string ImageExtension(const aiTexture& texture) {
     std::string strHint;
@@ -222,17 +209,19 @@ bool EmbeddedFile(const aiTexture& texture, std::vector<uint8_t>& bytes, std::st
         texture.mHeight > INT32_MAX) {
         return false;
     }
-    std::vector<uint8_t> rgba(static_cast<size_t>(qwTexels) * 4);
+    CImageRGBA image;
+    image.nWidth = static_cast<int>(texture.mWidth);
+    image.nHeight = static_cast<int>(texture.mHeight);
+    image.pixels.resize(static_cast<size_t>(qwTexels) * 4);
     for (uint64_t i = 0; i < qwTexels; ++i) {
         const aiTexel& t = texture.pcData[i];
-        rgba[i * 4 + 0] = t.r;
-        rgba[i * 4 + 1] = t.g;
-        rgba[i * 4 + 2] = t.b;
-        rgba[i * 4 + 3] = t.a;
+        image.pixels[i * 4 + 0] = t.r;
+        image.pixels[i * 4 + 1] = t.g;
+        image.pixels[i * 4 + 2] = t.b;
+        image.pixels[i * 4 + 3] = t.a;
     }
     strExt = "png";
-    return EncodePng(rgba.data(), static_cast<int>(texture.mWidth),
-                     static_cast<int>(texture.mHeight), bytes);
+    return SUCCEEDED(EncodePng(image, bytes));
 }
 
 uint8_t Channel(float f) {
@@ -383,8 +372,12 @@ private:
         if (material.Get(AI_MATKEY_COLOR_DIFFUSE, colour) != AI_SUCCESS) {
             material.Get(AI_MATKEY_BASE_COLOR, colour);
         }
-        const uint8_t rgba[4] = {Channel(colour.r), Channel(colour.g), Channel(colour.b),
-                                 Channel(Opacity(material))};
+        CImageRGBA pixel;
+        pixel.nWidth = 1;
+        pixel.nHeight = 1;
+        pixel.pixels = {Channel(colour.r), Channel(colour.g), Channel(colour.b),
+                        Channel(Opacity(material))};
+        const std::vector<uint8_t>& rgba = pixel.pixels;
         char szHex[16];
         std::snprintf(szHex, sizeof(szHex), "%02x%02x%02x%02x", rgba[0], rgba[1], rgba[2], rgba[3]);
         const std::string strKey = std::string("#") + szHex;
@@ -394,7 +387,9 @@ private:
         if (bMade) {
             ImportedTexture texture;
             texture.strName = strName;
-            EncodePng(rgba, 1, 1, texture.bytes);
+            if (FAILED(EncodePng(pixel, texture.bytes))) {
+                throw std::bad_alloc();
+            }
             m_ctx.pOut->textures.push_back(std::move(texture));
         }
         return strName;

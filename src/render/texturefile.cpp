@@ -13,11 +13,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include <stb/stb_image.h>
-#include <stb/stb_image_write.h>
-
-#include "abstractdata/picturecheck.h"
-
 namespace {
 
 std::vector<std::string> SplitPath(const std::string& strName) {
@@ -135,53 +130,6 @@ std::string FindTextureFile(const std::string& strSceneDir, const std::string& s
     return {};
 }
 
-HRESULT DecodeImage(const uint8_t* pData, size_t nSize, CImageRGBA& image, std::string& strError) {
-    if (nSize > kMaxTextureFileBytes || nSize > static_cast<size_t>(INT_MAX)) {
-        strError = "larger than 64 MiB";
-        return E_FAIL;
-    }
-    if (!JpegHuffmanTablesFit(pData, nSize)) {
-        strError = "not a picture that can be read (a JPEG code table holds too many codes)";
-        return E_FAIL;
-    }
-    int nWidth = 0;
-    int nHeight = 0;
-    int nChannels = 0;
-    const int nLength = static_cast<int>(nSize);
-    if (!stbi_info_from_memory(pData, nLength, &nWidth, &nHeight, &nChannels)) {
-        strError = std::string("not a picture that can be read (") + stbi_failure_reason() + ")";
-        return E_FAIL;
-    }
-    if (nWidth <= 0 || nHeight <= 0 || nWidth > kMaxTextureSide || nHeight > kMaxTextureSide) {
-        strError = "picture of " + std::to_string(nWidth) + "x" + std::to_string(nHeight) +
-                   " pixels refused (at most " + std::to_string(kMaxTextureSide) + " a side)";
-        return E_FAIL;
-    }
-    const uint64_t nDecoded = static_cast<uint64_t>(nWidth) * static_cast<uint64_t>(nHeight) * 4;
-    if (nDecoded > std::max(kMinTextureDecodeBytes, kMaxTextureExpansion * nSize)) {
-        strError = "picture of " + std::to_string(nWidth) + "x" + std::to_string(nHeight) +
-                   " pixels refused (more than a file of " + std::to_string(nSize) +
-                   " bytes can hold)";
-        return E_FAIL;
-    }
-    std::unique_ptr<stbi_uc, decltype(&stbi_image_free)> pPixels(
-        stbi_load_from_memory(pData, nLength, &nWidth, &nHeight, &nChannels, 4), &stbi_image_free);
-    if (!pPixels) {
-        strError = std::string("the picture cannot be decoded (") + stbi_failure_reason() + ")";
-        return E_FAIL;
-    }
-    try {
-        image.nWidth = nWidth;
-        image.nHeight = nHeight;
-        image.pixels.assign(pPixels.get(),
-                            pPixels.get() + static_cast<size_t>(nWidth) * nHeight * 4);
-    } catch (const std::bad_alloc&) {
-        strError = "out of memory";
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
-}
-
 HRESULT LoadImageFile(const std::string& strPath, CImageRGBA& image, std::string& strError) {
     // Non-blocking, so that a FIFO cannot hold the open; only a regular file is read.
     const int fd = open(strPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -195,7 +143,7 @@ HRESULT LoadImageFile(const std::string& strPath, CImageRGBA& image, std::string
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         strError = "not a regular file";
         hr = E_FAIL;
-    } else if (static_cast<uint64_t>(info.st_size) > kMaxTextureFileBytes) {
+    } else if (static_cast<uint64_t>(info.st_size) > kMaxPictureFileBytes) {
         strError = "larger than 64 MiB";
         hr = E_FAIL;
     } else {
@@ -219,16 +167,5 @@ HRESULT LoadImageFile(const std::string& strPath, CImageRGBA& image, std::string
         bytes.resize(nDone);
     }
     close(fd);
-    return SUCCEEDED(hr) ? DecodeImage(bytes.data(), bytes.size(), image, strError) : hr;
-}
-
-HRESULT WritePng(const std::string& strPath, const CImageRGBA& image) {
-    if (image.nWidth <= 0 || image.nHeight <= 0 ||
-        image.pixels.size() != static_cast<size_t>(image.nWidth) * image.nHeight * 4) {
-        return E_INVALIDARG;
-    }
-    return stbi_write_png(strPath.c_str(), image.nWidth, image.nHeight, 4, image.pixels.data(),
-                          image.nWidth * 4)
-               ? S_OK
-               : E_FAIL;
+    return SUCCEEDED(hr) ? DecodePicture(bytes.data(), bytes.size(), image, strError) : hr;
 }

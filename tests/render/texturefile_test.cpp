@@ -83,9 +83,25 @@ TEST(TextureFile, RefusesWhatCouldHangOrExhaustMemory) {
     EXPECT_FAILED_WITH(LoadImageFile(dir.File("junk.bmp"), image, strError), "not a picture");
 }
 
-// The checks made before the codec must let real JPEGs through: baseline (the codec's own
-// encoder) and progressive (tables between the scans; a texture of Debian's Assimp test models).
-TEST(TextureFile, DecodesBaselineAndProgressiveJpeg) {
+// The checks made before the codec must let real pictures through: PNG (also without the end
+// chunk's check sum, which the codec never reads), baseline JPEG (the codec's own encoder) and
+// progressive JPEG (tables between the scans; a texture of Debian's Assimp test models).
+TEST(TextureFile, DecodesRealPicturesAndRefusesChunksPastTheEnd) {
+    CImageRGBA image{3, 2, std::vector<uint8_t>(3 * 2 * 4)};
+    for (size_t i = 0; i < image.pixels.size(); ++i) {
+        image.pixels[i] = static_cast<uint8_t>(i * 37);
+    }
+    std::vector<uint8_t> png;
+    ASSERT_EQ(EncodePng(image, png), S_OK);
+    png.erase(png.end() - 4, png.end());
+    CImageRGBA decoded;
+    std::string strError;
+    ASSERT_EQ(DecodePicture(png.data(), png.size(), decoded, strError), S_OK) << strError;
+    EXPECT_EQ(decoded.pixels, image.pixels);
+    const std::vector<uint8_t> bomb = ReadWholeFile(
+        MORV_SOURCE_DIR "/fuzz/regressions/texture_fuzzer/png-chunk-longer-than-file");
+    EXPECT_FAILED_WITH(DecodePicture(bomb.data(), bomb.size(), decoded, strError), "PNG chunk");
+
     std::vector<uint8_t> jpeg;
     const std::vector<uint8_t> rgba(16 * 8 * 4, 200);
     ASSERT_NE(stbi_write_jpg_to_func(
@@ -96,9 +112,7 @@ TEST(TextureFile, DecodesBaselineAndProgressiveJpeg) {
                   },
                   &jpeg, 16, 8, 4, rgba.data(), 90),
               0);
-    CImageRGBA image;
-    std::string strError;
-    ASSERT_EQ(DecodeImage(jpeg.data(), jpeg.size(), image, strError), S_OK) << strError;
+    ASSERT_EQ(DecodePicture(jpeg.data(), jpeg.size(), image, strError), S_OK) << strError;
     EXPECT_EQ(image.nWidth * 100 + image.nHeight, 1608);
     const char* pszProgressive = "/usr/share/assimp/models/OBJ/engineflare1.jpg";
     if (std::filesystem::exists(pszProgressive)) {

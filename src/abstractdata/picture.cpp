@@ -1,0 +1,110 @@
+#include "abstractdata/picture.h"
+
+#include <stb/stb_image.h>
+#include <stb/stb_image_write.h>
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <new>
+
+#include "abstractdata/picturecheck.h"
+
+namespace {
+
+bool SizeFits(const CImageRGBA& image) {
+    return image.nWidth > 0 && image.nHeight > 0 && image.nWidth <= INT_MAX / 4 &&
+           image.pixels.size() == static_cast<size_t>(image.nWidth) * image.nHeight * 4;
+}
+
+}  // namespace
+
+HRESULT DecodePicture(const uint8_t* pData, size_t nSize, CImageRGBA& image,
+                      std::string& strError) {
+    if (nSize > kMaxPictureFileBytes || nSize > static_cast<size_t>(INT_MAX)) {
+        strError = "larger than 64 MiB";
+        return E_FAIL;
+    }
+    if (!JpegHuffmanTablesFit(pData, nSize)) {
+        strError = "not a picture that can be read (a JPEG code table holds too many codes)";
+        return E_FAIL;
+    }
+    if (!PngChunksFit(pData, nSize)) {
+        strError = "not a picture that can be read (a PNG chunk runs past the end of the file)";
+        return E_FAIL;
+    }
+    int nWidth = 0;
+    int nHeight = 0;
+    int nChannels = 0;
+    const int nLength = static_cast<int>(nSize);
+    if (!stbi_info_from_memory(pData, nLength, &nWidth, &nHeight, &nChannels)) {
+        strError = std::string("not a picture that can be read (") + stbi_failure_reason() + ")";
+        return E_FAIL;
+    }
+    if (nWidth <= 0 || nHeight <= 0 || nWidth > kMaxPictureSide || nHeight > kMaxPictureSide) {
+        strError = "picture of " + std::to_string(nWidth) + "x" + std::to_string(nHeight) +
+                   " pixels refused (at most " + std::to_string(kMaxPictureSide) + " a side)";
+        return E_FAIL;
+    }
+    const uint64_t nDecoded = static_cast<uint64_t>(nWidth) * static_cast<uint64_t>(nHeight) * 4;
+    if (nDecoded > std::max(kMinPictureDecodeBytes, kMaxPictureExpansion * nSize)) {
+        strError = "picture of " + std::to_string(nWidth) + "x" + std::to_string(nHeight) +
+                   " pixels refused (more than a file of " + std::to_string(nSize) +
+                   " bytes can hold)";
+        return E_FAIL;
+    }
+    std::unique_ptr<stbi_uc, decltype(&stbi_image_free)> pPixels(
+        stbi_load_from_memory(pData, nLength, &nWidth, &nHeight, &nChannels, 4), &stbi_image_free);
+    if (!pPixels) {
+        strError = std::string("the picture cannot be decoded (") + stbi_failure_reason() + ")";
+        return E_FAIL;
+    }
+    try {
+        image.nWidth = nWidth;
+        image.nHeight = nHeight;
+        image.pixels.assign(pPixels.get(),
+                            pPixels.get() + static_cast<size_t>(nWidth) * nHeight * 4);
+    } catch (const std::bad_alloc&) {
+        strError = "out of memory";
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT EncodePng(const CImageRGBA& image, std::vector<uint8_t>& png) {
+    png.clear();
+    if (!SizeFits(image)) {
+        return E_INVALIDARG;
+    }
+    bool bOutOfMemory = false;
+    struct tSink {
+        std::vector<uint8_t>& png;
+        bool& bOutOfMemory;
+    } sink{png, bOutOfMemory};
+    const int nOk = stbi_write_png_to_func(
+        [](void* pContext, void* pData, int nSize) {
+            auto* pSink = static_cast<tSink*>(pContext);
+            const auto* p = static_cast<const uint8_t*>(pData);
+            try {
+                pSink->png.insert(pSink->png.end(), p, p + nSize);
+            } catch (const std::bad_alloc&) {
+                pSink->bOutOfMemory = true;
+            }
+        },
+        &sink, image.nWidth, image.nHeight, 4, image.pixels.data(), image.nWidth * 4);
+    if (bOutOfMemory) {
+        png.clear();
+        return E_OUTOFMEMORY;
+    }
+    return nOk != 0 && !png.empty() ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT WritePng(const std::string& strPath, const CImageRGBA& image) {
+    if (!SizeFits(image)) {
+        return E_INVALIDARG;
+    }
+    return stbi_write_png(strPath.c_str(), image.nWidth, image.nHeight, 4, image.pixels.data(),
+                          image.nWidth * 4)
+               ? S_OK
+               : E_FAIL;
+}
