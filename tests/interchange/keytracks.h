@@ -65,8 +65,14 @@ inline std::vector<float> SampleTrack(const KeyTrack& c, double t, const std::ve
         }
         wb *= sign;
     }
+    double dLength = 0;
     for (size_t i = 0; i < n; ++i) {
         r[i] = static_cast<float>(wa * a[i] + wb * b[i]);
+        dLength += r[i] * r[i];
+    }
+    // A turn between keys that are not of unit length is of unit length, as players make it.
+    for (size_t i = 0; i < n && c.interpolation == EInterpolation::Spherical; ++i) {
+        r[i] = static_cast<float>(r[i] / std::sqrt(dLength));
     }
     return r;
 }
