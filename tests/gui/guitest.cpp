@@ -1,7 +1,6 @@
 #include "guitest.h"
 
 #include <QAction>
-#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -18,6 +17,7 @@
 #include "abstractdata/codepage.h"
 #include "morv3dViewerView.h"
 #include "resource.h"
+#include "support/table.h"
 #include "transportbar.h"
 #include "viewer/testscene.h"
 
@@ -102,26 +102,17 @@ QString FrameListing(CMainFrame& frame) {
 }
 
 QString ExpectedData(const QString& strName, const QString& strActual) {
-    QFile file(QStringLiteral(MORV_SOURCE_DIR "/tests/data/") + strName);
-    if (qEnvironmentVariableIsSet("MORV_WRITE_EXPECTED") && file.open(QIODevice::WriteOnly)) {
-        file.write(strActual.toUtf8());
-        file.close();
-    }
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return QString::fromStdString(ExpectedText(strName.toStdString(), strActual.toStdString()));
 }
 
 QList<QStringList> ReadTable(const QString& strName) {
-    QFile file(QStringLiteral(MORV_SOURCE_DIR "/tests/data/") + strName);
     QList<QStringList> rows;
-    if (!file.open(QIODevice::ReadOnly)) {
-        return rows;
-    }
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    for (int i = 0; i < lines.size(); ++i) {
-        if (!lines[i].isEmpty() && !lines[i].startsWith(QLatin1Char('#'))) {
-            rows.append(QStringList{QStringLiteral("%1:%2").arg(strName).arg(i + 1)} +
-                        lines[i].split(QLatin1Char('\t')));
+    for (const std::vector<std::string>& row : ::ReadTable(strName.toStdString())) {
+        QStringList fields;
+        for (const std::string& strField : row) {
+            fields.append(QString::fromStdString(strField));
         }
+        rows.append(fields);
     }
     return rows;
 }

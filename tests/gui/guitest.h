@@ -21,8 +21,8 @@ QString EntriesText(const StructureTree& tree);
 // The frame's texts as lines: title, menus (with keys and status tips), toolbar, transport bar,
 // status bar, the pane keys and the about box.
 QString FrameListing(CMainFrame& frame);
-// The content of tests/data/<strName>; with MORV_WRITE_EXPECTED set, strActual is written there
-// first (to take a new listing after a deliberate change).
+// The content of tests/data/<strName>; with MORV_UPDATE_BASELINES set, strActual is written
+// there first (to take a new listing after a deliberate change).
 QString ExpectedData(const QString& strName, const QString& strActual);
 // The rows of a tab-separated file of tests/data/, each led by "FILE:LINE"; empty lines and
 // "#" lines skipped.

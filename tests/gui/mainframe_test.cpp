@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -53,43 +54,56 @@ private slots:
         m_pSettings.reset();
     }
 
-    void startsWithTheEmptyDocument() {
-        QVERIFY(CMorv3dViewerApp::ProcessShellCommand(*m_pFrame, CCommandLineInfo{}));
-        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("Unbenannt - morv3dViewer"));
-        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
-                 QStringLiteral("MATERIALS\t0\nOBJECTS\t0\n"));
-        QVERIFY(m_messages.isEmpty());
-    }
-
-    void commandLineFileOpensAtOnceOrEndsTheProgram() {
-        const QString strScene = Scene(QStringLiteral("cmd.morv3d"));
-        CCommandLineInfo info;
-        info.strFileName = strScene;
-        QVERIFY(CMorv3dViewerApp::ProcessShellCommand(*m_pFrame, info));
-        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("cmd.morv3d - morv3dViewer"));
-        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
-                 EntriesText(BuildStructureTree(m_pFrame->GetDocument(), SHOW_ALL)));
-
-        CMainFrame other;
-        other.SetMessageHook([this](CMainFrame::MessageKind kind, const QString& strText) {
-            m_messages.append({kind, strText});
-        });
-        info.strFileName = m_dir.filePath(QStringLiteral("missing.morv3d"));
-        QVERIFY(!CMorv3dViewerApp::ProcessShellCommand(other, info));
-        QCOMPARE(m_messages.size(), 1);
-        QCOMPARE(m_messages[0].kind, CMainFrame::MessageKind::Error);
-    }
-
-    void sampleSceneOpensCompletely() {
-        const QString strSample = QStringLiteral(MORV_SOURCE_DIR "/examples/sample.morv3d");
-        QVERIFY(m_pFrame->OpenDocumentFile(strSample));
-        QVERIFY(m_messages.isEmpty());
-        QVERIFY(m_pFrame->GetDocument().LoadedCompletely());
-        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("sample.morv3d - morv3dViewer"));
-        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
-                 EntriesText(BuildStructureTree(m_pFrame->GetDocument(), SHOW_ALL)));
-        QVERIFY(m_pFrame->GetView()->topLevelItem(0)->childCount() > 0);
-        QVERIFY(m_pFrame->GetView()->topLevelItem(1)->childCount() > 0);
+    // The steps of tests/data/gui/frame_opens.tsv, in turn on one frame.
+    void opensAsListed() {
+        WriteTestScene(m_dir.filePath(QStringLiteral("scene.morv3d")).toStdString());
+        WriteDamagedScene(m_dir.filePath(QStringLiteral("damaged.morv3d")).toStdString());
+        QFile::copy(QStringLiteral(MORV_SOURCE_DIR "/examples/sample.morv"),
+                    m_dir.filePath(QStringLiteral("other.morv")));
+        const QList<QStringList> rows = ReadTable(QStringLiteral("gui/frame_opens.tsv"));
+        QVERIFY(rows.size() > 6);
+        for (const QStringList& row : rows) {
+            const QString strBefore = WidgetTreeText(*m_pFrame->GetView());
+            const QString strFile = row[2] == "$SAMPLE"
+                                        ? QStringLiteral(MORV_SOURCE_DIR "/examples/sample.morv3d")
+                                        : m_dir.filePath(row[2]);
+            m_messages.clear();
+            bool bOpened = true;
+            if (row[1] == "new") {
+                m_pFrame->Action(ID_FILE_NEW)->trigger();
+            } else if (row[1] == "open") {
+                bOpened = m_pFrame->OpenDocumentFile(strFile);
+            } else {
+                CCommandLineInfo info;
+                info.strFileName = row[2] == "-" ? QString() : strFile;
+                bOpened = CMorv3dViewerApp::ProcessShellCommand(*m_pFrame, info);
+            }
+            // The message: its kind and every "|"-separated part of the column in its text.
+            QString strMessage = m_messages.isEmpty() ? QStringLiteral("-") : QString();
+            for (const Message& message : m_messages) {
+                strMessage +=
+                    (message.kind == CMainFrame::MessageKind::Error ? "Error " : "Warning ") +
+                    message.strText;
+            }
+            const QString strExpected = QString(row[4]).replace("$DIR", m_dir.path());
+            bool bHeld = m_messages.size() == (row[4] == "-" ? 0 : 1);
+            for (const QString& strPart : strExpected.split('|')) {
+                bHeld = bHeld && strMessage.contains(strPart);
+            }
+            const QString strTree =
+                row[6] == "built"
+                    ? EntriesText(BuildStructureTree(m_pFrame->GetDocument(), SHOW_ALL))
+                : row[6] == "kept" ? strBefore
+                                   : QStringLiteral("MATERIALS\t0\nOBJECTS\t0\n");
+            const QString strShown =
+                WidgetTreeText(*m_pFrame->GetView()) == strTree ? row[6] : "other";
+            const QStringList recent = m_pFrame->RecentFiles();
+            QStringList actual = row.mid(0, 3);
+            actual << (bOpened ? "1" : "0") << (bHeld ? row[4] : strMessage)
+                   << m_pFrame->windowTitle().chopped(15) << strShown
+                   << (recent.isEmpty() ? "-" : QFileInfo(recent[0]).fileName());
+            QCOMPARE(actual.join('\t'), row.join('\t'));
+        }
     }
 
     // Menus, toolbar and the other texts of the frame as tests/data/gui/frame_de.txt lists them
@@ -227,59 +241,6 @@ private slots:
         refused.ignore();
         QCoreApplication::sendEvent(m_pFrame.get(), &refused);
         QVERIFY(!refused.isAccepted());
-    }
-
-    void damagedFileWarnsAndKeepsWhatLoaded() {
-        const QString strPath = m_dir.filePath(QStringLiteral("damaged.morv3d"));
-        WriteDamagedScene(strPath.toStdString());
-        QVERIFY(m_pFrame->OpenDocumentFile(strPath));
-        QCOMPARE(m_messages.size(), 1);
-        QCOMPARE(m_messages[0].kind, CMainFrame::MessageKind::Warning);
-        QVERIFY2(m_messages[0].strText.contains(QStringLiteral("damaged.morv3d")),
-                 qPrintable(m_messages[0].strText));
-        QVERIFY2(
-            m_messages[0].strText.contains(QStringLiteral("ungültiges Dateiformat (0x80044011)")),
-            qPrintable(m_messages[0].strText));
-        // The part that loaded is shown, and the file counts as open.
-        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("damaged.morv3d - morv3dViewer"));
-        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
-                 EntriesText(BuildStructureTree(m_pFrame->GetDocument(), SHOW_ALL)));
-        QVERIFY(m_pFrame->GetView()->topLevelItem(1)->child(0)->childCount() > 0);
-
-        // Another kind of container: both branches empty, and the user is told.
-        const QString strOther = m_dir.filePath(QStringLiteral("other.morv"));
-        QFile::copy(QStringLiteral(MORV_SOURCE_DIR "/examples/sample.morv"), strOther);
-        QVERIFY(m_pFrame->OpenDocumentFile(strOther));
-        QCOMPARE(m_messages.size(), 2);
-        QVERIFY2(m_messages[1].strText.contains(QStringLiteral("(0x8000FFFF)")),
-                 qPrintable(m_messages[1].strText));
-        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
-                 QStringLiteral("MATERIALS\t0\nOBJECTS\t0\n"));
-    }
-
-    void missingFileKeepsTheLoadedScene() {
-        const QString strScene = Scene(QStringLiteral("kept.morv3d"));
-        QVERIFY(m_pFrame->OpenDocumentFile(strScene));
-        const QString strTree = WidgetTreeText(*m_pFrame->GetView());
-        const QString strMissing = m_dir.filePath(QStringLiteral("missing.morv3d"));
-        QVERIFY(!m_pFrame->OpenDocumentFile(strMissing));
-        QCOMPARE(m_messages.size(), 1);
-        QCOMPARE(m_messages[0].kind, CMainFrame::MessageKind::Error);
-        QVERIFY2(m_messages[0].strText.contains(QStringLiteral("„%1“").arg(strMissing)),
-                 qPrintable(m_messages[0].strText));
-        QVERIFY2(
-            m_messages[0].strText.contains(QStringLiteral("Datei nicht gefunden (0x80070002)")),
-            qPrintable(m_messages[0].strText));
-        QCOMPARE(m_pFrame->GetPathName(), strScene);
-        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("kept.morv3d - morv3dViewer"));
-        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()), strTree);
-        QCOMPARE(m_pFrame->RecentFiles(), QStringList({strScene}));
-
-        // The new-document command empties it.
-        m_pFrame->Action(ID_FILE_NEW)->trigger();
-        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("Unbenannt - morv3dViewer"));
-        QCOMPARE(WidgetTreeText(*m_pFrame->GetView()),
-                 QStringLiteral("MATERIALS\t0\nOBJECTS\t0\n"));
     }
 
     // --select's path names an object (the root too); a pane hidden meanwhile catches up.

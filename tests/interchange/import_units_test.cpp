@@ -19,7 +19,8 @@ std::string FromHex(const std::string& strHex) {
 
 TEST(ImportNames, StoredInTheCodePage) {
     for (const std::vector<std::string>& row : ReadTable("import_names.tsv")) {
-        EXPECT_EQ(ToWindows1252(FromHex(row.at(0))), FromHex(row.at(1))) << row.at(2);
+        EXPECT_EQ(ToWindows1252(FromHex(row.at(1))), FromHex(row.at(2)))
+            << row[0] << " " << row.at(3);
     }
 }
 

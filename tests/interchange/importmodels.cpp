@@ -5,8 +5,6 @@
 
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "engine/3dobjects/axes.h"
 #include "engine/3dobjects/mesh.h"
@@ -15,25 +13,6 @@ std::string TestModelsDir() {
     const char* pszDir = "/usr/share/assimp/models";
     struct stat st;
     return ::stat(pszDir, &st) == 0 && S_ISDIR(st.st_mode) ? pszDir : "";
-}
-
-std::vector<std::vector<std::string>> ReadTable(const std::string& strName) {
-    std::ifstream in(std::string(MORV_SOURCE_DIR) + "/tests/data/" + strName);
-    std::vector<std::vector<std::string>> rows;
-    std::string strLine;
-    while (std::getline(in, strLine)) {
-        if (strLine.empty() || strLine[0] == '#') {
-            continue;
-        }
-        std::vector<std::string> cells;
-        std::stringstream line(strLine);
-        std::string strCell;
-        while (std::getline(line, strCell, '\t')) {
-            cells.push_back(strCell);
-        }
-        rows.push_back(cells);
-    }
-    return rows;
 }
 
 std::string TestName(std::string str) {

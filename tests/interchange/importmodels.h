@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/3dobjects/objects.h"
+#include "support/table.h"
 #include "viewer/document.h"
 
 // The folder of the assimp-testmodels package; empty when it is not installed.
@@ -17,8 +18,6 @@ std::string TestModelsDir();
 constexpr const char* kNoModels =
     "the assimp-testmodels package is not installed (scripts/install-deps installs it)";
 
-// The rows of a tab-separated table under tests/data/, without its comment lines.
-std::vector<std::vector<std::string>> ReadTable(const std::string& strName);
 // A path or name as a test name: everything but letters and digits becomes '_'.
 std::string TestName(std::string str);
 // The names of a folder's entries.

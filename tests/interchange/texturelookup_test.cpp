@@ -37,13 +37,13 @@ TEST(TextureLookup, FindsOnlyRegularFilesInsideTheFolder) {
         {"WithoutFolder", ETextureMatch::WithoutFolder},
         {"OtherExtension", ETextureMatch::OtherExtension}};
     for (const std::vector<std::string>& row : ReadTable("interchange/texture_lookup.tsv")) {
-        SCOPED_TRACE("texture_lookup.tsv: " + row.at(0));
+        SCOPED_TRACE(row[0] + ": " + row.at(1));
         TextureFile found;
-        const HRESULT hr = FindTextureFile(strScene, row[0] == "(empty)" ? "" : row[0], found);
-        const ETextureMatch match = kMatches.at(row.at(1));
+        const HRESULT hr = FindTextureFile(strScene, row[1] == "(empty)" ? "" : row[1], found);
+        const ETextureMatch match = kMatches.at(row.at(2));
         EXPECT_EQ(found.match, match);
         EXPECT_EQ(hr, match == ETextureMatch::None ? S_FALSE : S_OK);
-        EXPECT_EQ(found.strPath, row.at(2) == "-" ? std::string() : strScene + "/" + row[2]);
+        EXPECT_EQ(found.strPath, row.at(3) == "-" ? std::string() : strScene + "/" + row[3]);
     }
 }
 

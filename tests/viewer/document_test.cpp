@@ -98,35 +98,34 @@ TEST_F(DocumentTest, OpensAsListed) {
                    {{0x10003, MaterialBytes(kMaterials), {}},
                     Node("root", {Node("before", {Mesh()}), badMesh, Node("after")})});
 
-    const std::vector<TableRow> rows = ReadTable("document_opens.tsv");
+    const std::vector<std::vector<std::string>> rows = ReadTable("viewer/document_opens.tsv");
     ASSERT_GE(rows.size(), 9u);
-    for (const TableRow& row : rows) {
-        const std::vector<std::string>& f = row.fields;
-        const std::string strWhere = "document_opens.tsv:" + std::to_string(row.nLine);
-        ASSERT_EQ(f.size(), 8u) << strWhere;
+    for (const std::vector<std::string>& f : rows) {
+        const std::string& strWhere = f[0];
+        ASSERT_EQ(f.size(), 9u) << strWhere;
         const std::string strPath =
-            f[0] == "." ? m_dir.Path() : m_dir.File(f[0].substr(0, f[0].find(' ')));
-        const int fd = f[0].ends_with(" locked") ? ::open(strPath.c_str(), O_RDONLY) : -1;
+            f[1] == "." ? m_dir.Path() : m_dir.File(f[1].substr(0, f[1].find(' ')));
+        const int fd = f[1].ends_with(" locked") ? ::open(strPath.c_str(), O_RDONLY) : -1;
         ASSERT_TRUE(fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) == 0) << strWhere;
-        const uint32_t dwFlags = std::stoul(f[6], nullptr, 16);
+        const uint32_t dwFlags = std::stoul(f[7], nullptr, 16);
         CQVR3DObject* pBefore = m_doc._pNode;
         const std::string strBefore = Tree(dwFlags);
 
-        EXPECT_EQ(m_doc.OnOpenDocument(strPath), f[1] == "1") << strWhere;
+        EXPECT_EQ(m_doc.OnOpenDocument(strPath), f[2] == "1") << strWhere;
         if (fd >= 0) {
             ::close(fd);
         }
-        const std::pair<HRESULT, std::string> results[] = {{m_doc.GetOpenResult(), f[2]},
-                                                           {m_doc.GetMaterialsResult(), f[3]},
-                                                           {m_doc.GetObjectsResult(), f[4]}};
+        const std::pair<HRESULT, std::string> results[] = {{m_doc.GetOpenResult(), f[3]},
+                                                           {m_doc.GetMaterialsResult(), f[4]},
+                                                           {m_doc.GetObjectsResult(), f[5]}};
         for (const auto& [hr, strExpected] : results) {
             EXPECT_TRUE(strExpected == "-" || Hex(hr) == strExpected)
                 << strWhere << ": " << Hex(hr);
         }
-        EXPECT_TRUE(f[5] == "-" || m_doc.LoadedCompletely() == (f[5] == "1")) << strWhere;
-        std::string strTree = f[7] == "scene" ? SceneTree(dwFlags) : f[7];
+        EXPECT_TRUE(f[6] == "-" || m_doc.LoadedCompletely() == (f[6] == "1")) << strWhere;
+        std::string strTree = f[8] == "scene" ? SceneTree(dwFlags) : f[8];
         std::replace(strTree.begin(), strTree.end(), '|', '\n');
-        if (f[7] == "kept") {
+        if (f[8] == "kept") {
             EXPECT_EQ(m_doc._pNode, pBefore) << strWhere;
             strTree = strBefore;
         }

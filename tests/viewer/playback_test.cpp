@@ -29,18 +29,15 @@ CPlaybackClock Playing(uint32_t dwEnd, bool bLoop, double dTime = 0.0) {
 
 // The cases of tests/data/viewer/playback_advance.tsv.
 TEST(PlaybackClock, Advance) {
-    const std::vector<viewer_test::TableRow> rows = viewer_test::ReadTable("playback_advance.tsv");
+    const std::vector<std::vector<std::string>> rows = ReadTable("viewer/playback_advance.tsv");
     ASSERT_GE(rows.size(), 10u);
-    for (const viewer_test::TableRow& row : rows) {
-        const std::vector<std::string>& f = row.fields;
-        ASSERT_EQ(f.size(), 8u) << row.nLine;
-        CPlaybackClock clock = Playing(std::stoul(f[0]), f[1] == "1", std::stod(f[2]));
-        clock.SetSpeed(std::stod(f[3]));
-        clock.Advance(std::stod(f[4]));
-        EXPECT_DOUBLE_EQ(clock.CurrentTime(), std::stod(f[5]))
-            << "playback_advance.tsv:" << row.nLine << " " << f[7];
-        EXPECT_EQ(clock.IsPlaying(), f[6] == "1")
-            << "playback_advance.tsv:" << row.nLine << " " << f[7];
+    for (const std::vector<std::string>& f : rows) {
+        ASSERT_EQ(f.size(), 9u) << f[0];
+        CPlaybackClock clock = Playing(std::stoul(f[1]), f[2] == "1", std::stod(f[3]));
+        clock.SetSpeed(std::stod(f[4]));
+        clock.Advance(std::stod(f[5]));
+        EXPECT_DOUBLE_EQ(clock.CurrentTime(), std::stod(f[6])) << f[0] << " " << f[8];
+        EXPECT_EQ(clock.IsPlaying(), f[7] == "1") << f[0] << " " << f[8];
     }
 }
 

@@ -2,9 +2,6 @@
 // properties, searching it, and the entry of an object under filters.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,18 +15,6 @@
 using namespace viewer_test;
 
 namespace {
-
-// Expected texts live in tests/data/viewer/; MORV_UPDATE_BASELINES=1 writes them anew.
-std::string Expected(const std::string& strName, const std::string& strActual) {
-    const std::string strPath = MORV_SOURCE_DIR "/tests/data/viewer/" + strName;
-    if (std::getenv("MORV_UPDATE_BASELINES") != nullptr) {
-        std::ofstream(strPath, std::ios::binary) << strActual;
-    }
-    std::ifstream file(strPath, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // Some of the sample's textures are there, the others are not.
 std::string Resolve(const std::string& strTexture) {
@@ -88,25 +73,24 @@ protected:
 }  // namespace
 
 TEST_F(SampleTreeTest, EntriesAsListed) {
-    const std::vector<TableRow> rows = ReadTable("sample_entries.tsv");
+    const std::vector<std::vector<std::string>> rows = ReadTable("viewer/sample_entries.tsv");
     ASSERT_GE(rows.size(), 20u);
-    for (const TableRow& row : rows) {
-        const std::vector<std::string>& f = row.fields;
-        const std::string strWhere = "sample_entries.tsv:" + std::to_string(row.nLine);
-        ASSERT_EQ(f.size(), 7u) << strWhere;
-        const size_t nEntry = Find(f[0]);
-        if (f[1] != "-") {
+    for (const std::vector<std::string>& f : rows) {
+        const std::string& strWhere = f[0];
+        ASSERT_EQ(f.size(), 8u) << strWhere;
+        const size_t nEntry = Find(f[1]);
+        if (f[2] != "-") {
             const EntryInfo info = DescribeEntry(m_tree, nEntry);
-            EXPECT_EQ(kKindNames[static_cast<int>(info.kind)], f[1]) << strWhere;
-            EXPECT_EQ(info.nMaterial, std::stoi(f[2])) << strWhere;
-            EXPECT_EQ(info.nMap, std::stoi(f[3])) << strWhere;
-            EXPECT_EQ(Holders(nEntry), f[4]) << strWhere;
+            EXPECT_EQ(kKindNames[static_cast<int>(info.kind)], f[2]) << strWhere;
+            EXPECT_EQ(info.nMaterial, std::stoi(f[3])) << strWhere;
+            EXPECT_EQ(info.nMap, std::stoi(f[4])) << strWhere;
+            EXPECT_EQ(Holders(nEntry), f[5]) << strWhere;
         }
-        if (f[6] != "-") {
-            m_doc._pNode->SetTime(std::stoul(f[5]));
+        if (f[7] != "-") {
+            m_doc._pNode->SetTime(std::stoul(f[6]));
             std::string strText = "stale";
             EXPECT_EQ(EntryProperties(m_tree, nEntry, m_doc, Resolve, &strText), S_OK) << strWhere;
-            EXPECT_EQ(strText, Expected(f[6], strText)) << strWhere;
+            EXPECT_EQ(strText, ExpectedText("viewer/" + f[7], strText)) << strWhere;
         }
     }
     EXPECT_EQ(DescribeEntry(m_tree, m_tree.entries.size()).kind, EEntryKind::None);
@@ -163,13 +147,13 @@ TEST_F(SampleTreeTest, EntryOfAnObjectUnderFilters) {
 
 // The cases of tests/data/viewer/sample_searches.tsv.
 TEST_F(SampleTreeTest, SearchMatchesInDisplayOrder) {
-    const std::vector<TableRow> rows = ReadTable("sample_searches.tsv");
+    const std::vector<std::vector<std::string>> rows = ReadTable("viewer/sample_searches.tsv");
     ASSERT_GE(rows.size(), 6u);
-    for (const TableRow& row : rows) {
-        ASSERT_EQ(row.fields.size(), 3u) << "sample_searches.tsv:" << row.nLine;
+    for (const std::vector<std::string>& row : rows) {
+        ASSERT_EQ(row.size(), 4u) << row[0];
         std::vector<size_t> matches{99};
-        EXPECT_EQ(FindMatches(m_tree, row.fields[0], &matches), S_OK);
-        EXPECT_EQ(Names(matches), row.fields[1]) << "sample_searches.tsv:" << row.nLine;
+        EXPECT_EQ(FindMatches(m_tree, row[1], &matches), S_OK) << row[0];
+        EXPECT_EQ(Names(matches), row[2]) << row[0];
     }
     EXPECT_EQ(FindMatches(m_tree, "a", nullptr), E_INVALIDARG);
 
@@ -195,5 +179,5 @@ TEST_F(SampleTreeTest, HidingKeepsMatchesAndWhatIsAboveThem) {
             strShown += "\n";
         }
     }
-    EXPECT_EQ(strShown, Expected("search_o_lamp.txt", strShown));
+    EXPECT_EQ(strShown, ExpectedText("viewer/search_o_lamp.txt", strShown));
 }

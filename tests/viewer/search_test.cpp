@@ -2,70 +2,60 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <vector>
+
+#include "support/table.h"
 
 namespace {
 
-StructureTree TreeOfDepths(const std::vector<uint32_t>& depths) {
-    StructureTree tree;
-    for (uint32_t dwDepth : depths) {
-        tree.entries.push_back({"", TREEIMAGE_NODE, nullptr, true, dwDepth});
+// A field's numbers; "-" is no entry.
+std::vector<size_t> Numbers(const std::string& strField) {
+    std::vector<size_t> numbers;
+    std::istringstream words(strField);
+    for (std::string strWord; words >> strWord;) {
+        numbers.push_back(strWord == "-" ? kNoEntry : std::stoul(strWord));
     }
-    return tree;
+    return numbers;
+}
+
+// A field with its \xNN escapes as bytes.
+std::string Bytes(const std::string& strField) {
+    std::string str;
+    for (size_t i = 0; i < strField.size(); ++i) {
+        const bool bEscape = strField.compare(i, 2, "\\x") == 0 && i + 3 < strField.size();
+        str += bEscape ? static_cast<char>(std::stoi(strField.substr(i + 2, 2), nullptr, 16))
+                       : strField[i];
+        i += bEscape ? 3 : 0;
+    }
+    return str;
 }
 
 }  // namespace
 
-TEST(Search, ContainsIgnoringCase) {
-    const struct {
-        const char* pszName;
-        const char* pszText;
-        bool bFound;
-    } cases[] = {
-        {"glass_sort1", "SORT", true},
-        {"Glas", "gLAS", true},
-        {"ab", "abc", false},
-        {"x", "", true},
-        {"", "x", false},
-        {"aab", "ab", true},
-        {"B\xE4ume", "B\xC4UME", false},  // only ASCII letters fold
-        {"B\xE4ume", "\xE4um", true},
-        {"a@b", "A`B", false},  // '@' and '`' are no letters
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ContainsIgnoringCase(c.pszName, c.pszText), c.bFound)
-            << c.pszName << " / " << c.pszText;
-    }
-}
-
-TEST(Search, NextAndPreviousWrapAround) {
-    const std::vector<size_t> matches = {5, 9, 20};
-    const struct {
-        size_t nCurrent, nNext, nPrevious;
-    } cases[] = {{kNoEntry, 5, 20}, {0, 5, 20}, {5, 9, 20}, {7, 9, 5}, {20, 5, 9}, {25, 5, 20}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(NextMatch(matches, c.nCurrent), c.nNext) << c.nCurrent;
-        EXPECT_EQ(PreviousMatch(matches, c.nCurrent), c.nPrevious) << c.nCurrent;
+TEST(Search, AsListed) {
+    const std::vector<size_t> kMatches = {5, 9, 20};
+    const std::vector<std::vector<std::string>> rows = ReadTable("viewer/search_cases.tsv");
+    ASSERT_GE(rows.size(), 20u);
+    for (const std::vector<std::string>& row : rows) {
+        ASSERT_GE(row.size(), 5u) << row[0];
+        if (row[1] == "contains") {
+            EXPECT_EQ(ContainsIgnoringCase(Bytes(row[2]), Bytes(row[3])), row[4] == "1") << row[0];
+        } else if (row[1] == "wrap") {
+            const size_t nCurrent = Numbers(row[2]).at(0);
+            EXPECT_EQ(NextMatch(kMatches, nCurrent), Numbers(row[3]).at(0)) << row[0];
+            EXPECT_EQ(PreviousMatch(kMatches, nCurrent), Numbers(row[4]).at(0)) << row[0];
+        } else {
+            StructureTree tree;
+            for (size_t nDepth : Numbers(row[2])) {
+                tree.entries.push_back({"", TREEIMAGE_NODE, nullptr, true, uint32_t(nDepth)});
+            }
+            std::vector<uint8_t> visible;
+            EXPECT_EQ(MatchVisibility(tree, Numbers(row[3]), &visible), S_OK) << row[0];
+            EXPECT_EQ(std::vector<size_t>(visible.begin(), visible.end()), Numbers(row[4]))
+                << row[0];
+        }
     }
     EXPECT_EQ(NextMatch({}, 3), kNoEntry);
     EXPECT_EQ(PreviousMatch({}, 3), kNoEntry);
-}
-
-TEST(Search, HidingInTreesWithGapsAndBadMatches) {
-    const struct {
-        std::vector<uint32_t> depths;
-        std::vector<size_t> matches;
-        std::vector<uint8_t> visible;
-    } cases[] = {
-        {{0, 1, 2, 1, 2}, {4}, {1, 0, 0, 1, 1}},   // the earlier branch is not above
-        {{0, 1, 3}, {2}, {1, 1, 1}},               // a skipped depth
-        {{0, 1, 2, 1, 3}, {4}, {1, 0, 0, 1, 1}},   // both
-        {{0, 1, 1}, {2, 7, kNoEntry}, {1, 0, 1}},  // matches beyond the tree are ignored
-        {{0, 1, 2, 2}, {3, 2}, {1, 1, 1, 1}},      // matches need not be in order
-    };
-    for (const auto& c : cases) {
-        std::vector<uint8_t> visible;
-        EXPECT_EQ(MatchVisibility(TreeOfDepths(c.depths), c.matches, &visible), S_OK);
-        EXPECT_EQ(visible, c.visible);
-    }
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fileformats/scenebytes.h"
+#include "support/table.h"
 
 namespace viewer_test {
 
@@ -75,31 +76,6 @@ inline std::vector<ExpectedTree> ExpectedTrees() {
         }
     }
     return trees;
-}
-
-struct TableRow {
-    int nLine = 0;
-    std::vector<std::string> fields;
-};
-
-// The rows of a tab-separated file of tests/data/viewer/; empty lines and "#" lines skipped.
-inline std::vector<TableRow> ReadTable(const std::string& strName) {
-    std::ifstream in(std::string(MORV_SOURCE_DIR) + "/tests/data/viewer/" + strName);
-    std::vector<TableRow> rows;
-    int nLine = 0;
-    for (std::string strLine; std::getline(in, strLine);) {
-        ++nLine;
-        if (strLine.empty() || strLine[0] == '#') {
-            continue;
-        }
-        TableRow row{nLine, {}};
-        std::istringstream fields(strLine);
-        for (std::string strField; std::getline(fields, strField, '\t');) {
-            row.fields.push_back(strField);
-        }
-        rows.push_back(row);
-    }
-    return rows;
 }
 
 // The test scene's tree as the viewer shows it with dwFlags.
