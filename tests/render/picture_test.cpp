@@ -234,3 +234,22 @@ TEST(Pictures, DegenerateScenesDraw) {
     EXPECT_EQ(picture.image.nWidth, 64);
     ASSERT_EQ(picture.missing.size(), 2u);  // tex0.bmp, and /dev/zero never opened as a device
 }
+
+// Calls out of order and sizes no framebuffer can have are refused, not drawn.
+TEST(Pictures, RefusedWithoutProgramsOrPixels) {
+    REQUIRE_GL();
+    CSceneRenderer renderer;
+    const CCamera camera;
+    EXPECT_EQ(renderer.Draw(camera, {}), E_UNEXPECTED);
+    EXPECT_EQ(renderer.DrawIds(camera), E_UNEXPECTED);
+    std::string strError;
+    EXPECT_EQ(renderer.Initialize(strError), S_OK);
+    EXPECT_EQ(renderer.Initialize(strError), S_OK);  // once is enough
+    COffscreenTarget target;
+    CImageRGBA image;
+    EXPECT_EQ(target.Read(image), E_UNEXPECTED);
+    for (const auto& [nWidth, nHeight] : {std::pair{0, 1}, std::pair{1, 0}, std::pair{16385, 1}, std::pair{1, 16385}}) {
+        EXPECT_EQ(target.Create(nWidth, nHeight, strError), E_INVALIDARG) << strError;
+    }
+    EXPECT_EQ(target.Read(image), E_UNEXPECTED);
+}
