@@ -148,6 +148,10 @@ void CSceneView::OnDocumentChanged(const QString& strSceneDir) {
 
 void CSceneView::SetTime(uint32_t dwTime) {
     m_dwTime = dwTime;
+    // The OpenGL widget draws later: what reads the scene meanwhile sees the new time too.
+    if (CQVR3DObject* pRoot = Root(m_pDocument)) {
+        pRoot->SetTime(dwTime);
+    }
     Redraw();
 }
 

@@ -66,7 +66,8 @@ HRESULT CHeadlessContext::Create(std::string& strError) {
     EGLDisplay display = eglGetPlatformDisplayEXT(
         GlFaultAt("display") ? 0 : EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
     if (display == EGL_NO_DISPLAY) {
-        return fail("no surfaceless EGL display");
+        return fail(std::string("no surfaceless EGL display (") + EglErrorName(eglGetError()) +
+                    ")");
     }
     EGLint nMajor = 0;
     EGLint nMinor = 0;
@@ -75,8 +76,7 @@ HRESULT CHeadlessContext::Create(std::string& strError) {
                     "; is a Mesa driver such as libgl1-mesa-dri installed?)");
     }
     m_pDisplay = display;
-    if (GlFaultAt("no-config") ||
-        !epoxy_has_egl_extension(display, "EGL_KHR_no_config_context") ||
+    if (GlFaultAt("no-config") || !epoxy_has_egl_extension(display, "EGL_KHR_no_config_context") ||
         !epoxy_has_egl_extension(display, "EGL_KHR_surfaceless_context") ||
         !eglBindAPI(EGL_OPENGL_API)) {
         return fail("the EGL driver offers no desktop OpenGL without a surface");

@@ -56,11 +56,11 @@ GLuint Compile(GLenum type, const char* pszSource, std::string& strError) {
     return shader;
 }
 
-// The test faults: a vertex shader that does not compile; a fragment shader that reads what no
-// vertex shader writes, which compiles but does not link.
+// The test faults: a vertex shader that does not compile; a fragment shader that calls a
+// function nobody defines, which compiles but does not link.
 constexpr const char* kBrokenVertexShader = "#version 330 core\nvoid main() { nothing = 1; }\n";
 constexpr const char* kUnlinkableFragmentShader =
-    "#version 330 core\nin vec4 vUnwritten;\nout vec4 c;\nvoid main() { c = vUnwritten; }\n";
+    "#version 330 core\nout vec4 c;\nvec4 Undefined();\nvoid main() { c = Undefined(); }\n";
 
 GLuint Link(const char* pszVertex, const char* pszFragment, std::string& strError) {
     pszVertex = GlFaultAt("compile") ? kBrokenVertexShader : pszVertex;
@@ -738,7 +738,7 @@ HRESULT CSceneRenderer::Upload(const RenderOptions& options) {
     }
     // A buffer the driver could not make would draw nothing: the frame is not drawn.
     const GLenum error = glGetError();
-    return error == GL_NO_ERROR ? S_OK : error == GL_OUT_OF_MEMORY ? E_OUTOFMEMORY : E_FAIL;
+    return error == GL_NO_ERROR ? S_OK : error == GL_OUT_OF_MEMORY ? E_OUTOFMEMORY : E_UNEXPECTED;
 }
 
 HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options) {

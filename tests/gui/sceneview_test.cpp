@@ -4,8 +4,8 @@
 // headless context; one case runs the OpenGL widget under Xvfb.
 #include <QDir>
 #include <QPlainTextEdit>
-#include <QSignalSpy>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTreeWidget>
 #include <QtTest>

@@ -248,7 +248,8 @@ TEST(Pictures, RefusedWithoutProgramsOrPixels) {
     COffscreenTarget target;
     CImageRGBA image;
     EXPECT_EQ(target.Read(image), E_UNEXPECTED);
-    for (const auto& [nWidth, nHeight] : {std::pair{0, 1}, std::pair{1, 0}, std::pair{16385, 1}, std::pair{1, 16385}}) {
+    for (const auto& [nWidth, nHeight] :
+         {std::pair{0, 1}, std::pair{1, 0}, std::pair{16385, 1}, std::pair{1, 16385}}) {
         EXPECT_EQ(target.Create(nWidth, nHeight, strError), E_INVALIDARG) << strError;
     }
     EXPECT_EQ(target.Read(image), E_UNEXPECTED);
