@@ -96,12 +96,7 @@ CSceneView::CSceneView(CMorv3dViewerDoc* pDocument, QWidget* pParent)
             m_pTarget.reset();
             m_pHeadless.reset();
             m_strUnavailable = QString::fromStdString(strError);
-            m_pMessage = new QLabel(
-                tr("Keine 3D-Ansicht: OpenGL ist nicht verfügbar (%1).").arg(m_strUnavailable),
-                this);
-            m_pMessage->setAlignment(Qt::AlignCenter);
-            m_pMessage->setWordWrap(true);
-            pLayout->addWidget(m_pMessage);
+            ShowUnavailable();
         }
     }
     m_camera.SetPreset(m_preset);
@@ -121,8 +116,26 @@ void CSceneView::InitializeRenderer() {
     m_bRendererReady = SUCCEEDED(m_pRenderer->Initialize(strError));
     if (!m_bRendererReady) {
         m_strUnavailable = QString::fromStdString(strError);
+        // Not from inside the surface's own initialisation: the message replaces it later.
+        QMetaObject::invokeMethod(this, &CSceneView::ShowUnavailable, Qt::QueuedConnection);
     }
     m_bSceneChanged = true;
+}
+
+void CSceneView::ShowUnavailable() {
+    if (m_pMessage != nullptr) {
+        return;
+    }
+    m_mode = Mode::None;
+    if (m_pSurface != nullptr) {
+        m_pSurface->hide();
+    }
+    m_pMessage = new QLabel(
+        tr("Keine 3D-Ansicht: OpenGL ist nicht verfügbar (%1).").arg(m_strUnavailable), this);
+    m_pMessage->setAlignment(Qt::AlignCenter);
+    m_pMessage->setWordWrap(true);
+    layout()->addWidget(m_pMessage);
+    m_pMessage->show();
 }
 
 void CSceneView::ReleaseRenderer() {
@@ -148,6 +161,10 @@ void CSceneView::OnDocumentChanged(const QString& strSceneDir) {
 
 void CSceneView::SetTime(uint32_t dwTime) {
     m_dwTime = dwTime;
+    // The OpenGL widget draws later: what reads the scene meanwhile sees the new time too.
+    if (CQVR3DObject* pRoot = Root(m_pDocument)) {
+        pRoot->SetTime(dwTime);
+    }
     Redraw();
 }
 

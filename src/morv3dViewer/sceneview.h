@@ -84,6 +84,8 @@ protected:
 private:
     void FitItems(const std::vector<DrawItem>& items);
     void UpdateImage();
+    // No picture can be had: the view says why in one line (m_strUnavailable) instead.
+    void ShowUnavailable();
 
     CMorv3dViewerDoc* m_pDocument;
     Mode m_mode = Mode::None;

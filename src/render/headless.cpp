@@ -3,6 +3,8 @@
 #include <epoxy/egl.h>
 #include <epoxy/gl.h>
 
+#include "render/glfault.h"
+
 namespace {
 
 const char* EglErrorName(EGLint nError) {
@@ -53,17 +55,19 @@ HRESULT CHeadlessContext::Create(std::string& strError) {
         return E_FAIL;
     };
     // epoxy loads libEGL lazily and aborts the process when it is missing: ask first.
-    if (!epoxy_has_egl()) {
+    if (!epoxy_has_egl() || GlFaultAt("egl")) {
         return fail("no EGL library (install libegl1 and libegl-mesa0)");
     }
     if (!epoxy_has_egl_extension(EGL_NO_DISPLAY, "EGL_MESA_platform_surfaceless") ||
         !epoxy_has_egl_extension(EGL_NO_DISPLAY, "EGL_EXT_platform_base")) {
         return fail("EGL has no surfaceless platform (install libegl-mesa0)");
     }
-    EGLDisplay display =
-        eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    // The fault asks for platform 0, which no EGL knows.
+    EGLDisplay display = eglGetPlatformDisplayEXT(
+        GlFaultAt("display") ? 0 : EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
     if (display == EGL_NO_DISPLAY) {
-        return fail("no surfaceless EGL display");
+        return fail(std::string("no surfaceless EGL display (") + EglErrorName(eglGetError()) +
+                    ")");
     }
     EGLint nMajor = 0;
     EGLint nMinor = 0;
@@ -72,7 +76,7 @@ HRESULT CHeadlessContext::Create(std::string& strError) {
                     "; is a Mesa driver such as libgl1-mesa-dri installed?)");
     }
     m_pDisplay = display;
-    if (!epoxy_has_egl_extension(display, "EGL_KHR_no_config_context") ||
+    if (GlFaultAt("no-config") || !epoxy_has_egl_extension(display, "EGL_KHR_no_config_context") ||
         !epoxy_has_egl_extension(display, "EGL_KHR_surfaceless_context") ||
         !eglBindAPI(EGL_OPENGL_API)) {
         return fail("the EGL driver offers no desktop OpenGL without a surface");
@@ -89,11 +93,14 @@ HRESULT CHeadlessContext::Create(std::string& strError) {
         return fail(std::string("no OpenGL 3.3 core context (") + EglErrorName(eglGetError()) +
                     ")");
     }
-    m_pContext = context;
-    if (!eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
-        return fail(std::string("the OpenGL context cannot be made current (") +
-                    EglErrorName(eglGetError()) + ")");
+    // A context that never became current is no context: a second Create tries afresh.
+    if (!eglMakeCurrent(GlFaultAt("make-current") ? EGL_NO_DISPLAY : display, EGL_NO_SURFACE,
+                        EGL_NO_SURFACE, context)) {
+        const std::string strWhy = EglErrorName(eglGetError());
+        eglDestroyContext(display, context);
+        return fail("the OpenGL context cannot be made current (" + strWhy + ")");
     }
+    m_pContext = context;
     return S_OK;
 }
 

@@ -11,6 +11,7 @@
 
 #include "engine/3dobjects/axes.h"
 #include "fileformats/morv3d/morv3dformat.h"
+#include "render/glfault.h"
 #include "render/shaders.h"
 
 namespace {
@@ -55,7 +56,15 @@ GLuint Compile(GLenum type, const char* pszSource, std::string& strError) {
     return shader;
 }
 
+// The test faults: a vertex shader that does not compile; a fragment shader that calls a
+// function nobody defines, which compiles but does not link.
+constexpr const char* kBrokenVertexShader = "#version 330 core\nvoid main() { nothing = 1; }\n";
+constexpr const char* kUnlinkableFragmentShader =
+    "#version 330 core\nout vec4 c;\nvec4 Undefined();\nvoid main() { c = Undefined(); }\n";
+
 GLuint Link(const char* pszVertex, const char* pszFragment, std::string& strError) {
+    pszVertex = GlFaultAt("compile") ? kBrokenVertexShader : pszVertex;
+    pszFragment = GlFaultAt("link") ? kUnlinkableFragmentShader : pszFragment;
     const GLuint vertex = Compile(GL_VERTEX_SHADER, pszVertex, strError);
     const GLuint fragment = vertex ? Compile(GL_FRAGMENT_SHADER, pszFragment, strError) : 0;
     if (!fragment) {
@@ -592,7 +601,7 @@ HRESULT CSceneRenderer::Initialize(std::string& strError) {
     if (d.meshProgram != 0) {
         return S_OK;
     }
-    if (epoxy_gl_version() < 33) {
+    if (epoxy_gl_version() < 33 || GlFaultAt("version")) {
         strError = "OpenGL 3.3 is needed; the context offers " +
                    std::to_string(epoxy_gl_version() / 10) + "." +
                    std::to_string(epoxy_gl_version() % 10);
@@ -651,6 +660,9 @@ HRESULT CSceneRenderer::Upload(const RenderOptions& options) {
     tImpl& d = *m_pImpl;
     if (d.meshProgram == 0) {
         return E_UNEXPECTED;
+    }
+    // Errors left by others (the widget's toolkit) are not this frame's: read them away.
+    for (int n = 0; n < 8 && glGetError() != GL_NO_ERROR; ++n) {
     }
     try {
         // Batches: the items of each GPU mesh side by side in the instance buffer. The items
@@ -721,7 +733,12 @@ HRESULT CSceneRenderer::Upload(const RenderOptions& options) {
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    return S_OK;
+    if (GlFaultAt("upload")) {
+        glBufferData(GL_ARRAY_BUFFER, -1, nullptr, GL_STREAM_DRAW);
+    }
+    // A buffer the driver could not make would draw nothing: the frame is not drawn.
+    const GLenum error = glGetError();
+    return error == GL_NO_ERROR ? S_OK : error == GL_OUT_OF_MEMORY ? E_OUTOFMEMORY : E_UNEXPECTED;
 }
 
 HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options) {
@@ -1008,7 +1025,9 @@ HRESULT COffscreenTarget::Create(int nWidth, int nHeight, std::string& strError)
     glBindFramebuffer(GL_FRAMEBUFFER, m_nFramebuffer);
     glGenRenderbuffers(1, &m_nColor);
     glBindRenderbuffer(GL_RENDERBUFFER, m_nColor);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, nWidth, nHeight);
+    // The test fault gives the colour buffer no pixels, which leaves the framebuffer incomplete.
+    const bool bFault = GlFaultAt("framebuffer");
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, bFault ? 0 : nWidth, bFault ? 0 : nHeight);
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, m_nColor);
     glGenRenderbuffers(1, &m_nDepth);
     glBindRenderbuffer(GL_RENDERBUFFER, m_nDepth);

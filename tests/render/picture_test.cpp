@@ -35,6 +35,13 @@ std::string ScenePath(const std::string& strScene, const CTempDir& dir) {
                 ->children.push_back({nullptr, Quad(1.5f * i, i == 1 ? 7 : 0)});
         }
     }
+    if (strScene == "plain") {
+        // Normals of no length or of no finite length get no line.
+        auto pQuad = Quad(0, 0);
+        pQuad->frames[0].vertices[0].vNormal = {0, 0, 0};
+        pQuad->frames[0].vertices[1].vNormal = {3e38f, 3e38f, 0};
+        scene.pRoot->children.push_back({nullptr, pQuad});
+    }
     if (strScene == "repeated") {
         // Twelve copies of one small part, turned and moved by their nodes: one merged buffer.
         const auto pQuad = Quad(0, 0);
@@ -131,7 +138,7 @@ TEST(Pictures, MatchTheBaselines) {
             EXPECT_EQ(picture.missing.size(), strScene == "bare" ? 6u : 0u);
         }
     }
-    EXPECT_EQ(nCases, 8u);
+    EXPECT_EQ(nCases, 9u);
 }
 
 // What a pick names is what the picture shows there: an id picture (each mesh in a colour of
@@ -155,6 +162,7 @@ TEST(Pictures, PicksNameTheMeshDrawnThere) {
         renderer.SetScene(&doc._Materials, doc._pNode, "");
         ASSERT_EQ(renderer.Prepare(), S_OK);
         const CCamera camera = CameraForPicture(renderer.Items(), kWidth, kHeight, view);
+        ASSERT_EQ(renderer.Draw(camera, {}), S_OK);  // the ids then reuse the picture's buffers
         ASSERT_EQ(renderer.DrawIds(camera), S_OK);
         CImageRGBA ids;
         ASSERT_EQ(target.Read(ids), S_OK);
@@ -233,4 +241,25 @@ TEST(Pictures, DegenerateScenesDraw) {
     const Picture picture = Render(dir.File("odd.morv3d"), 0, EViewPreset::Iso, options, 64, 48);
     EXPECT_EQ(picture.image.nWidth, 64);
     ASSERT_EQ(picture.missing.size(), 2u);  // tex0.bmp, and /dev/zero never opened as a device
+}
+
+// Calls out of order and sizes no framebuffer can have are refused, not drawn.
+TEST(Pictures, RefusedWithoutProgramsOrPixels) {
+    REQUIRE_GL();
+    CSceneRenderer renderer;
+    const CCamera camera;
+    EXPECT_EQ(renderer.Draw(camera, {}), E_UNEXPECTED);
+    EXPECT_EQ(renderer.DrawIds(camera), E_UNEXPECTED);
+    std::string strError;
+    EXPECT_EQ(renderer.Initialize(strError), S_OK);
+    EXPECT_EQ(renderer.Initialize(strError), S_OK);  // once is enough
+    EXPECT_EQ(render_test::Context(strError)->Create(strError), S_OK);
+    COffscreenTarget target;
+    CImageRGBA image;
+    EXPECT_EQ(target.Read(image), E_UNEXPECTED);
+    for (const auto& [nWidth, nHeight] :
+         {std::pair{0, 1}, std::pair{1, 0}, std::pair{16385, 1}, std::pair{1, 16385}}) {
+        EXPECT_EQ(target.Create(nWidth, nHeight, strError), E_INVALIDARG) << strError;
+    }
+    EXPECT_EQ(target.Read(image), E_UNEXPECTED);
 }
