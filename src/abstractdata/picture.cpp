@@ -25,8 +25,8 @@ HRESULT DecodePicture(const uint8_t* pData, size_t nSize, CImageRGBA& image,
         strError = "larger than 64 MiB";
         return E_FAIL;
     }
-    if (!JpegHuffmanTablesFit(pData, nSize)) {
-        strError = "not a picture that can be read (a JPEG code table holds too many codes)";
+    if (!JpegHuffmanTablesSound(pData, nSize)) {
+        strError = "not a picture that can be read (a JPEG code table is too large or missing)";
         return E_FAIL;
     }
     if (!PngChunksFit(pData, nSize)) {

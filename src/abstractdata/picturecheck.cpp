@@ -10,9 +10,12 @@ uint8_t ByteAt(const uint8_t* pData, size_t nSize, size_t nAt) {
 }
 
 // The tables of one DHT segment as the codec reads them: class and slot, 16 counts, the
-// symbols; for as long as the segment's length says, even when the counts run past it.
-bool SegmentTablesFit(const uint8_t* pData, size_t nSize, size_t nAt, int64_t nLeft) {
+// symbols; for as long as the segment's length says, even when the counts run past it. Marks
+// in dwDefined (bit 4 x class + slot) each table it defines.
+bool SegmentTablesFit(const uint8_t* pData, size_t nSize, size_t nAt, int64_t nLeft,
+                      uint32_t& dwDefined) {
     while (nLeft > 0 && nAt < nSize) {
+        const uint8_t bClassSlot = pData[nAt];
         uint32_t dwCodes = 0;
         for (size_t k = 1; k <= 16; ++k) {
             dwCodes += ByteAt(pData, nSize, nAt + k);
@@ -20,15 +23,42 @@ bool SegmentTablesFit(const uint8_t* pData, size_t nSize, size_t nAt, int64_t nL
         if (dwCodes > 256) {
             return false;
         }
+        if ((bClassSlot >> 4) <= 1 && (bClassSlot & 15) <= 3) {
+            dwDefined |= 1u << (4 * (bClassSlot >> 4) + (bClassSlot & 15));
+        }
         nAt += 17 + dwCodes;
         nLeft -= 17 + static_cast<int64_t>(dwCodes);
     }
     return true;
 }
 
+// Whether every table a scan decodes with has been defined. The codec leaves its tables
+// uninitialised, and decoding with one never defined indexes its symbols far out of bounds.
+// Progressive scans use the DC table in a first DC scan, none when refining DC, and the AC
+// table otherwise; baseline scans use both.
+bool ScanTablesDefined(const uint8_t* pData, size_t nSize, size_t nAt, bool bProgressive,
+                       uint32_t dwDefined) {
+    const size_t nComponents = ByteAt(pData, nSize, nAt);
+    const size_t nSpectral = nAt + 1 + 2 * nComponents;
+    const uint8_t bStart = ByteAt(pData, nSize, nSpectral);
+    const uint8_t bHigh = ByteAt(pData, nSize, nSpectral + 2) >> 4;
+    const bool bDc = !bProgressive || (bStart == 0 && bHigh == 0);
+    const bool bAc = !bProgressive || bStart != 0;
+    for (size_t c = 0; c < nComponents && c < 4; ++c) {
+        const uint8_t bTables = ByteAt(pData, nSize, nAt + 2 + 2 * c);
+        const uint32_t dwDc = bTables >> 4;
+        const uint32_t dwAc = bTables & 15;
+        if ((bDc && dwDc <= 3 && !(dwDefined & (1u << dwDc))) ||
+            (bAc && dwAc <= 3 && !(dwDefined & (1u << (4 + dwAc))))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
-bool JpegHuffmanTablesFit(const uint8_t* pData, size_t nSize) {
+bool JpegHuffmanTablesSound(const uint8_t* pData, size_t nSize) {
     // The codec takes a file for a JPEG when it starts with 0xFF, any number of fill bytes 0xFF
     // and 0xD8.
     size_t i = 0;
@@ -39,6 +69,8 @@ bool JpegHuffmanTablesFit(const uint8_t* pData, size_t nSize) {
         return true;
     }
     ++i;
+    uint32_t dwDefined = 0;
+    bool bProgressive = false;
     // Markers are found as the codec finds them, also between the scans of a progressive file:
     // 0xFF and a byte other than 0x00 (stuffing), 0xFF (fill) or a restart.
     while (i + 1 < nSize) {
@@ -51,7 +83,13 @@ bool JpegHuffmanTablesFit(const uint8_t* pData, size_t nSize) {
         const size_t nLength =
             (static_cast<size_t>(ByteAt(pData, nSize, i + 2)) << 8) | ByteAt(pData, nSize, i + 3);
         if (bMarker == 0xC4 &&
-            !SegmentTablesFit(pData, nSize, i + 4, static_cast<int64_t>(nLength) - 2)) {
+            !SegmentTablesFit(pData, nSize, i + 4, static_cast<int64_t>(nLength) - 2, dwDefined)) {
+            return false;
+        }
+        if (bMarker >= 0xC0 && bMarker <= 0xC2) {
+            bProgressive = bMarker == 0xC2;
+        }
+        if (bMarker == 0xDA && !ScanTablesDefined(pData, nSize, i + 4, bProgressive, dwDefined)) {
             return false;
         }
         i += 2 + nLength;
