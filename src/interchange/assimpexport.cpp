@@ -14,6 +14,7 @@
 
 #include "abstractdata/codepage.h"
 #include "fileformats/morv3d/morv3dformat.h"
+#include "interchange/importguard.h"
 
 namespace {
 
@@ -180,7 +181,11 @@ struct AssimpBuilder {
             if (found == copied.end()) {
                 const ExportImage& image = scene.images[static_cast<size_t>(source.nImage)];
                 std::vector<uint8_t> bytes;
-                if (FAILED(ReadTextureFile(image.file.strPath, bytes))) {
+                const HRESULT hrRead = ReadTextureFile(image.file.strPath, bytes);
+                if (hrRead == E_OUTOFMEMORY) {
+                    return hrRead;  // not an unreadable texture: the export fails
+                }
+                if (FAILED(hrRead)) {
                     report.missingTextures.push_back(Windows1252ToUtf8(image.strStored) +
                                                      " (unreadable)");
                     copied.emplace(source.nImage, std::string());
@@ -464,14 +469,20 @@ HRESULT WriteWithAssimp(const ExportModel& scene, const std::string& strFormat, 
         if (builder.pScene->mNumMeshes == 0) {
             report.notes.push_back("the scene has no mesh to write");
         }
+        std::string strTemp;
+        if (!pTraits->bOwnIO) {
+            hr = files.Reserve(strTemp);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        CAllocationCounting assimp(false);
         Assimp::Exporter exporter;
         if (!pTraits->bOwnIO) {
             // Writes its archive itself, past any IO handler: into the temporary file that
             // becomes the output.
-            std::string strTemp;
-            hr = files.Reserve(strTemp);
-            if (SUCCEEDED(hr) && exporter.Export(builder.pScene.get(), pTraits->pszAssimpId,
-                                                 strTemp, 0) != aiReturn_SUCCESS) {
+            if (exporter.Export(builder.pScene.get(), pTraits->pszAssimpId, strTemp, 0) !=
+                aiReturn_SUCCESS) {
                 report.notes.push_back(std::string("Assimp: ") + exporter.GetErrorString());
                 hr = E_FAIL;
             }
@@ -484,6 +495,7 @@ HRESULT WriteWithAssimp(const ExportModel& scene, const std::string& strFormat, 
             report.notes.push_back(std::string("Assimp: ") + exporter.GetErrorString());
             return E_FAIL;
         }
+        CAllocationCounting ours(assimp.Previous());
         return pIO->WriteOut();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

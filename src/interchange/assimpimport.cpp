@@ -567,6 +567,7 @@ HRESULT ImportSceneToMemory(const std::string& strIn, ImportedScene& out, Import
     }
     RunWithStack(StackFor(qwSize), [&]() noexcept {
         try {
+            CAllocationCounting assimp(false);
             Assimp::Importer importer;
             ConfigureImporter(importer, strDir);
             CAssimpErrors errors;
@@ -575,6 +576,7 @@ HRESULT ImportSceneToMemory(const std::string& strIn, ImportedScene& out, Import
                 CAllocationCap cap(kMaxAssimpBlock);
                 pScene = importer.ReadFile(strIn, kPostProcessing);
             }
+            CAllocationCounting ours(assimp.Previous());
             hr = ConvertRead(pScene, importer, errors, strDir, FileStem(strIn), out, report,
                              options);
         } catch (const std::bad_alloc&) {
@@ -601,6 +603,7 @@ HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHi
     HRESULT hr = S_OK;
     RunWithStack(StackFor(nSize), [&]() noexcept {
         try {
+            CAllocationCounting assimp(false);
             Assimp::Importer importer;
             ConfigureImporter(importer, std::string());
             const std::string strName = std::string("model.") + (pszHint != nullptr ? pszHint : "");
@@ -611,6 +614,7 @@ HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHi
                 CAllocationCap cap(kMaxAssimpBlock);
                 pScene = importer.ReadFile(strName, kPostProcessing);
             }
+            CAllocationCounting ours(assimp.Previous());
             hr =
                 ConvertRead(pScene, importer, errors, std::string(), "scene", out, report, options);
         } catch (const std::bad_alloc&) {

@@ -14,6 +14,7 @@
 #include "abstractdata/codepage.h"
 #include "abstractdata/picturecheck.h"
 #include "fileformats/morv3d/morv3dformat.h"
+#include "interchange/importguard.h"
 
 namespace {
 
@@ -129,7 +130,11 @@ struct GltfWriter {
 
     bool PrepareImage(const ExportImage& image, std::vector<uint8_t>& bytes, std::string& mime,
                       std::string& strExtension) {
-        if (FAILED(ReadTextureFile(image.file.strPath, bytes))) {
+        const HRESULT hr = ReadTextureFile(image.file.strPath, bytes);
+        if (hr == E_OUTOFMEMORY) {
+            throw std::bad_alloc();  // not an unreadable texture: the export fails
+        }
+        if (FAILED(hr)) {
             return false;
         }
         static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -157,19 +162,30 @@ struct GltfWriter {
         if (pPixels == nullptr) {
             return false;
         }
-        std::vector<uint8_t> png;
+        // No exception may pass through the coder: it would leak the coder's buffers.
+        struct tPng {
+            std::vector<uint8_t> bytes;
+            bool bNoMemory = false;
+        } png;
         const int nOk = stbi_write_png_to_func(
             [](void* pContext, void* pData, int nSize) {
-                auto* pOut = static_cast<std::vector<uint8_t>*>(pContext);
+                auto& out = *static_cast<tPng*>(pContext);
                 const auto* p = static_cast<const uint8_t*>(pData);
-                pOut->insert(pOut->end(), p, p + nSize);
+                try {
+                    out.bytes.insert(out.bytes.end(), p, p + nSize);
+                } catch (const std::bad_alloc&) {
+                    out.bNoMemory = true;
+                }
             },
             &png, w, h, 4, pPixels, w * 4);
         stbi_image_free(pPixels);
+        if (png.bNoMemory) {
+            throw std::bad_alloc();
+        }
         if (!nOk) {
             return false;
         }
-        bytes.swap(png);
+        bytes.swap(png.bytes);
         mime = "image/png";
         strExtension = ".png";
         return true;
@@ -564,6 +580,9 @@ struct GltfWriter {
     }
 
     HRESULT Write() {
+        // The JSON library cannot fail an allocation safely (a half-built value is dereferenced
+        // when it is destroyed): its allocations are no part of the fault test.
+        CAllocationCounting uncounted(false);
         tinygltf::TinyGLTF gltf;
         gltf.SetImageWriter(nullptr, nullptr);
         std::ostringstream stream;

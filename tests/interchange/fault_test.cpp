@@ -1,0 +1,120 @@
+// Every allocation of our import and export code fails in turn (Assimp's own reading and writing
+// are not counted): each run fails with a result or writes what the whole run wrote, throws
+// nothing, and a failed run leaves no file behind.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+
+#include "interchange/export.h"
+#include "interchange/importguard.h"
+#include "interchange/importmodels.h"
+#include "interchange/importscene.h"
+#include "support/tempfile.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace {
+
+const std::string kData = MORV_SOURCE_DIR "/tests/data/interchange";
+using Work = std::function<HRESULT(const std::string& strOut)>;
+
+struct Run {
+    HRESULT hr = E_FAIL;
+    bool bThrew = false;
+    uint64_t qwCounted = 0;
+    std::map<std::string, std::vector<uint8_t>> files;  // what the folder holds after the run
+};
+
+Run RunFailing(uint64_t qwFailAt, const std::string& strOut, const Work& work) {
+    CTempDir dir;
+    Run run;
+    const std::string strPath = dir.File(strOut);
+    SetFailingAllocationForTest(qwFailAt);
+    try {
+        CAllocationCounting counting(true);
+        run.hr = work(strPath);
+    } catch (...) {
+        run.bThrew = true;
+    }
+    run.qwCounted = CountedAllocationsForTest();
+    SetFailingAllocationForTest(0);
+    for (const std::string& strName : FilesIn(dir.Path())) {
+        run.files[strName] = ReadWholeFile(dir.File(strName));
+    }
+    return run;
+}
+
+// Returns the number of allocations failed.
+uint64_t FailEachInTurn(const std::string& strCase, const std::string& strOut, const Work& work) {
+    SCOPED_TRACE(strCase);
+    const Run whole = RunFailing(0, strOut, work);
+    EXPECT_TRUE(SUCCEEDED(whole.hr) && !whole.files.empty() && !whole.bThrew);
+    uint64_t qwDoneWithout = 0;
+    for (uint64_t n = 1; n <= whole.qwCounted; ++n) {
+        const Run run = RunFailing(n, strOut, work);
+        EXPECT_FALSE(run.bThrew) << "allocation " << n;
+        if (SUCCEEDED(run.hr)) {
+            ++qwDoneWithout;
+            EXPECT_TRUE(run.files == whole.files) << "allocation " << n;
+        } else {
+            EXPECT_TRUE(run.files.empty())
+                << "allocation " << n << ": " << run.files.begin()->first;
+        }
+    }
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+    std::printf("%s: %llu allocations failed in turn, %llu done without\n", strCase.c_str(),
+                static_cast<unsigned long long>(whole.qwCounted),
+                static_cast<unsigned long long>(qwDoneWithout));
+    return whole.qwCounted;
+}
+
+TEST(AllocationFault, ImportFailsCleanly) {
+    std::vector<std::string> models = {kData + "/cli/model/images.gltf",
+                                       kData + "/cli/model/tracks.gltf"};
+    if (!TestModelsDir().empty()) {
+        for (const char* psz : {"glTF2/glTF-Sample-Models/AnimatedMorphCube-glTF/"
+                                "AnimatedMorphCube.gltf",
+                                "glTF2/simple_skin/simple_skin.gltf"}) {
+            models.push_back(TestModelsDir() + "/" + psz);
+        }
+    }
+    uint64_t qwPoints = 0;
+    for (const std::string& strModel : models) {
+        qwPoints += FailEachInTurn(strModel, "out.morv3d", [&](const std::string& strOut) {
+            ImportReport report;
+            return ImportScene(strModel, strOut, &report);
+        });
+    }
+    RecordProperty("allocation_points", static_cast<int>(qwPoints));
+}
+
+TEST(AllocationFault, ExportFailsCleanly) {
+    const std::pair<const char*, std::vector<const char*>> cases[] = {
+        {"/scenes/static.morv3d", {"glb", "gltf", "obj", "dae", "3mf"}},
+        {"/scenes/odd.morv3d", {"gltf", "fbx", "x"}},
+        {"/scenes/morph.morv3d", {"glb"}}};
+    uint64_t qwPoints = 0;
+    for (const auto& [pszScene, formats] : cases) {
+        CMorv3dViewerDoc doc;
+        ASSERT_TRUE(doc.OnOpenDocument(kData + pszScene));
+        for (const char* pszFormat : formats) {
+            const std::string strTextures = kData + "/textures";
+            qwPoints +=
+                FailEachInTurn(std::string(pszScene) + " as " + pszFormat,
+                               std::string("out.") + pszFormat, [&](const std::string& strOut) {
+                                   ExportReport report;
+                                   return ExportScene(doc._Materials, doc._pNode, strTextures,
+                                                      strOut, {}, &report);
+                               });
+        }
+    }
+    RecordProperty("allocation_points", static_cast<int>(qwPoints));
+}
+
+}  // namespace
