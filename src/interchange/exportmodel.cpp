@@ -855,7 +855,9 @@ HRESULT BuildExportModel(const std::vector<CMorv3DLoader::tMaterialMaps>& materi
         if (SUCCEEDED(hr)) {
             hr = BuildHierarchy(b, pRoot);
         }
-        pRoot->SetTime(0);
+        // The model refers to the tree's meshes, read later at this time.
+        const HRESULT hrReset = SetTreeTime(pRoot, 0);
+        hr = FAILED(hr) ? hr : hrReset;
         if (FAILED(hr)) {
             scene = ExportModel{};
         }
