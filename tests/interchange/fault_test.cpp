@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 
+#include "abstractdata/debugreport.h"
 #include "interchange/export.h"
 #include "interchange/importguard.h"
 #include "interchange/importmodels.h"
@@ -51,6 +52,7 @@ Run RunFailing(uint64_t qwFailAt, const std::string& strOut, const Work& work) {
 // Returns the number of allocations failed.
 uint64_t FailEachInTurn(const std::string& strCase, const std::string& strOut, const Work& work) {
     SCOPED_TRACE(strCase);
+    const bool bReports = SetReportsEnabled(false);
     // The second run is the reference: the first export animates a loaded tree for the first
     // time, which replaces a sheared node's stored matrix.
     RunFailing(0, strOut, work);
@@ -68,6 +70,7 @@ uint64_t FailEachInTurn(const std::string& strCase, const std::string& strOut, c
                 << "allocation " << n << ": " << run.files.begin()->first;
         }
     }
+    SetReportsEnabled(bReports);
 #if defined(__SANITIZE_ADDRESS__)
     EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
 #endif
