@@ -6,13 +6,19 @@
 #include <assimp/IOStream.hpp>
 #include <assimp/IOSystem.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <new>
 
 #include "abstractdata/codepage.h"
+#include "abstractdata/streams/tsstream.h"
 #include "fileformats/morv3d/morv3dformat.h"
 #include "interchange/importguard.h"
 
@@ -125,6 +131,32 @@ private:
     CExportFiles& m_files;
     std::map<std::string, std::vector<uint8_t>> m_captured;
 };
+
+// Assimp does not notice when writing its archive fails (a full device): it may even leave an
+// empty archive. A complete one ends with the record of its directory, which holds entries and
+// fills the file up to that record.
+HRESULT ArchiveComplete(const std::string& strPath) {
+    const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return HResultFromErrno(errno);
+    }
+    uint8_t abEnd[22] = {};
+    struct stat st;
+    bool bComplete = fstat(fd, &st) == 0 && st.st_size >= 22 &&
+                     pread(fd, abEnd, sizeof abEnd, st.st_size - 22) == 22 &&
+                     std::memcmp(abEnd, "PK\x05\x06", 4) == 0;
+    close(fd);
+    const auto Field = [&](int nAt, int nBytes) {
+        uint64_t qw = 0;
+        for (int i = nBytes; i-- > 0;) {
+            qw = (qw << 8) | abEnd[nAt + i];
+        }
+        return qw;
+    };
+    bComplete = bComplete && Field(10, 2) > 0 &&
+                Field(12, 4) + Field(16, 4) + 22 == static_cast<uint64_t>(st.st_size);
+    return bComplete ? S_OK : HResultFromErrno(ENOSPC);
+}
 
 aiMatrix4x4 ToAssimp(const Matrix4& m) {
     // Assimp's matrices act on column vectors: the transpose of ours.
@@ -484,9 +516,9 @@ HRESULT WriteWithAssimp(const ExportModel& scene, const std::string& strFormat, 
             if (exporter.Export(builder.pScene.get(), pTraits->pszAssimpId, strTemp, 0) !=
                 aiReturn_SUCCESS) {
                 report.notes.push_back(std::string("Assimp: ") + exporter.GetErrorString());
-                hr = E_FAIL;
+                return E_FAIL;
             }
-            return hr;
+            return ArchiveComplete(strTemp);
         }
         auto* pIO = new CCaptureIOSystem(files);
         exporter.SetIOHandler(pIO);  // the exporter owns it from here

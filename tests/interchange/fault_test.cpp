@@ -3,6 +3,9 @@
 // nothing, and a failed run leaves no file behind.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -121,6 +124,30 @@ TEST(AllocationFault, ExportFailsCleanly) {
         }
     }
     RecordProperty("allocation_points", static_cast<int>(qwPoints));
+}
+
+// Writing stops at a file size limit, as on a full device: whichever file of an export meets it
+// (a texture, the buffer, the output; Assimp's own archive), the export fails and leaves nothing.
+TEST(WriteFault, FullDeviceLeavesNothing) {
+    CMorv3dViewerDoc doc;
+    ASSERT_TRUE(doc.OnOpenDocument(kData + "/scenes/static.morv3d"));
+    const std::string strTextures = kData + "/textures";
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit unlimited{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    for (const char* pszOut : {"out.glb", "out.gltf", "out.obj", "out.3mf"}) {
+        for (const rlim_t limit : {0, 80, 300}) {
+            CTempDir dir;
+            const rlimit capped{limit, unlimited.rlim_max};
+            setrlimit(RLIMIT_FSIZE, &capped);
+            const HRESULT hr =
+                ExportScene(doc._Materials, doc._pNode, strTextures, dir.File(pszOut), {}, nullptr);
+            setrlimit(RLIMIT_FSIZE, &unlimited);
+            EXPECT_TRUE(FAILED(hr)) << pszOut << " at " << limit << " bytes";
+            EXPECT_EQ(FilesIn(dir.Path()).size(), 0u) << pszOut << " at " << limit << " bytes";
+        }
+    }
+    std::signal(SIGXFSZ, previous);
 }
 
 }  // namespace
