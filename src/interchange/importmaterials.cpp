@@ -24,6 +24,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <new>
 
 #include "interchange/importinternal.h"
 
@@ -161,17 +162,31 @@ private:
     std::map<std::string, bool> m_used;
 };
 
+// No exception may pass through the coder: it would leak the coder's buffer.
+struct tPngOut {
+    std::vector<uint8_t>& bytes;
+    bool bNoMemory = false;
+};
+
 void WritePngBytes(void* pContext, void* pData, int nSize) {
-    auto* pBytes = static_cast<std::vector<uint8_t>*>(pContext);
+    auto& out = *static_cast<tPngOut*>(pContext);
     const auto* p = static_cast<const uint8_t*>(pData);
-    pBytes->insert(pBytes->end(), p, p + nSize);
+    try {
+        out.bytes.insert(out.bytes.end(), p, p + nSize);
+    } catch (const std::bad_alloc&) {
+        out.bNoMemory = true;
+    }
 }
 
 bool EncodePng(const uint8_t* pRgba, int nWidth, int nHeight, std::vector<uint8_t>& png) {
     png.clear();
-    return stbi_write_png_to_func(WritePngBytes, &png, nWidth, nHeight, 4, pRgba, nWidth * 4) !=
-               0 &&
-           !png.empty();
+    tPngOut out{png};
+    const int nOk =
+        stbi_write_png_to_func(WritePngBytes, &out, nWidth, nHeight, 4, pRgba, nWidth * 4);
+    if (out.bNoMemory) {
+        throw std::bad_alloc();
+    }
+    return nOk != 0 && !png.empty();
 }
 
 // The extension of a compressed embedded image: Assimp's hint, or what its first bytes say.
