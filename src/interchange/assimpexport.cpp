@@ -374,6 +374,10 @@ struct AssimpBuilder {
         pAnimation->mTicksPerSecond = scene.dTimeUnitsPerSecond;
         pAnimation->mDuration = scene.dwAnimationEnd;
         pAnimation->mChannels = NewArray<aiNodeAnim*>(nAnimated);
+        // Counted whole at once: the animation frees its list only while it counts channels
+        // (null ones are no matter).
+        pAnimation->mNumChannels = static_cast<unsigned int>(nAnimated);
+        unsigned int nChannel = 0;
         for (size_t n = 0; n < scene.nodes.size(); ++n) {
             const ExportNodeAnimation& a = scene.nodes[n].animation;
             if (a.poseTimes.empty()) {
@@ -381,7 +385,7 @@ struct AssimpBuilder {
             }
             // One key set for all three channels: some writers take the times of one for all.
             auto* pChannel = new aiNodeAnim();
-            pAnimation->mChannels[pAnimation->mNumChannels++] = pChannel;
+            pAnimation->mChannels[nChannel++] = pChannel;
             pChannel->mNodeName = aiString(names[n]);
             const size_t nKeys = a.poseTimes.size();
             pChannel->mPositionKeys = NewArray<aiVectorKey>(nKeys);
