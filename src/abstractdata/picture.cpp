@@ -17,10 +17,7 @@ bool SizeFits(const CImageRGBA& image) {
            image.pixels.size() == static_cast<size_t>(image.nWidth) * image.nHeight * 4;
 }
 
-}  // namespace
-
-HRESULT DecodePicture(const uint8_t* pData, size_t nSize, CImageRGBA& image,
-                      std::string& strError) {
+HRESULT Decode(const uint8_t* pData, size_t nSize, CImageRGBA& image, std::string& strError) {
     if (nSize > kMaxPictureFileBytes || nSize > static_cast<size_t>(INT_MAX)) {
         strError = "larger than 64 MiB";
         return E_FAIL;
@@ -59,16 +56,22 @@ HRESULT DecodePicture(const uint8_t* pData, size_t nSize, CImageRGBA& image,
         strError = std::string("the picture cannot be decoded (") + stbi_failure_reason() + ")";
         return E_FAIL;
     }
+    image.nWidth = nWidth;
+    image.nHeight = nHeight;
+    image.pixels.assign(pPixels.get(), pPixels.get() + static_cast<size_t>(nWidth) * nHeight * 4);
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT DecodePicture(const uint8_t* pData, size_t nSize, CImageRGBA& image,
+                      std::string& strError) {
     try {
-        image.nWidth = nWidth;
-        image.nHeight = nHeight;
-        image.pixels.assign(pPixels.get(),
-                            pPixels.get() + static_cast<size_t>(nWidth) * nHeight * 4);
+        return Decode(pData, nSize, image, strError);
     } catch (const std::bad_alloc&) {
-        strError = "out of memory";
+        strError = "out of memory";  // short enough to need no allocation
         return E_OUTOFMEMORY;
     }
-    return S_OK;
 }
 
 HRESULT EncodePng(const CImageRGBA& image, std::vector<uint8_t>& png) {

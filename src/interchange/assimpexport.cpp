@@ -6,14 +6,21 @@
 #include <assimp/IOStream.hpp>
 #include <assimp/IOSystem.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <new>
 
 #include "abstractdata/codepage.h"
+#include "abstractdata/streams/tsstream.h"
 #include "fileformats/morv3d/morv3dformat.h"
+#include "interchange/importguard.h"
 
 namespace {
 
@@ -125,6 +132,32 @@ private:
     std::map<std::string, std::vector<uint8_t>> m_captured;
 };
 
+// Assimp does not notice when writing its archive fails (a full device): it may even leave an
+// empty archive. A complete one ends with the record of its directory, which holds entries and
+// fills the file up to that record.
+HRESULT ArchiveComplete(const std::string& strPath) {
+    const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return HResultFromErrno(errno);
+    }
+    uint8_t abEnd[22] = {};
+    struct stat st;
+    bool bComplete = fstat(fd, &st) == 0 && st.st_size >= 22 &&
+                     pread(fd, abEnd, sizeof abEnd, st.st_size - 22) == 22 &&
+                     std::memcmp(abEnd, "PK\x05\x06", 4) == 0;
+    close(fd);
+    const auto Field = [&](int nAt, int nBytes) {
+        uint64_t qw = 0;
+        for (int i = nBytes; i-- > 0;) {
+            qw = (qw << 8) | abEnd[nAt + i];
+        }
+        return qw;
+    };
+    bComplete = bComplete && Field(10, 2) > 0 &&
+                Field(12, 4) + Field(16, 4) + 22 == static_cast<uint64_t>(st.st_size);
+    return bComplete ? S_OK : HResultFromErrno(ENOSPC);
+}
+
 aiMatrix4x4 ToAssimp(const Matrix4& m) {
     // Assimp's matrices act on column vectors: the transpose of ours.
     return aiMatrix4x4(m.m[0][0], m.m[1][0], m.m[2][0], m.m[3][0], m.m[0][1], m.m[1][1], m.m[2][1],
@@ -180,7 +213,11 @@ struct AssimpBuilder {
             if (found == copied.end()) {
                 const ExportImage& image = scene.images[static_cast<size_t>(source.nImage)];
                 std::vector<uint8_t> bytes;
-                if (FAILED(ReadTextureFile(image.file.strPath, bytes))) {
+                const HRESULT hrRead = ReadTextureFile(image.file.strPath, bytes);
+                if (hrRead == E_OUTOFMEMORY) {
+                    return hrRead;  // not an unreadable texture: the export fails
+                }
+                if (FAILED(hrRead)) {
                     report.missingTextures.push_back(Windows1252ToUtf8(image.strStored) +
                                                      " (unreadable)");
                     copied.emplace(source.nImage, std::string());
@@ -337,6 +374,10 @@ struct AssimpBuilder {
         pAnimation->mTicksPerSecond = scene.dTimeUnitsPerSecond;
         pAnimation->mDuration = scene.dwAnimationEnd;
         pAnimation->mChannels = NewArray<aiNodeAnim*>(nAnimated);
+        // Counted whole at once: the animation frees its list only while it counts channels
+        // (null ones are no matter).
+        pAnimation->mNumChannels = static_cast<unsigned int>(nAnimated);
+        unsigned int nChannel = 0;
         for (size_t n = 0; n < scene.nodes.size(); ++n) {
             const ExportNodeAnimation& a = scene.nodes[n].animation;
             if (a.poseTimes.empty()) {
@@ -344,7 +385,7 @@ struct AssimpBuilder {
             }
             // One key set for all three channels: some writers take the times of one for all.
             auto* pChannel = new aiNodeAnim();
-            pAnimation->mChannels[pAnimation->mNumChannels++] = pChannel;
+            pAnimation->mChannels[nChannel++] = pChannel;
             pChannel->mNodeName = aiString(names[n]);
             const size_t nKeys = a.poseTimes.size();
             pChannel->mPositionKeys = NewArray<aiVectorKey>(nKeys);
@@ -464,18 +505,24 @@ HRESULT WriteWithAssimp(const ExportModel& scene, const std::string& strFormat, 
         if (builder.pScene->mNumMeshes == 0) {
             report.notes.push_back("the scene has no mesh to write");
         }
+        std::string strTemp;
+        if (!pTraits->bOwnIO) {
+            hr = files.Reserve(strTemp);
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        CAllocationCounting assimp(false);
         Assimp::Exporter exporter;
         if (!pTraits->bOwnIO) {
             // Writes its archive itself, past any IO handler: into the temporary file that
             // becomes the output.
-            std::string strTemp;
-            hr = files.Reserve(strTemp);
-            if (SUCCEEDED(hr) && exporter.Export(builder.pScene.get(), pTraits->pszAssimpId,
-                                                 strTemp, 0) != aiReturn_SUCCESS) {
+            if (exporter.Export(builder.pScene.get(), pTraits->pszAssimpId, strTemp, 0) !=
+                aiReturn_SUCCESS) {
                 report.notes.push_back(std::string("Assimp: ") + exporter.GetErrorString());
-                hr = E_FAIL;
+                return E_FAIL;
             }
-            return hr;
+            return ArchiveComplete(strTemp);
         }
         auto* pIO = new CCaptureIOSystem(files);
         exporter.SetIOHandler(pIO);  // the exporter owns it from here
@@ -484,6 +531,7 @@ HRESULT WriteWithAssimp(const ExportModel& scene, const std::string& strFormat, 
             report.notes.push_back(std::string("Assimp: ") + exporter.GetErrorString());
             return E_FAIL;
         }
+        CAllocationCounting ours(assimp.Previous());
         return pIO->WriteOut();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

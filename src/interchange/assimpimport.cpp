@@ -552,8 +552,10 @@ std::string ToWindows1252(const std::string& strUtf8) {
     return strOut;
 }
 
-HRESULT ImportSceneToMemory(const std::string& strIn, ImportedScene& out, ImportReport* pReport,
-                            const ImportOptions& options) {
+namespace {
+
+HRESULT ReadFileToMemory(const std::string& strIn, ImportedScene& out, ImportReport* pReport,
+                         const ImportOptions& options) {
     ImportReport localReport;
     ImportReport& report = pReport != nullptr ? *pReport : localReport;
     if (!ValidOptions(options, report)) {
@@ -567,6 +569,7 @@ HRESULT ImportSceneToMemory(const std::string& strIn, ImportedScene& out, Import
     }
     RunWithStack(StackFor(qwSize), [&]() noexcept {
         try {
+            CAllocationCounting assimp(false);
             Assimp::Importer importer;
             ConfigureImporter(importer, strDir);
             CAssimpErrors errors;
@@ -575,6 +578,7 @@ HRESULT ImportSceneToMemory(const std::string& strIn, ImportedScene& out, Import
                 CAllocationCap cap(kMaxAssimpBlock);
                 pScene = importer.ReadFile(strIn, kPostProcessing);
             }
+            CAllocationCounting ours(assimp.Previous());
             hr = ConvertRead(pScene, importer, errors, strDir, FileStem(strIn), out, report,
                              options);
         } catch (const std::bad_alloc&) {
@@ -586,9 +590,8 @@ HRESULT ImportSceneToMemory(const std::string& strIn, ImportedScene& out, Import
     return hr;
 }
 
-HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHint,
-                              ImportedScene& out, ImportReport* pReport,
-                              const ImportOptions& options) {
+HRESULT ReadBufferToMemory(const void* pData, size_t nSize, const char* pszHint, ImportedScene& out,
+                           ImportReport* pReport, const ImportOptions& options) {
     ImportReport localReport;
     ImportReport& report = pReport != nullptr ? *pReport : localReport;
     if (!ValidOptions(options, report)) {
@@ -601,6 +604,7 @@ HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHi
     HRESULT hr = S_OK;
     RunWithStack(StackFor(nSize), [&]() noexcept {
         try {
+            CAllocationCounting assimp(false);
             Assimp::Importer importer;
             ConfigureImporter(importer, std::string());
             const std::string strName = std::string("model.") + (pszHint != nullptr ? pszHint : "");
@@ -611,6 +615,7 @@ HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHi
                 CAllocationCap cap(kMaxAssimpBlock);
                 pScene = importer.ReadFile(strName, kPostProcessing);
             }
+            CAllocationCounting ours(assimp.Previous());
             hr =
                 ConvertRead(pScene, importer, errors, std::string(), "scene", out, report, options);
         } catch (const std::bad_alloc&) {
@@ -620,4 +625,33 @@ HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHi
         }
     });
     return hr;
+}
+
+// Memory can run out outside the reading thread too (messages, the work handed to it).
+HRESULT OutOfMemory(ImportReport* pReport) {
+    if (pReport != nullptr) {
+        pReport->strError = "out of memory";  // short enough to need no allocation
+    }
+    return E_OUTOFMEMORY;
+}
+
+}  // namespace
+
+HRESULT ImportSceneToMemory(const std::string& strIn, ImportedScene& out, ImportReport* pReport,
+                            const ImportOptions& options) {
+    try {
+        return ReadFileToMemory(strIn, out, pReport, options);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(pReport);
+    }
+}
+
+HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHint,
+                              ImportedScene& out, ImportReport* pReport,
+                              const ImportOptions& options) {
+    try {
+        return ReadBufferToMemory(pData, nSize, pszHint, out, pReport, options);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(pReport);
+    }
 }

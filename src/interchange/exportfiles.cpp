@@ -105,12 +105,14 @@ HRESULT CExportFiles::Add(const std::string& strName, const void* pData, size_t 
         } else {
             return E_INVALIDARG;
         }
-        std::string strTemp = strFinal + ".part-XXXXXX";
-        const int fd = mkstemp(strTemp.data());
+        // Room in the list first: a file made is always a file listed, and removed.
+        tFile file{strFinal + ".part-XXXXXX", strFinal};
+        m_files.reserve(m_files.size() + 1);
+        const int fd = mkstemp(file.strTemp.data());
         if (fd < 0) {
             return HResultFromErrno(errno);
         }
-        m_files.push_back({strTemp, strFinal});
+        const std::string& strTemp = m_files.emplace_back(std::move(file)).strTemp;
         HRESULT hr = WriteAll(fd, pData, nSize);
         if (close(fd) != 0 && SUCCEEDED(hr)) {
             hr = HResultFromErrno(errno);
@@ -129,17 +131,19 @@ HRESULT CExportFiles::Add(const std::string& strName, const void* pData, size_t 
 
 HRESULT CExportFiles::Reserve(std::string& strTempPath) {
     try {
-        std::string strTemp = m_strOutPath + ".part-XXXXXX";
-        const int fd = mkstemp(strTemp.data());
+        tFile file{m_strOutPath + ".part-XXXXXX", m_strOutPath};
+        strTempPath.reserve(file.strTemp.size());
+        m_files.reserve(m_files.size() + 1);
+        const int fd = mkstemp(file.strTemp.data());
         if (fd < 0) {
             return HResultFromErrno(errno);
         }
         close(fd);
         const mode_t mask = umask(0);
         umask(mask);
-        chmod(strTemp.c_str(), 0666 & ~mask);
-        m_files.push_back({strTemp, m_strOutPath});
-        strTempPath = strTemp;
+        chmod(file.strTemp.c_str(), 0666 & ~mask);
+        strTempPath = file.strTemp;
+        m_files.push_back(std::move(file));
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
@@ -147,30 +151,27 @@ HRESULT CExportFiles::Reserve(std::string& strTempPath) {
 }
 
 HRESULT CExportFiles::Commit(std::vector<std::string>& written) {
-    std::vector<std::string> renamed;
-    HRESULT hr = S_OK;
+    // The list of names first: renaming allocates nothing, so what it renamed can be undone.
+    std::vector<std::string> names;
     try {
         for (const tFile& file : m_files) {
-            if (rename(file.strTemp.c_str(), file.strFinal.c_str()) != 0) {
-                hr = HResultFromErrno(errno);
-                break;
-            }
-            renamed.push_back(file.strFinal);
+            names.push_back(file.strFinal);
         }
     } catch (const std::bad_alloc&) {
-        hr = E_OUTOFMEMORY;
-    }
-    if (FAILED(hr)) {
-        for (const std::string& strPath : renamed) {
-            unlink(strPath.c_str());
-        }
         RemoveTemporaries();
-        return hr;
+        return E_OUTOFMEMORY;
+    }
+    for (size_t i = 0; i < m_files.size(); ++i) {
+        if (rename(m_files[i].strTemp.c_str(), m_files[i].strFinal.c_str()) != 0) {
+            const HRESULT hr = HResultFromErrno(errno);
+            while (i-- > 0) {
+                unlink(m_files[i].strFinal.c_str());
+            }
+            RemoveTemporaries();
+            return hr;
+        }
     }
     m_bCommitted = true;
-    try {
-        written = renamed;
-    } catch (const std::bad_alloc&) {
-    }
+    written = std::move(names);
     return S_OK;
 }

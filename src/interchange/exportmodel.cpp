@@ -8,6 +8,7 @@
 
 #include "abstractdata/codepage.h"
 #include "engine/3dobjects/axes.h"
+#include "engine/3dobjects/nodewalk.h"
 #include "engine/3dobjects/transform.h"
 
 namespace {
@@ -819,6 +820,20 @@ TrsPose DecomposeMatrix(const Matrix4& m) {
     return pose;
 }
 
+namespace {
+
+// Time t on the whole tree; a walk that found no memory leaves part of it at another time, and
+// the export must not go on from there.
+HRESULT SetTreeTime(CQVR3DObject* pRoot, uint32_t t) {
+    if (CQVR3DNode* pNode = AsPlainNode(pRoot)) {
+        return pNode->SetTimeOfTree(t);
+    }
+    pRoot->SetTime(t);
+    return S_OK;
+}
+
+}  // namespace
+
 HRESULT BuildExportModel(const std::vector<CMorv3DLoader::tMaterialMaps>& materials,
                          CQVR3DObject* pRoot, const std::string& strSceneDir,
                          const ExportOptions& options, ExportModel& scene, ExportReport& report) {
@@ -833,10 +848,19 @@ HRESULT BuildExportModel(const std::vector<CMorv3DLoader::tMaterialMaps>& materi
         if (pRoot == nullptr) {
             return S_OK;
         }
-        scene.dwAnimationEnd = pRoot->GetAnimationTimeHierarchy();
-        pRoot->SetTime(0);
-        const HRESULT hr = BuildHierarchy(b, pRoot);
-        pRoot->SetTime(0);
+        HRESULT hr = pRoot->GetAnimationTimeHierarchy(scene.dwAnimationEnd);
+        if (SUCCEEDED(hr)) {
+            hr = SetTreeTime(pRoot, 0);
+        }
+        if (SUCCEEDED(hr)) {
+            hr = BuildHierarchy(b, pRoot);
+        }
+        // The model refers to the tree's meshes, read later at this time.
+        const HRESULT hrReset = SetTreeTime(pRoot, 0);
+        hr = FAILED(hr) ? hr : hrReset;
+        if (FAILED(hr)) {
+            scene = ExportModel{};
+        }
         return hr;
     } catch (const std::bad_alloc&) {
         pRoot != nullptr ? pRoot->SetTime(0) : void();

@@ -12,6 +12,7 @@
 #include "abstractdata/codepage.h"
 #include "abstractdata/picture.h"
 #include "fileformats/morv3d/morv3dformat.h"
+#include "interchange/importguard.h"
 
 namespace {
 
@@ -124,7 +125,11 @@ struct GltfWriter {
 
     bool PrepareImage(const ExportImage& image, std::vector<uint8_t>& bytes, std::string& mime,
                       std::string& strExtension) {
-        if (FAILED(ReadTextureFile(image.file.strPath, bytes))) {
+        const HRESULT hr = ReadTextureFile(image.file.strPath, bytes);
+        if (hr == E_OUTOFMEMORY) {
+            throw std::bad_alloc();  // not an unreadable texture: the export fails
+        }
+        if (FAILED(hr)) {
             return false;
         }
         static const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -141,10 +146,16 @@ struct GltfWriter {
         // glTF holds PNG and JPEG only: BMP, TGA and the rest are turned into PNG.
         CImageRGBA picture;
         std::string strError;
-        std::vector<uint8_t> png;
-        if (FAILED(DecodePicture(bytes.data(), bytes.size(), picture, strError)) ||
-            FAILED(EncodePng(picture, png))) {
+        const HRESULT hrDecode = DecodePicture(bytes.data(), bytes.size(), picture, strError);
+        if (hrDecode == E_OUTOFMEMORY) {
+            throw std::bad_alloc();
+        }
+        if (FAILED(hrDecode)) {
             return false;
+        }
+        std::vector<uint8_t> png;
+        if (FAILED(EncodePng(picture, png))) {
+            throw std::bad_alloc();  // only memory can fail it
         }
         bytes.swap(png);
         mime = "image/png";
@@ -541,6 +552,9 @@ struct GltfWriter {
     }
 
     HRESULT Write() {
+        // The JSON library cannot fail an allocation safely (a half-built value is dereferenced
+        // when it is destroyed): its allocations are no part of the fault test.
+        CAllocationCounting uncounted(false);
         tinygltf::TinyGLTF gltf;
         gltf.SetImageWriter(nullptr, nullptr);
         std::ostringstream stream;

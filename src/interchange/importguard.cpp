@@ -4,15 +4,22 @@
 #include <assimp/DefaultLogger.hpp>
 #include <assimp/LogStream.hpp>
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace {
 
 thread_local size_t t_nMaxBlock = 0;
+thread_local bool t_bCounting = false;
+std::atomic<uint64_t> g_qwCounted{0};
+std::atomic<uint64_t> g_qwFailAt{0};
 
 void* AllocateBlock(size_t nSize) {
     if (t_nMaxBlock != 0 && nSize > t_nMaxBlock) {
+        throw std::bad_alloc();
+    }
+    if (t_bCounting && ++g_qwCounted == g_qwFailAt.load()) {
         throw std::bad_alloc();
     }
     for (;;) {
@@ -78,17 +85,22 @@ void RunWithStack(size_t nStackBytes, const std::function<void()>& work) {
         work();
         return;
     }
-    auto run = [](void* pWork) -> void* {
-        (*static_cast<const std::function<void()>*>(pWork))();
+    struct tStart {
+        const std::function<void()>* pWork;
+        bool bCounting;
+    } start{&work, t_bCounting};
+    auto run = [](void* pStart) -> void* {
+        const tStart& s = *static_cast<const tStart*>(pStart);
+        t_bCounting = s.bCounting;
+        (*s.pWork)();
         return nullptr;
     };
     pthread_t thread;
     bool bStarted = false;
     // A smaller stack where the system will not give the whole reservation.
     for (size_t nSize = nStackBytes; !bStarted && nSize >= (size_t{8} << 20); nSize /= 2) {
-        bStarted =
-            pthread_attr_setstacksize(&attr, nSize) == 0 &&
-            pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&work)) == 0;
+        bStarted = pthread_attr_setstacksize(&attr, nSize) == 0 &&
+                   pthread_create(&thread, &attr, run, &start) == 0;
     }
     pthread_attr_destroy(&attr);
     if (bStarted) {
@@ -110,6 +122,23 @@ CAllocationCap::CAllocationCap(size_t nMaxBlock) : m_nPrevious(t_nMaxBlock) {
 
 CAllocationCap::~CAllocationCap() {
     t_nMaxBlock = m_nPrevious;
+}
+
+void SetFailingAllocationForTest(uint64_t qwFailAt) {
+    g_qwFailAt = qwFailAt;
+    g_qwCounted = 0;
+}
+
+uint64_t CountedAllocationsForTest() {
+    return g_qwCounted;
+}
+
+CAllocationCounting::CAllocationCounting(bool bOn) : m_bPrevious(t_bCounting) {
+    t_bCounting = bOn;
+}
+
+CAllocationCounting::~CAllocationCounting() {
+    t_bCounting = m_bPrevious;
 }
 
 struct CAssimpErrors::tState final : public Assimp::LogStream {

@@ -29,6 +29,26 @@ private:
     size_t m_nPrevious;
 };
 
+// Test hook: allocation failure in turn. While counting is on for a thread (CAllocationCounting;
+// RunWithStack passes it on to its thread), each allocation of that thread is counted, and the
+// one numbered by SetFailingAllocationForTest throws std::bad_alloc (the nothrow forms return
+// null). Calls into Assimp's reading and writing turn counting off: failures inside Assimp are
+// Assimp's. For one armed run at a time in a process.
+void SetFailingAllocationForTest(uint64_t qwFailAt);  // 0: none fails; resets the count
+uint64_t CountedAllocationsForTest();
+
+class CAllocationCounting {
+public:
+    explicit CAllocationCounting(bool bOn);
+    ~CAllocationCounting();
+    CAllocationCounting(const CAllocationCounting&) = delete;
+    CAllocationCounting& operator=(const CAllocationCounting&) = delete;
+    bool Previous() const { return m_bPrevious; }
+
+private:
+    bool m_bPrevious;
+};
+
 // Collects what Assimp logs as errors (parts of the file it skipped or replaced) while it lives.
 class CAssimpErrors {
 public:

@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <new>
 
 #include "abstractdata/picture.h"
 #include "interchange/importinternal.h"
@@ -221,7 +222,10 @@ bool EmbeddedFile(const aiTexture& texture, std::vector<uint8_t>& bytes, std::st
         image.pixels[i * 4 + 3] = t.a;
     }
     strExt = "png";
-    return SUCCEEDED(EncodePng(image, bytes));
+    if (FAILED(EncodePng(image, bytes))) {
+        throw std::bad_alloc();  // only memory can fail it
+    }
+    return true;
 }
 
 uint8_t Channel(float f) {

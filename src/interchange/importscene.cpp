@@ -93,7 +93,9 @@ public:
             ::unlink(strPath.c_str());
         }
     }
-    void Add(const std::string& strPath) { m_paths.push_back(strPath); }
+    // Room first, before the file is made; then listing it cannot fail.
+    void Reserve() { m_paths.reserve(m_paths.size() + 1); }
+    void Add(std::string&& strPath) noexcept { m_paths.push_back(std::move(strPath)); }
     void Keep() { m_paths.clear(); }
 
 private:
@@ -164,12 +166,14 @@ HRESULT WriteTexture(const std::string& strDir, const std::string& strSceneName,
             break;
         }
         if (state == ETarget::Free) {
+            std::string strListed = strTarget;
+            created.Reserve();
             const int fd = ::open(strTarget.c_str(),
                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
             if (fd < 0) {
                 return ErrnoFail(report, "cannot create " + strTarget);
             }
-            created.Add(strTarget);
+            created.Add(std::move(strListed));
             const bool bWritten = WriteAll(fd, content);
             if (::close(fd) != 0 || !bWritten) {
                 return ErrnoFail(report, "cannot write " + strTarget);

@@ -287,8 +287,12 @@ HRESULT CQVR3DNode::Pick(const PickRay& ray, PickHitList& hits) {
 }
 
 void CQVR3DNode::SetTime(uint32_t dwTime) {
+    REPORT_IF_FAILED(SetTimeOfTree(dwTime));
+}
+
+HRESULT CQVR3DNode::SetTimeOfTree(uint32_t dwTime) {
     CQVR3DObject::SetTime(dwTime);
-    const HRESULT hr = WalkChildren(this, [&](CQVR3DObject* pChild) {
+    return WalkChildren(this, [&](CQVR3DObject* pChild) {
         if (!pChild->bInheritTime) {
             return EWalk::Skip;
         }
@@ -299,7 +303,6 @@ void CQVR3DNode::SetTime(uint32_t dwTime) {
         pChild->SetTime(dwTime);
         return EWalk::Skip;
     });
-    REPORT_IF_FAILED(hr);
 }
 
 uint32_t CQVR3DNode::GetAnimationTime() {

@@ -48,6 +48,8 @@ public:
     // with the caller; E_OUTOFMEMORY after taking it means the list could not be re-ordered
     // (see ChildOrderResult).
     HRESULT AddChild(CQVR3DObject* pChild);
+    // SetTime with the result of its walk: E_OUTOFMEMORY when part of the tree kept its time.
+    HRESULT SetTimeOfTree(uint32_t dwTime);
     // The result of the last ordering of the child list: E_OUTOFMEMORY when it could not be
     // carried out (the list then keeps the order it had), otherwise S_OK.
     HRESULT ChildOrderResult() const { return m_hrChildOrder; }

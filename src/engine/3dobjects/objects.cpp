@@ -109,9 +109,17 @@ void CQVR3DObject::UpdateTime() {
 }
 
 uint32_t CQVR3DObject::GetAnimationTimeHierarchy() {
-    // Walked with an explicit stack: a hierarchy may be deeper than the call stack allows.
-    // Without memory for the stack, the longest time found so far is the answer.
+    // Without memory for the walk, the longest time found so far is the answer.
     uint32_t dwLongest = 0;
+    if (FAILED(GetAnimationTimeHierarchy(dwLongest))) {
+        ASSERT_HRESULT(E_OUTOFMEMORY);
+    }
+    return dwLongest;
+}
+
+HRESULT CQVR3DObject::GetAnimationTimeHierarchy(uint32_t& dwLongest) {
+    // Walked with an explicit stack: a hierarchy may be deeper than the call stack allows.
+    dwLongest = 0;
     try {
         std::vector<CQVR3DObject*> pending{this};
         while (!pending.empty()) {
@@ -126,9 +134,9 @@ uint32_t CQVR3DObject::GetAnimationTimeHierarchy() {
             }
         }
     } catch (const std::bad_alloc&) {
-        ASSERT_HRESULT(E_OUTOFMEMORY);
+        return E_OUTOFMEMORY;
     }
-    return dwLongest;
+    return S_OK;
 }
 
 CQVR3DObject* CQVR3DObject::DetachFromParent() {

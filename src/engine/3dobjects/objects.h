@@ -54,6 +54,8 @@ public:
     void UpdateTime();
     // The longest animation of this object and all its descendants.
     uint32_t GetAnimationTimeHierarchy();
+    // The same, or E_OUTOFMEMORY when the walk found no memory (dwLongest: what it found).
+    HRESULT GetAnimationTimeHierarchy(uint32_t& dwLongest);
     // Unlinks the object from its parent; returns the former parent (null without one).
     CQVR3DObject* DetachFromParent();
     // Recomputes the parent sphere from the local sphere through TransformPoint.

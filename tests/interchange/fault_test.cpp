@@ -1,0 +1,139 @@
+// Every allocation of our import and export code fails in turn (Assimp's own reading and writing
+// are not counted): each run fails with a result or writes what the whole run wrote, throws
+// nothing, and a failed run leaves no file behind.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <map>
+
+#include "abstractdata/debugreport.h"
+#include "interchange/export.h"
+#include "interchange/importguard.h"
+#include "interchange/importmodels.h"
+#include "interchange/importscene.h"
+#include "support/tempfile.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace {
+
+const std::string kData = MORV_SOURCE_DIR "/tests/data/interchange";
+using Work = std::function<HRESULT(const std::string& strOut)>;
+
+struct Run {
+    HRESULT hr = E_FAIL;
+    bool bThrew = false;
+    uint64_t qwCounted = 0;
+    std::map<std::string, std::vector<uint8_t>> files;  // what the folder holds after the run
+};
+
+Run RunFailing(uint64_t qwFailAt, const std::string& strOut, const Work& work) {
+    CTempDir dir;
+    Run run;
+    const std::string strPath = dir.File(strOut);
+    SetFailingAllocationForTest(qwFailAt);
+    try {
+        CAllocationCounting counting(true);
+        run.hr = work(strPath);
+    } catch (...) {
+        run.bThrew = true;
+    }
+    run.qwCounted = CountedAllocationsForTest();
+    SetFailingAllocationForTest(0);
+    for (const std::string& strName : FilesIn(dir.Path())) {
+        run.files[strName] = ReadWholeFile(dir.File(strName));
+    }
+    return run;
+}
+
+void FailEachInTurn(const std::string& strCase, const std::string& strOut, const Work& work) {
+    SCOPED_TRACE(strCase);
+    const bool bReports = SetReportsEnabled(false);
+    // The second run is the reference: the first export animates a loaded tree for the first
+    // time, which replaces a sheared node's stored matrix.
+    RunFailing(0, strOut, work);
+    const Run whole = RunFailing(0, strOut, work);
+    EXPECT_TRUE(SUCCEEDED(whole.hr) && !whole.files.empty() && !whole.bThrew);
+    uint64_t qwDoneWithout = 0;
+    for (uint64_t n = 1; n <= whole.qwCounted; ++n) {
+        const Run run = RunFailing(n, strOut, work);
+        EXPECT_FALSE(run.bThrew) << "allocation " << n;
+        qwDoneWithout += SUCCEEDED(run.hr) ? 1 : 0;
+        EXPECT_TRUE(run.files == (SUCCEEDED(run.hr) ? whole.files : decltype(run.files){}))
+            << "allocation " << n << " left " << run.files.size() << " files";
+    }
+    SetReportsEnabled(bReports);
+#if defined(__SANITIZE_ADDRESS__)
+    EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#endif
+    std::printf("%s: %llu allocations failed in turn, %llu done without\n", strCase.c_str(),
+                static_cast<unsigned long long>(whole.qwCounted),
+                static_cast<unsigned long long>(qwDoneWithout));
+}
+
+TEST(AllocationFault, ImportFailsCleanly) {
+    std::vector<std::string> models = {kData + "/cli/model/images.gltf",
+                                       kData + "/cli/model/tracks.gltf"};
+    for (const char* psz :
+         {"/glTF2/glTF-Sample-Models/AnimatedMorphCube-glTF/AnimatedMorphCube.gltf",
+          "/glTF2/simple_skin/simple_skin.gltf"}) {
+        if (!TestModelsDir().empty()) {
+            models.push_back(TestModelsDir() + psz);
+        }
+    }
+    for (const std::string& strModel : models) {
+        FailEachInTurn(strModel, "out.morv3d", [&](const std::string& strOut) {
+            return ImportScene(strModel, strOut, nullptr);
+        });
+    }
+}
+
+TEST(AllocationFault, ExportFailsCleanly) {
+    const std::string strTextures = kData + "/textures";
+    for (const auto& [pszScene, formats] : {std::pair<const char*, std::vector<const char*>>{
+                                                "static", {"glb", "gltf", "obj", "dae", "3mf"}},
+                                            {"odd", {"gltf", "fbx", "x"}},
+                                            {"morph", {"glb"}}}) {
+        CMorv3dViewerDoc doc;
+        ASSERT_TRUE(doc.OnOpenDocument(kData + "/scenes/" + pszScene + ".morv3d"));
+        for (const char* pszFormat : formats) {
+            FailEachInTurn(std::string(pszScene) + " as " + pszFormat,
+                           std::string("out.") + pszFormat, [&](const std::string& strOut) {
+                               return ExportScene(doc._Materials, doc._pNode, strTextures, strOut,
+                                                  {}, nullptr);
+                           });
+        }
+    }
+}
+
+// Writing stops at a file size limit, as on a full device: whichever file of an export meets it
+// (a texture, the buffer, the output; Assimp's own archive), the export fails and leaves nothing.
+TEST(WriteFault, FullDeviceLeavesNothing) {
+    CMorv3dViewerDoc doc;
+    ASSERT_TRUE(doc.OnOpenDocument(kData + "/scenes/static.morv3d"));
+    const std::string strTextures = kData + "/textures";
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit unlimited{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    for (const char* pszOut : {"out.glb", "out.gltf", "out.obj", "out.3mf"}) {
+        for (const rlim_t limit : {0, 80, 300}) {
+            CTempDir dir;
+            const rlimit capped{limit, unlimited.rlim_max};
+            setrlimit(RLIMIT_FSIZE, &capped);
+            const HRESULT hr =
+                ExportScene(doc._Materials, doc._pNode, strTextures, dir.File(pszOut), {}, nullptr);
+            setrlimit(RLIMIT_FSIZE, &unlimited);
+            EXPECT_TRUE(FAILED(hr)) << pszOut << " at " << limit << " bytes";
+            EXPECT_EQ(FilesIn(dir.Path()).size(), 0u) << pszOut << " at " << limit << " bytes";
+        }
+    }
+    std::signal(SIGXFSZ, previous);
+}
+
+}  // namespace
