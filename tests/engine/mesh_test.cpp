@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -144,12 +145,10 @@ TEST(Mesh, MorphsShowTheKeyOrTheBlendOfTheTime) {
             dwFormat = std::stoul(strWord, nullptr, 0);
             std::vector<KeySpec> keys;
             while (in >> strWord) {
-                const size_t nColon = strWord.find(':');
-                keys.push_back({static_cast<uint32_t>(std::stoul(strWord)),
-                                nColon != std::string::npos,
-                                nColon != std::string::npos
-                                    ? static_cast<uint32_t>(std::stoul(strWord.substr(nColon + 1)))
-                                    : 0u});
+                KeySpec key{};
+                key.bBlend =
+                    std::sscanf(strWord.c_str(), "%u:%u", &key.dwTime, &key.dwDuration) == 2;
+                keys.push_back(key);
             }
             strMesh = strLine;
             pMesh = MakeAnimated(keys, dwFormat, nCount);
@@ -168,17 +167,13 @@ TEST(Mesh, MorphsShowTheKeyOrTheBlendOfTheTime) {
             expected = Blended(MakeShape(shown[0], base.size()), MakeShape(shown[1], base.size()),
                                shown[2]);
         }
-        for (size_t i = 0; i < expected.size(); ++i) {
-            if (!(dwFormat & VERTEX_POSITION)) {
-                expected[i].vPosition = base[i].vPosition;
-            }
-            if (!(dwFormat & VERTEX_NORMAL)) {
-                expected[i].vNormal = base[i].vNormal;
-            }
-            if (!(dwFormat & VERTEX_TEXCOORD)) {
-                expected[i].fU = base[i].fU;
-                expected[i].fV = base[i].fV;
-            }
+        for (size_t i = 0; i < expected.size();
+             ++i) {  // what the format lacks stays as in the base
+            Vertex& v = expected[i];
+            v.vPosition = dwFormat & VERTEX_POSITION ? v.vPosition : base[i].vPosition;
+            v.vNormal = dwFormat & VERTEX_NORMAL ? v.vNormal : base[i].vNormal;
+            v.fU = dwFormat & VERTEX_TEXCOORD ? v.fU : base[i].fU;
+            v.fV = dwFormat & VERTEX_TEXCOORD ? v.fV : base[i].fV;
         }
         SCOPED_TRACE(strMesh + " at " + strLine);
         ExpectShapeAt(*pMesh, static_cast<uint32_t>(std::stoul(f[0])), expected);
