@@ -72,8 +72,6 @@ TEST_F(MorvFileTest, ClosedChunksRefusePayload) {
     COutStream* pOut = nullptr;
     EXPECT_EQ(file.BeginWriteStream(&pOut, pA), MORV_E_CHUNKCLOSED);
     EXPECT_EQ(pOut, nullptr);
-    EXPECT_EQ(pA->dwSize, 2u);
-    EXPECT_EQ(pB->dwSize, 3u);
     ASSERT_EQ(file.EndWrite(), S_OK);
     EXPECT_EQ(ReadWholeFile(Path()),
               ReadHexSection(kLayouts, "two chunks, the first closed by the second"));
