@@ -10,8 +10,6 @@
 
 namespace {
 
-using SceneLoaderTest = SceneLoadTest;
-
 // A root node holding a mesh, a chunk of unknown type, then four materials; both passes load it
 // as its listing in loads.txt shows.
 const std::string kModes = "root with a quad mesh, an unknown chunk and four materials";

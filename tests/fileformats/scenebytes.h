@@ -105,7 +105,7 @@ inline void WriteContainer(const std::string& strPath, const std::vector<SceneCh
 
 // Scenes written from chunks and loaded with both passes as the viewer runs them; what was
 // loaded is compared as a listing of tests/data/scene/.
-class SceneLoadTest : public ::testing::Test {
+class SceneLoaderTest : public ::testing::Test {
 protected:
     void LoadBothPasses(const std::vector<SceneChunk>& chunks) {
         m_pLoader.reset();  // it keeps its file open, and so locked, until it goes
