@@ -1,11 +1,33 @@
-// Hand-written file bytes for layout checks, read from annotated hex data files, so that a
-// writer and a reader cannot share a mistake.
+// Hand-written file bytes for layout checks, so that a writer and a reader cannot share a
+// mistake: built in code, or read from annotated hex data files.
 #pragma once
 
 #include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
+
+class CByteBuilder {
+public:
+    CByteBuilder& U8(uint8_t b) {
+        m_bytes.push_back(b);
+        return *this;
+    }
+    CByteBuilder& U16(uint16_t w) {
+        return U8(static_cast<uint8_t>(w)).U8(static_cast<uint8_t>(w >> 8));
+    }
+    CByteBuilder& U32(uint32_t dw) {
+        return U16(static_cast<uint16_t>(dw)).U16(static_cast<uint16_t>(dw >> 16));
+    }
+    CByteBuilder& Text(const std::string& str) {
+        m_bytes.insert(m_bytes.end(), str.begin(), str.end());
+        return *this;
+    }
+    const std::vector<uint8_t>& Get() const { return m_bytes; }
+
+private:
+    std::vector<uint8_t> m_bytes;
+};
 
 // One line of a hex data file: two digits per byte, "#" starts a comment.
 inline void AppendHexLine(std::string strLine, std::vector<uint8_t>& bytes) {
