@@ -46,6 +46,9 @@ inline std::vector<SceneCase> ReadSceneCases(const std::string& strFile) {
         words >> strWord;
         if (strWord == "==") {
             cases.push_back({strLine.substr(3), nLine, {}});
+        } else if (!strWord.empty() &&
+                   (cases.empty() || (strWord != "chunk" && cases.back().chunks.empty()))) {
+            ADD_FAILURE() << strFile << ":" << nLine << " stands outside a case or a chunk";
         } else if (strWord == "chunk") {
             SceneChunk chunk;
             words >> std::hex >> chunk.dwType >> std::dec >> chunk.dwDepth;
