@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -117,77 +119,63 @@ void ExpectShapeAt(CQVR3DMesh& mesh, uint32_t dwTime, const Shape& expected) {
 
 }  // namespace
 
+// Without keys the vertices are shared too: the first case of tests/data/engine/morphs.txt.
 TEST(Mesh, WithoutKeysSharesTheGeometry) {
     auto pMesh = MakeMesh(MakeShape(9), {0, 1, 2}, {{0, 3, 0, 0}});
     pMesh->pGeometry->dwBlendFlags = 3;
-    EXPECT_EQ(pMesh->pVertices, pMesh->pGeometry->pVertices);
     EXPECT_EQ(pMesh->groupIndexPointers[0], pMesh->pGeometry->IndexBuffer());
     EXPECT_EQ(pMesh->GetBlendFlags(), 3u);
-    EXPECT_EQ(pMesh->GetAnimationTime(), 0u);
-    ExpectShapeAt(*pMesh, 70, MakeShape(9));
 }
 
-TEST(Mesh, KeysWithoutBlendShowTheKeyAtOrBeforeTheTime) {
-    auto pMesh = MakeAnimated({{0}, {100}, {200}});
-    EXPECT_NE(pMesh->pVertices, pMesh->pGeometry->pVertices);
-    EXPECT_EQ(pMesh->GetAnimationTime(), 200u);
-    ExpectShapeAt(*pMesh, 0, MakeShape(9));  // base vertices until the first morph
-    const std::pair<uint32_t, float> cases[] = {{50, 0},  {0, 0},   {100, 1}, {150, 1},
-                                                {200, 2}, {250, 2}, {199, 1}};
-    for (auto [dwTime, fKey] : cases) {
-        ExpectShapeAt(*pMesh, dwTime, MakeShape(fKey));
-    }
-
-    // Clustered keys up to near 2^32, where the interpolation estimates are far off: the
-    // search must still land on the last key at or before t.
-    const uint32_t times[] = {5, 6, 7, 1000, 500000000, 3000000000, 4000000000, 4294967290};
-    std::vector<KeySpec> keys;
-    for (uint32_t dwTime : times) {
-        keys.push_back({dwTime});
-    }
-    auto pLong = MakeAnimated(keys);
-    for (size_t k = 0; k + 1 < keys.size(); ++k) {
-        ExpectShapeAt(*pLong, times[k + 1] - 1, MakeShape(static_cast<float>(k)));
-        ExpectShapeAt(*pLong, times[k], MakeShape(static_cast<float>(k)));
-    }
-}
-
-TEST(Mesh, BlendWindowMovesFromTheEarlierShapeToTheLater) {
-    auto pMesh = MakeAnimated({{0}, {100, true, 40}});
-    const Shape a = MakeShape(0), b = MakeShape(1);
-    ExpectShapeAt(*pMesh, 60, a);  // the window is open at both ends
-    ExpectShapeAt(*pMesh, 80, Blended(a, b, 0.5f));
-    EXPECT_EQ(pMesh->pVertices[1].vPosition.x, 51.0f);
-    ExpectShapeAt(*pMesh, 99, Blended(a, b, 0.025f));
-    ExpectShapeAt(*pMesh, 100, b);
-
-    // A duration longer than the key's time blends from the start of the interval.
-    ExpectShapeAt(*MakeAnimated({{0}, {30, true, 40}}), 10, Blended(a, b, 0.5f));
-    // A zero duration never blends.
-    ExpectShapeAt(*MakeAnimated({{0}, {30, true, 0}}), 29, a);
-}
-
-TEST(Mesh, KeyFormatsPlaceComponentsAtTheirPackedOffsets) {
-    // Enough vertices to span several of the blocks that packed layouts are blended in.
-    constexpr size_t kCount = 300;
-    const Shape base = MakeShape(9, kCount), a = MakeShape(0, kCount), b = MakeShape(1, kCount);
-    auto withBaseNormals = [&](Shape shape) {
-        for (size_t i = 0; i < shape.size(); ++i) {
-            shape[i].vNormal = base[i].vNormal;
+// tests/data/engine/morphs.txt: meshes shown at times in turn, every vertex compared byte for
+// byte with the key or the blend of keys the time shows.
+TEST(Mesh, MorphsShowTheKeyOrTheBlendOfTheTime) {
+    std::unique_ptr<CQVR3DMesh> pMesh;
+    std::string strMesh;
+    Shape base;
+    uint32_t dwFormat = 0;
+    for (const std::string& strLine : EngineDataLines("morphs.txt")) {
+        std::istringstream in(strLine);
+        std::string strWord;
+        if (in >> strWord && strWord == "mesh") {
+            size_t nCount = 0;
+            in >> strWord >> nCount;
+            dwFormat = std::stoul(strWord, nullptr, 0);
+            std::vector<KeySpec> keys;
+            while (in >> strWord) {
+                KeySpec key{};
+                key.bBlend =
+                    std::sscanf(strWord.c_str(), "%u:%u", &key.dwTime, &key.dwDuration) == 2;
+                keys.push_back(key);
+            }
+            strMesh = strLine;
+            pMesh = MakeAnimated(keys, dwFormat, nCount);
+            base = MakeShape(9, nCount);
+            EXPECT_EQ(pMesh->pVertices == pMesh->pGeometry->pVertices, keys.empty()) << strMesh;
+            EXPECT_EQ(pMesh->GetAnimationTime(), keys.empty() ? 0u : keys.back().dwTime) << strMesh;
+            continue;
         }
-        return shape;
-    };
-    // Position and texture coordinates only: 20-byte records, u and v at 12; normals stay.
-    auto pMesh = MakeAnimated({{0}, {100, true, 40}}, VERTEX_POSITION | VERTEX_TEXCOORD, kCount);
-    ExpectShapeAt(*pMesh, 100, withBaseNormals(b));
-    ExpectShapeAt(*pMesh, 99, withBaseNormals(Blended(a, b, 0.025f)));
-    // Every component with both extras: 40-byte records; the extras are skipped.
-    auto pFull = MakeAnimated({{0}, {100, true, 40}}, 0x1F, kCount);
-    ExpectShapeAt(*pFull, 100, b);
-    ExpectShapeAt(*pFull, 70, Blended(a, b, 0.75f));
-    // Only the extras: nothing to morph.
-    auto pExtras = MakeAnimated({{0}, {100, true, 40}}, VERTEX_EXTRA1 | VERTEX_EXTRA2, kCount);
-    ExpectShapeAt(*pExtras, 90, base);
+        const std::vector<std::string> f = Fields(strLine, 2);
+        const std::vector<float> shown =
+            f[1] == "base" ? std::vector<float>{} : Numbers<float>(f[1]);
+        Shape expected = base;
+        if (shown.size() == 1) {
+            expected = MakeShape(shown[0], base.size());
+        } else if (shown.size() == 3) {
+            expected = Blended(MakeShape(shown[0], base.size()), MakeShape(shown[1], base.size()),
+                               shown[2]);
+        }
+        for (size_t i = 0; i < expected.size();
+             ++i) {  // what the format lacks stays as in the base
+            Vertex& v = expected[i];
+            v.vPosition = dwFormat & VERTEX_POSITION ? v.vPosition : base[i].vPosition;
+            v.vNormal = dwFormat & VERTEX_NORMAL ? v.vNormal : base[i].vNormal;
+            v.fU = dwFormat & VERTEX_TEXCOORD ? v.fU : base[i].fU;
+            v.fV = dwFormat & VERTEX_TEXCOORD ? v.fV : base[i].fV;
+        }
+        SCOPED_TRACE(strMesh + " at " + strLine);
+        ExpectShapeAt(*pMesh, static_cast<uint32_t>(std::stoul(f[0])), expected);
+    }
 }
 
 TEST(Mesh, BrokenInstanceNeverMorphsSharedOrMissingBuffers) {

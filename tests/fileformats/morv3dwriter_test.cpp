@@ -118,10 +118,8 @@ TEST_F(SceneWriterTest, SmallSceneMatchesHandWrittenBytes) {
     rotation.dwTime = 30;
     rotation.vAxis = {0, 0, 1};
     rotation.fAngle = 0.25f;
-    for (int r = 0; r < 3; ++r) {
-        for (int c = 0; c < 4; ++c) {
-            rotation.afBlock[r][c] = static_cast<float>(100 + 4 * r + c);
-        }
+    for (int i = 0; i < 12; ++i) {
+        rotation.afBlock[i / 4][i % 4] = static_cast<float>(100 + i);
     }
     for (int i = 0; i < 16; ++i) {
         rotation.abUnused[i] = static_cast<uint8_t>(i + 1);

@@ -2,6 +2,7 @@
 // recursion without bound, no position past 4 GiB - 1).
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sstream>
 
 #include "fileformats/morv/morv.h"
@@ -11,6 +12,7 @@
 namespace {
 
 const std::string kCases = std::string(MORV_SOURCE_DIR) + "/tests/data/container/malformed.hex";
+const std::string kLayouts = std::string(MORV_SOURCE_DIR) + "/tests/data/container/layouts.hex";
 
 class MalformedMorvTest : public ::testing::Test {
 protected:
@@ -43,14 +45,17 @@ protected:
     CMorvFile m_file;
 };
 
-// A chain: every chunk has one child, nDepth levels below the root.
+// A chain: every chunk has one child, dwDepth levels below the root.
 std::vector<uint8_t> Chain(uint32_t dwDepth) {
-    CByteBuilder bytes;
-    bytes.MorvHeader(kDefaultKindBytes, 44, (dwDepth + 1) * 16, 44, 16);
+    std::vector<uint8_t> bytes = ReadHexSection(kLayouts, "header of a chain");
+    const uint32_t dwDirSize = (dwDepth + 1) * 16;
+    std::memcpy(bytes.data() + 28, &dwDirSize, 4);
     for (uint32_t i = 0; i <= dwDepth; ++i) {
-        bytes.DirEntry(i, i < dwDepth ? 1 : 0, 0xFFFFFFFF, 0);
+        const uint32_t adwEntry[4] = {i, i < dwDepth ? 1u : 0u, 0xFFFFFFFFu, 0};  // no payload
+        const uint8_t* pEntry = reinterpret_cast<const uint8_t*>(adwEntry);
+        bytes.insert(bytes.end(), pEntry, pEntry + sizeof(adwEntry));
     }
-    return bytes.Get();
+    return bytes;
 }
 
 }  // namespace
@@ -87,9 +92,7 @@ TEST_F(MalformedMorvTest, PayloadsPastFourGibibytesAreNotRead) {
 }
 
 TEST_F(MalformedMorvTest, ReadingTheDirectoryTwiceIsRefused) {
-    const std::string strLayouts =
-        std::string(MORV_SOURCE_DIR) + "/tests/data/container/layouts.hex";
-    ASSERT_EQ(ReadDirectoryOf(ReadHexSection(strLayouts, "root with one child")), S_OK);
+    ASSERT_EQ(ReadDirectoryOf(ReadHexSection(kLayouts, "root with one child")), S_OK);
     EXPECT_EQ(m_file.ReadDirectory(), E_UNEXPECTED);
     EXPECT_EQ(CountChunks(), 2u);
 }

@@ -1,11 +1,15 @@
-// Scene files put together from hand-written payload bytes, independent of the scene writer.
+// Scene files put together from hand-written chunks, independent of the scene writer: read from
+// tests/data/scene/*.hex, or built from payload bytes by the tests of other layers.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "abstractdata/debugreport.h"
@@ -16,46 +20,101 @@
 #include "support/bytebuilder.h"
 #include "support/tempfile.h"
 
-struct ChunkSpec {
+// A chunk of a scene data file: its type, its depth below the root and its payload.
+struct SceneChunk {
     uint32_t dwType = 0;
+    uint32_t dwDepth = 0;
     std::vector<uint8_t> payload;
-    std::vector<ChunkSpec> children;
 };
+
+struct SceneCase {
+    std::string strTitle;
+    int nLine = 0;  // of the title, to name the case in a failure
+    std::vector<SceneChunk> chunks;
+};
+
+// The cases of a file under tests/data/scene/: "== title" starts a case, "chunk TYPE DEPTH" a
+// chunk (in pre-order), hex lines its payload; "* N" repeats the line before it N times.
+inline std::vector<SceneCase> ReadSceneCases(const std::string& strFile) {
+    std::ifstream in(std::string(MORV_SOURCE_DIR) + "/tests/data/scene/" + strFile);
+    std::vector<SceneCase> cases;
+    std::vector<uint8_t> lastLine;
+    std::string strLine;
+    for (int nLine = 1; std::getline(in, strLine); ++nLine) {
+        std::istringstream words(strLine.substr(0, strLine.find('#')));
+        std::string strWord;
+        words >> strWord;
+        if (strWord == "==") {
+            cases.push_back({strLine.substr(3), nLine, {}});
+        } else if (!strWord.empty() &&
+                   (cases.empty() || (strWord != "chunk" && cases.back().chunks.empty()))) {
+            ADD_FAILURE() << strFile << ":" << nLine << " stands outside a case or a chunk";
+        } else if (strWord == "chunk") {
+            SceneChunk chunk;
+            words >> std::hex >> chunk.dwType >> std::dec >> chunk.dwDepth;
+            cases.back().chunks.push_back(chunk);
+        } else if (!strWord.empty()) {
+            std::vector<uint8_t>& payload = cases.back().chunks.back().payload;
+            size_t nTimes = 1;
+            if (strWord == "*") {
+                words >> nTimes;
+            } else {
+                lastLine.clear();
+                AppendHexLine(strLine, lastLine);
+            }
+            for (size_t i = 0; i < nTimes; ++i) {
+                payload.insert(payload.end(), lastLine.begin(), lastLine.end());
+            }
+        }
+    }
+    EXPECT_FALSE(cases.empty()) << strFile;
+    return cases;
+}
+
+// The chunks of the case titled strTitle.
+inline std::vector<SceneChunk> ReadSceneCase(const std::string& strFile,
+                                             const std::string& strTitle) {
+    for (SceneCase& c : ReadSceneCases(strFile)) {
+        if (c.strTitle == strTitle) {
+            return c.chunks;
+        }
+    }
+    ADD_FAILURE() << strFile << " has no case \"" << strTitle << "\"";
+    return {};
+}
 
 constexpr GUID kSceneKind = {
     0x0AB3F934, 0x9362, 0x11D1, {0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12}};
 
-// Writes a container whose root holds the given chunks, in pre-order.
-inline void WriteContainer(const std::string& strPath, const std::vector<ChunkSpec>& chunks,
+// Writes a container whose root holds the given chunks.
+inline void WriteContainer(const std::string& strPath, const std::vector<SceneChunk>& chunks,
                            const GUID& kind = kSceneKind) {
     CMorvFile file;
     ASSERT_EQ(file.Open(strPath, true), S_OK);
     ASSERT_EQ(file.SetFileKind(kind), S_OK);
     ASSERT_EQ(file.BeginWrite(), S_OK);
-    struct Pending {
-        const ChunkSpec* pSpec;
-        CMorvChunk* pParent;
-    };
-    std::vector<Pending> pending;
-    for (auto it = chunks.rbegin(); it != chunks.rend(); ++it) {
-        pending.push_back({&*it, file.GetRootChunk()});
-    }
-    while (!pending.empty()) {
-        const Pending item = pending.back();
-        pending.pop_back();
+    std::vector<CMorvChunk*> parents{file.GetRootChunk()};  // parents[d]: the parent at depth d
+    for (const SceneChunk& chunk : chunks) {
+        ASSERT_LT(chunk.dwDepth, parents.size());
+        parents.resize(chunk.dwDepth + 1);
         CMorvChunk* pChunk = nullptr;
-        ASSERT_EQ(file.CreateChunk(&pChunk, item.pSpec->dwType, item.pParent), S_OK);
-        if (!item.pSpec->payload.empty()) {
-            ASSERT_EQ(file.WriteChunk(item.pSpec->payload.data(),
-                                      static_cast<uint32_t>(item.pSpec->payload.size()), pChunk),
+        ASSERT_EQ(file.CreateChunk(&pChunk, chunk.dwType, parents.back()), S_OK);
+        if (!chunk.payload.empty()) {
+            ASSERT_EQ(file.WriteChunk(chunk.payload.data(),
+                                      static_cast<uint32_t>(chunk.payload.size()), pChunk),
                       S_OK);
         }
-        for (auto it = item.pSpec->children.rbegin(); it != item.pSpec->children.rend(); ++it) {
-            pending.push_back({&*it, pChunk});
-        }
+        parents.push_back(pChunk);
     }
     ASSERT_EQ(file.EndWrite(), S_OK);
 }
+
+// Hand-built chunks for the tests of other layers: each holds its payload and its children.
+struct ChunkSpec {
+    uint32_t dwType = 0;
+    std::vector<uint8_t> payload;
+    std::vector<ChunkSpec> children;
+};
 
 inline CByteBuilder& F32(CByteBuilder& bytes, float f) {
     uint32_t dw;
@@ -191,16 +250,30 @@ inline std::vector<uint8_t> MeshBytes(uint32_t dwFlags, uint32_t dwVertexCount,
     return bytes.Get();
 }
 
+// Writes a container whose root holds the given hand-built chunks.
+inline void WriteContainer(const std::string& strPath, const std::vector<ChunkSpec>& chunks,
+                           const GUID& kind = kSceneKind) {
+    std::vector<SceneChunk> flat;
+    std::vector<std::pair<const ChunkSpec*, uint32_t>> pending;  // pre-order, with depth
+    for (auto it = chunks.rbegin(); it != chunks.rend(); ++it) {
+        pending.push_back({&*it, 0});
+    }
+    while (!pending.empty()) {
+        const auto [pSpec, dwDepth] = pending.back();
+        pending.pop_back();
+        flat.push_back({pSpec->dwType, dwDepth, pSpec->payload});
+        for (auto it = pSpec->children.rbegin(); it != pSpec->children.rend(); ++it) {
+            pending.push_back({&*it, dwDepth + 1});
+        }
+    }
+    WriteContainer(strPath, flat, kind);
+}
+
 // Scenes written from chunks and loaded with both passes as the viewer runs them; what was
 // loaded is compared as a listing of tests/data/scene/.
-class SceneLoadTest : public ::testing::Test {
+class SceneLoaderTest : public ::testing::Test {
 protected:
-    struct LoadCase {
-        std::string strTitle;
-        std::vector<ChunkSpec> chunks;
-    };
-
-    void LoadBothPasses(const std::vector<ChunkSpec>& chunks) {
+    void LoadBothPasses(const std::vector<SceneChunk>& chunks) {
         m_pLoader.reset();  // it keeps its file open, and so locked, until it goes
         WriteContainer(m_strPath, chunks);
         CReportCapture reports;
@@ -229,11 +302,12 @@ protected:
         return str + SceneListing(m_pLoader->materials, m_pRoot.get());
     }
 
-    // Loads each case and compares its listing in strFile.
-    void ExpectLoads(const std::string& strFile, const std::vector<LoadCase>& cases) {
-        for (const LoadCase& c : cases) {
+    // Loads each case of strName.hex and compares its listing in strName.txt.
+    void ExpectLoads(const std::string& strName) {
+        for (const SceneCase& c : ReadSceneCases(strName + ".hex")) {
+            SCOPED_TRACE(strName + ".hex:" + std::to_string(c.nLine));
             LoadBothPasses(c.chunks);
-            ExpectListing(strFile, c.strTitle, Loaded());
+            ExpectListing(strName + ".txt", c.strTitle, Loaded());
         }
     }
 

@@ -1,5 +1,5 @@
 // Hand-written file bytes for layout checks, so that a writer and a reader cannot share a
-// mistake.
+// mistake: built in code, or read from annotated hex data files.
 #pragma once
 
 #include <cstdint>
@@ -19,40 +19,15 @@ public:
     CByteBuilder& U32(uint32_t dw) {
         return U16(static_cast<uint16_t>(dw)).U16(static_cast<uint16_t>(dw >> 16));
     }
-    CByteBuilder& Bytes(const std::vector<uint8_t>& bytes) {
-        m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
-        return *this;
-    }
     CByteBuilder& Text(const std::string& str) {
         m_bytes.insert(m_bytes.end(), str.begin(), str.end());
         return *this;
     }
-    // A morv header: size 44, reserved 0, kind, then the four numbers and the entry size.
-    CByteBuilder& MorvHeader(const std::vector<uint8_t>& kind, uint32_t dwDirOffset,
-                             uint32_t dwDirSize, uint32_t dwDataOffset, uint32_t dwEntrySize) {
-        return U32(44)
-            .U32(0)
-            .Bytes(kind)
-            .U32(dwDirOffset)
-            .U32(dwDirSize)
-            .U32(0)
-            .U32(dwDataOffset)
-            .U32(dwEntrySize);
-    }
-    CByteBuilder& DirEntry(uint32_t dwType, uint32_t dwChildren, uint32_t dwOffset,
-                           uint32_t dwSize) {
-        return U32(dwType).U32(dwChildren).U32(dwOffset).U32(dwSize);
-    }
-    size_t Size() const { return m_bytes.size(); }
     const std::vector<uint8_t>& Get() const { return m_bytes; }
 
 private:
     std::vector<uint8_t> m_bytes;
 };
-
-// {0AB3F933-9362-11D1-9A2B-080000300512} as stored.
-inline const std::vector<uint8_t> kDefaultKindBytes = {
-    0x33, 0xF9, 0xB3, 0x0A, 0x62, 0x93, 0xD1, 0x11, 0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12};
 
 // One line of a hex data file: two digits per byte, "#" starts a comment.
 inline void AppendHexLine(std::string strLine, std::vector<uint8_t>& bytes) {
