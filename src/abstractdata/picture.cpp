@@ -5,12 +5,25 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <memory>
 #include <new>
 
+#include "abstractdata/picturealloc.h"
 #include "abstractdata/picturecheck.h"
 
 namespace {
+
+thread_local size_t t_nMaxBlock = SIZE_MAX;
+thread_local bool t_bRefused = false;
+
+bool BlockFits(size_t nBytes) {
+    if (nBytes <= t_nMaxBlock) {
+        return true;
+    }
+    t_bRefused = true;
+    return false;
+}
 
 bool SizeFits(const CImageRGBA& image) {
     return image.nWidth > 0 && image.nHeight > 0 && image.nWidth <= INT_MAX / 4 &&
@@ -50,8 +63,14 @@ HRESULT Decode(const uint8_t* pData, size_t nSize, CImageRGBA& image, std::strin
                    " bytes can hold)";
         return E_FAIL;
     }
+    // A block may hold the pixels at 16 bits a channel, or the file itself, twice over.
+    CPictureBlockCap cap(std::max(kMinPictureDecodeBytes, 2 * (2 * nDecoded + nSize)));
     std::unique_ptr<stbi_uc, decltype(&stbi_image_free)> pPixels(
         stbi_load_from_memory(pData, nLength, &nWidth, &nHeight, &nChannels, 4), &stbi_image_free);
+    if (!pPixels && cap.Refused()) {
+        strError = "the picture cannot be decoded (its data unpacks to more than its size needs)";
+        return E_FAIL;
+    }
     if (!pPixels) {
         strError = std::string("the picture cannot be decoded (") + stbi_failure_reason() + ")";
         return E_FAIL;
@@ -63,6 +82,31 @@ HRESULT Decode(const uint8_t* pData, size_t nSize, CImageRGBA& image, std::strin
 }
 
 }  // namespace
+
+void* PictureAlloc(size_t nBytes) {
+    return BlockFits(nBytes) ? std::malloc(nBytes) : nullptr;
+}
+
+void* PictureRealloc(void* p, size_t nBytes) {
+    return BlockFits(nBytes) ? std::realloc(p, nBytes) : nullptr;
+}
+
+void PictureFree(void* p) {
+    std::free(p);
+}
+
+CPictureBlockCap::CPictureBlockCap(size_t nMaxBlock) : m_nPrevious(t_nMaxBlock) {
+    t_nMaxBlock = nMaxBlock;
+    t_bRefused = false;
+}
+
+CPictureBlockCap::~CPictureBlockCap() {
+    t_nMaxBlock = m_nPrevious;
+}
+
+bool CPictureBlockCap::Refused() const {
+    return t_bRefused;
+}
 
 HRESULT DecodePicture(const uint8_t* pData, size_t nSize, CImageRGBA& image,
                       std::string& strError) {

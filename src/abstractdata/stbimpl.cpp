@@ -2,6 +2,12 @@
 // the fuzz build instruments them.
 #include <cstdlib>
 
+#include "abstractdata/picturealloc.h"
+
+#define STBI_MALLOC(n) PictureAlloc(n)
+#define STBI_REALLOC(p, n) PictureRealloc(p, n)
+#define STBI_FREE(p) PictureFree(p)
+
 #define STBI_MAX_DIMENSIONS 16384
 #define STBI_ONLY_BMP
 #define STBI_ONLY_TGA
