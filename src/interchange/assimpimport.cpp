@@ -284,10 +284,10 @@ HRESULT BuildMeshes(ImportContext& ctx, const std::vector<const aiNode*>& order)
                 if (FAILED(hr)) {
                     return hr;
                 }
-                if (hr == S_OK) {
+                if (hr == S_OK && !pMesh->frames.empty()) {
                     morphMeshes[pNode].push_back(pMesh);
                     ++qwBaked;
-                } else {
+                } else if (hr == S_FALSE) {
                     ++qwTooLarge;
                     ImportSplitParts(mesh, {}, nullptr, dwMaterial, staticParts[pNode]);
                 }

@@ -136,7 +136,8 @@ void ImportWorldMatrices(const ImportContext& ctx, double dTicks,
 bool ImportSkinIsRigid(const ImportContext& ctx, const aiMesh& mesh);
 // A skinned mesh whose vertices blend several bones: its shape at every key time of the
 // tracks, in the space of the node that shows it, blended linearly between. S_FALSE when it
-// would hold more frame vertices than the cap allows (the caller binds it rigidly instead).
+// would hold more frame vertices than the cap allows (the caller binds it rigidly instead); out
+// without frames when its triangles have no area.
 HRESULT ImportBakeSkin(ImportContext& ctx, const aiNode& node, const aiMesh& mesh,
                        uint32_t dwMaterial, Morv3DMeshDesc& out);
 
