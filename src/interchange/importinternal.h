@@ -148,8 +148,9 @@ HRESULT ImportBounds(Morv3DNodeDesc& root);
 // file (row vectors, translation in the fourth row).
 Matrix4 ToMatrix4(const aiMatrix4x4& m);
 
-// Test entry: converts a scene as the reads do once Assimp has read it (same checks, caps and
-// exception handling); strModelDir is the folder textures are looked up in, empty for none.
+// Test entry: converts a scene through the same code as the reads once Assimp has read it (its
+// checks, the frame vertex cap, the catching of exceptions), on the calling thread and under
+// its allocation counting; strModelDir is the folder textures are looked up in, empty for none.
 HRESULT ImportConvertSceneForTest(const aiScene& scene, const std::string& strModelDir,
                                   ImportedScene& out, ImportReport& report,
                                   const ImportOptions& options = {});
