@@ -258,7 +258,8 @@ HRESULT BuildMeshes(ImportContext& ctx, const std::vector<const aiNode*>& order)
     for (const aiNode* pNode : order) {
         for (unsigned i = 0; i < pNode->mNumMeshes; ++i) {
             const unsigned nMesh = pNode->mMeshes != nullptr ? pNode->mMeshes[i] : ~0u;
-            if (nMesh >= scene.mNumMeshes || scene.mMeshes[nMesh] == nullptr) {
+            if (nMesh >= scene.mNumMeshes || scene.mMeshes == nullptr ||
+                scene.mMeshes[nMesh] == nullptr) {
                 continue;
             }
             const aiMesh& mesh = *scene.mMeshes[nMesh];
@@ -283,10 +284,10 @@ HRESULT BuildMeshes(ImportContext& ctx, const std::vector<const aiNode*>& order)
                 if (FAILED(hr)) {
                     return hr;
                 }
-                if (hr == S_OK) {
+                if (hr == S_OK && !pMesh->frames.empty()) {
                     morphMeshes[pNode].push_back(pMesh);
                     ++qwBaked;
-                } else {
+                } else if (hr == S_FALSE) {
                     ++qwTooLarge;
                     ImportSplitParts(mesh, {}, nullptr, dwMaterial, staticParts[pNode]);
                 }
@@ -441,7 +442,29 @@ HRESULT Convert(ImportContext& ctx) {
     return hr;
 }
 
-// Converts what Assimp read; exceptions end here.
+// Converts a scene; exceptions end here.
+HRESULT ConvertScene(const aiScene& scene, const std::string& strDir, const std::string& strStem,
+                     ImportedScene& out, ImportReport& report, const ImportOptions& options) {
+    ImportContext ctx;
+    ctx.pScene = &scene;
+    ctx.options = options;
+    if (ctx.options.strTextureStem.empty()) {
+        ctx.options.strTextureStem = strStem;
+    }
+    ctx.strModelDir = strDir;
+    ctx.pReport = &report;
+    ctx.pOut = &out;
+    try {
+        const HRESULT hr = Convert(ctx);
+        return SUCCEEDED(hr) && report.qwReadErrors > 0 ? S_FALSE : hr;
+    } catch (const std::bad_alloc&) {
+        return Fail(report, E_OUTOFMEMORY, "out of memory");
+    } catch (const std::exception& e) {
+        return Fail(report, E_FAIL, e.what());
+    }
+}
+
+// Converts what Assimp read, or says why it read nothing.
 HRESULT ConvertRead(const aiScene* pScene, Assimp::Importer& importer, const CAssimpErrors& errors,
                     const std::string& strDir, const std::string& strStem, ImportedScene& out,
                     ImportReport& report, const ImportOptions& options) {
@@ -459,23 +482,7 @@ HRESULT ConvertRead(const aiScene* pScene, Assimp::Importer& importer, const CAs
         });
         return Fail(report, MORV_E_BADFORMAT, strError.empty() ? "Assimp read nothing" : strError);
     }
-    ImportContext ctx;
-    ctx.pScene = pScene;
-    ctx.options = options;
-    if (ctx.options.strTextureStem.empty()) {
-        ctx.options.strTextureStem = strStem;
-    }
-    ctx.strModelDir = strDir;
-    ctx.pReport = &report;
-    ctx.pOut = &out;
-    try {
-        const HRESULT hr = Convert(ctx);
-        return SUCCEEDED(hr) && report.qwReadErrors > 0 ? S_FALSE : hr;
-    } catch (const std::bad_alloc&) {
-        return Fail(report, E_OUTOFMEMORY, "out of memory");
-    } catch (const std::exception& e) {
-        return Fail(report, E_FAIL, e.what());
-    }
+    return ConvertScene(*pScene, strDir, strStem, out, report, options);
 }
 
 bool ValidOptions(const ImportOptions& options, ImportReport& report) {
@@ -643,6 +650,16 @@ HRESULT ImportSceneToMemory(const std::string& strIn, ImportedScene& out, Import
         return ReadFileToMemory(strIn, out, pReport, options);
     } catch (const std::bad_alloc&) {
         return OutOfMemory(pReport);
+    }
+}
+
+HRESULT ImportConvertSceneForTest(const aiScene& scene, const std::string& strModelDir,
+                                  ImportedScene& out, ImportReport& report,
+                                  const ImportOptions& options) {
+    try {
+        return ConvertScene(scene, strModelDir, "scene", out, report, options);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(&report);
     }
 }
 

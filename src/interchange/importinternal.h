@@ -136,7 +136,8 @@ void ImportWorldMatrices(const ImportContext& ctx, double dTicks,
 bool ImportSkinIsRigid(const ImportContext& ctx, const aiMesh& mesh);
 // A skinned mesh whose vertices blend several bones: its shape at every key time of the
 // tracks, in the space of the node that shows it, blended linearly between. S_FALSE when it
-// would hold more frame vertices than the cap allows (the caller binds it rigidly instead).
+// would hold more frame vertices than the cap allows (the caller binds it rigidly instead); out
+// without frames when its triangles have no area.
 HRESULT ImportBakeSkin(ImportContext& ctx, const aiNode& node, const aiMesh& mesh,
                        uint32_t dwMaterial, Morv3DMeshDesc& out);
 
@@ -146,3 +147,10 @@ HRESULT ImportBounds(Morv3DNodeDesc& root);
 // Matrices between Assimp (column vectors, translation in the fourth column) and the scene
 // file (row vectors, translation in the fourth row).
 Matrix4 ToMatrix4(const aiMatrix4x4& m);
+
+// Test entry: converts a scene through the same code as the reads once Assimp has read it (its
+// checks, the frame vertex cap, the catching of exceptions), on the calling thread and under
+// its allocation counting; strModelDir is the folder textures are looked up in, empty for none.
+HRESULT ImportConvertSceneForTest(const aiScene& scene, const std::string& strModelDir,
+                                  ImportedScene& out, ImportReport& report,
+                                  const ImportOptions& options = {});

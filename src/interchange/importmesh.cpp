@@ -426,7 +426,8 @@ HRESULT ImportBakeSkin(ImportContext& ctx, const aiNode& node, const aiMesh& mes
         return hr;
     }
     if (dwVertices < 3 || out.faces.empty()) {
-        return S_FALSE;
+        out = Morv3DMeshDesc();  // no area: nothing to show, and no reason to fall back
+        return S_OK;
     }
     // One frame at every key time of the skeleton (at rest without an animation).
     std::vector<uint32_t> times = ctx.trackTimes;
