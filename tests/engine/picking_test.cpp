@@ -59,16 +59,16 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 TEST(IntersectTriangles, HitsInsideWholeTrianglesInTriangleOrder) {
     std::vector<Vector3> positions;
     size_t nCases = 0;
-    for (const std::string& strLine : EngineDataLines("triangle_picks.txt")) {
-        const std::vector<std::string> f = Fields(strLine, 6);
-        if (f[0] == "v") {
-            positions.push_back(Vector(f[1]));
+    for (std::vector<std::string> f : ReadTable("engine/triangle_picks.txt")) {
+        f.resize(7);
+        if (f[1] == "v") {
+            positions.push_back(Vector(f[2]));
             continue;
         }
         ++nCases;
-        const std::vector<float> expected = Numbers<float>(f[5]);
+        const std::vector<float> expected = Numbers<float>(f[6]);
         const PickHitList hits = CTriangles(positions).Pick(
-            Numbers<uint16_t>(f[1]), Vector(f[3]), Vector(f[4]), Numbers<uint32_t>(f[2])[0]);
+            Numbers<uint16_t>(f[2]), Vector(f[4]), Vector(f[5]), Numbers<uint32_t>(f[3])[0]);
         ASSERT_EQ(hits.size() * 3, expected.size()) << f[0];
         for (size_t h = 0; h < hits.size(); ++h) {
             const Vector3 vExpected = {expected[h * 3], expected[h * 3 + 1], expected[h * 3 + 2]};
@@ -104,7 +104,7 @@ TEST(IntersectTriangles, BothBuildsGiveTheStoredHitsBitForBit) {
         i = static_cast<uint16_t>(next() % positions.size());
     }
     CTriangles triangles(positions);
-    const std::vector<std::string> expected = EngineDataLines("triangle_hits.txt");
+    const auto expected = ReadTable("engine/triangle_hits.txt");
     ASSERT_EQ(expected.size(), 120u);
     size_t nHits = 0;
     for (size_t r = 0; r < expected.size(); ++r) {
@@ -124,7 +124,7 @@ TEST(IntersectTriangles, BothBuildsGiveTheStoredHitsBitForBit) {
             }
             const std::string strActual =
                 std::to_string(hits.size()) + " " + std::to_string(qwHash);
-            EXPECT_EQ(strActual, expected[r]) << "ray " << r << (bWide ? ", wide" : "");
+            EXPECT_EQ(strActual, expected[r].at(1)) << expected[r][0] << (bWide ? ", wide" : "");
             nHits += hits.size();
             for (const PickHit& hit : hits) {  // every hit lies on the ray's line
                 const Vector3 vFromOrigin = Subtract(hit.vPoint, vOrigin);
