@@ -9,37 +9,43 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "fileformats/morv3d/morv3dwriter.h"
 
 namespace scenedesc {
 
-// The next nCount numbers of a record ("nan" and "0x..." allowed); those left off are 0.
-inline std::vector<float> Floats(std::istream& in, size_t nCount) {
-    std::vector<float> values(nCount);
+// Each field takes the next word of the record: numbers may be "nan" or "0x...", a name "-"
+// for none; fields left off at the end of a record are 0.
+inline std::string Next(std::istream& in) {
     std::string strWord;
-    for (float& f : values) {
-        f = in >> strWord ? std::strtof(strWord.c_str(), nullptr) : 0.0f;
+    return in >> strWord ? strWord : "0";
+}
+inline void Read(std::istream& in, float& f) {
+    f = std::strtof(Next(in).c_str(), nullptr);
+}
+template <typename T>
+requires std::is_integral_v<T>
+void Read(std::istream& in, T& value) {
+    value = static_cast<T>(std::stoul(Next(in), nullptr, 0));
+}
+inline void Read(std::istream& in, std::string& str) {
+    str = Next(in);
+    str = str == "-" ? "" : str;
+}
+inline void Read(std::istream& in, Vector3& v) {
+    Read(in, v.x), Read(in, v.y), Read(in, v.z);
+}
+template <typename T, size_t N>
+void Read(std::istream& in, T (&array)[N]) {
+    for (T& element : array) {
+        Read(in, element);
     }
-    return values;
 }
-
-inline uint32_t Word(std::istream& in) {
-    std::string strWord;
-    return in >> strWord ? static_cast<uint32_t>(std::stoul(strWord, nullptr, 0)) : 0;
-}
-
-inline Vector3 Vec(std::istream& in) {
-    const std::vector<float> v = Floats(in, 3);
-    return {v[0], v[1], v[2]};
-}
-
-// A name or texture; "-" stands for none.
-inline std::string Name(std::istream& in) {
-    std::string strName;
-    in >> strName;
-    return strName == "-" ? "" : strName;
+template <typename... T>
+void ReadAll(std::istream& in, T&... fields) {
+    (Read(in, fields), ...);
 }
 
 // One record for the scene being read; nodes[d] is the last node read at depth d.
@@ -47,91 +53,58 @@ inline void ReadRecord(const std::string& strKey, std::istream& in, Morv3DSceneD
                        std::vector<Morv3DNodeDesc*>& nodes, Morv3DMeshDesc*& pMesh) {
     Morv3DNodeDesc* pNode = nodes.empty() ? nullptr : nodes.back();
     if (strKey == "materials") {
-        const std::string strWhere = Name(in);
+        const std::string strWhere = Next(in);
         scene.bWriteMaterials = strWhere != "none";
         scene.bMaterialsAfterObjects = strWhere == "after";
     } else if (strKey == "material") {
-        scene.materials.emplace_back();
-        scene.materials.back().adwKept[0] = Word(in);
-        scene.materials.back().adwKept[1] = Word(in);
+        Read(in, scene.materials.emplace_back().adwKept);
     } else if (strKey == "map") {
-        Morv3DMapDesc map;
-        map.record.dwKept1 = Word(in);
-        map.record.dwKept2 = Word(in);
-        map.record.dwEffect = Word(in);
-        map.strTexture = Name(in);
-        scene.materials.back().maps.push_back(map);
+        Morv3DMapDesc& map = scene.materials.back().maps.emplace_back();
+        ReadAll(in, map.record.dwKept1, map.record.dwKept2, map.record.dwEffect, map.strTexture);
     } else if (strKey == "node" || strKey == "mesh") {
-        const uint32_t dwDepth = Word(in);
+        uint32_t dwDepth = 0;
+        Read(in, dwDepth);
         ASSERT_TRUE(dwDepth <= nodes.size() && (dwDepth > 0 || strKey == "node"));
         nodes.resize(dwDepth);
         if (strKey == "mesh") {
             pMesh = nodes.back()->AddMesh().get();
-            pMesh->dwComponentFlags = Word(in);
-            pMesh->vCenter = Vec(in);
-            pMesh->fRadius = Floats(in, 1)[0];
+            ReadAll(in, pMesh->dwComponentFlags, pMesh->vCenter, pMesh->fRadius);
         } else if (dwDepth == 0) {
             scene.pRoot = std::make_shared<Morv3DNodeDesc>();
-            scene.pRoot->strName = Name(in);
+            Read(in, scene.pRoot->strName);
             nodes.push_back(scene.pRoot.get());
         } else {
-            nodes.push_back(nodes.back()->AddNode(Name(in)).get());
+            nodes.push_back(nodes.back()->AddNode("").get());
+            Read(in, nodes.back()->strName);
         }
     } else if (strKey == "flags") {
-        pNode->dwFlags = Word(in);
+        Read(in, pNode->dwFlags);
     } else if (strKey == "matrix") {
-        const std::vector<float> m = Floats(in, 16);
-        for (int i = 0; i < 16; ++i) {
-            pNode->matrix.m[i / 4][i % 4] = m[i];
-        }
+        Read(in, pNode->matrix.m);
     } else if (strKey == "spheres") {
-        pNode->vLocalCenter = Vec(in);
-        pNode->fLocalRadius = Floats(in, 1)[0];
-        pNode->vParentCenter = Vec(in);
-        pNode->fParentRadius = Floats(in, 1)[0];
+        ReadAll(in, pNode->vLocalCenter, pNode->fLocalRadius, pNode->vParentCenter,
+                pNode->fParentRadius);
     } else if (strKey == "tracks") {
         pNode->bWriteTracks = true;
-        pNode->dwPositionKeySize = Word(in);
-        pNode->dwRotationKeySize = Word(in);
+        ReadAll(in, pNode->dwPositionKeySize, pNode->dwRotationKeySize);
     } else if (strKey == "position") {
         PositionKey& key = pNode->positionKeys.emplace_back();
-        key.dwTime = Word(in);
-        key.vPosition = Vec(in);
-        key.vControlIn = Vec(in);
-        key.vControlOut = Vec(in);
+        ReadAll(in, key.dwTime, key.vPosition, key.vControlIn, key.vControlOut);
     } else if (strKey == "rotation") {
         RotationKey& key = pNode->rotationKeys.emplace_back();
-        key.dwTime = Word(in);
-        key.vAxis = Vec(in);
-        key.fAngle = Floats(in, 1)[0];
-        const std::vector<float> block = Floats(in, 12);
-        std::copy(block.begin(), block.end(), &key.afBlock[0][0]);
-        for (uint8_t& b : key.abUnused) {
-            b = static_cast<uint8_t>(Word(in));
-        }
+        ReadAll(in, key.dwTime, key.vAxis, key.fAngle, key.afBlock, key.abUnused);
     } else if (strKey == "group") {
         FileGroup& group = pMesh->groups.emplace_back();
-        group.dwFirstFace = Word(in);
-        group.dwFaceCount = Word(in);
-        group.dwBaseVertex = Word(in);
-        group.dwReserved = Word(in);
-        group.dwMaterial = Word(in);
+        ReadAll(in, group.dwFirstFace, group.dwFaceCount, group.dwBaseVertex, group.dwReserved,
+                group.dwMaterial);
     } else if (strKey == "face") {
-        pMesh->faces.push_back({{Word(in), Word(in), Word(in)}});
+        Read(in, pMesh->faces.emplace_back().adwIndex);
     } else if (strKey == "frame") {
         Morv3DFrameDesc& frame = pMesh->frames.emplace_back();
-        frame.dwTime = Word(in);
-        frame.bBlend = Word(in) != 0;
-        frame.dwBlendDuration = Word(in);
-        frame.dwHeaderSize = Word(in);
+        ReadAll(in, frame.dwTime, frame.bBlend, frame.dwBlendDuration, frame.dwHeaderSize);
     } else if (strKey == "vertex") {
         Morv3DFileVertex& v = pMesh->frames.back().vertices.emplace_back();
-        v.vPosition = Vec(in);
-        v.vNormal = Vec(in);
-        v.dwExtra1 = Word(in);
-        v.dwExtra2 = Word(in);
-        v.fU = Floats(in, 1)[0];
-        v.fV = Floats(in, 1)[0];
+        ReadAll(in, v.vPosition, v.vNormal, v.dwExtra1, v.dwExtra2, v.fU, v.fV);
     } else {
         ADD_FAILURE() << "unknown record " << strKey;
     }
