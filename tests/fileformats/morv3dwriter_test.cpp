@@ -28,9 +28,7 @@ protected:
     // The payload of the only mesh of the root node.
     std::vector<uint8_t> RootMeshPayload() {
         CMorvFile file;
-        EXPECT_EQ(file.Open(Path(), false), S_OK);
-        EXPECT_EQ(file.ReadHeader(), S_OK);
-        EXPECT_EQ(file.ReadDirectory(), S_OK);
+        EXPECT_EQ(OpenForReading(file, Path()), S_OK);
         const auto top = ChildrenOf(file.GetRootChunk());
         EXPECT_EQ(top.size(), 1u);
         const auto inRoot = ChildrenOf(top.at(0));
@@ -70,33 +68,16 @@ TEST_F(SceneWriterTest, LaterFramesArePackedByComponentFlags) {
     }
 }
 
+// tests/data/scene/chunk_order.hex: the material table before or after the objects as the
+// description asks, and a node's track chunk first among its children.
 TEST_F(SceneWriterTest, ChunkOrderFollowsTheDescription) {
+    const std::string strCases = std::string(MORV_SOURCE_DIR) + "/tests/data/scene/chunk_order.hex";
     Morv3DSceneDesc scene = ReadSceneDesc(kDescriptions, "chunk order");
-
-    auto typesOf = [](CMorvChunk* pChunk) {
-        std::vector<uint32_t> types;
-        for (CMorvChunk* pChild : pChunk->Children()) {
-            types.push_back(pChild->dwTypeId);
-        }
-        return types;
-    };
     for (bool bAfter : {false, true}) {
         scene.bMaterialsAfterObjects = bAfter;
         ASSERT_EQ(WriteMorv3DScene(Path(), scene), S_OK);
-        CMorvFile file;
-        ASSERT_EQ(file.Open(Path(), false), S_OK);
-        ASSERT_EQ(file.ReadHeader(), S_OK);
-        ASSERT_EQ(file.ReadDirectory(), S_OK);
-        const auto top = ChildrenOf(file.GetRootChunk());
-        EXPECT_EQ(typesOf(file.GetRootChunk()),
-                  bAfter ? (std::vector<uint32_t>{MORV3D_CHUNK_OBJECT, MORV3D_CHUNK_MATERIALS})
-                         : (std::vector<uint32_t>{MORV3D_CHUNK_MATERIALS, MORV3D_CHUNK_OBJECT}));
-        CMorvChunk* pObject = top[bAfter ? 0 : 1];
-        EXPECT_EQ(typesOf(pObject),
-                  (std::vector<uint32_t>{MORV3D_CHUNK_TRACKS, MORV3D_CHUNK_MESH,
-                                         MORV3D_CHUNK_OBJECT, MORV3D_CHUNK_MESH}));
-        // Two empty materials: the table header and two material headers.
-        EXPECT_EQ(top[bAfter ? 1 : 0]->dwSize, 36u);
+        EXPECT_EQ(ReadWholeFile(Path()),
+                  ReadHexSection(strCases, bAfter ? "materials after" : "materials before"));
     }
 
     // Neither materials nor objects: a scene file with only the root chunk.
