@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -42,16 +41,6 @@ public:
 private:
     std::vector<PaddedVertex> m_vertices;
 };
-
-std::vector<float> Axis(const PickHitList& hits, float Vector3::*pAxis) {
-    std::vector<float> values;
-    for (const PickHit& hit : hits) {
-        values.push_back(hit.vPoint.*pAxis);
-    }
-    return values;
-}
-
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 }  // namespace
 
@@ -136,33 +125,26 @@ TEST(IntersectTriangles, BothBuildsGiveTheStoredHitsBitForBit) {
     EXPECT_GT(nHits, 2000u);
 }
 
+// tests/data/engine/sorted_hits.tsv: hits sorted along a ray's direction.
 TEST(SortHitsAlongRay, OrdersAlongTheDominantAxis) {
-    auto hitsAt = [](std::vector<Vector3> points) {
+    const auto rows = ReadTable("engine/sorted_hits.tsv");
+    ASSERT_EQ(rows.size(), 4u);
+    for (const auto& row : rows) {
         PickHitList hits;
-        for (size_t i = 0; i < points.size(); ++i) {
-            hits.push_back({points[i], static_cast<int32_t>(i)});
+        std::istringstream points(row.at(2));
+        for (std::string strPoint; std::getline(points, strPoint, ',');) {
+            hits.push_back({Vector(strPoint), static_cast<int32_t>(hits.size())});
         }
-        return hits;
-    };
-    PickHitList hits = hitsAt({{0, 0, 1}, {0, 0, 5}, {0, 0, 3}});
-    SortHitsAlongRay(hits, {0, 0, -2});
-    EXPECT_EQ(Axis(hits, &Vector3::z), (std::vector<float>{5, 3, 1}));
-    EXPECT_EQ(hits[0].nPickId, 1);  // the whole record moves
-    SortHitsAlongRay(hits, {0, 0, 2});
-    EXPECT_EQ(Axis(hits, &Vector3::z), (std::vector<float>{1, 3, 5}));
-    // (1, 1, 0): no strict maximum in x, so y, ascending; x would give the opposite order.
-    hits = hitsAt({{1, 3, 0}, {2, 1, 0}, {3, 2, 0}});
-    SortHitsAlongRay(hits, {1, 1, 0});
-    EXPECT_EQ(Axis(hits, &Vector3::y), (std::vector<float>{1, 2, 3}));
-    // A NaN coordinate is never exchanged, so it splits the list.
-    hits = hitsAt({{0, 0, 2}, {0, 0, 1}, {0, 0, kNaN}, {0, 0, 5}, {0, 0, 4}});
-    SortHitsAlongRay(hits, {0, 0, 1});
-    EXPECT_EQ(hits[0].nPickId, 1);
-    EXPECT_EQ(hits[2].nPickId, 2);
-    EXPECT_EQ(hits[3].nPickId, 4);
+        SortHitsAlongRay(hits, Vector(row.at(1)));
+        std::vector<int32_t> ids;
+        for (const PickHit& hit : hits) {
+            ids.push_back(hit.nPickId);
+        }
+        EXPECT_EQ(ids, Numbers<int32_t>(row.at(3))) << row[0];
+    }
 
     // Equal coordinates keep their order, over many hits.
-    hits.clear();
+    PickHitList hits;
     for (int i = 0; i < 3000; ++i) {
         hits.push_back({{static_cast<float>(i % 5), 0, 0}, i});
     }
