@@ -91,21 +91,12 @@ TEST_F(SceneWriterTest, ChunkOrderFollowsTheDescription) {
 // first failure wins and is reported by the writer.
 TEST_F(SceneWriterTest, UnwritableDescriptionsAreRefused) {
     auto base = [] { return ReadSceneDesc(kDescriptions, "small mesh"); };
-    std::vector<std::pair<const char*, Morv3DSceneDesc>> cases;
-    cases.emplace_back("frame header of 20 bytes", base());
-    cases.back().second.pRoot->children[0].pMesh->frames[1].dwHeaderSize = 20;
-    cases.emplace_back("frames of different vertex counts", base());
-    cases.back().second.pRoot->children[0].pMesh->frames[1].vertices.pop_back();
-    cases.emplace_back("position key size 39", base());
-    cases.back().second.pRoot->bWriteTracks = true;
-    cases.back().second.pRoot->dwPositionKeySize = 39;
-    cases.emplace_back("rotation key size 83", base());
-    cases.back().second.pRoot->bWriteTracks = true;
-    cases.back().second.pRoot->dwRotationKeySize = 83;
-    cases.emplace_back("track beyond 32 bits", base());
-    cases.back().second.pRoot->bWriteTracks = true;
-    cases.back().second.pRoot->dwRotationKeySize = 0x80000000u;
-    cases.back().second.pRoot->rotationKeys.resize(2);
+    std::vector<std::pair<std::string, Morv3DSceneDesc>> cases;
+    for (const char* pszCase :
+         {"frame header of 20 bytes", "frames of different vertex counts", "position key size 39",
+          "rotation key size 83", "track beyond 32 bits"}) {
+        cases.emplace_back(pszCase, ReadSceneDesc("scene/refused.txt", pszCase));
+    }
     cases.emplace_back("child that is neither node nor mesh", base());
     cases.back().second.pRoot->AddNode("deep")->children.push_back({});
     cases.emplace_back("child that is both", base());
@@ -117,11 +108,11 @@ TEST_F(SceneWriterTest, UnwritableDescriptionsAreRefused) {
         pLoop->AddNode("inner")->children.push_back({pLoop, nullptr});
     }
 
-    for (auto& [pszCase, scene] : cases) {
+    for (auto& [strCase, scene] : cases) {
         WriteWholeFile(Path(), {1, 2, 3});
         CReportCapture reports;
-        EXPECT_EQ(WriteMorv3DScene(Path(), scene), E_INVALIDARG) << pszCase;
-        EXPECT_FALSE(std::filesystem::exists(Path())) << pszCase;
+        EXPECT_EQ(WriteMorv3DScene(Path(), scene), E_INVALIDARG) << strCase;
+        EXPECT_FALSE(std::filesystem::exists(Path())) << strCase;
         ASSERT_FALSE(reports.Entries().empty());
         EXPECT_EQ(reports.Entries().back().strUnit, "fileformats/morv3d/morv3dwriter");
         EXPECT_EQ(reports.Entries().back().strMessage, "Error: ASSERT_HRESULT(0x80070057)\n");

@@ -138,18 +138,14 @@ inline std::vector<uint8_t> TrackBytes(const std::vector<std::pair<uint32_t, flo
     CByteBuilder bytes;
     bytes.U32(0).U32(0).U32(0).U32(static_cast<uint32_t>(positions.size())).U32(dwPositionSize);
     bytes.U32(0).U32(static_cast<uint32_t>(rotations.size())).U32(dwRotationSize);
-    for (const auto& [dwTime, fX] : positions) {
-        bytes.U32(dwTime);
-        F32(bytes, fX);
-        for (uint32_t i = 8; i < dwPositionSize; ++i) {
-            bytes.U8(0);
-        }
-    }
-    for (const auto& [dwTime, fAxisX] : rotations) {
-        bytes.U32(dwTime);
-        F32(bytes, fAxisX);
-        for (uint32_t i = 8; i < dwRotationSize; ++i) {
-            bytes.U8(0);
+    for (const auto& [pKeys, dwSize] :
+         {std::pair{&positions, dwPositionSize}, std::pair{&rotations, dwRotationSize}}) {
+        for (const auto& [dwTime, fFirst] : *pKeys) {
+            bytes.U32(dwTime);
+            F32(bytes, fFirst);
+            for (uint32_t i = 8; i < dwSize; ++i) {
+                bytes.U8(0);
+            }
         }
     }
     return bytes.Get();
