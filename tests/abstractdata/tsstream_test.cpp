@@ -9,6 +9,7 @@
 #include <random>
 
 #include "abstractdata/debugreport.h"
+#include "support/table.h"
 #include "support/tempfile.h"
 
 namespace {
@@ -192,15 +193,11 @@ TEST_F(FileStream, DeletedThroughEitherInterfaceAndErrnoMapped) {
     std::unique_ptr<COutStream> pOut(new CFileStream);
     EXPECT_EQ(static_cast<CFileStream*>(pIn.get())->Open(strPath.c_str(), 0), S_OK);
 
-    const std::pair<int, uint32_t> cases[] = {{0, 0},
-                                              {EACCES, 0x80070005u},
-                                              {EINVAL, 0x80070057u},  // E_INVALIDARG
-                                              {EISDIR, 0x80070005u},
-                                              {EMFILE, 0x80070004u},
-                                              {ENOSPC, 0x80070070u},
-                                              {ENAMETOOLONG, 0x800700CEu},
-                                              {EXDEV, 0x8007001Fu}};
-    for (const auto& [nErrno, dwExpected] : cases) {
-        EXPECT_EQ(HResultFromErrno(nErrno), static_cast<HRESULT>(dwExpected)) << nErrno;
+    const auto rows = ReadTable("abstractdata/errno_results.tsv");
+    ASSERT_EQ(rows.size(), 8u);
+    for (const auto& row : rows) {
+        EXPECT_EQ(static_cast<uint32_t>(HResultFromErrno(std::stoi(row.at(1)))),
+                  std::stoul(row.at(2), nullptr, 16))
+            << row[0];
     }
 }

@@ -10,6 +10,7 @@
 #include "abstractdata/streams/memstream.h"
 #include "abstractdata/stringtable.h"
 #include "support/bytebuilder.h"
+#include "support/table.h"
 
 namespace {
 
@@ -135,23 +136,17 @@ TEST(StringTable, BufferDoublesUntilTheTextFits) {
                                              {4, "thirty-one characters, exactly."},  // 31
                                              {5, ""}};
     SetStringTable(kTable, std::size(kTable));
-    const struct {
-        uint32_t dwId;
-        HRESULT hr;
-        const char* pszText;
-        uint64_t qwCalls;
-    } cases[] = {{1, S_OK, "fourteen chars", 1},
-                 {2, S_OK, "fifteen chars!!", 2},
-                 {3, S_OK, "thirty-one characters, exactly", 2},
-                 {4, S_OK, "thirty-one characters, exactly.", 3},
-                 {5, S_OK, "", 1},  // an empty text is no failure
-                 {99, static_cast<HRESULT>(0x80070716u), "", 1}};
-    for (const auto& c : cases) {
+    const auto rows = ReadTable("abstractdata/string_table.tsv");
+    ASSERT_EQ(rows.size(), 6u);
+    for (std::vector<std::string> row : rows) {
+        row.resize(5);  // an empty text ends the line early
         const uint64_t qwBefore = StringResourceLoadCount();
         tstring str = "old";
-        EXPECT_EQ(LoadTString(str, c.dwId), c.hr);
-        EXPECT_EQ(str, c.pszText);
-        EXPECT_EQ(StringResourceLoadCount() - qwBefore, c.qwCalls) << c.dwId;
+        EXPECT_EQ(static_cast<uint32_t>(LoadTString(str, std::stoul(row[1]))),
+                  std::stoul(row[2], nullptr, 16))
+            << row[0];
+        EXPECT_EQ(str, row[4]) << row[0];
+        EXPECT_EQ(StringResourceLoadCount() - qwBefore, std::stoul(row[3])) << row[0];
     }
     SetStringTable(nullptr, 0);
 }

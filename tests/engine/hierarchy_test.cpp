@@ -31,12 +31,13 @@ TEST(NodeBlendFlags, CombineChildrenOrAndAnd) {
 
 // tests/data/engine/child_order.txt: children linked one by one and the order they end in.
 TEST(ChildListChanged, OrdersByBlendGroupAndSortId) {
-    const std::vector<std::string> lines = EngineDataLines("child_order.txt");
-    ASSERT_GE(lines.size(), 9u);
-    for (const std::string& strLine : lines) {
+    const auto rows = ReadTable("engine/child_order.txt");
+    ASSERT_GE(rows.size(), 9u);
+    for (const auto& row : rows) {
+        const std::string& strLine = row[0];
         CReportCapture capture;
         CQVR3DNode node;
-        std::istringstream in(strLine);
+        std::istringstream in(row.at(1));
         for (std::string strToken; in >> strToken && strToken != "=>";) {
             if (strToken == "!") {
                 node.ChildListChanged();

@@ -134,8 +134,9 @@ TEST(Mesh, MorphsShowTheKeyOrTheBlendOfTheTime) {
     std::string strMesh;
     Shape base;
     uint32_t dwFormat = 0;
-    for (const std::string& strLine : EngineDataLines("morphs.txt")) {
-        std::istringstream in(strLine);
+    for (std::vector<std::string> f : ReadTable("engine/morphs.txt")) {
+        f.resize(3);
+        std::istringstream in(f[1]);
         std::string strWord;
         if (in >> strWord && strWord == "mesh") {
             size_t nCount = 0;
@@ -148,16 +149,15 @@ TEST(Mesh, MorphsShowTheKeyOrTheBlendOfTheTime) {
                     std::sscanf(strWord.c_str(), "%u:%u", &key.dwTime, &key.dwDuration) == 2;
                 keys.push_back(key);
             }
-            strMesh = strLine;
+            strMesh = f[0] + " " + f[1];
             pMesh = MakeAnimated(keys, dwFormat, nCount);
             base = MakeShape(9, nCount);
             EXPECT_EQ(pMesh->pVertices == pMesh->pGeometry->pVertices, keys.empty()) << strMesh;
             EXPECT_EQ(pMesh->GetAnimationTime(), keys.empty() ? 0u : keys.back().dwTime) << strMesh;
             continue;
         }
-        const std::vector<std::string> f = Fields(strLine, 2);
         const std::vector<float> shown =
-            f[1] == "base" ? std::vector<float>{} : Numbers<float>(f[1]);
+            f[2] == "base" ? std::vector<float>{} : Numbers<float>(f[2]);
         Shape expected = base;
         if (shown.size() == 1) {
             expected = MakeShape(shown[0], base.size());
@@ -173,8 +173,8 @@ TEST(Mesh, MorphsShowTheKeyOrTheBlendOfTheTime) {
             v.fU = dwFormat & VERTEX_TEXCOORD ? v.fU : base[i].fU;
             v.fV = dwFormat & VERTEX_TEXCOORD ? v.fV : base[i].fV;
         }
-        SCOPED_TRACE(strMesh + " at " + strLine);
-        ExpectShapeAt(*pMesh, static_cast<uint32_t>(std::stoul(f[0])), expected);
+        SCOPED_TRACE(strMesh + " at " + f[0]);
+        ExpectShapeAt(*pMesh, static_cast<uint32_t>(std::stoul(f[1])), expected);
     }
 }
 
@@ -252,27 +252,27 @@ TEST(Mesh, PickTestsEachGroupInsideItsBuffersAndTheSphere) {
         Positions({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {0, 1, 1}, {2, 0, 0}});
     const std::map<std::string, HRESULT> results = {
         {"S_OK", S_OK}, {"S_FALSE", S_FALSE}, {"E_UNEXPECTED", E_UNEXPECTED}};
-    const std::vector<std::string> lines = EngineDataLines("mesh_picks.txt");
-    ASSERT_EQ(lines.size(), 11u);
-    for (const std::string& strLine : lines) {
-        const std::vector<std::string> f = Fields(strLine, 9);
-        const std::vector<uint32_t> second = Numbers<uint32_t>(f[2]);
+    const auto rows = ReadTable("engine/mesh_picks.txt");
+    ASSERT_EQ(rows.size(), 11u);
+    for (std::vector<std::string> f : rows) {
+        f.resize(10);
+        const std::vector<uint32_t> second = Numbers<uint32_t>(f[3]);
         ASSERT_EQ(second.size(), 4u) << f[0];
-        auto pMesh = MakeMesh(corners, Numbers<uint16_t>(f[1]),
+        auto pMesh = MakeMesh(corners, Numbers<uint16_t>(f[2]),
                               {{0, 3, 0, 0}, {second[0], second[1], second[2], second[3]}});
-        pMesh->vLocalSphereCenter = Vector(f[5]);
-        pMesh->fLocalSphereRadius = std::stof(f[6]);
+        pMesh->vLocalSphereCenter = Vector(f[6]);
+        pMesh->fLocalSphereRadius = std::stof(f[7]);
         pMesh->nPickId = 5;
-        const HRESULT hr = results.at(f[7]);
+        const HRESULT hr = results.at(f[8]);
         CReportCapture capture;
         PickHitList hits;
-        EXPECT_EQ(pMesh->Pick({Vector(f[3]), Vector(f[4])}, hits), hr) << f[0];
+        EXPECT_EQ(pMesh->Pick({Vector(f[4]), Vector(f[5])}, hits), hr) << f[0];
         std::vector<float> hitsZ;
         for (const PickHit& hit : hits) {
             hitsZ.push_back(hit.vPoint.z);
             EXPECT_EQ(hit.nPickId, 5);
         }
-        EXPECT_EQ(hitsZ, Numbers<float>(f[8])) << f[0];
+        EXPECT_EQ(hitsZ, Numbers<float>(f[9])) << f[0];
         EXPECT_EQ(capture.Entries().size(), FAILED(hr) ? 1u : 0u) << f[0];
     }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -43,32 +42,22 @@ private:
     std::vector<PaddedVertex> m_vertices;
 };
 
-std::vector<float> Axis(const PickHitList& hits, float Vector3::*pAxis) {
-    std::vector<float> values;
-    for (const PickHit& hit : hits) {
-        values.push_back(hit.vPoint.*pAxis);
-    }
-    return values;
-}
-
-constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
-
 }  // namespace
 
 // tests/data/engine/triangle_picks.txt: the vertices, and rays against lists of triangles.
 TEST(IntersectTriangles, HitsInsideWholeTrianglesInTriangleOrder) {
     std::vector<Vector3> positions;
     size_t nCases = 0;
-    for (const std::string& strLine : EngineDataLines("triangle_picks.txt")) {
-        const std::vector<std::string> f = Fields(strLine, 6);
-        if (f[0] == "v") {
-            positions.push_back(Vector(f[1]));
+    for (std::vector<std::string> f : ReadTable("engine/triangle_picks.txt")) {
+        f.resize(7);
+        if (f[1] == "v") {
+            positions.push_back(Vector(f[2]));
             continue;
         }
         ++nCases;
-        const std::vector<float> expected = Numbers<float>(f[5]);
+        const std::vector<float> expected = Numbers<float>(f[6]);
         const PickHitList hits = CTriangles(positions).Pick(
-            Numbers<uint16_t>(f[1]), Vector(f[3]), Vector(f[4]), Numbers<uint32_t>(f[2])[0]);
+            Numbers<uint16_t>(f[2]), Vector(f[4]), Vector(f[5]), Numbers<uint32_t>(f[3])[0]);
         ASSERT_EQ(hits.size() * 3, expected.size()) << f[0];
         for (size_t h = 0; h < hits.size(); ++h) {
             const Vector3 vExpected = {expected[h * 3], expected[h * 3 + 1], expected[h * 3 + 2]};
@@ -104,7 +93,7 @@ TEST(IntersectTriangles, BothBuildsGiveTheStoredHitsBitForBit) {
         i = static_cast<uint16_t>(next() % positions.size());
     }
     CTriangles triangles(positions);
-    const std::vector<std::string> expected = EngineDataLines("triangle_hits.txt");
+    const auto expected = ReadTable("engine/triangle_hits.txt");
     ASSERT_EQ(expected.size(), 120u);
     size_t nHits = 0;
     for (size_t r = 0; r < expected.size(); ++r) {
@@ -124,7 +113,7 @@ TEST(IntersectTriangles, BothBuildsGiveTheStoredHitsBitForBit) {
             }
             const std::string strActual =
                 std::to_string(hits.size()) + " " + std::to_string(qwHash);
-            EXPECT_EQ(strActual, expected[r]) << "ray " << r << (bWide ? ", wide" : "");
+            EXPECT_EQ(strActual, expected[r].at(1)) << expected[r][0] << (bWide ? ", wide" : "");
             nHits += hits.size();
             for (const PickHit& hit : hits) {  // every hit lies on the ray's line
                 const Vector3 vFromOrigin = Subtract(hit.vPoint, vOrigin);
@@ -136,33 +125,26 @@ TEST(IntersectTriangles, BothBuildsGiveTheStoredHitsBitForBit) {
     EXPECT_GT(nHits, 2000u);
 }
 
+// tests/data/engine/sorted_hits.tsv: hits sorted along a ray's direction.
 TEST(SortHitsAlongRay, OrdersAlongTheDominantAxis) {
-    auto hitsAt = [](std::vector<Vector3> points) {
+    const auto rows = ReadTable("engine/sorted_hits.tsv");
+    ASSERT_EQ(rows.size(), 4u);
+    for (const auto& row : rows) {
         PickHitList hits;
-        for (size_t i = 0; i < points.size(); ++i) {
-            hits.push_back({points[i], static_cast<int32_t>(i)});
+        std::istringstream points(row.at(2));
+        for (std::string strPoint; std::getline(points, strPoint, ',');) {
+            hits.push_back({Vector(strPoint), static_cast<int32_t>(hits.size())});
         }
-        return hits;
-    };
-    PickHitList hits = hitsAt({{0, 0, 1}, {0, 0, 5}, {0, 0, 3}});
-    SortHitsAlongRay(hits, {0, 0, -2});
-    EXPECT_EQ(Axis(hits, &Vector3::z), (std::vector<float>{5, 3, 1}));
-    EXPECT_EQ(hits[0].nPickId, 1);  // the whole record moves
-    SortHitsAlongRay(hits, {0, 0, 2});
-    EXPECT_EQ(Axis(hits, &Vector3::z), (std::vector<float>{1, 3, 5}));
-    // (1, 1, 0): no strict maximum in x, so y, ascending; x would give the opposite order.
-    hits = hitsAt({{1, 3, 0}, {2, 1, 0}, {3, 2, 0}});
-    SortHitsAlongRay(hits, {1, 1, 0});
-    EXPECT_EQ(Axis(hits, &Vector3::y), (std::vector<float>{1, 2, 3}));
-    // A NaN coordinate is never exchanged, so it splits the list.
-    hits = hitsAt({{0, 0, 2}, {0, 0, 1}, {0, 0, kNaN}, {0, 0, 5}, {0, 0, 4}});
-    SortHitsAlongRay(hits, {0, 0, 1});
-    EXPECT_EQ(hits[0].nPickId, 1);
-    EXPECT_EQ(hits[2].nPickId, 2);
-    EXPECT_EQ(hits[3].nPickId, 4);
+        SortHitsAlongRay(hits, Vector(row.at(1)));
+        std::vector<int32_t> ids;
+        for (const PickHit& hit : hits) {
+            ids.push_back(hit.nPickId);
+        }
+        EXPECT_EQ(ids, Numbers<int32_t>(row.at(3))) << row[0];
+    }
 
     // Equal coordinates keep their order, over many hits.
-    hits.clear();
+    PickHitList hits;
     for (int i = 0; i < 3000; ++i) {
         hits.push_back({{static_cast<float>(i % 5), 0, 0}, i});
     }

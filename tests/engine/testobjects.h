@@ -2,14 +2,13 @@
 // target that records the ray it is given and answers with a fixed hit.
 #pragma once
 
-#include <algorithm>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 #include "engine/3dobjects/objects.h"
+#include "support/table.h"
 
 class CTestObject : public CQVR3DObject {
 public:
@@ -72,29 +71,6 @@ inline std::vector<std::string> ChildNames(CQVR3DNode& node) {
         names.push_back(pszName ? pszName : "-");
     }
     return names;
-}
-
-// The lines of a file under tests/data/engine/, without blank lines and "#" comments.
-inline std::vector<std::string> EngineDataLines(const char* pszName) {
-    std::ifstream in(std::string(MORV_SOURCE_DIR "/tests/data/engine/") + pszName);
-    std::vector<std::string> lines;
-    for (std::string strLine; std::getline(in, strLine);) {
-        if (!strLine.empty() && strLine[0] != '#') {
-            lines.push_back(strLine);
-        }
-    }
-    return lines;
-}
-
-// The tab-separated fields of a data line, at least nCount of them (empty where left off).
-inline std::vector<std::string> Fields(const std::string& strLine, size_t nCount) {
-    std::vector<std::string> fields;
-    std::istringstream in(strLine);
-    for (std::string strField; std::getline(in, strField, '\t');) {
-        fields.push_back(strField);
-    }
-    fields.resize(std::max(fields.size(), nCount));
-    return fields;
 }
 
 // The numbers of a field, separated by spaces ("nan" and "0x..." allowed).

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "engine/3dobjects/objects.h"
+#include "support/table.h"
 
 namespace {
 
@@ -127,23 +128,14 @@ TEST(TransformEvaluate, EasedRotationAboutTheKeyAxis) {
     start.m[3][0] = 8.0f;
     transform.SetMatrix(start);
 
-    // At or before the first key: its block itself, not turned; the fourth column stays.
-    for (uint32_t dwTime : {0u, 100u}) {
-        transform.Evaluate(dwTime);
-        Matrix4 expected = RotationZ(kPi / 2);
-        expected.m[0][3] = 0.25f;
-        expected.m[3][0] = 8.0f;
-        ExpectNear(transform.GetMatrix(), expected);
-    }
-    // Later: the next key's block turned by minus its angle, eased (s = 0.5 gives 0.5,
-    // s = 0.25 gives 0.15625); m03 becomes 0.
-    const struct {
-        uint32_t dwTime;
-        float fEased;
-    } cases[] = {{150, 0.5f}, {125, 0.15625f}, {200, 1.0f}, {250, 0.5f}, {300, 1.0f}, {900, 1.0f}};
-    for (const auto& c : cases) {
-        transform.Evaluate(c.dwTime);
-        Matrix4 expected = RotationZ(-kPi / 2 * c.fEased);
+    // tests/data/engine/eased_rotations.tsv: the matrix at each time.
+    const auto rows = ReadTable("engine/eased_rotations.tsv");
+    ASSERT_EQ(rows.size(), 8u);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row[0]);
+        transform.Evaluate(std::stoul(row.at(1)));
+        Matrix4 expected = RotationZ(kPi / 2 * std::stof(row.at(2)));
+        expected.m[0][3] = std::stof(row.at(3));
         expected.m[3][0] = 8.0f;
         ExpectNear(transform.GetMatrix(), expected);
     }

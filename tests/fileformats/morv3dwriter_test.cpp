@@ -12,48 +12,14 @@
 #include "fileformats/morv/morv.h"
 #include "fileformats/morv3d/morv3dloader.h"
 #include "fileformats/morvchunks.h"
+#include "fileformats/scenedesc.h"
 #include "fileformats/scenetext.h"
 #include "support/bytebuilder.h"
 #include "support/tempfile.h"
 
 namespace {
 
-Morv3DFileVertex MakeVertex(float k) {
-    Morv3DFileVertex v;
-    v.vPosition = {k, k + 0.5f, -k};
-    v.vNormal = {0.0f, k * 0.25f, 1.0f};
-    v.dwExtra1 = 0xA0 + static_cast<uint32_t>(k);
-    v.dwExtra2 = 0xB0 + static_cast<uint32_t>(k);
-    v.fU = k * 0.125f;
-    v.fV = 1.0f - k * 0.125f;
-    return v;
-}
-
-// A mesh of one group, one face and two frames over three vertices (0, 1, 2 in the first frame,
-// 10, 11, 12 in the second).
-std::shared_ptr<Morv3DMeshDesc> SmallMesh(uint32_t dwFlags) {
-    auto pMesh = std::make_shared<Morv3DMeshDesc>();
-    pMesh->dwComponentFlags = dwFlags;
-    pMesh->vCenter = {0.5f, 0.0f, 0.0f};
-    pMesh->fRadius = 2.0f;
-    FileGroup group;
-    group.dwFaceCount = 1;
-    group.dwReserved = 9;
-    pMesh->groups = {group};
-    pMesh->faces = {{{0, 1, 2}}};
-    Morv3DFrameDesc first;
-    Morv3DFrameDesc second;
-    second.dwTime = 20;
-    second.bBlend = true;
-    second.dwBlendDuration = 5;
-    second.dwHeaderSize = 16;
-    for (int k = 0; k < 3; ++k) {
-        first.vertices.push_back(MakeVertex(static_cast<float>(k)));
-        second.vertices.push_back(MakeVertex(static_cast<float>(10 + k)));
-    }
-    pMesh->frames = {first, second};
-    return pMesh;
-}
+const std::string kDescriptions = "scene/descriptions.txt";
 
 class SceneWriterTest : public ::testing::Test {
 protected:
@@ -62,9 +28,7 @@ protected:
     // The payload of the only mesh of the root node.
     std::vector<uint8_t> RootMeshPayload() {
         CMorvFile file;
-        EXPECT_EQ(file.Open(Path(), false), S_OK);
-        EXPECT_EQ(file.ReadHeader(), S_OK);
-        EXPECT_EQ(file.ReadDirectory(), S_OK);
+        EXPECT_EQ(OpenForReading(file, Path()), S_OK);
         const auto top = ChildrenOf(file.GetRootChunk());
         EXPECT_EQ(top.size(), 1u);
         const auto inRoot = ChildrenOf(top.at(0));
@@ -83,52 +47,7 @@ protected:
 // padded position key, a mesh with 12- and 16-byte frame headers and flags 0x13, and a node
 // with flags 0.
 TEST_F(SceneWriterTest, SmallSceneMatchesHandWrittenBytes) {
-    Morv3DSceneDesc scene;
-    Morv3DMaterialDesc material;
-    material.adwKept[0] = 7;
-    material.adwKept[1] = 8;
-    Morv3DMapDesc mapA;
-    mapA.record.dwKept1 = 1;
-    mapA.record.dwKept2 = 2;
-    mapA.strTexture = "ab";
-    Morv3DMapDesc mapB;
-    mapB.record.dwEffect = 3;
-    material.maps = {mapA, mapB};
-    scene.materials = {material};
-
-    scene.pRoot = std::make_shared<Morv3DNodeDesc>();
-    Morv3DNodeDesc& root = *scene.pRoot;
-    root.strName = "root";
-    for (int i = 0; i < 16; ++i) {
-        root.matrix.m[i / 4][i % 4] = static_cast<float>(i) + 0.5f;
-    }
-    root.vLocalCenter = {1, 2, 3};
-    root.fLocalRadius = 4;
-    root.vParentCenter = {5, 6, 7};
-    root.fParentRadius = 8;
-    root.bWriteTracks = true;
-    root.dwPositionKeySize = 44;
-    PositionKey position;
-    position.dwTime = 10;
-    position.vPosition = {1, 2, 3};
-    position.vControlIn = {4, 5, 6};
-    position.vControlOut = {7, 8, 9};
-    root.positionKeys = {position};
-    RotationKey rotation;
-    rotation.dwTime = 30;
-    rotation.vAxis = {0, 0, 1};
-    rotation.fAngle = 0.25f;
-    for (int i = 0; i < 12; ++i) {
-        rotation.afBlock[i / 4][i % 4] = static_cast<float>(100 + i);
-    }
-    for (int i = 0; i < 16; ++i) {
-        rotation.abUnused[i] = static_cast<uint8_t>(i + 1);
-    }
-    root.rotationKeys = {rotation};
-    root.children.push_back({nullptr, SmallMesh(0x13)});
-    root.AddNode("ignored")->dwFlags = 0;
-
-    ASSERT_EQ(WriteMorv3DScene(Path(), scene), S_OK);
+    ASSERT_EQ(WriteMorv3DScene(Path(), ReadSceneDesc(kDescriptions, "small scene")), S_OK);
 
     EXPECT_EQ(ReadWholeFile(Path()),
               ReadHexFile(std::string(MORV_SOURCE_DIR) + "/tests/data/scene/small_scene.hex"));
@@ -141,50 +60,24 @@ TEST_F(SceneWriterTest, LaterFramesArePackedByComponentFlags) {
         ReadHexSections(std::string(MORV_SOURCE_DIR) + "/tests/data/scene/packed_frames.hex");
     ASSERT_EQ(cases.size(), 4u);
     for (const HexSection& c : cases) {
-        Morv3DSceneDesc scene;
-        scene.bWriteMaterials = false;
-        scene.pRoot = std::make_shared<Morv3DNodeDesc>();
-        scene.pRoot->dwFlags = 0;
-        scene.pRoot->children.push_back({nullptr, SmallMesh(std::stoul(c.strTitle, nullptr, 16))});
+        Morv3DSceneDesc scene = ReadSceneDesc(kDescriptions, "small mesh");
+        scene.pRoot->children[0].pMesh->dwComponentFlags = std::stoul(c.strTitle, nullptr, 16);
         ASSERT_EQ(WriteMorv3DScene(Path(), scene), S_OK);
         EXPECT_EQ(RootMeshPayload(), c.bytes)
             << "packed_frames.hex:" << c.nLine << " flags 0x" << c.strTitle;
     }
 }
 
+// tests/data/scene/chunk_order.hex: the material table before or after the objects as the
+// description asks, and a node's track chunk first among its children.
 TEST_F(SceneWriterTest, ChunkOrderFollowsTheDescription) {
-    Morv3DSceneDesc scene;
-    scene.materials.resize(2);
-    scene.pRoot = std::make_shared<Morv3DNodeDesc>();
-    scene.pRoot->AddMesh()->frames.resize(1);
-    scene.pRoot->AddNode("a");
-    scene.pRoot->AddMesh()->frames.resize(1);
-    scene.pRoot->bWriteTracks = true;
-
-    auto typesOf = [](CMorvChunk* pChunk) {
-        std::vector<uint32_t> types;
-        for (CMorvChunk* pChild : pChunk->Children()) {
-            types.push_back(pChild->dwTypeId);
-        }
-        return types;
-    };
+    const std::string strCases = std::string(MORV_SOURCE_DIR) + "/tests/data/scene/chunk_order.hex";
+    Morv3DSceneDesc scene = ReadSceneDesc(kDescriptions, "chunk order");
     for (bool bAfter : {false, true}) {
         scene.bMaterialsAfterObjects = bAfter;
         ASSERT_EQ(WriteMorv3DScene(Path(), scene), S_OK);
-        CMorvFile file;
-        ASSERT_EQ(file.Open(Path(), false), S_OK);
-        ASSERT_EQ(file.ReadHeader(), S_OK);
-        ASSERT_EQ(file.ReadDirectory(), S_OK);
-        const auto top = ChildrenOf(file.GetRootChunk());
-        EXPECT_EQ(typesOf(file.GetRootChunk()),
-                  bAfter ? (std::vector<uint32_t>{MORV3D_CHUNK_OBJECT, MORV3D_CHUNK_MATERIALS})
-                         : (std::vector<uint32_t>{MORV3D_CHUNK_MATERIALS, MORV3D_CHUNK_OBJECT}));
-        CMorvChunk* pObject = top[bAfter ? 0 : 1];
-        EXPECT_EQ(typesOf(pObject),
-                  (std::vector<uint32_t>{MORV3D_CHUNK_TRACKS, MORV3D_CHUNK_MESH,
-                                         MORV3D_CHUNK_OBJECT, MORV3D_CHUNK_MESH}));
-        // Two empty materials: the table header and two material headers.
-        EXPECT_EQ(top[bAfter ? 1 : 0]->dwSize, 36u);
+        EXPECT_EQ(ReadWholeFile(Path()),
+                  ReadHexSection(strCases, bAfter ? "materials after" : "materials before"));
     }
 
     // Neither materials nor objects: a scene file with only the root chunk.
@@ -197,43 +90,29 @@ TEST_F(SceneWriterTest, ChunkOrderFollowsTheDescription) {
 // Descriptions that cannot be written fail with E_INVALIDARG before anything is left behind; the
 // first failure wins and is reported by the writer.
 TEST_F(SceneWriterTest, UnwritableDescriptionsAreRefused) {
-    auto base = [] {
-        Morv3DSceneDesc scene;
-        scene.pRoot = std::make_shared<Morv3DNodeDesc>();
-        scene.pRoot->children.push_back({nullptr, SmallMesh(0x13)});
-        return scene;
-    };
-    std::vector<std::pair<const char*, Morv3DSceneDesc>> cases;
-    cases.emplace_back("frame header of 20 bytes", base());
-    cases.back().second.pRoot->children[0].pMesh->frames[1].dwHeaderSize = 20;
-    cases.emplace_back("frames of different vertex counts", base());
-    cases.back().second.pRoot->children[0].pMesh->frames[1].vertices.pop_back();
-    cases.emplace_back("position key size 39", base());
-    cases.back().second.pRoot->bWriteTracks = true;
-    cases.back().second.pRoot->dwPositionKeySize = 39;
-    cases.emplace_back("rotation key size 83", base());
-    cases.back().second.pRoot->bWriteTracks = true;
-    cases.back().second.pRoot->dwRotationKeySize = 83;
-    cases.emplace_back("track beyond 32 bits", base());
-    cases.back().second.pRoot->bWriteTracks = true;
-    cases.back().second.pRoot->dwRotationKeySize = 0x80000000u;
-    cases.back().second.pRoot->rotationKeys.resize(2);
+    auto base = [] { return ReadSceneDesc(kDescriptions, "small mesh"); };
+    std::vector<std::pair<std::string, Morv3DSceneDesc>> cases;
+    for (const char* pszCase :
+         {"frame header of 20 bytes", "frames of different vertex counts", "position key size 39",
+          "rotation key size 83", "track beyond 32 bits"}) {
+        cases.emplace_back(pszCase, ReadSceneDesc("scene/refused.txt", pszCase));
+    }
     cases.emplace_back("child that is neither node nor mesh", base());
     cases.back().second.pRoot->AddNode("deep")->children.push_back({});
     cases.emplace_back("child that is both", base());
     cases.back().second.pRoot->children.push_back(
-        {std::make_shared<Morv3DNodeDesc>(), SmallMesh(0x13)});
+        {std::make_shared<Morv3DNodeDesc>(), cases.back().second.pRoot->children[0].pMesh});
     cases.emplace_back("node inside itself", base());
     {
         auto pLoop = cases.back().second.pRoot->AddNode("loop");
         pLoop->AddNode("inner")->children.push_back({pLoop, nullptr});
     }
 
-    for (auto& [pszCase, scene] : cases) {
+    for (auto& [strCase, scene] : cases) {
         WriteWholeFile(Path(), {1, 2, 3});
         CReportCapture reports;
-        EXPECT_EQ(WriteMorv3DScene(Path(), scene), E_INVALIDARG) << pszCase;
-        EXPECT_FALSE(std::filesystem::exists(Path())) << pszCase;
+        EXPECT_EQ(WriteMorv3DScene(Path(), scene), E_INVALIDARG) << strCase;
+        EXPECT_FALSE(std::filesystem::exists(Path())) << strCase;
         ASSERT_FALSE(reports.Entries().empty());
         EXPECT_EQ(reports.Entries().back().strUnit, "fileformats/morv3d/morv3dwriter");
         EXPECT_EQ(reports.Entries().back().strMessage, "Error: ASSERT_HRESULT(0x80070057)\n");
@@ -337,109 +216,10 @@ TEST(ChainRotationBlocks, TrackTurnsContinuously) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Round trips through the loader, both passes as the viewer runs them.
-
-namespace {
-
-Morv3DMapDesc Map(uint32_t dwEffect, const tstring& strTexture) {
-    Morv3DMapDesc map;
-    map.record.dwKept1 = dwEffect + 100;
-    map.record.dwKept2 = dwEffect + 200;
-    map.record.dwEffect = dwEffect;
-    map.strTexture = strTexture;
-    return map;
-}
-
-// Four vertices, two faces; one group per entry of adwMaterials, group g holding face g (base
-// vertex g); nFrames frames with 12-, 16-, 12-byte headers in turn.
-std::shared_ptr<Morv3DMeshDesc> Quad(std::vector<uint32_t> adwMaterials, int nFrames,
-                                     uint32_t dwFlags = 0x13) {
-    auto pMesh = std::make_shared<Morv3DMeshDesc>();
-    pMesh->dwComponentFlags = dwFlags;
-    pMesh->vCenter = {0.5f, 0.5f, 0.0f};
-    pMesh->fRadius = 0.75f;
-    pMesh->faces = {{{0, 1, 2}}, {{0, 1, 2}}};
-    for (uint32_t g = 0; g < adwMaterials.size(); ++g) {
-        FileGroup group;
-        group.dwFirstFace = g;
-        group.dwFaceCount = adwMaterials.size() == 1 ? 2 : 1;
-        group.dwBaseVertex = g;
-        group.dwReserved = 40 + g;
-        group.dwMaterial = adwMaterials[g];
-        pMesh->groups.push_back(group);
-    }
-    for (int f = 0; f < nFrames; ++f) {
-        Morv3DFrameDesc frame;
-        frame.dwTime = static_cast<uint32_t>(50 * f);
-        frame.bBlend = f == 1;
-        frame.dwHeaderSize = f == 1 ? 16 : 12;
-        frame.dwBlendDuration = f == 1 ? 7 : 99;  // 99 is not written with 12-byte headers
-        for (int k = 0; k < 4; ++k) {
-            frame.vertices.push_back(MakeVertex(static_cast<float>(10 * f + k)));
-        }
-        pMesh->frames.push_back(frame);
-    }
-    return pMesh;
-}
-
-}  // namespace
-
+// Round trips through the loader, both passes as the viewer runs them: the description of
+// "written scene" names every field the loader reads back.
 TEST_F(SceneWriterTest, LoaderReadsBackWhatWasWritten) {
-    Morv3DSceneDesc scene;
-    scene.bMaterialsAfterObjects = true;  // the two passes make the order irrelevant
-    scene.materials.resize(4);
-    scene.materials[0].maps = {Map(0, "stone.bmp")};
-    scene.materials[1].maps = {Map(1, "glass.tga")};
-    scene.materials[2].maps = {Map(3, std::string(300, 'x') + ".tga")};
-    scene.materials[3].maps = {Map(0, "wood.bmp"), Map(1, "")};
-
-    scene.pRoot = std::make_shared<Morv3DNodeDesc>();
-    Morv3DNodeDesc& root = *scene.pRoot;
-    root.strName = "scene";
-    root.matrix.m[3][0] = 4;  // stored: replaces the exchange of x and y
-    root.matrix.m[0][1] = 0.5f;
-    root.vLocalCenter = {1, 2, 3};
-    root.fLocalRadius = 9;
-    root.vParentCenter = {-1, -2, -3};
-    root.fParentRadius = 10;
-    root.bWriteTracks = true;
-    root.dwPositionKeySize = 48;
-    root.dwRotationKeySize = 100;
-    for (uint32_t i = 0; i < 2; ++i) {
-        PositionKey key;
-        key.dwTime = 100 * i;
-        key.vPosition = {static_cast<float>(i), 1, 2};
-        key.vControlIn = {3, static_cast<float>(i), 4};
-        key.vControlOut = {5, 6, static_cast<float>(i)};
-        root.positionKeys.push_back(key);
-    }
-    for (uint32_t i = 0; i < 3; ++i) {
-        RotationKey key;
-        key.dwTime = 50 * i;
-        key.vAxis = {0, 1, static_cast<float>(i)};
-        key.fAngle = 0.1f * static_cast<float>(i + 1);
-        key.afBlock[0][0] = key.afBlock[1][1] = key.afBlock[2][2] = 1;
-        key.abUnused[i] = 0xEE;
-        root.rotationKeys.push_back(key);
-    }
-
-    // Written in this order; loaded opaque first, then blended without sort id, then by id.
-    auto pMeshA = Quad({0, 3}, 3);
-    root.children.push_back({nullptr, pMeshA});
-    auto pGlass = root.AddNode("glass_sort1");
-    pGlass->children.push_back({nullptr, Quad({1}, 1)});
-    auto pMixed = root.AddNode("mixed");
-    pMixed->children.push_back({nullptr, Quad({1, 0}, 2, 0x11)});
-    auto pOpaque = root.AddNode("opaque");
-    auto pInner = pOpaque->AddNode("");
-    pInner->dwFlags = 0;  // no name, identity matrix, no spheres
-    pInner->matrix.m[3][1] = 7;
-    pInner->children.push_back({nullptr, Quad({0}, 2, 0)});
-    root.AddNode("sort0_window")->children.push_back({nullptr, Quad({1}, 1)});
-    auto pHaze = root.AddNode("haze");
-    pHaze->children.push_back({nullptr, Quad({2}, 1)});
-
-    ASSERT_EQ(WriteMorv3DScene(Path(), scene), S_OK);
+    ASSERT_EQ(WriteMorv3DScene(Path(), ReadSceneDesc(kDescriptions, "written scene")), S_OK);
 
     CMorv3DSceneLoader loader(nullptr);
     ASSERT_EQ(loader.Load(Path(), MORV3D_LOAD_MATERIALS), S_OK);

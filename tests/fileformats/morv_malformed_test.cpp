@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "fileformats/morv/morv.h"
+#include "fileformats/morvchunks.h"
 #include "support/bytebuilder.h"
 #include "support/tempfile.h"
 
@@ -21,9 +22,7 @@ protected:
     HRESULT ReadDirectoryOf(const std::vector<uint8_t>& bytes) {
         m_file.Close();
         WriteWholeFile(m_strPath, bytes);
-        EXPECT_EQ(m_file.Open(m_strPath, false), S_OK);
-        const HRESULT hr = m_file.ReadHeader();
-        return FAILED(hr) ? hr : m_file.ReadDirectory();
+        return OpenForReading(m_file, m_strPath);
     }
 
     uint32_t CountChunks() {

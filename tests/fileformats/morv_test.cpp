@@ -15,13 +15,6 @@ class MorvFileTest : public ::testing::Test {
 protected:
     std::string Path() const { return m_dir.File("test.morv"); }
 
-    // Opens Path() and reads header and directory.
-    void OpenForReading(CMorvFile& file) {
-        ASSERT_EQ(file.Open(Path(), false), S_OK);
-        ASSERT_EQ(file.ReadHeader(), S_OK);
-        ASSERT_EQ(file.ReadDirectory(), S_OK);
-    }
-
     CTempDir m_dir;
 };
 
@@ -80,7 +73,7 @@ TEST_F(MorvFileTest, ClosedChunksRefusePayload) {
 TEST_F(MorvFileTest, ReadsBackTreePayloadsAndLentStreams) {
     WriteWholeFile(Path(), ReadHexSection(kLayouts, "parent with three string children"));
     CMorvFile file;
-    OpenForReading(file);
+    ASSERT_EQ(OpenForReading(file, Path()), S_OK);
     GUID kind;
     EXPECT_EQ(file.GetFileKind(&kind), S_OK);
     EXPECT_TRUE(kind == MORV_DEFAULT_FILE_KIND);
@@ -130,7 +123,7 @@ TEST_F(MorvFileTest, ReadsBackTreePayloadsAndLentStreams) {
 TEST_F(MorvFileTest, LongerDirectoryEntriesAreSkipped) {
     WriteWholeFile(Path(), ReadHexSection(kLayouts, "entries of 20 bytes"));
     CMorvFile file;
-    OpenForReading(file);
+    ASSERT_EQ(OpenForReading(file, Path()), S_OK);
     const auto children = ChildrenOf(file.GetRootChunk());
     ASSERT_EQ(children.size(), 2u);
     EXPECT_EQ(children[1]->dwTypeId, 6u);
@@ -172,7 +165,7 @@ TEST_F(MorvFileTest, OpenTwiceFailsAndLeavesTheObjectClosed) {
 TEST_F(MorvFileTest, ObjectIsReusableForWritingAfterReading) {
     WriteWholeFile(Path(), ReadHexSection(kLayouts, "root with one child"));
     CMorvFile file;
-    OpenForReading(file);
+    ASSERT_EQ(OpenForReading(file, Path()), S_OK);
     file.Close();
     ASSERT_EQ(file.Open(m_dir.File("second.morv"), true), S_OK);
     ASSERT_EQ(file.BeginWrite(), S_OK);

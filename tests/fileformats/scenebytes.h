@@ -33,38 +33,25 @@ struct SceneCase {
     std::vector<SceneChunk> chunks;
 };
 
-// The cases of a file under tests/data/scene/: "== title" starts a case, "chunk TYPE DEPTH" a
-// chunk (in pre-order), hex lines its payload; "* N" repeats the line before it N times.
+// The cases of a file under tests/data/scene/: "== title" starts a case, "== chunk TYPE DEPTH" a
+// chunk (in pre-order), hex lines its payload.
 inline std::vector<SceneCase> ReadSceneCases(const std::string& strFile) {
-    std::ifstream in(std::string(MORV_SOURCE_DIR) + "/tests/data/scene/" + strFile);
     std::vector<SceneCase> cases;
-    std::vector<uint8_t> lastLine;
-    std::string strLine;
-    for (int nLine = 1; std::getline(in, strLine); ++nLine) {
-        std::istringstream words(strLine.substr(0, strLine.find('#')));
+    for (HexSection& section :
+         ReadHexSections(std::string(MORV_SOURCE_DIR) + "/tests/data/scene/" + strFile)) {
+        std::istringstream words(section.strTitle.substr(0, section.strTitle.find('#')));
         std::string strWord;
         words >> strWord;
-        if (strWord == "==") {
-            cases.push_back({strLine.substr(3), nLine, {}});
-        } else if (!strWord.empty() &&
-                   (cases.empty() || (strWord != "chunk" && cases.back().chunks.empty()))) {
-            ADD_FAILURE() << strFile << ":" << nLine << " stands outside a case or a chunk";
-        } else if (strWord == "chunk") {
+        if (strWord != "chunk") {
+            cases.push_back({section.strTitle, section.nLine, {}});
+            EXPECT_TRUE(section.bytes.empty()) << strFile << ":" << section.nLine;
+        } else if (cases.empty()) {
+            ADD_FAILURE() << strFile << ":" << section.nLine << " stands outside a case";
+        } else {
             SceneChunk chunk;
             words >> std::hex >> chunk.dwType >> std::dec >> chunk.dwDepth;
+            chunk.payload = std::move(section.bytes);
             cases.back().chunks.push_back(chunk);
-        } else if (!strWord.empty()) {
-            std::vector<uint8_t>& payload = cases.back().chunks.back().payload;
-            size_t nTimes = 1;
-            if (strWord == "*") {
-                words >> nTimes;
-            } else {
-                lastLine.clear();
-                AppendHexLine(strLine, lastLine);
-            }
-            for (size_t i = 0; i < nTimes; ++i) {
-                payload.insert(payload.end(), lastLine.begin(), lastLine.end());
-            }
         }
     }
     EXPECT_FALSE(cases.empty()) << strFile;
@@ -151,18 +138,14 @@ inline std::vector<uint8_t> TrackBytes(const std::vector<std::pair<uint32_t, flo
     CByteBuilder bytes;
     bytes.U32(0).U32(0).U32(0).U32(static_cast<uint32_t>(positions.size())).U32(dwPositionSize);
     bytes.U32(0).U32(static_cast<uint32_t>(rotations.size())).U32(dwRotationSize);
-    for (const auto& [dwTime, fX] : positions) {
-        bytes.U32(dwTime);
-        F32(bytes, fX);
-        for (uint32_t i = 8; i < dwPositionSize; ++i) {
-            bytes.U8(0);
-        }
-    }
-    for (const auto& [dwTime, fAxisX] : rotations) {
-        bytes.U32(dwTime);
-        F32(bytes, fAxisX);
-        for (uint32_t i = 8; i < dwRotationSize; ++i) {
-            bytes.U8(0);
+    for (const auto& [pKeys, dwSize] :
+         {std::pair{&positions, dwPositionSize}, std::pair{&rotations, dwRotationSize}}) {
+        for (const auto& [dwTime, fFirst] : *pKeys) {
+            bytes.U32(dwTime);
+            F32(bytes, fFirst);
+            for (uint32_t i = 8; i < dwSize; ++i) {
+                bytes.U8(0);
+            }
         }
     }
     return bytes.Get();

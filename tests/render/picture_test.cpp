@@ -3,11 +3,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
+#include "fileformats/scenedesc.h"
 #include "render/viewpick.h"
 #include "rendertest.h"
+#include "support/table.h"
 #include "support/tempfile.h"
 
 using namespace render_test;
@@ -24,36 +25,7 @@ std::string ScenePath(const std::string& strScene, const CTempDir& dir) {
         std::filesystem::copy_file(SamplePath(), strPath);
         return strPath;
     }
-    Morv3DSceneDesc scene;
-    scene.materials = SolidMaterials(1);
-    scene.pRoot = std::make_shared<Morv3DNodeDesc>();
-    scene.pRoot->strName = "root";
-    if (strScene == "partial") {
-        // The second mesh names a material that does not exist: loading stops there.
-        for (uint32_t i = 0; i < 3; ++i) {
-            scene.pRoot->AddNode("quad" + std::to_string(i))
-                ->children.push_back({nullptr, Quad(1.5f * i, i == 1 ? 7 : 0)});
-        }
-    }
-    if (strScene == "plain") {
-        // Normals of no length or of no finite length get no line.
-        auto pQuad = Quad(0, 0);
-        pQuad->frames[0].vertices[0].vNormal = {0, 0, 0};
-        pQuad->frames[0].vertices[1].vNormal = {3e38f, 3e38f, 0};
-        scene.pRoot->children.push_back({nullptr, pQuad});
-    }
-    if (strScene == "repeated") {
-        // Twelve copies of one small part, turned and moved by their nodes: one merged buffer.
-        const auto pQuad = Quad(0, 0);
-        for (uint32_t i = 0; i < 12; ++i) {
-            auto pNode = scene.pRoot->AddNode("copy" + std::to_string(i));
-            pNode->matrix.m[3][0] = 1.25f * static_cast<float>(i % 4);
-            pNode->matrix.m[3][2] = 1.25f * static_cast<float>(i / 4);
-            pNode->matrix.m[0][1] = i % 2 ? 0.5f : 0.0f;
-            pNode->children.push_back({nullptr, pQuad});
-        }
-    }
-    EXPECT_EQ(WriteMorv3DScene(strPath, scene), S_OK);
+    EXPECT_EQ(WriteMorv3DScene(strPath, ReadSceneDesc("render/scenes.txt", strScene)), S_OK);
     return strPath;
 }
 
@@ -99,24 +71,15 @@ TEST(Pictures, MatchTheBaselines) {
     const std::string strData = std::string(MORV_SOURCE_DIR) + "/tests/data/render/";
     const bool bUpdate = std::getenv("MORV_UPDATE_BASELINES") != nullptr;
     CTempDir dir;
-    std::ifstream cases(strData + "cases.tsv");
-    size_t nCases = 0;
-    for (std::string strLine; std::getline(cases, strLine);) {
-        if (strLine.empty() || strLine[0] == '#') {
-            continue;
-        }
-        std::stringstream fields(strLine);
-        std::string strName, strScene, strTime, strView, strOptions;
-        std::getline(fields, strName, '\t');
-        std::getline(fields, strScene, '\t');
-        std::getline(fields, strTime, '\t');
-        std::getline(fields, strView, '\t');
-        std::getline(fields, strOptions, '\t');
-        SCOPED_TRACE(strName);
-        ++nCases;
+    const auto rows = ReadTable("render/cases.tsv");
+    for (const std::vector<std::string>& row : rows) {
+        ASSERT_EQ(row.size(), 6u) << row[0];
+        const std::string& strName = row[1];
+        const std::string& strScene = row[2];
+        SCOPED_TRACE(row[0] + " " + strName);
         const Picture picture =
-            Render(ScenePath(strScene, dir), static_cast<uint32_t>(std::stoul(strTime)),
-                   View(strView), Options(strOptions));
+            Render(ScenePath(strScene, dir), static_cast<uint32_t>(std::stoul(row[3])),
+                   View(row[4]), Options(row[5]));
         const std::string strBaseline = strData + strName + ".png";
         if (bUpdate) {
             EXPECT_EQ(WritePng(strBaseline, picture.image), S_OK);
@@ -138,7 +101,7 @@ TEST(Pictures, MatchTheBaselines) {
             EXPECT_EQ(picture.missing.size(), strScene == "bare" ? 6u : 0u);
         }
     }
-    EXPECT_EQ(nCases, 9u);
+    EXPECT_EQ(rows.size(), 9u);
 }
 
 // What a pick names is what the picture shows there: an id picture (each mesh in a colour of
@@ -213,27 +176,15 @@ TEST(Pictures, PicksNameTheMeshDrawnThere) {
 TEST(Pictures, DegenerateScenesDraw) {
     REQUIRE_GL();
     CTempDir dir;
-    Morv3DSceneDesc scene;
-    scene.materials = SolidMaterials(2);
-    scene.materials[1].maps[0].strTexture = "/dev/zero";
-    scene.pRoot = std::make_shared<Morv3DNodeDesc>();
-    scene.pRoot->strName = "root";
-    scene.pRoot->children.push_back({nullptr, Quad(0, 0, true)});  // a corner not a number
-    auto pHuge = Quad(0, 1);
-    pHuge->frames[0].vertices[1].vPosition = {3e38f, -3e38f, 3e38f};
-    scene.pRoot->children.push_back({nullptr, pHuge});
-    auto pNoFaces = Quad(2, 0);
-    pNoFaces->faces.clear();
-    pNoFaces->groups[0].dwFaceCount = 0;
-    scene.pRoot->children.push_back({nullptr, pNoFaces});
+    Morv3DSceneDesc scene = ReadSceneDesc("render/scenes.txt", "odd");
     // 50,000 nodes, one quad shared by all of them through the description.
-    auto pShared = Quad(0, 0);
-    auto pMany = scene.pRoot->AddNode("many");
-    for (int i = 0; i < 50000; ++i) {
-        auto pNode = pMany->AddNode("n");
+    const std::shared_ptr<Morv3DNodeDesc> pMany = scene.pRoot->children.back().pNode;
+    const Morv3DNodeDesc first = *pMany->children.at(0).pNode;
+    for (int i = 1; i < 50000; ++i) {
+        auto pNode = std::make_shared<Morv3DNodeDesc>(first);
         pNode->matrix.m[3][0] = static_cast<float>(i % 250);
         pNode->matrix.m[3][2] = static_cast<float>(i / 250);
-        pNode->children.push_back({nullptr, pShared});
+        pMany->children.push_back({pNode, nullptr});
     }
     ASSERT_EQ(WriteMorv3DScene(dir.File("odd.morv3d"), scene), S_OK);
     RenderOptions options;

@@ -27,12 +27,6 @@ CHeadlessContext* Context(std::string& strWhy);
 
 std::string SamplePath();
 
-// A unit quad facing -y at x, of one material, its sphere set; with bNanCorner one corner
-// is not a number.
-std::shared_ptr<Morv3DMeshDesc> Quad(float fX, uint32_t dwMaterial, bool bNanCorner = false);
-// Materials with one solid map each, named tex<i>.bmp.
-std::vector<Morv3DMaterialDesc> SolidMaterials(uint32_t dwCount);
-
 struct Picture {
     CImageRGBA image;
     std::vector<MissingTexture> missing;

@@ -3,12 +3,10 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-
-#include <stb/stb_image_write.h>
 
 #include "render/texturefile.h"
 #include "support/bytebuilder.h"
+#include "support/table.h"
 #include "support/tempfile.h"
 
 namespace {
@@ -27,32 +25,22 @@ const std::vector<uint8_t> kTinyBmp =
 
 TEST(TextureFile, StoredNamesLeadToFilesInsideTheSceneFolder) {
     CTempDir dir;
-    std::filesystem::create_directories(dir.File("maps/Sub"));
-    for (const char* pszName : {"Stone.BMP", "maps/Sub/wood.tga", "glass.png", "outside.bmp"}) {
+    std::filesystem::create_directories(dir.File("scene/maps/Sub"));
+    for (const char* pszName :
+         {"scene/Stone.BMP", "scene/maps/Sub/wood.tga", "scene/glass.png", "outside.bmp"}) {
         WriteWholeFile(dir.File(pszName), kTinyBmp);
     }
-    std::filesystem::create_directory(dir.File("scene"));
-    std::filesystem::rename(dir.File("maps"), dir.File("scene/maps"));
-    std::filesystem::rename(dir.File("Stone.BMP"), dir.File("scene/Stone.BMP"));
-    std::filesystem::rename(dir.File("glass.png"), dir.File("scene/glass.png"));
     symlink("../outside.bmp", dir.File("scene/link.bmp").c_str());
     mkfifo(dir.File("scene/pipe.bmp").c_str(), 0600);
     const std::string strScene = dir.File("scene");
     const std::string strReal = std::filesystem::canonical(strScene).string();
-    std::ifstream cases(MORV_SOURCE_DIR "/tests/data/render/texture_names.tsv");
-    size_t nCases = 0;
-    for (std::string strLine; std::getline(cases, strLine);) {
-        if (strLine.empty() || strLine[0] == '#') {
-            continue;
-        }
-        ++nCases;
-        const std::string strStored = strLine.substr(0, strLine.find('\t'));
-        const std::string strFound = strLine.substr(strLine.find('\t') + 1);
-        EXPECT_EQ(FindTextureFile(strScene, strStored),
-                  strFound != "-" ? strReal + "/" + strFound : "")
-            << strLine;
+    const auto rows = ReadTable("render/texture_names.tsv");
+    for (const std::vector<std::string>& row : rows) {
+        ASSERT_EQ(row.size(), 3u) << row[0];
+        EXPECT_EQ(FindTextureFile(strScene, row[1]), row[2] != "-" ? strReal + "/" + row[2] : "")
+            << row[0];
     }
-    EXPECT_EQ(nCases, 11u);
+    EXPECT_EQ(rows.size(), 11u);
 }
 
 TEST(TextureFile, RefusesWhatCouldHangOrExhaustMemory) {
@@ -84,8 +72,8 @@ TEST(TextureFile, RefusesWhatCouldHangOrExhaustMemory) {
 }
 
 // The checks made before the codec must let real pictures through: PNG (also without the end
-// chunk's check sum, which the codec never reads), baseline JPEG (the codec's own encoder) and
-// progressive JPEG (tables between the scans; a texture of Debian's Assimp test models).
+// chunk's check sum, which the codec never reads), baseline JPEG (as the codec's own encoder writes
+// it) and progressive JPEG (tables between the scans; a texture of Debian's Assimp test models).
 TEST(TextureFile, DecodesRealPicturesAndRefusesChunksPastTheEnd) {
     CImageRGBA image{3, 2, std::vector<uint8_t>(3 * 2 * 4)};
     for (size_t i = 0; i < image.pixels.size(); ++i) {
@@ -102,16 +90,8 @@ TEST(TextureFile, DecodesRealPicturesAndRefusesChunksPastTheEnd) {
         MORV_SOURCE_DIR "/fuzz/regressions/texture_fuzzer/png-chunk-longer-than-file");
     EXPECT_FAILED_WITH(DecodePicture(bomb.data(), bomb.size(), decoded, strError), "PNG chunk");
 
-    std::vector<uint8_t> jpeg;
-    const std::vector<uint8_t> rgba(16 * 8 * 4, 200);
-    ASSERT_NE(stbi_write_jpg_to_func(
-                  [](void* p, void* pData, int n) {
-                      auto* pOut = static_cast<std::vector<uint8_t>*>(p);
-                      pOut->insert(pOut->end(), static_cast<uint8_t*>(pData),
-                                   static_cast<uint8_t*>(pData) + n);
-                  },
-                  &jpeg, 16, 8, 4, rgba.data(), 90),
-              0);
+    const std::vector<uint8_t> jpeg =
+        ReadHexFile(MORV_SOURCE_DIR "/tests/data/render/grey.jpg.hex");
     ASSERT_EQ(DecodePicture(jpeg.data(), jpeg.size(), image, strError), S_OK) << strError;
     EXPECT_EQ(image.nWidth * 100 + image.nHeight, 1608);
     const char* pszProgressive = "/usr/share/assimp/models/OBJ/engineflare1.jpg";
