@@ -25,6 +25,7 @@
 #include "morv3dViewerView.h"
 #include "resource.h"
 #include "shellopen.h"
+#include "viewer/testscene.h"
 
 using namespace gui_test;
 
@@ -57,7 +58,10 @@ private slots:
     // The steps of tests/data/gui/frame_opens.tsv, in turn on one frame.
     void opensAsListed() {
         WriteTestScene(m_dir.filePath(QStringLiteral("scene.morv3d")).toStdString());
-        WriteDamagedScene(m_dir.filePath(QStringLiteral("damaged.morv3d")).toStdString());
+        // Its objects pass ends with MORV_E_BADFORMAT at a mesh naming a material that is not
+        // there.
+        viewer_test::WritePartScene(m_dir.filePath(QStringLiteral("damaged.morv3d")).toStdString(),
+                                    9);
         QFile::copy(QStringLiteral(MORV_SOURCE_DIR "/examples/sample.morv"),
                     m_dir.filePath(QStringLiteral("other.morv")));
         const QList<QStringList> rows = ReadTable(QStringLiteral("gui/frame_opens.tsv"));

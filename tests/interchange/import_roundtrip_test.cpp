@@ -133,13 +133,9 @@ TEST_P(ImportRoundTrip, GivesTheSceneBack) {
         for (size_t i = 0; i < original.size(); ++i) {
             SCOPED_TRACE("time " + std::to_string(dwTime) + ", object " + std::to_string(i));
             if (original[i].pObject->GetObjectType() == QVR3DOBJ_NODE) {
-                for (int r = 0; r < 4; ++r) {
-                    for (int c = 0; c < 4; ++c) {
-                        ASSERT_NEAR(back[i].world.m[r][c], original[i].world.m[r][c],
-                                    kMatrixTolerance * std::max(1.0, dTolerance / kVertexTolerance))
-                            << "entry " << r << "," << c;
-                    }
-                }
+                ASSERT_TRUE(
+                    MatrixNear(back[i].world, original[i].world,
+                               kMatrixTolerance * std::max(1.0, dTolerance / kVertexTolerance), 0));
                 continue;
             }
             const std::vector<Vector3> expected = MeshCorners(*original[i].pObject);

@@ -162,22 +162,3 @@ TEST_F(SampleTreeTest, SearchMatchesInDisplayOrder) {
     entry.pItemData = nullptr;
     EXPECT_EQ(EntryName(entry), "");
 }
-
-TEST_F(SampleTreeTest, HidingKeepsMatchesAndWhatIsAboveThem) {
-    // dmyPivot matches and is above lamp, which matches too.
-    std::vector<size_t> matches;
-    std::vector<size_t> more;
-    ASSERT_EQ(FindMatches(m_tree, "o", &matches), S_OK);
-    ASSERT_EQ(FindMatches(m_tree, "LAMP", &more), S_OK);
-    matches.insert(matches.end(), more.begin(), more.end());
-    std::vector<uint8_t> visible;
-    ASSERT_EQ(MatchVisibility(m_tree, matches, &visible), S_OK);
-    std::string strShown;
-    for (size_t i = 0; i < m_tree.entries.size(); ++i) {
-        if (visible[i]) {
-            strShown += std::string(m_tree.entries[i].dwDepth, ' ') + m_tree.entries[i].strLabel;
-            strShown += "\n";
-        }
-    }
-    EXPECT_EQ(strShown, ExpectedText("viewer/search_o_lamp.txt", strShown));
-}
