@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -29,19 +28,14 @@ void WriteScenes(const CTempDir& dir) {
     viewer_test::WriteScene(dir.File("scene.morv3d"));
 
     // small: two materials with three maps, three nodes (one a dummy), a morphing mesh.
-    const std::vector<std::array<uint32_t, 3>> quad = {{0, 1, 2}, {0, 2, 3}};
-    WriteContainer(dir.File("small.morv3d"),
-                   {{0x10003, MaterialBytes({{{0, "stone"}}, {{1, "glass"}, {0, "frame"}}}), {}},
-                    {0x10000,
-                     NodeBytes(1, "root"),
-                     {{0x10001, TrackBytes({{0, 1.0f}, {120, 2.0f}}, {}), {}},
-                      {0x10000,
-                       NodeBytes(1, "dmyPivot"),
-                       {{0x10002,
-                         MeshBytes(0x13, 4, {{0, 2, 0, 1}}, quad,
-                                   {{16, 0, false, 0, 0.0f}, {12, 300, true, 0, 1.0f}}),
-                         {}}}},
-                      {0x10000, NodeBytes(1, "plain"), {}}}}});
+    const ChunkSpec morphing = {0x10002,
+                                MeshBytes(0x13, 4, {{0, 2, 0, 1}}, {{0, 1, 2}, {0, 2, 3}},
+                                          {{16, 0, false, 0, 0.0f}, {12, 300, true, 0, 1.0f}}),
+                                {}};
+    WriteContainer(
+        dir.File("small.morv3d"),
+        {{0x10003, MaterialBytes({{{0, "stone"}}, {{1, "glass"}, {0, "frame"}}}), {}},
+         Node("root", {viewer_test::Tracks(120), Node("dmyPivot", {morphing}), Node("plain")})});
     // otherkind: small in the container's default kind; cut60: its first 60 bytes.
     std::vector<uint8_t> bytes = ReadWholeFile(dir.File("small.morv3d"));
     bytes[8] = 0x33;

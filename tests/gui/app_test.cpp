@@ -1,19 +1,12 @@
 // The program as started from a shell: its command line, exit status and screenshot mode.
 #include <QImage>
-#include <QLabel>
-#include <QMenuBar>
-#include <QProcess>
-#include <QStatusBar>
 #include <QTemporaryDir>
-#include <QToolButton>
 #include <QTranslator>
 #include <QtTest>
 
 #include "MainFrm.h"
 #include "guitest.h"
 #include "morv3dViewer.h"
-#include "resource.h"
-#include "transportbar.h"
 
 using namespace gui_test;
 
@@ -85,16 +78,19 @@ private slots:
                     vars.append({strVar.section('=', 0, 0), strVar.section('=', 1)});
                 }
             }
-            const int nExit = Run(QString(row[1]).replace("$DIR", m_dir.path()).split(' '), vars);
+            const ProgramRun run =
+                RunProgram(QStringLiteral(MORV3D_VIEWER),
+                           QString(row[1]).replace("$DIR", m_dir.path()).split(' '), vars,
+                           m_dir.filePath(QStringLiteral("config")));
             const QString strCheck = QString(row[4]).replace("\\n", "\n");
             const bool bPrinted =
                 strCheck == "-" ||
-                (strCheck.startsWith("out~ ") && m_strOut.contains(strCheck.mid(5))) ||
-                (strCheck.startsWith("err~ ") && m_strErr.contains(strCheck.mid(5))) ||
-                (strCheck.startsWith("out= ") && m_strOut == strCheck.mid(5));
-            QVERIFY2(nExit == row[3].toInt() && bPrinted,
-                     qPrintable(row[0] + ": exit " + QString::number(nExit) + "\nstdout:\n" +
-                                m_strOut + "stderr:\n" + m_strErr));
+                (strCheck.startsWith("out~ ") && run.strOut.contains(strCheck.mid(5))) ||
+                (strCheck.startsWith("err~ ") && run.strErr.contains(strCheck.mid(5))) ||
+                (strCheck.startsWith("out= ") && run.strOut == strCheck.mid(5));
+            QVERIFY2(run.nExit == row[3].toInt() && bPrinted,
+                     qPrintable(row[0] + ": exit " + QString::number(run.nExit) + "\nstdout:\n" +
+                                run.strOut + "stderr:\n" + run.strErr));
         }
         const QImage image(m_dir.filePath(QStringLiteral("shot.png")));
         QCOMPARE(image.size(), QSize(1150, 700));
@@ -106,37 +102,7 @@ private slots:
     }
 
 private:
-    // The program under a C locale (German), with vars set on top; an empty value unsets one.
-    int Run(const QStringList& args, const QList<QPair<QString, QString>>& vars = {}) {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
-        for (const char* pszName : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) {
-            env.remove(QString::fromLatin1(pszName));
-        }
-        env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
-        for (const auto& [strName, strValue] : vars) {
-            if (strValue.isEmpty()) {
-                env.remove(strName);
-            } else {
-                env.insert(strName, strValue);
-            }
-        }
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(MORV3D_VIEWER), args);
-        if (!process.waitForFinished(120000)) {
-            process.kill();
-            return -1;
-        }
-        m_strOut = QString::fromLocal8Bit(process.readAllStandardOutput());
-        m_strErr = QString::fromLocal8Bit(process.readAllStandardError());
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    }
-
     QTemporaryDir m_dir;
-    QString m_strOut;
-    QString m_strErr;
 };
 
 QTEST_MAIN(AppTest)

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
@@ -145,21 +146,42 @@ void WriteTestScene(const std::string& strPath) {
     WriteContainer(strPath, chunks);
 }
 
-void WriteDamagedScene(const std::string& strPath) {
-    ChunkSpec badMesh = viewer_test::Mesh();
-    badMesh.payload =
-        MeshBytes(0x13, 4, {{0, 2, 0, 9}}, {{0, 1, 2}, {0, 2, 3}}, {{16, 0, false, 0, 0.0f}});
-    WriteContainer(strPath,
-                   {{0x10003, MaterialBytes(viewer_test::kMaterials), {}},
-                    Node("root", {Node("before", {viewer_test::Mesh()}), badMesh, Node("after")})});
-}
-
 void WriteFlatScene(const std::string& strPath, int nCount) {
     std::vector<ChunkSpec> nodes;
     for (int i = 0; i < nCount; ++i) {
         nodes.push_back(Node("n" + std::to_string(i)));
     }
     WriteContainer(strPath, {Node("root", nodes)});
+}
+
+ProgramRun RunProgram(const QString& strProgram, const QStringList& args,
+                      const QList<QPair<QString, QString>>& vars, const QString& strConfigDir) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), strConfigDir);
+    for (const char* pszName : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) {
+        env.remove(QString::fromLatin1(pszName));
+    }
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C"));
+    for (const auto& [strName, strValue] : vars) {
+        if (strValue.isEmpty()) {
+            env.remove(strName);
+        } else {
+            env.insert(strName, strValue);
+        }
+    }
+    process.setProcessEnvironment(env);
+    process.start(strProgram, args);
+    ProgramRun run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        return run;
+    }
+    run.strOut = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.strErr = QString::fromLocal8Bit(process.readAllStandardError());
+    run.nExit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    return run;
 }
 
 CScopedSettings::CScopedSettings() {

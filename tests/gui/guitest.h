@@ -30,11 +30,19 @@ QList<QStringList> ReadTable(const QString& strName);
 
 // The rich test scene of the viewer tests, with a node whose name needs Windows-1252.
 void WriteTestScene(const std::string& strPath);
-// Materials and a node, then a mesh whose group names a material that does not exist: the
-// objects pass ends with MORV_E_BADFORMAT after the first node.
-void WriteDamagedScene(const std::string& strPath);
 // A root node with nCount child nodes.
 void WriteFlatScene(const std::string& strPath, int nCount);
+
+// How a program ended (-1: not within two minutes, -2: crashed) and what it printed.
+struct ProgramRun {
+    int nExit = -1;
+    QString strOut;
+    QString strErr;
+};
+// Runs a program on the offscreen platform under a C locale (German), its settings in
+// strConfigDir, with vars set on top (an empty value unsets one).
+ProgramRun RunProgram(const QString& strProgram, const QStringList& args,
+                      const QList<QPair<QString, QString>>& vars, const QString& strConfigDir);
 
 // Points the settings at a fresh folder for the life of the object.
 class CScopedSettings {

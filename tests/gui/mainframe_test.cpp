@@ -25,6 +25,7 @@
 #include "morv3dViewerView.h"
 #include "resource.h"
 #include "shellopen.h"
+#include "viewer/testscene.h"
 
 using namespace gui_test;
 
@@ -54,10 +55,14 @@ private slots:
         m_pSettings.reset();
     }
 
-    // The steps of tests/data/gui/frame_opens.tsv, in turn on one frame.
+    // The steps of tests/data/gui/frame_opens.tsv (opening, dropping, the recent files), in
+    // turn on one frame.
     void opensAsListed() {
         WriteTestScene(m_dir.filePath(QStringLiteral("scene.morv3d")).toStdString());
-        WriteDamagedScene(m_dir.filePath(QStringLiteral("damaged.morv3d")).toStdString());
+        // Its objects pass ends with MORV_E_BADFORMAT at a mesh naming a material that is not
+        // there.
+        viewer_test::WritePartScene(m_dir.filePath(QStringLiteral("damaged.morv3d")).toStdString(),
+                                    9);
         QFile::copy(QStringLiteral(MORV_SOURCE_DIR "/examples/sample.morv"),
                     m_dir.filePath(QStringLiteral("other.morv")));
         const QList<QStringList> rows = ReadTable(QStringLiteral("gui/frame_opens.tsv"));
@@ -71,6 +76,25 @@ private slots:
             bool bOpened = true;
             if (row[1] == "new") {
                 m_pFrame->Action(ID_FILE_NEW)->trigger();
+            } else if (row[1] == "recent") {
+                RecentAction(row[2].toInt())->trigger();
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            } else if (row[1] == "remove") {
+                bOpened = QFile::remove(strFile);
+            } else if (row[1] == "drop") {
+                QMimeData data;
+                if (row[2] == "-") {
+                    data.setText(QStringLiteral("hello"));
+                } else {
+                    data.setUrls({QUrl::fromLocalFile(strFile)});
+                }
+                QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                                      Qt::NoModifier);
+                enter.ignore();
+                QCoreApplication::sendEvent(m_pFrame.get(), &enter);
+                QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                                Qt::NoModifier);
+                bOpened = enter.isAccepted() && QCoreApplication::sendEvent(m_pFrame.get(), &drop);
             } else if (row[1] == "open") {
                 bOpened = m_pFrame->OpenDocumentFile(strFile);
             } else {
@@ -97,11 +121,14 @@ private slots:
                                    : QStringLiteral("MATERIALS\t0\nOBJECTS\t0\n");
             const QString strShown =
                 WidgetTreeText(*m_pFrame->GetView()) == strTree ? row[6] : "other";
-            const QStringList recent = m_pFrame->RecentFiles();
+            QStringList recent;
+            for (const QString& strRecent : m_pFrame->RecentFiles()) {
+                recent << QFileInfo(strRecent).fileName();
+            }
             QStringList actual = row.mid(0, 3);
             actual << (bOpened ? "1" : "0") << (bHeld ? row[4] : strMessage)
                    << m_pFrame->windowTitle().chopped(15) << strShown
-                   << (recent.isEmpty() ? "-" : QFileInfo(recent[0]).fileName());
+                   << (recent.isEmpty() ? "-" : recent.join(' '));
             QCOMPARE(actual.join('\t'), row.join('\t'));
         }
     }
@@ -183,8 +210,7 @@ private slots:
                 expected.append(paths[i]);
             }
         }
-        QCOMPARE(m_pFrame->RecentFiles(), expected);
-        QCOMPARE(m_pFrame->RecentFiles().size(), 10);
+        QCOMPARE(m_pFrame->RecentFiles(), expected);  // ten
 
         QSettings settings(QStringLiteral("Local AppWizard-Generated Applications"),
                            QStringLiteral("morv3dViewer"));
@@ -201,46 +227,6 @@ private slots:
         QVERIFY2(lines[18].startsWith(QStringLiteral("  1&0 %1||").arg(expected[9])),
                  qPrintable(lines[18]));
         QCOMPARE(lines[19], QStringLiteral("  -"));
-    }
-
-    void recentEntryOpensAndGoesWhenItFails() {
-        const QString strFirst = Scene(QStringLiteral("first.morv3d"));
-        const QString strSecond = Scene(QStringLiteral("second.morv3d"));
-        QVERIFY(m_pFrame->OpenDocumentFile(strFirst));
-        QVERIFY(m_pFrame->OpenDocumentFile(strSecond));
-        RecentAction(1)->trigger();
-        QCOMPARE(m_pFrame->GetPathName(), strFirst);
-        QCOMPARE(m_pFrame->RecentFiles(), QStringList({strFirst, strSecond}));
-
-        QVERIFY(QFile::remove(strSecond));
-        RecentAction(1)->trigger();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCOMPARE(m_messages.size(), 1);
-        QCOMPARE(m_pFrame->GetPathName(), strFirst);
-        QCOMPARE(m_pFrame->RecentFiles(), QStringList({strFirst}));
-    }
-
-    void droppedFileIsOpened() {
-        const QString strScene = Scene(QStringLiteral("dropped.morv3d"));
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(strScene)});
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
-                              Qt::NoModifier);
-        QCoreApplication::sendEvent(m_pFrame.get(), &enter);
-        QVERIFY(enter.isAccepted());
-        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(m_pFrame.get(), &drop);
-        QCOMPARE(m_pFrame->GetPathName(), strScene);
-        QCOMPARE(m_pFrame->windowTitle(), QStringLiteral("dropped.morv3d - morv3dViewer"));
-
-        // Something that is no file is refused.
-        QMimeData text;
-        text.setText(QStringLiteral("hello"));
-        QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &text, Qt::LeftButton,
-                                Qt::NoModifier);
-        refused.ignore();
-        QCoreApplication::sendEvent(m_pFrame.get(), &refused);
-        QVERIFY(!refused.isAccepted());
     }
 
     // --select's path names an object (the root too); a pane hidden meanwhile catches up.

@@ -11,6 +11,7 @@
 #include "engine/3dobjects/mesh.h"
 #include "interchange/importmodels.h"
 #include "support/tempfile.h"
+#include "viewer/playback.h"
 
 namespace {
 
@@ -49,23 +50,13 @@ bool StraightAt(const PositionTrack& keys, uint32_t dwTime) {
     return true;
 }
 
-// The key times of the scene (node tracks and mesh frames) at which every position track is
-// straight.
-std::vector<uint32_t> KeyTimes(const std::vector<PlacedObject>& objects) {
+// The key times of the scene (node tracks and mesh frames, as the viewer jumps between them) at
+// which every position track is straight.
+std::vector<uint32_t> StraightKeyTimes(const std::vector<PlacedObject>& objects) {
     std::set<uint32_t> times{0};
     for (const PlacedObject& placed : objects) {
-        if (placed.pObject->GetObjectType() == QVR3DOBJ_NODE) {
-            const CQVR3DTransform& t = static_cast<CQVR3DNode*>(placed.pObject)->transform;
-            for (const PositionKey& key : t.PositionKeys())
-                times.insert(key.dwTime);
-            for (const RotationKey& key : t.RotationKeys())
-                times.insert(key.dwTime);
-        } else {
-            for (const MorphKey& key :
-                 static_cast<CQVR3DMesh*>(placed.pObject)->pGeometry->morphKeys) {
-                times.insert(key.dwTime);
-            }
-        }
+        const std::vector<uint32_t> keys = KeyTimes(placed.pObject);
+        times.insert(keys.begin(), keys.end());
     }
     std::vector<uint32_t> straight;
     for (const uint32_t dwTime : times) {
@@ -124,7 +115,7 @@ TEST_P(ImportRoundTrip, GivesTheSceneBack) {
               pOriginal->_pNode->GetAnimationTimeHierarchy());
 
     const double dTolerance = kVertexTolerance * Extent(PlaceObjects(pOriginal->_pNode));
-    const std::vector<uint32_t> times = KeyTimes(PlaceObjects(pOriginal->_pNode));
+    const std::vector<uint32_t> times = StraightKeyTimes(PlaceObjects(pOriginal->_pNode));
     EXPECT_FALSE(times.empty());
     for (const uint32_t dwTime : times) {
         const std::vector<PlacedObject> original = PlaceObjectsAt(pOriginal->_pNode, dwTime);
@@ -133,13 +124,9 @@ TEST_P(ImportRoundTrip, GivesTheSceneBack) {
         for (size_t i = 0; i < original.size(); ++i) {
             SCOPED_TRACE("time " + std::to_string(dwTime) + ", object " + std::to_string(i));
             if (original[i].pObject->GetObjectType() == QVR3DOBJ_NODE) {
-                for (int r = 0; r < 4; ++r) {
-                    for (int c = 0; c < 4; ++c) {
-                        ASSERT_NEAR(back[i].world.m[r][c], original[i].world.m[r][c],
-                                    kMatrixTolerance * std::max(1.0, dTolerance / kVertexTolerance))
-                            << "entry " << r << "," << c;
-                    }
-                }
+                ASSERT_TRUE(
+                    MatrixNear(back[i].world, original[i].world,
+                               kMatrixTolerance * std::max(1.0, dTolerance / kVertexTolerance), 0));
                 continue;
             }
             const std::vector<Vector3> expected = MeshCorners(*original[i].pObject);

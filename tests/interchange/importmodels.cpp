@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <filesystem>
 
 #include "engine/3dobjects/axes.h"
@@ -69,6 +71,21 @@ std::vector<Vector3> MeshCorners(const CQVR3DObject& object) {
         }
     }
     return corners;
+}
+
+testing::AssertionResult MatrixNear(const Matrix4& actual, const Matrix4& expected,
+                                    double dAbsolute, double dRelative, int nColumns) {
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < nColumns; ++c) {
+            const double dExpected = expected.m[r][c];
+            if (!(std::fabs(actual.m[r][c] - dExpected) <=
+                  std::max(dAbsolute, dRelative * std::fabs(dExpected)))) {
+                return testing::AssertionFailure() << "entry " << r << "," << c << ": "
+                                                   << actual.m[r][c] << " for " << dExpected;
+            }
+        }
+    }
+    return testing::AssertionSuccess();
 }
 
 Vector3 ToAssimpSpace(const Vector3& p) {

@@ -2,6 +2,8 @@
 // shows in Assimp's space.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <set>
@@ -35,6 +37,11 @@ std::vector<PlacedObject> PlaceObjects(CQVR3DObject* pRoot);
 std::vector<PlacedObject> PlaceObjectsAt(CQVR3DObject* pRoot, uint32_t dwTime);
 // Corners of every triangle of a mesh in its node's space, group by group.
 std::vector<Vector3> MeshCorners(const CQVR3DObject& mesh);
+
+// Whether each entry of the first nColumns columns is within max(dAbsolute, dRelative x
+// |expected|) of the expected one; the failure names the first that is not.
+testing::AssertionResult MatrixNear(const Matrix4& actual, const Matrix4& expected,
+                                    double dAbsolute, double dRelative, int nColumns = 4);
 
 // p x WorldToViewAxes(): a world point in Assimp's (and glTF's) space.
 Vector3 ToAssimpSpace(const Vector3& p);

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 
 #include "interchange/importmodels.h"
 #include "support/tempfile.h"
@@ -30,19 +29,14 @@ TEST(TextureLookup, FindsOnlyRegularFilesInsideTheFolder) {
                        static_cast<off_t>(kMaxTextureFileSize + 1)),
               0);
 
-    const std::map<std::string, ETextureMatch> kMatches = {
-        {"None", ETextureMatch::None},
-        {"Exact", ETextureMatch::Exact},
-        {"IgnoringCase", ETextureMatch::IgnoringCase},
-        {"WithoutFolder", ETextureMatch::WithoutFolder},
-        {"OtherExtension", ETextureMatch::OtherExtension}};
+    const char* const kMatches[] = {"None", "Exact", "IgnoringCase", "WithoutFolder",
+                                    "OtherExtension"};  // in the order of ETextureMatch
     for (const std::vector<std::string>& row : ReadTable("interchange/texture_lookup.tsv")) {
         SCOPED_TRACE(row[0] + ": " + row.at(1));
         TextureFile found;
         const HRESULT hr = FindTextureFile(strScene, row[1] == "(empty)" ? "" : row[1], found);
-        const ETextureMatch match = kMatches.at(row.at(2));
-        EXPECT_EQ(found.match, match);
-        EXPECT_EQ(hr, match == ETextureMatch::None ? S_FALSE : S_OK);
+        EXPECT_EQ(kMatches[static_cast<int>(found.match)], row.at(2));
+        EXPECT_EQ(hr, found.match == ETextureMatch::None ? S_FALSE : S_OK);
         EXPECT_EQ(found.strPath, row.at(3) == "-" ? std::string() : strScene + "/" + row[3]);
     }
 }

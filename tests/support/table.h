@@ -28,6 +28,18 @@ inline std::vector<std::vector<std::string>> ReadTable(const std::string& strNam
     return rows;
 }
 
+// A field with its "\xNN" escapes as the bytes they stand for.
+inline std::string UnescapeBytes(const std::string& strField) {
+    std::string str;
+    for (size_t i = 0; i < strField.size(); ++i) {
+        const bool bEscape = strField.compare(i, 2, "\\x") == 0 && i + 3 < strField.size();
+        str += bEscape ? static_cast<char>(std::stoi(strField.substr(i + 2, 2), nullptr, 16))
+                       : strField[i];
+        i += bEscape ? 3 : 0;
+    }
+    return str;
+}
+
 // The content of tests/data/<strName>; with MORV_UPDATE_BASELINES set, strActual is written
 // there first (to take a new expected text after a deliberate change).
 inline std::string ExpectedText(const std::string& strName, const std::string& strActual) {

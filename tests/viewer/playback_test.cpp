@@ -2,19 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "engine/3dobjects/mesh.h"
 #include "viewer/document.h"
 #include "viewer/testscene.h"
 
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 CPlaybackClock Playing(uint32_t dwEnd, bool bLoop, double dTime = 0.0) {
     CPlaybackClock clock;
@@ -27,59 +23,47 @@ CPlaybackClock Playing(uint32_t dwEnd, bool bLoop, double dTime = 0.0) {
 
 }  // namespace
 
-// The cases of tests/data/viewer/playback_advance.tsv.
-TEST(PlaybackClock, Advance) {
-    const std::vector<std::vector<std::string>> rows = ReadTable("viewer/playback_advance.tsv");
+// The steps of tests/data/viewer/playback_steps.tsv, on one clock.
+TEST(PlaybackClock, Steps) {
+    const std::vector<std::vector<std::string>> rows = ReadTable("viewer/playback_steps.tsv");
     ASSERT_GE(rows.size(), 10u);
+    CPlaybackClock clock;
     for (const std::vector<std::string>& f : rows) {
-        ASSERT_EQ(f.size(), 9u) << f[0];
-        CPlaybackClock clock = Playing(std::stoul(f[1]), f[2] == "1", std::stod(f[3]));
-        clock.SetSpeed(std::stod(f[4]));
-        clock.Advance(std::stod(f[5]));
-        EXPECT_DOUBLE_EQ(clock.CurrentTime(), std::stod(f[6])) << f[0] << " " << f[8];
-        EXPECT_EQ(clock.IsPlaying(), f[7] == "1") << f[0] << " " << f[8];
+        ASSERT_GE(f.size(), 6u) << f[0];
+        std::string strReturned = "-";
+        if (f[1] == "start") {
+            std::istringstream words(f[2]);
+            std::string strEnd, strLoop, strFrom, strSpeed;  // "nan" is no number to a stream
+            words >> strEnd >> strLoop >> strFrom >> strSpeed;
+            clock = Playing(std::stoul(strEnd), strLoop == "1", std::stod(strFrom));
+            clock.SetSpeed(std::stod(strSpeed));
+        } else if (f[1] == "pause") {
+            clock.Pause();
+        } else if (f[1] == "play") {
+            clock.Play();
+        } else if (f[1] == "stop") {
+            clock.Stop();
+        } else if (f[1] == "advance") {
+            clock.Advance(std::stod(f[2]));
+        } else if (f[1] == "rate") {
+            strReturned = clock.SetRate(std::stod(f[2])) ? "1" : "0";
+        } else if (f[1] == "step") {
+            clock.Step(std::stoi(f[2]));
+        } else if (f[1] == "time") {
+            clock.SetTime(std::stod(f[2]));
+        } else {
+            clock.SetEndTime(std::stoul(f[2]));
+        }
+        char szTime[64];
+        std::snprintf(szTime, sizeof(szTime), "%.15g", clock.CurrentTime());
+        std::string strTime = szTime;
+        if (clock.Time() != clock.CurrentTime()) {
+            strTime += " (" + std::to_string(clock.Time()) + ")";
+        }
+        EXPECT_EQ(strReturned + "\t" + strTime + "\t" + (clock.IsPlaying() ? "1" : "0"),
+                  f[3] + "\t" + f[4] + "\t" + f[5])
+            << f[0] << " " << f[1] << " " << f[2];
     }
-}
-
-TEST(PlaybackClock, PausedClockStandsStill) {
-    CPlaybackClock clock = Playing(160, true, 40);
-    clock.Pause();
-    clock.Advance(1.0);
-    EXPECT_EQ(clock.Time(), 40u);
-}
-
-TEST(PlaybackClock, RateStepStopAndEnd) {
-    CPlaybackClock clock = Playing(160, false);
-    for (double dBad : {0.0, -5.0, kNaN, kInf}) {
-        EXPECT_FALSE(clock.SetRate(dBad));
-    }
-    EXPECT_TRUE(clock.SetRate(100.0));
-    clock.Advance(0.255);
-    EXPECT_EQ(clock.Time(), 25u);  // 25.5: the whole units reached
-
-    const struct {
-        int nUnits;
-        uint32_t dwTime;
-    } steps[] = {{1, 26}, {-30, 0}, {1000, 160}, {std::numeric_limits<int>::min(), 0}};
-    for (const auto& step : steps) {
-        clock.Step(step.nUnits);
-        EXPECT_EQ(clock.Time(), step.dwTime) << step.nUnits;
-        EXPECT_FALSE(clock.IsPlaying());
-    }
-    clock.Play();  // from the end without loop: again from the start
-    EXPECT_EQ(clock.Time(), 0u);
-    EXPECT_TRUE(clock.IsPlaying());
-
-    clock.SetTime(500);
-    EXPECT_EQ(clock.Time(), 160u);
-    clock.SetEndTime(100);  // a smaller scene: the time follows
-    EXPECT_EQ(clock.Time(), 100u);
-    clock.SetTime(-3);
-    EXPECT_EQ(clock.Time(), 0u);
-    clock.SetTime(55.5);
-    clock.Stop();
-    EXPECT_EQ(clock.Time(), 0u);
-    EXPECT_FALSE(clock.IsPlaying());
 }
 
 TEST(PlaybackKeys, KeyTimesOfTheSample) {

@@ -121,27 +121,16 @@ TEST_F(SampleTreeTest, PropertiesRefusalsAndFailingLookups) {
     EXPECT_EQ(strText, "");
 }
 
+// The cases of tests/data/viewer/sample_entry_of.tsv.
 TEST_F(SampleTreeTest, EntryOfAnObjectUnderFilters) {
-    CQVR3DObject* pArmMesh = m_doc._pNode->FindByName("arm")->GetChild(0);
-    CQVR3DObject* pFlagMesh = m_doc._pNode->FindByName("flag")->GetChild(0);
-    ASSERT_EQ(pArmMesh->GetObjectType(), QVR3DOBJ_MESH);
-    const struct {
-        uint32_t dwFlags;
-        CQVR3DObject* pObject;
-        const char* pszEntry;  // the entry expected; null for none
-    } cases[] = {
-        {SHOW_ALL, pFlagMesh, "node: flag+2"},  // its own entry
-        {SHOW_ALL & ~SHOW_MESHES, pFlagMesh, "node: flag"},
-        {SHOW_ALL & ~SHOW_DUMMIES, pArmMesh, "node: scene"},  // dmyPivot hides arm
-        {0, pArmMesh, nullptr},
-        {SHOW_ALL, nullptr, nullptr},
-    };
-    for (const auto& c : cases) {
-        m_tree = BuildStructureTree(m_doc, c.dwFlags);
+    for (const std::vector<std::string>& f : ReadTable("viewer/sample_entry_of.tsv")) {
+        m_tree = BuildStructureTree(m_doc, std::stoul(f.at(1), nullptr, 16));
         CObjectEntryIndex index;
         ASSERT_EQ(index.Build(m_tree), S_OK);
-        const size_t nExpected = c.pszEntry ? Find(c.pszEntry) : kNoEntry;
-        EXPECT_EQ(index.EntryOf(c.pObject), nExpected) << std::hex << c.dwFlags;
+        CQVR3DObject* pNode = m_doc._pNode->FindByName(f.at(2).c_str());
+        CQVR3DObject* pMesh = pNode != nullptr ? pNode->GetChild(0) : nullptr;
+        ASSERT_TRUE(pMesh == nullptr || pMesh->GetObjectType() == QVR3DOBJ_MESH) << f[0];
+        EXPECT_EQ(index.EntryOf(pMesh), f.at(3) == "-" ? kNoEntry : Find(f[3])) << f[0];
     }
 }
 
@@ -161,23 +150,4 @@ TEST_F(SampleTreeTest, SearchMatchesInDisplayOrder) {
     EXPECT_EQ(EntryName(entry), "a: b");
     entry.pItemData = nullptr;
     EXPECT_EQ(EntryName(entry), "");
-}
-
-TEST_F(SampleTreeTest, HidingKeepsMatchesAndWhatIsAboveThem) {
-    // dmyPivot matches and is above lamp, which matches too.
-    std::vector<size_t> matches;
-    std::vector<size_t> more;
-    ASSERT_EQ(FindMatches(m_tree, "o", &matches), S_OK);
-    ASSERT_EQ(FindMatches(m_tree, "LAMP", &more), S_OK);
-    matches.insert(matches.end(), more.begin(), more.end());
-    std::vector<uint8_t> visible;
-    ASSERT_EQ(MatchVisibility(m_tree, matches, &visible), S_OK);
-    std::string strShown;
-    for (size_t i = 0; i < m_tree.entries.size(); ++i) {
-        if (visible[i]) {
-            strShown += std::string(m_tree.entries[i].dwDepth, ' ') + m_tree.entries[i].strLabel;
-            strShown += "\n";
-        }
-    }
-    EXPECT_EQ(strShown, ExpectedText("viewer/search_o_lamp.txt", strShown));
 }

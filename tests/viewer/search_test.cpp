@@ -19,18 +19,6 @@ std::vector<size_t> Numbers(const std::string& strField) {
     return numbers;
 }
 
-// A field with its \xNN escapes as bytes.
-std::string Bytes(const std::string& strField) {
-    std::string str;
-    for (size_t i = 0; i < strField.size(); ++i) {
-        const bool bEscape = strField.compare(i, 2, "\\x") == 0 && i + 3 < strField.size();
-        str += bEscape ? static_cast<char>(std::stoi(strField.substr(i + 2, 2), nullptr, 16))
-                       : strField[i];
-        i += bEscape ? 3 : 0;
-    }
-    return str;
-}
-
 }  // namespace
 
 TEST(Search, AsListed) {
@@ -40,7 +28,9 @@ TEST(Search, AsListed) {
     for (const std::vector<std::string>& row : rows) {
         ASSERT_GE(row.size(), 5u) << row[0];
         if (row[1] == "contains") {
-            EXPECT_EQ(ContainsIgnoringCase(Bytes(row[2]), Bytes(row[3])), row[4] == "1") << row[0];
+            EXPECT_EQ(ContainsIgnoringCase(UnescapeBytes(row[2]), UnescapeBytes(row[3])),
+                      row[4] == "1")
+                << row[0];
         } else if (row[1] == "wrap") {
             const size_t nCurrent = Numbers(row[2]).at(0);
             EXPECT_EQ(NextMatch(kMatches, nCurrent), Numbers(row[3]).at(0)) << row[0];

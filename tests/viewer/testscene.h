@@ -49,6 +49,17 @@ inline void WriteScene(const std::string& strPath) {
     WriteContainer(strPath, SceneChunks());
 }
 
+// The materials, then a root holding "before" (with a mesh), a mesh whose group names
+// dwMaterial and "after": with a material that has no maps or does not exist, the objects pass
+// fails at that mesh, keeping what came before it.
+inline void WritePartScene(const std::string& strPath, uint32_t dwMaterial) {
+    ChunkSpec badMesh = Mesh();
+    badMesh.payload = MeshBytes(0x13, 4, {{0, 2, 0, dwMaterial}}, {{0, 1, 2}, {0, 2, 3}},
+                                {{16, 0, false, 0, 0.0f}});
+    WriteContainer(strPath, {{0x10003, MaterialBytes(kMaterials), {}},
+                             Node("root", {Node("before", {Mesh()}), badMesh, Node("after")})});
+}
+
 struct ExpectedTree {
     std::string strScene;
     uint32_t dwFlags = 0;
