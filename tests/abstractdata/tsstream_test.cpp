@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
 #include <memory>
 #include <random>
 
@@ -13,10 +14,6 @@
 #include "support/tempfile.h"
 
 namespace {
-
-constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80070002u);
-constexpr HRESULT kSharingViolation = static_cast<HRESULT>(0x80070020u);
-constexpr HRESULT kTooLarge = static_cast<HRESULT>(0x800700DFu);
 
 std::vector<uint8_t> Pattern(size_t nSize) {
     std::vector<uint8_t> bytes(nSize);
@@ -35,22 +32,6 @@ protected:
 
 }  // namespace
 
-TEST_F(FileStream, CreateTruncatesAndCountsPositions) {
-    WriteWholeFile(strPath, Pattern(100));
-    CFileStream stream;
-    ASSERT_EQ(stream.Open(strPath.c_str(), FS_CREATE | FS_WRITE), S_OK);
-    uint32_t dwSize = 1, dwPosition = 1;
-    EXPECT_EQ(stream.GetSize(&dwSize), S_OK);
-    EXPECT_EQ(dwSize, 0u);
-    const std::vector<uint8_t> header = Pattern(44);
-    EXPECT_EQ(stream.Write(header.data(), 44), S_OK);
-    EXPECT_EQ(stream.GetPosition(&dwPosition), S_OK);
-    EXPECT_EQ(dwPosition, 44u);
-    EXPECT_EQ(stream.Close(), S_OK);
-    EXPECT_EQ(stream.Close(), S_OK);
-    EXPECT_EQ(ReadWholeFile(strPath), header);
-}
-
 TEST_F(FileStream, ShortReadsFailAndZeroByteReadsSucceed) {
     WriteWholeFile(strPath, {1, 2, 3, 4});
 
@@ -66,92 +47,71 @@ TEST_F(FileStream, ShortReadsFailAndZeroByteReadsSucceed) {
     EXPECT_EQ(reports.Entries()[0].strMessage, "Error: ASSERT_HRESULT(0x80004005)\n");
 }
 
-TEST_F(FileStream, SeekOriginsAndLimits) {
-    WriteWholeFile(strPath, Pattern(10));
-    CFileStream stream;
-    ASSERT_EQ(stream.Open(strPath.c_str(), 0), S_OK);
+namespace {
 
-    uint32_t dwPosition = 0;
-    EXPECT_EQ(stream.Seek(FILE_END, -2), S_OK);
-    EXPECT_EQ(stream.GetPosition(&dwPosition), S_OK);
-    EXPECT_EQ(dwPosition, 8u);
-    EXPECT_EQ(stream.Seek(3, 0), E_INVALIDARG);
-    EXPECT_EQ(stream.Seek(-1, 5), E_INVALIDARG);
-    EXPECT_EQ(stream.GetPosition(&dwPosition), S_OK);
-    EXPECT_EQ(dwPosition, 8u);  // a refused seek leaves the position alone
-    EXPECT_EQ(stream.Seek(FILE_CURRENT, -9), static_cast<HRESULT>(0x80070083u));
-    EXPECT_EQ(stream.Seek(FILE_BEGIN, 20), S_OK);  // beyond the end is allowed, reading is not
-    uint8_t b = 0;
-    EXPECT_EQ(stream.Read(&b, 1), E_FAIL);
-
-    // Positions are 32-bit: nothing may reach past 4 GiB - 1.
-    EXPECT_EQ(stream.SetPosition(0xFFFFFFF0u), S_OK);
-    EXPECT_EQ(stream.Seek(FILE_CURRENT, 0x0F), S_OK);
-    EXPECT_EQ(stream.Seek(FILE_CURRENT, 1), kTooLarge);
-    EXPECT_EQ(stream.GetPosition(&dwPosition), S_OK);
-    EXPECT_EQ(dwPosition, 0xFFFFFFFFu);
+HRESULT Result(const std::string& str) {
+    return str == "S_OK"           ? S_OK
+           : str == "E_FAIL"       ? E_FAIL
+           : str == "E_INVALIDARG" ? E_INVALIDARG
+           : str == "E_UNEXPECTED" ? E_UNEXPECTED
+                                   : static_cast<HRESULT>(std::stoul(str, nullptr, 16));
 }
 
-TEST_F(FileStream, ReopenClosesTheFirstFileAndFailedOpensLeaveItClosed) {
-    WriteWholeFile(dir.File("a"), {0xAA});
-    WriteWholeFile(dir.File("b"), {0xBB});
-    CFileStream stream;
-    ASSERT_EQ(stream.Open(dir.File("a").c_str(), 0), S_OK);
-    ASSERT_EQ(stream.Open(dir.File("b").c_str(), 0), S_OK);
-    uint8_t b = 0;
-    EXPECT_EQ(stream.Read(&b, 1), S_OK);
-    EXPECT_EQ(b, 0xBB);
-    // A failed open leaves the stream closed, with its own code for each kind of failure.
-    EXPECT_EQ(stream.Open(dir.File("c").c_str(), 0), kNotFound);
-    EXPECT_TRUE(stream.IsClosed());
-    EXPECT_EQ(stream.Read(&b, 1), E_UNEXPECTED);
-    EXPECT_EQ(stream.Write(&b, 1), E_UNEXPECTED);
-    EXPECT_EQ(stream.Open((dir.File("c") + "/below").c_str(), 0), kNotFound);
-    EXPECT_EQ(stream.Open((dir.File("a") + "/below").c_str(), 0),
-              static_cast<HRESULT>(0x80070003u));
-    EXPECT_EQ(stream.Open(dir.Path().c_str(), 0), static_cast<HRESULT>(0x80070005u));
-
-    // The first file's lock went with it: a writer may have it now.
-    CFileStream writer;
-    EXPECT_EQ(writer.Open(dir.File("a").c_str(), FS_CREATE | FS_WRITE), S_OK);
+uint32_t Number(const std::string& str) {
+    return static_cast<uint32_t>(std::stoul(str, nullptr, 0));
 }
 
-TEST_F(FileStream, ReadersShareAndWritersExcludeWithoutTruncating) {
-    WriteWholeFile(strPath, Pattern(32));
+}  // namespace
 
-    CFileStream reader1;
-    CFileStream reader2;
-    ASSERT_EQ(reader1.Open(strPath.c_str(), 0), S_OK);
-    EXPECT_EQ(reader2.Open(strPath.c_str(), 0), S_OK);
-    CFileStream writer;
-    EXPECT_EQ(writer.Open(strPath.c_str(), FS_CREATE | FS_WRITE), kSharingViolation);
-    EXPECT_EQ(ReadWholeFile(strPath).size(), 32u);  // refused before anything was truncated
-
-    reader1.Close();
-    reader2.Close();
-    ASSERT_EQ(writer.Open(strPath.c_str(), FS_CREATE | FS_WRITE), S_OK);
-    EXPECT_EQ(reader1.Open(strPath.c_str(), 0), kSharingViolation);
-}
-
-TEST_F(FileStream, FilesBeyondFourGibibytesAreRefused) {
-    {
-        const int fd = ::open(strPath.c_str(), O_CREAT | O_WRONLY, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(0x100000000LL)), 0);  // sparse
-        ::close(fd);
+// Opens, reads, writes, seeks and sharing as scripts of tests/data/abstractdata/file_streams.tsv.
+TEST(FileStreamScripts, EveryStepGivesItsResult) {
+    std::unique_ptr<CTempDir> pDir;
+    std::map<std::string, CFileStream> streams;
+    for (const auto& row : ReadTable("abstractdata/file_streams.tsv")) {
+        SCOPED_TRACE(row[0]);
+        const std::string& strStep = row.at(1);
+        if (strStep == "case") {
+            streams.clear();
+            pDir = std::make_unique<CTempDir>();
+            continue;
+        }
+        const std::string strPath = row.at(2) == "." ? pDir->Path() : pDir->File(row[2]);
+        CFileStream& stream = streams[row[2]];
+        uint32_t dwValue = 0;
+        const bool bCount =
+            strStep == "file" || strStep == "has" || strStep == "read" || strStep == "write";
+        std::vector<uint8_t> buffer(bCount ? Number(row.at(3)) : 0);
+        if (strStep == "file") {
+            WriteWholeFile(strPath, Pattern(buffer.size()));
+        } else if (strStep == "sparse") {
+            const int fd = ::open(strPath.c_str(), O_CREAT | O_WRONLY, 0644);
+            ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(0x100000000LL)), 0);
+            ::close(fd);
+        } else if (strStep == "has") {
+            EXPECT_EQ(ReadWholeFile(strPath), Pattern(buffer.size()));
+        } else if (strStep == "open") {
+            const std::string strFile = row.at(3) == "." ? pDir->Path() : pDir->File(row[3]);
+            const uint32_t dwMode = row.at(4) == "cw" ? FS_CREATE | FS_WRITE : 0;
+            EXPECT_EQ(stream.Open(strFile.c_str(), dwMode), Result(row.at(5)));
+        } else if (strStep == "read") {
+            EXPECT_EQ(stream.Read(buffer.data(), Number(row[3])), Result(row.at(4)));
+            EXPECT_TRUE(row.size() < 6 || buffer.at(0) == Number(row[5]));
+        } else if (strStep == "write") {
+            EXPECT_EQ(stream.Write(Pattern(buffer.size()).data(), Number(row[3])),
+                      Result(row.at(4)));
+        } else if (strStep == "seek") {
+            EXPECT_EQ(stream.Seek(std::stoi(row[3]), std::stoi(row.at(4))), Result(row.at(5)));
+        } else if (strStep == "setpos") {
+            EXPECT_EQ(stream.SetPosition(Number(row[3])), Result(row.at(4)));
+        } else if (strStep == "pos" || strStep == "size") {
+            EXPECT_EQ(strStep == "pos" ? stream.GetPosition(&dwValue) : stream.GetSize(&dwValue),
+                      S_OK);
+            EXPECT_EQ(dwValue, Number(row[3]));
+        } else {
+            EXPECT_EQ(strStep == "close" ? stream.Close() : S_OK, S_OK);
+            EXPECT_TRUE(stream.IsClosed());
+        }
     }
-    CFileStream stream;
-    EXPECT_EQ(stream.Open(strPath.c_str(), 0), kTooLarge);
-    EXPECT_TRUE(stream.IsClosed());
-
-    // A write that would end beyond the last 32-bit position writes nothing.
-    ASSERT_EQ(stream.Open(strPath.c_str(), FS_CREATE | FS_WRITE), S_OK);
-    ASSERT_EQ(stream.SetPosition(0xFFFFFFF0u), S_OK);
-    const std::vector<uint8_t> bytes = Pattern(32);
-    EXPECT_EQ(stream.Write(bytes.data(), 32), kTooLarge);
-    uint32_t dwSize = 1;
-    EXPECT_EQ(stream.GetSize(&dwSize), S_OK);
-    EXPECT_EQ(dwSize, 0u);
 }
 
 TEST_F(FileStream, ReadAheadGivesTheSameBytesResultsAndPositionsAsTheFile) {
