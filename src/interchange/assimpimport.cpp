@@ -561,6 +561,9 @@ std::string ToWindows1252(const std::string& strUtf8) {
 
 namespace {
 
+constexpr char kSkinWithoutMatrices[] =
+    "a glTF skin without inverse bind matrices cannot be read (Assimp's glTF reader would crash)";
+
 HRESULT ReadFileToMemory(const std::string& strIn, ImportedScene& out, ImportReport* pReport,
                          const ImportOptions& options) {
     ImportReport localReport;
@@ -576,6 +579,10 @@ HRESULT ReadFileToMemory(const std::string& strIn, ImportedScene& out, ImportRep
     }
     RunWithStack(StackFor(qwSize), [&]() noexcept {
         try {
+            if (!GltfFileSkinsNameBindMatrices(strIn, qwSize)) {
+                hr = Fail(report, MORV_E_BADFORMAT, kSkinWithoutMatrices);
+                return;
+            }
             CAllocationCounting assimp(false);
             Assimp::Importer importer;
             ConfigureImporter(importer, strDir);
@@ -611,6 +618,10 @@ HRESULT ReadBufferToMemory(const void* pData, size_t nSize, const char* pszHint,
     HRESULT hr = S_OK;
     RunWithStack(StackFor(nSize), [&]() noexcept {
         try {
+            if (!GltfSkinsNameBindMatrices(static_cast<const uint8_t*>(pData), nSize)) {
+                hr = Fail(report, MORV_E_BADFORMAT, kSkinWithoutMatrices);
+                return;
+            }
             CAllocationCounting assimp(false);
             Assimp::Importer importer;
             ConfigureImporter(importer, std::string());

@@ -154,3 +154,9 @@ Matrix4 ToMatrix4(const aiMatrix4x4& m);
 HRESULT ImportConvertSceneForTest(const aiScene& scene, const std::string& strModelDir,
                                   ImportedScene& out, ImportReport& report,
                                   const ImportOptions& options = {});
+
+// Assimp 5.2's glTF reader crashes on a skin that gives no inverse bind matrices (glTF 2.0 makes
+// them optional). False for a glTF (.glb or JSON) with such a skin; true for anything else.
+bool GltfSkinsNameBindMatrices(const uint8_t* pData, size_t nSize);
+// The same for a file of qwSize bytes: reads a .glb's JSON chunk, or a JSON file whole.
+bool GltfFileSkinsNameBindMatrices(const std::string& strPath, uint64_t qwSize);
