@@ -14,7 +14,7 @@ constexpr uint16_t kHighControls[32] = {
 
 }  // namespace
 
-std::string Windows1252ToUtf8(const std::string& strText) {
+std::string Windows1252ToUtf8(std::string_view strText) {
     std::string strUtf8;
     strUtf8.reserve(strText.size());
     for (const char ch : strText) {

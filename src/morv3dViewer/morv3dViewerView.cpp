@@ -30,7 +30,7 @@ private:
     const QList<QIcon>* m_pImages;
 };
 
-QString DecodeLabel(const std::string& strLabel) {
+QString DecodeLabel(std::string_view strLabel) {
     // Windows-1252 agrees with ASCII, and most labels are ASCII.
     for (const char c : strLabel) {
         if (static_cast<unsigned char>(c) >= 0x80) {

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "abstractdata/borrowed.h"
 #include "abstractdata/codepage.h"
@@ -50,10 +51,9 @@ namespace {
 // parent's record.
 struct tRecord {
     CQVR3DObject* pObject;
-    // The label's place in the labels text, built while the object is at hand: reading its
-    // name again later costs a cache miss per object in a large scene.
-    size_t nLabel;
-    size_t nLabelLength;
+    // In the tree's text, built while the object is at hand: reading its name again later
+    // costs a cache miss per object in a large scene.
+    std::string_view strLabel;
     uint32_t dwTime;       // GetAnimationTime
     uint32_t dwHierarchy;  // the largest time of the object and everything below it
     uint32_t dwParent;
@@ -69,18 +69,23 @@ struct tPending {
     uint32_t dwDepth;
 };
 
-// The working memory of a rebuild: the records, their labels one after the other, and the
-// walk's stack. Kept between rebuilds: a scene of many objects would otherwise take fresh pages
-// from the system for every rebuild, which costs more than the rebuild itself.
+// The working memory of a rebuild: the records and the walk's stack. Kept between rebuilds: a scene
+// of many objects would otherwise take fresh pages from the system for every rebuild, which costs
+// more than the rebuild itself.
 struct tTreeScratch {
     std::vector<tRecord> records;
-    std::string strLabels;
     std::vector<tPending> pending;
 };
 thread_local tTreeScratch t_treeScratch;
 
 // A list of entries this large may come fresh from the system: its pages are brought in at once.
 constexpr size_t kPrefaultBytes = 256 * 1024;
+
+// "Animation: Hierarchy: -2147483648 Object: -2147483648 "
+constexpr size_t kMaxAnimationLabel = 54;
+// Below the allocator's threshold for blocks of their own from the system, so the blocks of a
+// tree just freed serve the next rebuild with pages already touched.
+constexpr size_t kTextBlockBytes = 64 * 1024;
 
 bool IsDummyName(const char* pszName) {
     return pszName != nullptr && pszName[0] == 'd' && pszName[1] == 'm' && pszName[2] == 'y';
@@ -91,24 +96,21 @@ char* PutText(char* pOut, const char* pszText, size_t nLength) {
     return pOut + nLength;
 }
 
-void SetLabel(tRecord& record, std::string& strLabels, const char* pszPrefix, size_t nPrefix,
+void SetLabel(tRecord& record, CStructureTreeText& text, std::string_view strPrefix,
               const char* pszName) {
-    const size_t nName = pszName != nullptr ? std::strlen(pszName) : 0;
-    record.nLabel = strLabels.size();
-    record.nLabelLength = nPrefix + nName;
-    strLabels.append(pszPrefix, nPrefix);
-    strLabels.append(pszName != nullptr ? pszName : "", nName);
+    record.strLabel = text.Add(strPrefix, pszName != nullptr ? pszName : "");
 }
 
 // Fills in the record of an object: label, image, and whether the filters show it.
-void ReadObject(tRecord& record, std::string& strLabels, bool bParentShown, uint32_t dwShowFlags) {
+void ReadObject(tRecord& record, CStructureTreeText& text, bool bParentShown,
+                uint32_t dwShowFlags) {
     CQVR3DObject* pObject = record.pObject;
     const int32_t nType = pObject->GetObjectType();
     bool bShown = bParentShown;
     const char* pszName = nullptr;
     if (nType == QVR3DOBJ_OBJECT) {
         if (bShown) {
-            SetLabel(record, strLabels, "object: ", 8, pObject->GetName());
+            SetLabel(record, text, "object: ", pObject->GetName());
         }
     } else if (nType == QVR3DOBJ_NODE) {
         record.nImage = TREEIMAGE_NODE;
@@ -121,14 +123,14 @@ void ReadObject(tRecord& record, std::string& strLabels, bool bParentShown, uint
             bShown = bShown && (dwShowFlags & SHOW_NODES) != 0;
         }
         if (bShown) {
-            SetLabel(record, strLabels, "node: ", 6, pszName);
+            SetLabel(record, text, "node: ", pszName);
         }
     } else if (nType == QVR3DOBJ_MESH) {
         record.nImage = TREEIMAGE_MESH;
         record.bMesh = true;
         bShown = bShown && (dwShowFlags & SHOW_MESHES) != 0;
         if (bShown) {
-            SetLabel(record, strLabels, "mesh: ", 6, pObject->GetName());
+            SetLabel(record, text, "mesh: ", pObject->GetName());
         }
     }
     record.bShown = bShown;
@@ -145,20 +147,19 @@ bool ShowsAnimation(const tRecord& record, uint32_t dwShowFlags) {
 void AddRecord(std::vector<tRecord>& records, CQVR3DObject* pObject, uint32_t dwParent) {
     tRecord& record = records.emplace_back();
     record.pObject = pObject;
-    record.nLabel = 0;
-    record.nLabelLength = 0;
+    record.strLabel = std::string_view();
     record.dwParent = dwParent;
     record.nImage = TREEIMAGE_BLANK;
     record.bMesh = false;
 }
 
 // Reads the whole hierarchy; returns how many entries it will give.
-size_t ReadRecords(CQVR3DObject* pRoot, uint32_t dwShowFlags, tTreeScratch& scratch) {
+size_t ReadRecords(CQVR3DObject* pRoot, uint32_t dwShowFlags, tTreeScratch& scratch,
+                   CStructureTreeText& text) {
     std::vector<tRecord>& records = scratch.records;
     AddRecord(records, pRoot, 0);
     for (size_t i = 0; i < records.size(); ++i) {
-        ReadObject(records[i], scratch.strLabels, i == 0 || records[records[i].dwParent].bShown,
-                   dwShowFlags);
+        ReadObject(records[i], text, i == 0 || records[records[i].dwParent].bShown, dwShowFlags);
         CQVR3DObject* pObject = records[i].pObject;
         const uint32_t dwFirst = static_cast<uint32_t>(records.size());
         if (CQVR3DNode* pNode = AsPlainNode(pObject)) {
@@ -199,24 +200,24 @@ char* PutNumber(char* pOut, uint32_t dwValue) {
     return pOut;
 }
 
-// The label is set by the caller, in place.
-StructureTreeEntry& AddEntry(StructureTree& tree, int nImage, CQVR3DObject* pItemData,
-                             bool bExpanded, uint32_t dwDepth) {
+// strLabel is the tree's text or a literal.
+void AddEntry(StructureTree& tree, std::string_view strLabel, int nImage, CQVR3DObject* pItemData,
+              bool bExpanded, uint32_t dwDepth) {
     StructureTreeEntry& entry = tree.entries.emplace_back();
+    entry.strLabel = strLabel;
     entry.nImage = nImage;
     entry.pItemData = pItemData;
     entry.bExpanded = bExpanded;
     entry.dwDepth = dwDepth;
-    return entry;
 }
 
-void AddEntry(StructureTree& tree, std::string&& strLabel, int nImage, CQVR3DObject* pItemData,
-              bool bExpanded, uint32_t dwDepth) {
-    AddEntry(tree, nImage, pItemData, bExpanded, dwDepth).strLabel = std::move(strLabel);
+void AddEntryCopy(StructureTree& tree, std::string_view strLabel, int nImage, bool bExpanded,
+                  uint32_t dwDepth) {
+    AddEntry(tree, tree.text.Add(strLabel), nImage, nullptr, bExpanded, dwDepth);
 }
 
-void SetAnimationLabel(std::string& strLabel, const tRecord& record) {
-    char szText[64];  // 54 at most
+std::string_view AnimationLabel(CStructureTreeText& text, const tRecord& record) {
+    char szText[kMaxAnimationLabel];
     char* pOut = PutText(szText, "Animation: ", 11);
     if (record.dwHierarchy != 0) {
         pOut = PutNumber(PutText(pOut, "Hierarchy: ", 11), record.dwHierarchy);
@@ -224,7 +225,7 @@ void SetAnimationLabel(std::string& strLabel, const tRecord& record) {
     if (record.dwTime != 0) {
         pOut = PutNumber(PutText(pOut, "Object: ", 8), record.dwTime);
     }
-    strLabel = std::string(szText, pOut);  // constructed: the label is new
+    return text.Add(std::string_view(szText, static_cast<size_t>(pOut - szText)));
 }
 
 size_t CountMaterialEntries(const CMorv3dViewerDoc& doc, uint32_t dwShowFlags) {
@@ -251,9 +252,9 @@ void AddMaterials(StructureTree& tree, const CMorv3dViewerDoc& doc, uint32_t dwS
         }
         for (const CMorv3DLoader::tMaterialMap& map : material) {
             AddEntry(tree, "Map", TREEIMAGE_MAP, nullptr, false, 2);
-            AddEntry(tree, "Effect: " + MapEffectText(map.morv3DMaterialMap.dwEffect),
-                     TREEIMAGE_MAP, nullptr, false, 3);
-            AddEntry(tree, "Texture: " + map.strTexture, TREEIMAGE_MAP, nullptr, false, 3);
+            AddEntryCopy(tree, "Effect: " + MapEffectText(map.morv3DMaterialMap.dwEffect),
+                         TREEIMAGE_MAP, false, 3);
+            AddEntryCopy(tree, "Texture: " + map.strTexture, TREEIMAGE_MAP, false, 3);
         }
     }
 }
@@ -271,14 +272,11 @@ void AddObjects(StructureTree& tree, tTreeScratch& scratch, uint32_t dwShowFlags
         const tPending item = pending.back();
         pending.pop_back();
         const tRecord& record = records[item.dwRecord];
-        AddEntry(tree, record.nImage, record.pObject, true, item.dwDepth).strLabel =
-            std::string(scratch.strLabels, record.nLabel, record.nLabelLength);
+        AddEntry(tree, record.strLabel, record.nImage, record.pObject, true, item.dwDepth);
         if (ShowsAnimation(record, dwShowFlags)) {
-            SetAnimationLabel(
-                AddEntry(tree, record.bMesh ? TREEIMAGE_MESH_ANIMATION : TREEIMAGE_ANIMATION,
-                         nullptr, false, item.dwDepth + 1)
-                    .strLabel,
-                record);
+            AddEntry(tree, AnimationLabel(tree.text, record),
+                     record.bMesh ? TREEIMAGE_MESH_ANIMATION : TREEIMAGE_ANIMATION, nullptr, false,
+                     item.dwDepth + 1);
         }
 
         // Pushed in reverse of the display order: the other children from the last, then the
@@ -299,6 +297,46 @@ void AddObjects(StructureTree& tree, tTreeScratch& scratch, uint32_t dwShowFlags
 }
 
 }  // namespace
+
+CStructureTreeText::CStructureTreeText(CStructureTreeText&& other) noexcept
+    : m_blocks(std::move(other.m_blocks)),
+      m_pFree(std::exchange(other.m_pFree, nullptr)),
+      m_nFree(std::exchange(other.m_nFree, 0)) {}
+
+CStructureTreeText& CStructureTreeText::operator=(CStructureTreeText&& other) noexcept {
+    if (this == &other) {
+        return *this;
+    }
+    m_blocks = std::move(other.m_blocks);
+    other.m_blocks.clear();
+    m_pFree = std::exchange(other.m_pFree, nullptr);
+    m_nFree = std::exchange(other.m_nFree, 0);
+    return *this;
+}
+
+std::string_view CStructureTreeText::Add(std::string_view strFirst, std::string_view strSecond) {
+    const size_t nBytes = strFirst.size() + strSecond.size();
+    if (nBytes == 0) {
+        return std::string_view();
+    }
+    if (nBytes > m_nFree) {
+        const size_t nBlock = std::max(nBytes, kTextBlockBytes);
+        m_blocks.reserve(m_blocks.size() + 1);  // so that the new block cannot be lost
+        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(nBlock));
+        m_pFree = m_blocks.back().get();
+        m_nFree = nBlock;
+    }
+    char* pBytes = m_pFree;
+    if (!strFirst.empty()) {
+        std::memcpy(pBytes, strFirst.data(), strFirst.size());
+    }
+    if (!strSecond.empty()) {
+        std::memcpy(pBytes + strFirst.size(), strSecond.data(), strSecond.size());
+    }
+    m_pFree += nBytes;
+    m_nFree -= nBytes;
+    return std::string_view(pBytes, nBytes);
+}
 
 std::string MapEffectText(uint32_t dwEffect) {
     std::string strEffect;
@@ -321,14 +359,14 @@ HRESULT BuildStructureTree(StructureTree* pTree, const CMorv3dViewerDoc& doc,
     }
     StructureTree& tree = *pTree;
     tree.entries.clear();
+    tree.text = CStructureTreeText();
     // A rebuild nested in a virtual call gets its own records.
     CBorrowed<tTreeScratch> scratch(t_treeScratch);
     scratch->records.clear();
-    scratch->strLabels.clear();
     try {
         size_t nObjectEntries = 0;
         if (doc._pNode != nullptr) {
-            nObjectEntries = ReadRecords(doc._pNode, dwShowFlags, *scratch);
+            nObjectEntries = ReadRecords(doc._pNode, dwShowFlags, *scratch, tree.text);
         }
         tree.entries.reserve(2 + CountMaterialEntries(doc, dwShowFlags) + nObjectEntries);
         const size_t nEntryBytes = tree.entries.capacity() * sizeof(StructureTreeEntry);

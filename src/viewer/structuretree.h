@@ -3,8 +3,11 @@
 // view copies it into its tree widget and the CLI prints it, so the two cannot disagree.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/3dobjects/objects.h"
@@ -47,17 +50,38 @@ uint32_t FlipShowFlag(uint32_t dwShowFlags, uint32_t dwCommandId);
 bool IsShowFlagChecked(uint32_t dwShowFlags, uint32_t dwCommandId);
 
 struct StructureTreeEntry {
-    std::string strLabel;               // 8-bit text as built; names as stored in the file
+    // 8-bit text as built, names as stored in the file; its bytes live as long as the tree.
+    std::string_view strLabel;
     int nImage = TREEIMAGE_BLANK;       // also the selected image
     CQVR3DObject* pItemData = nullptr;  // the scene object of an object entry
     bool bExpanded = false;
     uint32_t dwDepth = 0;  // 0 for "MATERIALS" and "OBJECTS"
 };
 
+// The bytes of a tree's labels, in blocks that never move: a label costs no allocation of its
+// own (a tree of many objects would spend a good part of a rebuild in the allocator), and
+// moving the tree keeps its labels valid. Not copyable.
+class CStructureTreeText {
+public:
+    CStructureTreeText() = default;
+    CStructureTreeText(CStructureTreeText&& other) noexcept;
+    CStructureTreeText& operator=(CStructureTreeText&& other) noexcept;
+
+    // A copy of the two texts one after the other, kept while the text lives. Throws
+    // std::bad_alloc.
+    std::string_view Add(std::string_view strFirst, std::string_view strSecond = {});
+
+private:
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    char* m_pFree = nullptr;  // in the last block
+    size_t m_nFree = 0;
+};
+
 // The entries in display order (depth first, pre-order): an entry's children are the entries
 // that follow it with a depth one greater, up to the next entry at its own depth or less.
 struct StructureTree {
     std::vector<StructureTreeEntry> entries;
+    CStructureTreeText text;
 };
 
 StructureTree BuildStructureTree(const CMorv3dViewerDoc& doc, uint32_t dwShowFlags);

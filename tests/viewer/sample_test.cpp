@@ -39,7 +39,7 @@ protected:
         const size_t nOffset =
             nPlus == std::string::npos ? 0 : std::stoul(strEntry.substr(nPlus + 1));
         for (size_t i = 0; i < m_tree.entries.size(); ++i) {
-            const std::string& strShown = m_tree.entries[i].strLabel;
+            const std::string_view strShown = m_tree.entries[i].strLabel;
             if (strShown.substr(0, strShown.find_last_not_of(' ') + 1) == strLabel &&
                 nOccurrence-- == 0) {
                 return i + nOffset;
