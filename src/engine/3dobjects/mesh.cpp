@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "abstractdata/debugreport.h"
+#include "abstractdata/heapprefault.h"
 
 // A blend of packed records for 256-bit registers, with GCC on x86-64.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
@@ -31,12 +32,22 @@ bool AllocationAllowed() {
     return --g_dwFailAllocationAt != 0;
 }
 
+// A large array comes fresh from the system, and constructing its elements would fault its
+// pages in one at a time: they are populated at once first. Freed with delete[] as usual (no
+// array overhead for placement new[], and T's destructor is trivial).
 template <typename T>
 T* AllocateArray(uint64_t qwCount) {
+    static_assert(std::is_trivially_destructible_v<T>);
     if (!AllocationAllowed() || qwCount > std::numeric_limits<size_t>::max() / sizeof(T)) {
         return nullptr;
     }
-    return new (std::nothrow) T[static_cast<size_t>(qwCount)];
+    const size_t nCount = static_cast<size_t>(qwCount);
+    void* pBlock = ::operator new[](nCount * sizeof(T), std::nothrow);
+    if (pBlock == nullptr) {
+        return nullptr;
+    }
+    PrefaultBlock(pBlock, nCount * sizeof(T));
+    return new (pBlock) T[nCount];
 }
 
 // The morph components; the two four-byte extras only take space in a record.
