@@ -27,28 +27,16 @@ std::string Text(const std::vector<uint8_t>& bytes) {
 void WriteScenes(const CTempDir& dir) {
     viewer_test::WriteScene(dir.File("scene.morv3d"));
 
-    // small: two materials with three maps, three nodes (one a dummy), a morphing mesh.
-    const ChunkSpec morphing = {0x10002,
-                                MeshBytes(0x13, 4, {{0, 2, 0, 1}}, {{0, 1, 2}, {0, 2, 3}},
-                                          {{16, 0, false, 0, 0.0f}, {12, 300, true, 0, 1.0f}}),
-                                {}};
-    WriteContainer(
-        dir.File("small.morv3d"),
-        {{0x10003, MaterialBytes({{{0, "stone"}}, {{1, "glass"}, {0, "frame"}}}), {}},
-         Node("root", {viewer_test::Tracks(120), Node("dmyPivot", {morphing}), Node("plain")})});
+    // small and part of tests/data/cli/scenes.hex.
+    for (const std::string strName : {"small", "part"}) {
+        WriteContainer(dir.File(strName + ".morv3d"),
+                       viewer_test::SceneCase("cli/scenes.hex", strName));
+    }
     // otherkind: small in the container's default kind; cut60: its first 60 bytes.
     std::vector<uint8_t> bytes = ReadWholeFile(dir.File("small.morv3d"));
     bytes[8] = 0x33;
     WriteWholeFile(dir.File("otherkind.morv3d"), bytes);
     WriteWholeFile(dir.File("cut60.morv3d"), {bytes.begin(), bytes.begin() + 60});
-
-    // part: the mesh names material 7 of one; the objects stop there, keeping what came before.
-    ChunkSpec badMesh = viewer_test::Mesh();
-    badMesh.payload =
-        MeshBytes(0x13, 4, {{0, 2, 0, 7}}, {{0, 1, 2}, {0, 2, 3}}, {{16, 0, false, 0, 0.0f}});
-    WriteContainer(dir.File("part.morv3d"),
-                   {{0x10003, MaterialBytes({{{0, "stone.bmp"}}}), {}},
-                    Node("K\xF6rper", {Node("vorher"), badMesh, Node("nachher")})});
 
     for (const char* pszName : {"short.morv", "payload.morv", "tiny.morv"}) {
         WriteWholeFile(dir.File(pszName), ReadHexFile(kData + pszName + ".hex"));

@@ -141,8 +141,8 @@ QString EntriesText(const StructureTree& tree) {
 }
 
 void WriteTestScene(const std::string& strPath) {
-    std::vector<ChunkSpec> chunks = viewer_test::SceneChunks();
-    chunks[1].children.push_back(Node("W\xFCrfel"));
+    std::vector<SceneChunk> chunks = viewer_test::SceneChunks();
+    chunks.push_back({0x10000, 1, NodeBytes(1, "W\xFCrfel")});  // the root's last child
     WriteContainer(strPath, chunks);
 }
 

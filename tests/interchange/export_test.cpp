@@ -50,6 +50,10 @@ void ExportNamed(Exported& e, const std::string& strScene, const std::string& st
     e.strOut = e.dir.File(strOut);
     e.hr = ExportScene(e.doc._Materials, e.doc._pNode, e.dir.Path(), e.strOut, options,
                        bReport ? &e.report : nullptr);
+    // A .gltf has its buffer and images beside it, named after it.
+    for (const std::string& strWritten : e.report.written) {
+        EXPECT_EQ(strWritten.rfind(e.dir.File("out"), 0), 0u) << strWritten;
+    }
 }
 
 bool ReadBack(const std::string& strPath, tinygltf::Model& model) {
@@ -121,13 +125,10 @@ TEST_P(GltfStructure, MatchesTheExpectedDescription) {
     ASSERT_TRUE(ReadBack(e.strOut, model));
     const std::string strDescribed = Describe(model, e.report);
     EXPECT_EQ(strDescribed, ExpectedText("interchange/" + strScene + ".txt", strDescribed));
-    // A .gltf has its buffer and images beside it, named after it; a .glb holds them.
+    // A .gltf refers to its images beside it; a .glb holds them.
     for (const tinygltf::Image& image : model.images) {
         EXPECT_EQ(image.uri.empty(), strExtension == "glb");
         EXPECT_EQ(image.mimeType.empty() && image.uri.empty(), false);
-    }
-    for (const std::string& strWritten : e.report.written) {
-        EXPECT_EQ(strWritten.rfind(e.dir.File("out"), 0), 0u) << strWritten;
     }
     const CommandResult result =
         RunCommand("node", {MORV_SOURCE_DIR "/tests/interchange/validate-gltf.mjs", e.strOut});
@@ -253,12 +254,6 @@ TEST_P(GltfAnimation, FollowsTheEngine) {
         }
     }
     EXPECT_EQ(nMorphChecks > 0, GetParam() == "sample" || GetParam() == "morph");
-    // The root's axis turn is a proper rotation: no mirror image.
-    const Matrix4 root = LocalAt(model, 0, 0.0f);
-    const double dDet = root.m[0][0] * (root.m[1][1] * root.m[2][2] - root.m[1][2] * root.m[2][1]) -
-                        root.m[0][1] * (root.m[1][0] * root.m[2][2] - root.m[1][2] * root.m[2][0]) +
-                        root.m[0][2] * (root.m[1][0] * root.m[2][1] - root.m[1][1] * root.m[2][0]);
-    EXPECT_GT(dDet, 0.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, GltfAnimation,
@@ -300,9 +295,6 @@ TEST(ExportCases, AsTheTableSays) {
             }
             EXPECT_EQ(after, before);
             continue;
-        }
-        for (const std::string& strWritten : e.report.written) {
-            EXPECT_EQ(strWritten.rfind(e.dir.File("out"), 0), 0u) << strWritten;
         }
         if (c[9] == "-") {
             continue;

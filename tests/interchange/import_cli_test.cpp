@@ -21,7 +21,7 @@ std::string ReadText(const std::string& strPath) {
 }
 
 // The package's models of import_refused.tsv: a clear message and exit 1, never a crash.
-class InvalidModel : public testing::TestWithParam<std::string> {};
+class InvalidModel : public testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(InvalidModel, FailsWithAMessage) {
     const std::string strModels = TestModelsDir();
@@ -29,7 +29,7 @@ TEST_P(InvalidModel, FailsWithAMessage) {
         GTEST_SKIP() << kNoModels;
     }
     CTempDir dir;
-    const std::string strIn = strModels + "/" + GetParam();
+    const std::string strIn = strModels + "/" + GetParam().at(1);
     const CommandResult result = RunCommand(kCli, {"import", strIn, dir.File("out.morv3d")});
     EXPECT_EQ(result.nExitCode, 1) << result.strErr;
     const bool bRefused = result.strErr.find(strIn + ": cannot import: ") != std::string::npos;
@@ -40,17 +40,10 @@ TEST_P(InvalidModel, FailsWithAMessage) {
     }
 }
 
-std::vector<std::string> RefusedModels() {
-    std::vector<std::string> paths;
-    for (const std::vector<std::string>& row : ReadTable("interchange/import_refused.tsv")) {
-        paths.push_back(row.at(1));
-    }
-    return paths;
-}
-
-INSTANTIATE_TEST_SUITE_P(Package, InvalidModel, testing::ValuesIn(RefusedModels()),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                             return TestName(info.param);
+INSTANTIATE_TEST_SUITE_P(Package, InvalidModel,
+                         testing::ValuesIn(ReadTable("interchange/import_refused.tsv")),
+                         [](const testing::TestParamInfo<std::vector<std::string>>& info) {
+                             return TestName(info.param.at(1));
                          });
 
 // Every path below the folder with its contents (a folder's are empty).

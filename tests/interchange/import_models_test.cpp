@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "cli/runcommand.h"
+#include "engine/3dobjects/axes.h"
 #include "engine/3dobjects/mesh.h"
 #include "interchange/importmodels.h"
 #include "support/tempfile.h"
@@ -35,7 +36,8 @@ SceneFacts Facts(CQVR3DObject* pRoot) {
         const std::vector<Vector3> corners = MeshCorners(*placed.pObject);
         facts.qwTriangles += corners.size() / 3;
         for (const Vector3& corner : corners) {
-            const Vector3 p = ToAssimpSpace(TransformPoint(corner, placed.world));
+            const Vector3 p =
+                TransformPoint(TransformPoint(corner, placed.world), WorldToViewAxes());
             facts.vMin = {std::min(facts.vMin.x, p.x), std::min(facts.vMin.y, p.y),
                           std::min(facts.vMin.z, p.z)};
             facts.vMax = {std::max(facts.vMax.x, p.x), std::max(facts.vMax.y, p.y),

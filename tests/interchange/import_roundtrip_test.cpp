@@ -23,13 +23,6 @@ constexpr double kMatrixTolerance = 5e-3;
 // Vertices, relative to the scene's extent.
 constexpr double kVertexTolerance = 1e-4;
 
-// The sample, or one of the scenes of tests/data/interchange/scenes.
-std::string Original(const std::string& strName) {
-    return std::string(MORV_SOURCE_DIR) +
-           (strName == "sample" ? "/examples/sample.morv3d"
-                                : "/tests/data/interchange/scenes/" + strName + ".morv3d");
-}
-
 bool Near(const Vector3& a, const Vector3& b) {
     return Length(Subtract(a, b)) <= 1e-5f * (1.0f + Length(a));
 }
@@ -96,7 +89,11 @@ class ImportRoundTrip : public testing::TestWithParam<std::string> {};
 
 TEST_P(ImportRoundTrip, GivesTheSceneBack) {
     CTempDir dir;
-    const std::string strOriginal = Original(GetParam());
+    // The sample, or one of the scenes of tests/data/interchange/scenes.
+    const std::string strOriginal =
+        std::string(MORV_SOURCE_DIR) +
+        (GetParam() == "sample" ? "/examples/sample.morv3d"
+                                : "/tests/data/interchange/scenes/" + GetParam() + ".morv3d");
     CommandResult result = RunCommand(kCli, {"export", strOriginal, dir.File("scene.glb")});
     ASSERT_EQ(result.nExitCode, 0) << result.strErr;
     result = RunCommand(kCli, {"import", dir.File("scene.glb"), dir.File("back.morv3d")});

@@ -9,17 +9,9 @@
 
 namespace {
 
-std::string FromHex(const std::string& strHex) {
-    std::string strBytes;
-    for (size_t i = 0; i + 1 < strHex.size(); i += 2) {
-        strBytes += static_cast<char>(std::stoi(strHex.substr(i, 2), nullptr, 16));
-    }
-    return strBytes;
-}
-
 TEST(ImportNames, StoredInTheCodePage) {
     for (const std::vector<std::string>& row : ReadTable("import_names.tsv")) {
-        EXPECT_EQ(ToWindows1252(FromHex(row.at(1))), FromHex(row.at(2)))
+        EXPECT_EQ(ToWindows1252(UnescapeBytes(row.at(1))), UnescapeBytes(row.at(2)))
             << row[0] << " " << row.at(3);
     }
 }

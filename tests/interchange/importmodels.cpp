@@ -8,7 +8,6 @@
 #include <cmath>
 #include <filesystem>
 
-#include "engine/3dobjects/axes.h"
 #include "engine/3dobjects/mesh.h"
 
 std::string TestModelsDir() {
@@ -86,10 +85,6 @@ testing::AssertionResult MatrixNear(const Matrix4& actual, const Matrix4& expect
         }
     }
     return testing::AssertionSuccess();
-}
-
-Vector3 ToAssimpSpace(const Vector3& p) {
-    return TransformPoint(p, WorldToViewAxes());
 }
 
 std::unique_ptr<CMorv3dViewerDoc> LoadScene(const std::string& strPath) {

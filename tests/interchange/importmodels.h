@@ -43,8 +43,5 @@ std::vector<Vector3> MeshCorners(const CQVR3DObject& mesh);
 testing::AssertionResult MatrixNear(const Matrix4& actual, const Matrix4& expected,
                                     double dAbsolute, double dRelative, int nColumns = 4);
 
-// p x WorldToViewAxes(): a world point in Assimp's (and glTF's) space.
-Vector3 ToAssimpSpace(const Vector3& p);
-
 // Opens a scene file as the viewer does; fails the test when it does not load completely.
 std::unique_ptr<CMorv3dViewerDoc> LoadScene(const std::string& strPath);

@@ -84,7 +84,7 @@ TEST_F(DocumentTest, OpensAsListed) {
     WriteContainer(m_dir.File("busy.morv3d"), {Node("busy")});
     WriteContainer(m_dir.File("otherkind.morv"), SceneChunks(), kOtherKind);
     WriteWholeFile(m_dir.File("text.morv3d"), {'h', 'e', 'l', 'l', 'o'});
-    WriteContainer(m_dir.File("materials.morv3d"), {{0x10003, MaterialBytes(kMaterials), {}}});
+    WriteContainer(m_dir.File("materials.morv3d"), {SceneChunks()[0]});
     WritePartScene(m_dir.File("part.morv3d"), 3);  // material 3 has no maps
 
     const std::vector<std::vector<std::string>> rows = ReadTable("viewer/document_opens.tsv");

@@ -10,19 +10,6 @@
 #include "viewer/document.h"
 #include "viewer/testscene.h"
 
-namespace {
-
-CPlaybackClock Playing(uint32_t dwEnd, bool bLoop, double dTime = 0.0) {
-    CPlaybackClock clock;
-    clock.SetEndTime(dwEnd);
-    clock.SetLoop(bLoop);
-    clock.SetTime(dTime);
-    clock.Play();
-    return clock;
-}
-
-}  // namespace
-
 // The steps of tests/data/viewer/playback_steps.tsv, on one clock.
 TEST(PlaybackClock, Steps) {
     const std::vector<std::vector<std::string>> rows = ReadTable("viewer/playback_steps.tsv");
@@ -35,7 +22,11 @@ TEST(PlaybackClock, Steps) {
             std::istringstream words(f[2]);
             std::string strEnd, strLoop, strFrom, strSpeed;  // "nan" is no number to a stream
             words >> strEnd >> strLoop >> strFrom >> strSpeed;
-            clock = Playing(std::stoul(strEnd), strLoop == "1", std::stod(strFrom));
+            clock = CPlaybackClock();
+            clock.SetEndTime(std::stoul(strEnd));
+            clock.SetLoop(strLoop == "1");
+            clock.SetTime(std::stod(strFrom));
+            clock.Play();
             clock.SetSpeed(std::stod(strSpeed));
         } else if (f[1] == "pause") {
             clock.Pause();
