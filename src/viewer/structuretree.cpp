@@ -327,12 +327,8 @@ std::string_view CStructureTreeText::Add(std::string_view strFirst, std::string_
         m_nFree = nBlock;
     }
     char* pBytes = m_pFree;
-    if (!strFirst.empty()) {
-        std::memcpy(pBytes, strFirst.data(), strFirst.size());
-    }
-    if (!strSecond.empty()) {
-        std::memcpy(pBytes + strFirst.size(), strSecond.data(), strSecond.size());
-    }
+    std::memcpy(pBytes, strFirst.data(), strFirst.size());
+    std::memcpy(pBytes + strFirst.size(), strSecond.data(), strSecond.size());
     m_pFree += nBytes;
     m_nFree -= nBytes;
     return std::string_view(pBytes, nBytes);

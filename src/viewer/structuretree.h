@@ -67,9 +67,9 @@ public:
     CStructureTreeText(CStructureTreeText&& other) noexcept;
     CStructureTreeText& operator=(CStructureTreeText&& other) noexcept;
 
-    // A copy of the two texts one after the other, kept while the text lives. Throws
-    // std::bad_alloc.
-    std::string_view Add(std::string_view strFirst, std::string_view strSecond = {});
+    // A copy of the two texts one after the other, kept while the text lives. Neither may be a
+    // view of nothing (a null pointer). Throws std::bad_alloc.
+    std::string_view Add(std::string_view strFirst, std::string_view strSecond = "");
 
 private:
     std::vector<std::unique_ptr<char[]>> m_blocks;
