@@ -1,54 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
-#include <string>
 #include <vector>
 
 #include "abstractdata/debugreport.h"
 #include "engine/3dobjects/objects.h"
 #include "testobjects.h"
-
-using Names = std::vector<std::string>;
-
-// tests/data/engine/child_order.txt: children linked one by one and the order they end in.
-TEST(ChildListChanged, OrdersByBlendGroupAndSortId) {
-    const auto rows = ReadTable("engine/child_order.txt");
-    ASSERT_GE(rows.size(), 9u);
-    for (const auto& row : rows) {
-        const std::string& strLine = row[0];
-        CReportCapture capture;
-        CQVR3DNode node;
-        std::istringstream in(row.at(1));
-        for (std::string strToken; in >> strToken && strToken != "=>";) {
-            if (strToken == "!") {
-                node.ChildListChanged();
-                continue;
-            }
-            if (strToken[0] == '~') {
-                CQVR3DObject* pGone = node.FindByName(strToken.c_str() + 1);
-                ASSERT_NE(pGone, nullptr) << strLine;
-                node.RemoveChild(pGone);
-                delete pGone;
-                continue;
-            }
-            const std::string strName = strToken.substr(0, strToken.find(':'));
-            const uint32_t dwFlags = std::stoul(strToken.substr(strToken.find(':') + 1));
-            node.AddChild(new CTestObject(strName == "-" ? nullptr : strName.c_str(), dwFlags));
-        }
-        Names expected;
-        for (std::string strToken; in >> strToken && strToken != "|";) {
-            expected.push_back(strToken);
-        }
-        uint32_t dwOpaque = 0, dwUnsorted = 0;
-        size_t nReports = 0;
-        in >> dwOpaque >> dwUnsorted >> nReports;
-        EXPECT_EQ(ChildNames(node), expected) << strLine;
-        EXPECT_EQ(node.GetOpaqueChildCount(), dwOpaque) << strLine;
-        EXPECT_EQ(node.GetUnsortedBlendedChildCount(), dwUnsorted) << strLine;
-        EXPECT_EQ(capture.Entries().size(), nReports) << strLine;
-    }
-}
 
 // A hierarchy far deeper than any recursion could take, built the way the loader links it:
 // every walk, and the destructor at the end, must do without the call stack.

@@ -119,14 +119,6 @@ void ExpectShapeAt(CQVR3DMesh& mesh, uint32_t dwTime, const Shape& expected) {
 
 }  // namespace
 
-// Without keys the vertices are shared too: the first case of tests/data/engine/morphs.txt.
-TEST(Mesh, WithoutKeysSharesTheGeometry) {
-    auto pMesh = MakeMesh(MakeShape(9), {0, 1, 2}, {{0, 3, 0, 0}});
-    pMesh->pGeometry->dwBlendFlags = 3;
-    EXPECT_EQ(pMesh->groupIndexPointers[0], pMesh->pGeometry->IndexBuffer());
-    EXPECT_EQ(pMesh->GetBlendFlags(), 3u);
-}
-
 // tests/data/engine/morphs.txt: meshes shown at times in turn, every vertex compared byte for
 // byte with the key or the blend of keys the time shows.
 TEST(Mesh, MorphsShowTheKeyOrTheBlendOfTheTime) {
@@ -152,7 +144,9 @@ TEST(Mesh, MorphsShowTheKeyOrTheBlendOfTheTime) {
             strMesh = f[0] + " " + f[1];
             pMesh = MakeAnimated(keys, dwFormat, nCount);
             base = MakeShape(9, nCount);
+            // Without keys the vertices are shared too; the indices always are.
             EXPECT_EQ(pMesh->pVertices == pMesh->pGeometry->pVertices, keys.empty()) << strMesh;
+            EXPECT_EQ(pMesh->groupIndexPointers[0], pMesh->pGeometry->IndexBuffer()) << strMesh;
             EXPECT_EQ(pMesh->GetAnimationTime(), keys.empty() ? 0u : keys.back().dwTime) << strMesh;
             continue;
         }

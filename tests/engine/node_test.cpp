@@ -124,6 +124,20 @@ void RunStep(const std::string& strLine, const Words& a, CScript& script) {
     } else if (op == "target") {
         const HRESULT hr = a.size() > 4 ? results.at(a[4]) : S_OK;
         script.Add(strKey, new CPickTarget(V(a.at(2)), hr), a.at(3));
+    } else if (op == "link") {  // link NODE NAME:FLAGS|~KEY|! ...: test objects linked in turn,
+                                // one deleted again, or the child list ordered once more
+        for (size_t i = 2; i < a.size(); ++i) {
+            const std::string strChild = a[i].substr(0, a[i].find(':'));
+            if (a[i] == "!") {
+                script.Node(a[1])->ChildListChanged();
+            } else if (a[i][0] == '~') {
+                script.Delete(a[i].substr(1));
+            } else {
+                const char* pszChild = strChild == "-" ? nullptr : strChild.c_str();
+                const uint32_t dwFlags = std::stoul(a[i].substr(a[i].find(':') + 1));
+                script.Add(strChild, new CTestObject(pszChild, dwFlags), a[1]);
+            }
+        }
     } else if (op == "add") {
         EXPECT_EQ(script.Node(a[1])->AddChild(script[a.at(2)]), results.at(a.at(3)));
     } else if (op == "remove") {
@@ -262,7 +276,7 @@ TEST(NodeSteps, ScriptsGiveTheirResults) {
         ASSERT_NE(pScript, nullptr) << "a step before the first case";
         RunStep(row[1], words, *pScript);
     }
-    EXPECT_EQ(nScripts, 11u);
+    EXPECT_EQ(nScripts, 22u);
 }
 
 TEST(NodeBasics, ParentSphereFollowsTheNodeMatrix) {
