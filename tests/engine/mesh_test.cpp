@@ -192,6 +192,7 @@ TEST(Mesh, ClonesShareGeometryAndMorphIndependently) {
                             {{0}, {100}, {200}}, 0x13, true);
     pSource->vParentSphereCenter = {4, 5, 6};
     pSource->nPickId = 11;
+    pSource->pGeometry->dwBlendFlags = 1;
     pSource->SetInheritTime(false);
     ExpectShapeAt(*pSource, 200, MakeShape(2));
 
@@ -200,6 +201,7 @@ TEST(Mesh, ClonesShareGeometryAndMorphIndependently) {
     ASSERT_EQ(pObject->GetObjectType(), QVR3DOBJ_MESH);
     std::unique_ptr<CQVR3DMesh> pClone(static_cast<CQVR3DMesh*>(pObject));
     EXPECT_EQ(pClone->pGeometry, pSource->pGeometry);
+    EXPECT_EQ(pClone->GetBlendFlags(), 1u);  // those of the shared geometry
     EXPECT_EQ(pClone->pMaps->dwRefCount, 2u);
     EXPECT_EQ(pClone->pGeometry->dwRefCount, 2u);
     EXPECT_TRUE(pClone->vParentSphereCenter == (Vector3{4, 5, 6}));
