@@ -47,7 +47,7 @@ public:
     }
     CQVR3DObject* operator[](const std::string& strKey) {
         EXPECT_TRUE(strKey == "-" || m_objects.count(strKey) != 0) << "no object " << strKey;
-        return strKey == "-" ? nullptr : m_objects[strKey];
+        return strKey == "-" ? nullptr : m_objects.at(strKey);  // a wrong key ends the test
     }
     CQVR3DNode* Node(const std::string& strKey) {
         return dynamic_cast<CQVR3DNode*>((*this)[strKey]);
