@@ -151,27 +151,24 @@ TEST(StringTable, BufferDoublesUntilTheTextFits) {
     SetStringTable(nullptr, 0);
 }
 
-TEST(TStringCase, MapsAsciiLettersOnly) {
-    tstring str = "Mixed_Case 42 \xC4\xE4";
-    EXPECT_EQ(TStringToLower(str), S_OK);
-    EXPECT_EQ(str, "mixed_case 42 \xC4\xE4");
-    str = tstring("a_\xE4\0cd", 6);
-    EXPECT_EQ(TStringToUpper(str), S_OK);
-    EXPECT_EQ(str, "A_\xE4");  // handed back as zero-terminated text
-}
-
-TEST(GuidText, RegistryForm) {
-    const GUID kind = {
-        0x0AB3F933, 0x9362, 0x11D1, {0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12}};
-    tstring str;
-    EXPECT_EQ(GuidToTString(str, kind), S_OK);
-    EXPECT_EQ(str, "{0AB3F933-9362-11D1-9A2B-080000300512}");
-
-    const uint8_t stored[16] = {0x34, 0xF9, 0xB3, 0x0A, 0x62, 0x93, 0xD1, 0x11,
-                                0x9A, 0x2B, 0x08, 0x00, 0x00, 0x30, 0x05, 0x12};
-    EXPECT_EQ(GuidToTString(str, GuidFromBytes(stored)), S_OK);
-    EXPECT_EQ(str, "{0AB3F934-9362-11D1-9A2B-080000300512}");
-    uint8_t back[16];
-    GuidToBytes(GuidFromBytes(stored), back);
-    EXPECT_EQ(0, std::memcmp(back, stored, 16));
+// tests/data/abstractdata/text_forms.tsv: case mapping, and GUIDs in registry form.
+TEST(TextForms, CaseMappingAndGuids) {
+    const auto rows = ReadTable("abstractdata/text_forms.tsv");
+    ASSERT_EQ(rows.size(), 4u);
+    for (const std::vector<std::string>& row : rows) {
+        ASSERT_EQ(row.size(), 4u) << row[0];
+        tstring str = UnescapeBytes(row[2]);
+        if (row[1] == "guid") {
+            std::vector<uint8_t> stored;
+            AppendHexLine(row[2], stored);
+            ASSERT_EQ(stored.size(), 16u) << row[0];
+            EXPECT_EQ(GuidToTString(str, GuidFromBytes(stored.data())), S_OK) << row[0];
+            uint8_t back[16];
+            GuidToBytes(GuidFromBytes(stored.data()), back);
+            EXPECT_EQ(Bytes(back, back + 16), stored) << row[0];
+        } else {
+            EXPECT_EQ(row[1] == "lower" ? TStringToLower(str) : TStringToUpper(str), S_OK);
+        }
+        EXPECT_EQ(str, UnescapeBytes(row[3])) << row[0];
+    }
 }

@@ -119,14 +119,6 @@ void ExpectShapeAt(CQVR3DMesh& mesh, uint32_t dwTime, const Shape& expected) {
 
 }  // namespace
 
-// Without keys the vertices are shared too: the first case of tests/data/engine/morphs.txt.
-TEST(Mesh, WithoutKeysSharesTheGeometry) {
-    auto pMesh = MakeMesh(MakeShape(9), {0, 1, 2}, {{0, 3, 0, 0}});
-    pMesh->pGeometry->dwBlendFlags = 3;
-    EXPECT_EQ(pMesh->groupIndexPointers[0], pMesh->pGeometry->IndexBuffer());
-    EXPECT_EQ(pMesh->GetBlendFlags(), 3u);
-}
-
 // tests/data/engine/morphs.txt: meshes shown at times in turn, every vertex compared byte for
 // byte with the key or the blend of keys the time shows.
 TEST(Mesh, MorphsShowTheKeyOrTheBlendOfTheTime) {
@@ -152,7 +144,9 @@ TEST(Mesh, MorphsShowTheKeyOrTheBlendOfTheTime) {
             strMesh = f[0] + " " + f[1];
             pMesh = MakeAnimated(keys, dwFormat, nCount);
             base = MakeShape(9, nCount);
+            // Without keys the vertices are shared too; the indices always are.
             EXPECT_EQ(pMesh->pVertices == pMesh->pGeometry->pVertices, keys.empty()) << strMesh;
+            EXPECT_EQ(pMesh->groupIndexPointers[0], pMesh->pGeometry->IndexBuffer()) << strMesh;
             EXPECT_EQ(pMesh->GetAnimationTime(), keys.empty() ? 0u : keys.back().dwTime) << strMesh;
             continue;
         }
@@ -198,6 +192,7 @@ TEST(Mesh, ClonesShareGeometryAndMorphIndependently) {
                             {{0}, {100}, {200}}, 0x13, true);
     pSource->vParentSphereCenter = {4, 5, 6};
     pSource->nPickId = 11;
+    pSource->pGeometry->dwBlendFlags = 1;
     pSource->SetInheritTime(false);
     ExpectShapeAt(*pSource, 200, MakeShape(2));
 
@@ -206,6 +201,7 @@ TEST(Mesh, ClonesShareGeometryAndMorphIndependently) {
     ASSERT_EQ(pObject->GetObjectType(), QVR3DOBJ_MESH);
     std::unique_ptr<CQVR3DMesh> pClone(static_cast<CQVR3DMesh*>(pObject));
     EXPECT_EQ(pClone->pGeometry, pSource->pGeometry);
+    EXPECT_EQ(pClone->GetBlendFlags(), 1u);  // those of the shared geometry
     EXPECT_EQ(pClone->pMaps->dwRefCount, 2u);
     EXPECT_EQ(pClone->pGeometry->dwRefCount, 2u);
     EXPECT_TRUE(pClone->vParentSphereCenter == (Vector3{4, 5, 6}));
