@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "abstractdata/debugreport.h"
@@ -230,4 +232,36 @@ TEST_F(SceneWriterTest, LoaderReadsBackWhatWasWritten) {
     // The listing names every field read back; the children in the order the loader sorts them.
     ExpectListing("roundtrip.txt", "written scene", SceneListing(loader.materials, pRoot.get()));
     EXPECT_EQ(pRoot->GetAnimationTimeHierarchy(), 100u);
+}
+
+// The committed scenes of the interchange tests are what interchange/scenes/scenes.txt says;
+// with MORV_UPDATE_BASELINES set they are rewritten from it.
+TEST_F(SceneWriterTest, InterchangeScenesMatchTheirDescriptions) {
+    const std::string strFolder = std::string(MORV_SOURCE_DIR) + "/tests/data/interchange/scenes/";
+    const bool bUpdate = std::getenv("MORV_UPDATE_BASELINES") != nullptr;
+    std::ifstream descriptions(strFolder + "scenes.txt");
+    int nScenes = 0;
+    for (std::string strLine; std::getline(descriptions, strLine);) {
+        if (strLine.rfind("== ", 0) != 0) {
+            continue;
+        }
+        const std::string strName = strLine.substr(3);
+        const std::string strCommitted = strFolder + strName + ".morv3d";
+        ++nScenes;
+        ASSERT_EQ(WriteMorv3DScene(Path(), ReadSceneDesc("interchange/scenes/scenes.txt", strName)),
+                  S_OK)
+            << strName;
+        const std::vector<uint8_t> written = ReadWholeFile(Path());
+        if (bUpdate) {
+            WriteWholeFile(strCommitted, written);
+        }
+        const std::vector<uint8_t> committed = ReadWholeFile(strCommitted);
+        const auto [itWritten, itCommitted] =
+            std::mismatch(written.begin(), written.end(), committed.begin(), committed.end());
+        EXPECT_TRUE(itWritten == written.end() && itCommitted == committed.end())
+            << strName << ".morv3d differs from its description at byte "
+            << (itWritten - written.begin()) << " (" << written.size() << " bytes written, "
+            << committed.size() << " committed)";
+    }
+    EXPECT_EQ(nScenes, 8) << "scenes.txt holds a section per committed scene";
 }

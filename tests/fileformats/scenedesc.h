@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "fileformats/morv3d/morv3dwriter.h"
+#include "support/table.h"
 
 namespace scenedesc {
 
 // Each field takes the next word of the record: numbers may be "nan" or "0x...", a name "-"
-// for none; fields left off at the end of a record are 0.
+// for none and "\xHH" for a byte a word cannot hold (a space); fields left off at the end of
+// a record are 0.
 inline std::string Next(std::istream& in) {
     std::string strWord;
     return in >> strWord ? strWord : "0";
@@ -32,7 +34,7 @@ void Read(std::istream& in, T& value) {
 }
 inline void Read(std::istream& in, std::string& str) {
     str = Next(in);
-    str = str == "-" ? "" : str;
+    str = str == "-" ? "" : UnescapeBytes(str);
 }
 inline void Read(std::istream& in, Vector3& v) {
     Read(in, v.x), Read(in, v.y), Read(in, v.z);
