@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -129,108 +127,6 @@ inline std::vector<uint8_t> NodeBytes(uint32_t dwFlags, const std::string& strNa
 
 inline ChunkSpec Node(const std::string& strName, std::vector<ChunkSpec> children = {}) {
     return {0x10000, NodeBytes(1, strName), std::move(children)};
-}
-
-// Track chunk payload with keys whose time and first float are given; the rest is zero.
-inline std::vector<uint8_t> TrackBytes(const std::vector<std::pair<uint32_t, float>>& positions,
-                                       const std::vector<std::pair<uint32_t, float>>& rotations,
-                                       uint32_t dwPositionSize = 40, uint32_t dwRotationSize = 84) {
-    CByteBuilder bytes;
-    bytes.U32(0).U32(0).U32(0).U32(static_cast<uint32_t>(positions.size())).U32(dwPositionSize);
-    bytes.U32(0).U32(static_cast<uint32_t>(rotations.size())).U32(dwRotationSize);
-    for (const auto& [pKeys, dwSize] :
-         {std::pair{&positions, dwPositionSize}, std::pair{&rotations, dwRotationSize}}) {
-        for (const auto& [dwTime, fFirst] : *pKeys) {
-            bytes.U32(dwTime);
-            F32(bytes, fFirst);
-            for (uint32_t i = 8; i < dwSize; ++i) {
-                bytes.U8(0);
-            }
-        }
-    }
-    return bytes.Get();
-}
-
-struct MapSpec {
-    uint32_t dwEffect;
-    std::string strTexture;
-};
-
-inline std::vector<uint8_t> MaterialBytes(const std::vector<std::vector<MapSpec>>& materials) {
-    CByteBuilder bytes;
-    bytes.U32(1).U32(2).U32(static_cast<uint32_t>(materials.size()));
-    for (const auto& maps : materials) {
-        bytes.U32(3).U32(4).U32(static_cast<uint32_t>(maps.size()));
-        for (const MapSpec& map : maps) {
-            bytes.U32(0x11).U32(0x22).U32(map.dwEffect);
-            if (map.strTexture.size() < 255) {
-                bytes.U8(static_cast<uint8_t>(map.strTexture.size()));
-            } else {
-                bytes.U8(0xFF).U16(static_cast<uint16_t>(map.strTexture.size()));
-            }
-            bytes.Text(map.strTexture);
-        }
-    }
-    return bytes.Get();
-}
-
-struct GroupSpec {
-    uint32_t dwFirstFace;
-    uint32_t dwFaceCount;
-    uint32_t dwBaseVertex;
-    uint32_t dwMaterial;
-};
-
-struct FrameSpec {
-    uint32_t dwHeaderSize;  // 12 or 16
-    uint32_t dwTime;
-    bool bBlend;
-    uint32_t dwDuration;
-    float fOffset;  // vertex i's components are i + fOffset, i + fOffset + 0.5, ...
-};
-
-// Mesh chunk payload: vertices' components are derived from their index and the frame's
-// offset, so that every component of every frame can be told apart.
-inline std::vector<uint8_t> MeshBytes(uint32_t dwFlags, uint32_t dwVertexCount,
-                                      const std::vector<GroupSpec>& groups,
-                                      const std::vector<std::array<uint32_t, 3>>& faces,
-                                      const std::vector<FrameSpec>& frames) {
-    CByteBuilder bytes;
-    bytes.U32(40).U32(dwFlags).U32(static_cast<uint32_t>(groups.size()));
-    bytes.U32(static_cast<uint32_t>(faces.size())).U32(dwVertexCount).U32(1);
-    F32(bytes, 1.0f);
-    F32(bytes, 2.0f);
-    F32(bytes, 3.0f);
-    F32(bytes, 100.0f);
-    for (const GroupSpec& group : groups) {
-        bytes.U32(0).U32(0).U32(group.dwFirstFace).U32(group.dwFaceCount).U32(group.dwBaseVertex);
-        bytes.U32(0x4444).U32(group.dwMaterial);
-    }
-    for (const auto& face : faces) {
-        bytes.U32(0).U32(face[0]).U32(face[1]).U32(face[2]).U32(0);
-    }
-    for (size_t f = 0; f < frames.size(); ++f) {
-        const FrameSpec& frame = frames[f];
-        bytes.U32(frame.dwHeaderSize).U32(frame.dwTime).U8(frame.bBlend ? 1 : 0).U8(0).U8(0).U8(0);
-        if (frame.dwHeaderSize == 16) {
-            bytes.U32(frame.dwDuration);
-        }
-        for (uint32_t i = 0; i < dwVertexCount; ++i) {
-            const float fBase = static_cast<float>(i) + frame.fOffset;
-            // Component c of a vertex holds fBase + c / 16 in each of its floats.
-            const uint32_t kSizes[5] = {12, 12, 4, 4, 8};
-            for (uint32_t c = 0; c < 5; ++c) {
-                if (f > 0 && !(dwFlags & (1u << c))) {
-                    continue;
-                }
-                for (uint32_t k = 0; k < kSizes[c] / 4; ++k) {
-                    F32(bytes, fBase + static_cast<float>(c) / 16.0f);
-                }
-            }
-        }
-        bytes.U8(f + 1 < frames.size() ? 1 : 0);
-    }
-    return bytes.Get();
 }
 
 // Writes a container whose root holds the given hand-built chunks.
