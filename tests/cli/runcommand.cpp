@@ -16,12 +16,12 @@ std::string Quoted(const std::string& str) {
     return strQuoted + "'";
 }
 
+}  // namespace
+
 std::string ReadText(const std::string& strPath) {
     const std::vector<uint8_t> bytes = ReadWholeFile(strPath);
     return std::string(bytes.begin(), bytes.end());
 }
-
-}  // namespace
 
 CommandResult RunCommand(const std::string& strProgram, const std::vector<std::string>& args) {
     CTempDir dir;

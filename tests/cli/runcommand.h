@@ -12,3 +12,6 @@ struct CommandResult {
 
 // Runs strProgram with the arguments (quoted for the shell) and waits for it.
 CommandResult RunCommand(const std::string& strProgram, const std::vector<std::string>& args);
+
+// The whole file as text; empty when it cannot be read.
+std::string ReadText(const std::string& strPath);

@@ -1,7 +1,11 @@
 // Loading the sample with each of its allocations failing in turn: every run ends with a
 // failure result, and a scene that is whole (or none), without a leak or a crash. This program
 // replaces the global allocation functions to count and fail allocations; nothing else does.
+// Every prefix of the sample, as a download or a copy cut short would leave it, loads or fails
+// cleanly too.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
@@ -15,6 +19,7 @@
 #include "engine/3dobjects/mesh.h"
 #include "fileformats/morv3d/morv3dloader.h"
 #include "fileformats/scenetext.h"
+#include "support/tempfile.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -78,6 +83,8 @@ void operator delete[](void* p, size_t) noexcept {
 
 namespace {
 
+const std::string kSample = std::string(MORV_SOURCE_DIR) + "/examples/sample.morv3d";
+
 struct Outcome {
     HRESULT hrMaterials = E_FAIL;
     HRESULT hrObjects = E_FAIL;
@@ -127,10 +134,9 @@ bool IsConsistent(CQVR3DNode& root) {
 
 // Both passes as the viewer runs them, in a thread of its own, so that the buffers a thread
 // keeps between calls are allocated (and may fail) in every run.
-Outcome LoadSample(uint64_t qwFailAt) {
+Outcome LoadSample(uint64_t qwFailAt, const std::string& strSample = kSample) {
     Outcome outcome;
     std::thread worker([&] {
-        const std::string strSample = std::string(MORV_SOURCE_DIR) + "/examples/sample.morv3d";
         std::unique_ptr<CQVR3DNode> pRoot;
         std::vector<CMorv3DLoader::tMaterialMaps> materials;
         t_qwCount = 0;
@@ -185,4 +191,25 @@ TEST(AllocationFailure, EveryAllocationOfLoadingTheSampleFailsCleanly) {
         "Failed each of the %llu allocations of loading the sample in turn; %zu of them "
         "were done without.\n",
         static_cast<unsigned long long>(whole.qwAllocations), nDoneWithout);
+}
+
+TEST(SamplePrefixes, EveryPrefixLoadsOrFailsCleanly) {
+    const std::vector<uint8_t> sample = ReadWholeFile(kSample);
+    ASSERT_GT(sample.size(), 1000u);
+    const bool bWasOn = SetReportsEnabled(false);
+    // A file in memory: thousands of files on disk would measure the disk.
+    const int fd = memfd_create("prefix.morv3d", 0);
+    ASSERT_GE(fd, 0);
+    size_t nComplete = 0;
+    for (size_t nLength = 0; nLength <= sample.size(); ++nLength) {
+        ASSERT_EQ(ftruncate(fd, 0), 0);
+        ASSERT_EQ(pwrite(fd, sample.data(), nLength, 0), static_cast<ssize_t>(nLength));
+        const Outcome outcome = LoadSample(0, "/proc/self/fd/" + std::to_string(fd));
+        nComplete += SUCCEEDED(outcome.hrMaterials) && SUCCEEDED(outcome.hrObjects) ? 1 : 0;
+        EXPECT_TRUE(outcome.bConsistent) << "prefix of " << nLength << " bytes";
+    }
+    SetReportsEnabled(bWasOn);
+    close(fd);
+    // The directory stands at the end of the file: only the whole file loads completely.
+    EXPECT_EQ(nComplete, 1u);
 }

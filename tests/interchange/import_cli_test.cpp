@@ -15,11 +15,6 @@ namespace fs = std::filesystem;
 
 const std::string kCli = MORV3D_CLI;
 
-std::string ReadText(const std::string& strPath) {
-    const std::vector<uint8_t> bytes = ReadWholeFile(strPath);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // The package's models of import_refused.tsv: a clear message and exit 1, never a crash.
 class InvalidModel : public testing::TestWithParam<std::vector<std::string>> {};
 
