@@ -44,9 +44,17 @@ void PrefaultBlock(void* pBlock, size_t nBytes) {
     const uintptr_t pageMask = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE)) - 1;
     const uintptr_t begin = (reinterpret_cast<uintptr_t>(pBlock) + pageMask) & ~pageMask;
     const uintptr_t end = (reinterpret_cast<uintptr_t>(pBlock) + nBytes) & ~pageMask;
-    if (end > begin) {
-        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    if (end <= begin) {
+        return;
     }
+    // A block the allocator reuses is in memory already, and populating it again costs a walk
+    // over its pages: its last page tells (the allocator writes only at a block's start).
+    unsigned char bResident = 0;
+    if (::mincore(reinterpret_cast<void*>(end - pageMask - 1), pageMask + 1, &bResident) == 0 &&
+        (bResident & 1) != 0) {
+        return;
+    }
+    ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 #else
     (void)pBlock;
     (void)nBytes;
