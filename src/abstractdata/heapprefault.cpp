@@ -41,7 +41,11 @@ void CHeapPrefault::Advance() {
 
 void PrefaultBlock(void* pBlock, size_t nBytes) {
 #if defined(MADV_POPULATE_WRITE) && !defined(__SANITIZE_ADDRESS__)
-    const uintptr_t pageMask = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE)) - 1;
+    constexpr size_t kSmallestBlock = 64 * 1024;
+    if (nBytes < kSmallestBlock) {
+        return;
+    }
+    static const uintptr_t pageMask = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE)) - 1;
     const uintptr_t begin = (reinterpret_cast<uintptr_t>(pBlock) + pageMask) & ~pageMask;
     const uintptr_t end = (reinterpret_cast<uintptr_t>(pBlock) + nBytes) & ~pageMask;
     if (end <= begin) {

@@ -24,4 +24,6 @@ private:
 
 // Populates the whole pages of a block about to be filled front to back (a large vector just
 // reserved): one call instead of a fault per page when the block is fresh from the system.
+// Small blocks (under 64 KiB) and blocks already in memory (reused by the allocator) are left
+// as they are: for them the call would cost more than the faults it saves.
 void PrefaultBlock(void* pBlock, size_t nBytes);

@@ -78,9 +78,6 @@ struct tTreeScratch {
 };
 thread_local tTreeScratch t_treeScratch;
 
-// A list of entries this large may come fresh from the system: its pages are brought in at once.
-constexpr size_t kPrefaultBytes = 256 * 1024;
-
 // "Animation: Hierarchy: -2147483648 Object: -2147483648 "
 constexpr size_t kMaxAnimationLabel = 54;
 // Below the allocator's threshold for blocks of their own from the system, so the blocks of a
@@ -366,9 +363,7 @@ HRESULT BuildStructureTree(StructureTree* pTree, const CMorv3dViewerDoc& doc,
         }
         tree.entries.reserve(2 + CountMaterialEntries(doc, dwShowFlags) + nObjectEntries);
         const size_t nEntryBytes = tree.entries.capacity() * sizeof(StructureTreeEntry);
-        if (nEntryBytes >= kPrefaultBytes) {
-            PrefaultBlock(tree.entries.data(), nEntryBytes);
-        }
+        PrefaultBlock(tree.entries.data(), nEntryBytes);  // may be fresh from the system
 
         AddEntry(tree, "MATERIALS", TREEIMAGE_BLANK, nullptr, true, 0);
         AddMaterials(tree, doc, dwShowFlags);

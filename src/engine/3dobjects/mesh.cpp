@@ -32,8 +32,6 @@ bool AllocationAllowed() {
     return --g_dwFailAllocationAt != 0;
 }
 
-constexpr size_t kPrefaultBytes = 64 * 1024;
-
 // A large array comes fresh from the system, and constructing its elements would fault its
 // pages in one at a time: they are populated at once first. Freed with delete[] as usual (no
 // array overhead for placement new[], and T's destructor is trivial).
@@ -48,9 +46,7 @@ T* AllocateArray(uint64_t qwCount) {
     if (pBlock == nullptr) {
         return nullptr;
     }
-    if (nCount * sizeof(T) >= kPrefaultBytes) {
-        PrefaultBlock(pBlock, nCount * sizeof(T));
-    }
+    PrefaultBlock(pBlock, nCount * sizeof(T));
     return new (pBlock) T[nCount];
 }
 
