@@ -119,7 +119,7 @@ int GroupMaterial(Builder& b, const CQVR3DMesh& mesh, size_t nGroup) {
         mesh.pMaps->groupMaps[nGroup].empty()) {
         return -1;
     }
-    const std::vector<MapBinding>& bindings = mesh.pMaps->groupMaps[nGroup];
+    const SceneVector<MapBinding>& bindings = mesh.pMaps->groupMaps[nGroup];
     const uint32_t dwHandle = bindings[0].dwTexture;
     if (dwHandle >= 1 && dwHandle <= b.materials.size()) {
         return static_cast<int>(dwHandle - 1);
@@ -363,7 +363,7 @@ void BuildMorph(Builder& b, CQVR3DMesh& mesh, ExportMesh& out, const std::string
         b.Note(strWhere + ": morph key times not ascending; morph animation left out");
         return;
     }
-    morph.keys = geometry.morphKeys;
+    morph.keys.assign(geometry.morphKeys.begin(), geometry.morphKeys.end());
     for (MorphKey& key : morph.keys) {
         key.pVertexData = nullptr;  // not ours
     }

@@ -263,7 +263,7 @@ struct CSceneRenderer::tImpl {
         }
         h = Fnv(h, g.groups.data(), g.groups.size() * sizeof(MeshGroup));
         if (pMesh->pMaps != nullptr) {
-            for (const std::vector<MapBinding>& maps : pMesh->pMaps->groupMaps) {
+            for (const SceneVector<MapBinding>& maps : pMesh->pMaps->groupMaps) {
                 h = Fnv(h, maps.data(), maps.size() * sizeof(MapBinding));
                 h = Fnv(h, "|", 1);
             }

@@ -75,7 +75,7 @@ std::unique_ptr<CQVR3DMesh> MakeMesh(const Shape& base, const std::vector<uint16
     geometry.pVertices = CQVR3DMeshData::AllocateVertices(static_cast<uint32_t>(base.size()));
     std::copy(base.begin(), base.end(), geometry.pVertices);
     geometry.dwVertexCount = static_cast<uint32_t>(base.size());
-    geometry.groups = groups;
+    geometry.groups.assign(groups.begin(), groups.end());
     uint16_t* pIndices = CQVR3DMeshData::AllocateIndices(static_cast<uint32_t>(indices.size()));
     std::copy(indices.begin(), indices.end(), pIndices);
     EXPECT_EQ(geometry.AttachIndexBuffer(pIndices, static_cast<uint32_t>(indices.size())), S_OK);
@@ -175,14 +175,14 @@ TEST(Mesh, MorphsShowTheKeyOrTheBlendOfTheTime) {
 TEST(Mesh, BrokenInstanceNeverMorphsSharedOrMissingBuffers) {
     // A mesh left by a failed load: keys, but the instance still shows the shared vertices.
     auto pMesh = MakeAnimated({{0}, {100}});
-    delete[] pMesh->pVertices;
+    CQVR3DMeshData::FreeBuffer(pMesh->pVertices);
     pMesh->pVertices = pMesh->pGeometry->pVertices;
     ExpectShapeAt(*pMesh, 100, MakeShape(9));
     pMesh->pVertices = nullptr;
     ExpectShapeAt(*pMesh, 0, {});
     // A key without vertex data leaves the vertices as they are.
     auto pNoData = MakeAnimated({{0}, {100}});
-    delete[] pNoData->pGeometry->morphKeys[1].pVertexData;
+    CQVR3DMeshData::FreeBuffer(pNoData->pGeometry->morphKeys[1].pVertexData);
     pNoData->pGeometry->morphKeys[1].pVertexData = nullptr;
     ExpectShapeAt(*pNoData, 100, MakeShape(9));
 }

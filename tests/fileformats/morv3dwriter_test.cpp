@@ -188,7 +188,7 @@ TEST(ChainRotationBlocks, TrackTurnsContinuously) {
     ChainRotationBlocks(keys);
 
     CQVR3DTransform transform;
-    transform.RotationKeys() = keys;
+    transform.RotationKeys().assign(keys.begin(), keys.end());
     auto at = [&](uint32_t dwTime) {
         transform.Evaluate(dwTime);
         return transform.GetMatrix();
@@ -210,7 +210,7 @@ TEST(ChainRotationBlocks, TrackTurnsContinuously) {
     for (auto& key : keys) {
         std::memcpy(key.afBlock, keys[0].afBlock, sizeof(key.afBlock));
     }
-    transform.RotationKeys() = keys;
+    transform.RotationKeys().assign(keys.begin(), keys.end());
     const Matrix4 before = at(200);
     const Matrix4 after = at(201);
     EXPECT_GT(std::fabs(after.m[0][0] - before.m[0][0]) + std::fabs(after.m[0][1] - before.m[0][1]),

@@ -33,8 +33,8 @@ bool AllocationAllowed() {
 }
 
 // A large array comes fresh from the system, and constructing its elements would fault its
-// pages in one at a time: they are populated at once first. Freed with delete[] as usual (no
-// array overhead for placement new[], and T's destructor is trivial).
+// pages in one at a time: they are populated at once first. Freed with FreeBuffer (no array
+// overhead for placement new[], and T's destructor is trivial).
 template <typename T>
 T* AllocateArray(uint64_t qwCount) {
     static_assert(std::is_trivially_destructible_v<T>);
@@ -42,7 +42,7 @@ T* AllocateArray(uint64_t qwCount) {
         return nullptr;
     }
     const size_t nCount = static_cast<size_t>(qwCount);
-    void* pBlock = ::operator new[](nCount * sizeof(T), std::nothrow);
+    void* pBlock = AllocateSceneBlock(nCount * sizeof(T));
     if (pBlock == nullptr) {
         return nullptr;
     }
@@ -221,12 +221,12 @@ void FailMeshAllocationAt(uint32_t dwNth) {
 // CQVR3DMeshData
 
 CQVR3DMeshData::~CQVR3DMeshData() {
-    delete[] pVertices;
+    FreeBuffer(pVertices);
     if (!groupIndexPointers.empty()) {
-        delete[] groupIndexPointers[0];
+        FreeBuffer(groupIndexPointers[0]);
     }
     for (MorphKey& key : morphKeys) {
-        delete[] key.pVertexData;
+        FreeBuffer(key.pVertexData);
     }
 }
 
@@ -256,9 +256,13 @@ uint8_t* CQVR3DMeshData::AllocateKeyData(uint32_t dwVertexCount, uint32_t dwKeyV
                                   VertexComponentSize(dwKeyVertexFormat));
 }
 
+void CQVR3DMeshData::FreeBuffer(void* pBuffer) {
+    FreeSceneBlock(pBuffer);
+}
+
 HRESULT CQVR3DMeshData::AttachIndexBuffer(uint16_t* pIndices, uint32_t dwCount) {
     if (!groupIndexPointers.empty() && groupIndexPointers[0] != pIndices) {
-        delete[] groupIndexPointers[0];
+        FreeBuffer(groupIndexPointers[0]);
     }
     groupIndexPointers.clear();
     dwIndexCount = 0;
@@ -266,7 +270,7 @@ HRESULT CQVR3DMeshData::AttachIndexBuffer(uint16_t* pIndices, uint32_t dwCount) 
         // Entry 0 holds the buffer even without groups, so that it is always freed.
         groupIndexPointers.resize(std::max<size_t>(groups.size(), 1), nullptr);
     } catch (const std::bad_alloc&) {
-        delete[] pIndices;
+        FreeBuffer(pIndices);
         return E_OUTOFMEMORY;
     }
     groupIndexPointers[0] = pIndices;
@@ -343,11 +347,11 @@ bool CQVR3DMesh::OwnsIndices() const {
 
 void CQVR3DMesh::FreeInstanceBuffers() {
     if (OwnsVertices()) {
-        delete[] pVertices;
+        CQVR3DMeshData::FreeBuffer(pVertices);
     }
     pVertices = nullptr;
     if (OwnsIndices()) {
-        delete[] groupIndexPointers[0];
+        CQVR3DMeshData::FreeBuffer(groupIndexPointers[0]);
     }
     groupIndexPointers.clear();
 }
@@ -450,7 +454,7 @@ void CQVR3DMesh::ApplyTime(uint32_t dwTime) {
     if (pGeometry == nullptr || pGeometry->morphKeys.size() < 2 || !OwnsVertices()) {
         return;
     }
-    const std::vector<MorphKey>& keys = pGeometry->morphKeys;
+    const SceneVector<MorphKey>& keys = pGeometry->morphKeys;
 
     const MorphKey* pShown = nullptr;
     const MorphKey* pFrom = nullptr;  // A, while blending into pShown (B)

@@ -70,7 +70,7 @@ struct MapBinding {
 
 // Geometry shared by a mesh and its clones. The buffers are owned and must come from the
 // Allocate functions below, which the destructor matches.
-class CQVR3DMeshData {
+class CQVR3DMeshData : public CSceneBlockObject {
 public:
     CQVR3DMeshData() = default;
     virtual ~CQVR3DMeshData();
@@ -85,6 +85,8 @@ public:
     static Vertex* AllocateVertices(uint32_t dwCount);
     static uint16_t* AllocateIndices(uint32_t dwCount);
     static uint8_t* AllocateKeyData(uint32_t dwVertexCount, uint32_t dwKeyVertexFormat);
+    // Frees a buffer of the Allocate functions (null is ignored).
+    static void FreeBuffer(void* pBuffer);
 
     // Takes over an index buffer of dwCount indices as entry 0 of the group index pointers and
     // points entry g at it plus group g's first index (null for a first index beyond the
@@ -96,18 +98,18 @@ public:
 
     Vertex* pVertices = nullptr;  // base vertices
     uint32_t dwVertexCount = 0;
-    std::vector<MeshGroup> groups;
-    std::vector<uint16_t*> groupIndexPointers;  // entry 0 owns the index buffer
+    SceneVector<MeshGroup> groups;
+    SceneVector<uint16_t*> groupIndexPointers;  // entry 0 owns the index buffer
     uint32_t dwIndexCount = 0;
     bool bPrivateIndices = false;  // every mesh instance works on its own copy of the indices
     uint32_t dwBlendFlags = 0;
-    std::vector<MorphKey> morphKeys;  // ascending by time; none or at least two
+    SceneVector<MorphKey> morphKeys;  // ascending by time; none or at least two
     uint32_t dwKeyVertexFormat = 0;
     uint32_t dwRefCount = 1;
 };
 
 // Map bindings of each face group, shared like the geometry.
-class CQVR3DMeshMaps {
+class CQVR3DMeshMaps : public CSceneBlockObject {
 public:
     CQVR3DMeshMaps() = default;
     virtual ~CQVR3DMeshMaps();
@@ -117,7 +119,7 @@ public:
     uint32_t AddRef();
     uint32_t Release();
 
-    std::vector<std::vector<MapBinding>> groupMaps;  // one list per face group
+    SceneVector<SceneVector<MapBinding>> groupMaps;  // one list per face group
     uint32_t dwRefCount = 1;
 };
 
@@ -141,7 +143,7 @@ public:
 
     CQVR3DMeshData* pGeometry = nullptr;  // counted
     CQVR3DMeshMaps* pMaps = nullptr;      // counted
-    std::vector<uint16_t*> groupIndexPointers;
+    SceneVector<uint16_t*> groupIndexPointers;
     Vertex* pVertices = nullptr;  // what this instance shows and picks
 
 private:

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "abstractdata/hresult.h"
+#include "abstractdata/sceneblocks.h"
 #include "engine/3dobjects/vecmath.h"
 #include "engine/utils/picking.h"
 
@@ -17,9 +18,9 @@ constexpr uint32_t QVR3DBLEND_SOME = 1;  // the object or some geometry below it
 constexpr uint32_t QVR3DBLEND_ALL = 2;   // everything below the object is blended
 
 class CQVR3DObject;
-using CQVR3DObjectList = std::vector<CQVR3DObject*>;
+using CQVR3DObjectList = SceneVector<CQVR3DObject*>;
 
-class CQVR3DObject {
+class CQVR3DObject : public CSceneBlockObject {
 public:
     CQVR3DObject() = default;
     CQVR3DObject(const CQVR3DObject&) = delete;

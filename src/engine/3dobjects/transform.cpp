@@ -24,7 +24,7 @@ double MinorDeterminant(const Matrix4& m, int nSkipRow, int nSkipCol) {
 
 // Index of the first key whose time is at or after dwTime; the track's size when there is none.
 template <typename Key>
-size_t FindKey(const std::vector<Key>& keys, uint32_t dwTime) {
+size_t FindKey(const SceneVector<Key>& keys, uint32_t dwTime) {
     size_t i = 0;
     while (i < keys.size() && keys[i].dwTime < dwTime) {
         ++i;

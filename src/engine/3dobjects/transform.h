@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "abstractdata/sceneblocks.h"
 #include "engine/3dobjects/vecmath.h"
 
 // One key of the position track; 40 bytes, the same in the file and in memory.
@@ -36,8 +37,8 @@ static_assert(offsetof(RotationKey, fAngle) == 16);
 static_assert(offsetof(RotationKey, afBlock) == 20);
 static_assert(offsetof(RotationKey, abUnused) == 68);
 
-using PositionTrack = std::vector<PositionKey>;
-using RotationTrack = std::vector<RotationKey>;
+using PositionTrack = SceneVector<PositionKey>;
+using RotationTrack = SceneVector<RotationKey>;
 
 class CQVR3DTransform {
 public:

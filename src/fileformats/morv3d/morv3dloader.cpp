@@ -191,7 +191,7 @@ public:
     // A single frame is no animation.
     void DropSingleKey() {
         if (m_geometry.morphKeys.size() == 1) {
-            delete[] m_geometry.morphKeys[0].pVertexData;
+            CQVR3DMeshData::FreeBuffer(m_geometry.morphKeys[0].pVertexData);
             m_geometry.morphKeys.clear();
         }
     }
@@ -199,7 +199,7 @@ public:
     // Blended when every group's first map is: partly when some are.
     void SetBlendFlags() {
         uint32_t dwBlendFlags = QVR3DBLEND_ALL;
-        for (const std::vector<MapBinding>& bindings : m_maps.groupMaps) {
+        for (const SceneVector<MapBinding>& bindings : m_maps.groupMaps) {
             if (!bindings.empty() && (bindings[0].dwEffect & MORV3D_MAPEFFECT_ALPHA)) {
                 dwBlendFlags |= QVR3DBLEND_SOME;
             } else {
@@ -239,8 +239,8 @@ private:
     // Face groups and their map bindings.
     HRESULT ReadGroups() {
         // Both lists or neither: every group has its bindings.
-        std::vector<MeshGroup> groups(m_header.dwGroupCount);
-        std::vector<std::vector<MapBinding>> groupMaps(m_header.dwGroupCount);
+        SceneVector<MeshGroup> groups(m_header.dwGroupCount);
+        SceneVector<SceneVector<MapBinding>> groupMaps(m_header.dwGroupCount);
         m_geometry.groups.swap(groups);
         m_maps.groupMaps.swap(groupMaps);
         for (uint32_t g = 0; g < m_header.dwGroupCount; ++g) {
@@ -261,7 +261,7 @@ private:
             group.dwBaseVertex = fileGroup.dwBaseVertex;
             group.dwReserved = fileGroup.dwReserved;
             const CMorv3DLoader::tMaterialMaps& material = m_materials[fileGroup.dwMaterial];
-            std::vector<MapBinding>& bindings = m_maps.groupMaps[g];
+            SceneVector<MapBinding>& bindings = m_maps.groupMaps[g];
             bindings.resize(material.size());
             if (material.empty()) {
                 DebugReport(kReportUnit, __LINE__, ReportKind::Warning, "%s",
@@ -412,7 +412,7 @@ private:
             hr = AppendKey(m_geometry, key);
         }
         if (FAILED(hr)) {
-            delete[] key.pVertexData;
+            CQVR3DMeshData::FreeBuffer(key.pVertexData);
         }
         return hr;
     }
@@ -427,7 +427,7 @@ private:
                          firstKey.pVertexData);
         const HRESULT hr = AppendKey(m_geometry, firstKey);
         if (FAILED(hr)) {
-            delete[] firstKey.pVertexData;
+            CQVR3DMeshData::FreeBuffer(firstKey.pVertexData);
         }
         return hr;
     }

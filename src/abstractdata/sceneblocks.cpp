@@ -1,0 +1,129 @@
+#include "abstractdata/sceneblocks.h"
+
+#include <atomic>
+
+#include "abstractdata/heapprefault.h"
+
+namespace {
+
+constexpr size_t kSlabBytes = 256 * 1024;
+constexpr size_t kAlign = 16;
+// Larger blocks come from the heap: a slab holds at least 64 of them.
+constexpr size_t kLargestSlabBlock = kSlabBytes / 64;
+
+// Every block is preceded by its slab (null for a block from the heap), so a block needs no
+// size to be freed, and a slab needs no alignment.
+struct alignas(kAlign) BlockHeader {
+    struct Slab* pSlab;
+};
+
+struct alignas(kAlign) Slab {
+    // Blocks not yet freed, plus one while the slab is some thread's current one.
+    std::atomic<size_t> nHolds{1};
+};
+
+std::atomic<size_t> g_nLiveSlabs{0};
+
+void Release(Slab* pSlab) noexcept {
+    if (pSlab->nHolds.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        pSlab->~Slab();
+        ::operator delete(static_cast<void*>(pSlab));
+        g_nLiveSlabs.fetch_sub(1, std::memory_order_relaxed);
+    }
+}
+
+// The slab a thread cuts its blocks from; given up when full and when the thread ends.
+struct CurrentSlab {
+    Slab* pSlab = nullptr;
+    size_t nUsed = 0;
+
+    ~CurrentSlab() { GiveUp(); }
+    void GiveUp() noexcept {
+        if (pSlab != nullptr) {
+            Release(pSlab);
+            pSlab = nullptr;
+        }
+    }
+};
+
+thread_local CurrentSlab t_current;
+
+constexpr size_t RoundUp(size_t nBytes) {
+    return (nBytes + kAlign - 1) & ~(kAlign - 1);
+}
+
+}  // namespace
+
+namespace sceneslabs {
+
+void* Allocate(size_t nBytes) noexcept {
+    if (nBytes > kLargestSlabBlock) {
+        if (nBytes > SIZE_MAX - sizeof(BlockHeader)) {
+            return nullptr;
+        }
+        void* pRaw = ::operator new(sizeof(BlockHeader) + nBytes, std::nothrow);
+        if (pRaw == nullptr) {
+            return nullptr;
+        }
+        auto* pHeader = new (pRaw) BlockHeader{nullptr};
+        return pHeader + 1;
+    }
+    const size_t nTake = sizeof(BlockHeader) + RoundUp(nBytes == 0 ? 1 : nBytes);
+    CurrentSlab& current = t_current;
+    if (current.pSlab == nullptr || current.nUsed + nTake > kSlabBytes) {
+        void* pRaw = ::operator new(kSlabBytes, std::nothrow);
+        if (pRaw == nullptr) {
+            return nullptr;
+        }
+        PrefaultBlock(pRaw, kSlabBytes);
+        current.GiveUp();
+        current.pSlab = new (pRaw) Slab;
+        current.nUsed = sizeof(Slab);
+        g_nLiveSlabs.fetch_add(1, std::memory_order_relaxed);
+    }
+    Slab* pSlab = current.pSlab;
+    pSlab->nHolds.fetch_add(1, std::memory_order_relaxed);
+    auto* pHeader = new (reinterpret_cast<uint8_t*>(pSlab) + current.nUsed) BlockHeader{pSlab};
+    current.nUsed += nTake;
+    return pHeader + 1;
+}
+
+void Free(void* pBlock) noexcept {
+    if (pBlock == nullptr) {
+        return;
+    }
+    BlockHeader* pHeader = static_cast<BlockHeader*>(pBlock) - 1;
+    if (pHeader->pSlab == nullptr) {
+        ::operator delete(static_cast<void*>(pHeader));
+        return;
+    }
+    Release(pHeader->pSlab);
+}
+
+size_t LiveSlabs() noexcept {
+    return g_nLiveSlabs.load(std::memory_order_relaxed);
+}
+
+}  // namespace sceneslabs
+
+#if defined(__SANITIZE_ADDRESS__)
+
+void* AllocateSceneBlock(size_t nBytes) noexcept {
+    return ::operator new(nBytes == 0 ? 1 : nBytes, std::nothrow);
+}
+
+void FreeSceneBlock(void* pBlock) noexcept {
+    ::operator delete(pBlock);
+}
+
+#else
+
+void* AllocateSceneBlock(size_t nBytes) noexcept {
+    return sceneslabs::Allocate(nBytes);
+}
+
+void FreeSceneBlock(void* pBlock) noexcept {
+    sceneslabs::Free(pBlock);
+}
+
+#endif
