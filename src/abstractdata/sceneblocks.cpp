@@ -11,15 +11,15 @@ constexpr size_t kAlign = 16;
 // Larger blocks come from the heap: a slab holds at least 64 of them.
 constexpr size_t kLargestSlabBlock = kSlabBytes / 64;
 
-// Every block is preceded by its slab (null for a block from the heap), so a block needs no
-// size to be freed, and a slab needs no alignment.
-struct alignas(kAlign) BlockHeader {
-    struct Slab* pSlab;
-};
-
 struct alignas(kAlign) Slab {
     // Blocks not yet freed, plus one while the slab is some thread's current one.
     std::atomic<size_t> nHolds{1};
+};
+
+// Every block is preceded by its slab (null for a block from the heap), so a block needs no
+// size to be freed, and a slab needs no alignment.
+struct alignas(kAlign) BlockHeader {
+    Slab* pSlab;
 };
 
 std::atomic<size_t> g_nLiveSlabs{0};
