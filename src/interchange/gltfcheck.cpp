@@ -53,6 +53,9 @@ public:
         return true;
     }
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        // Assimp's parser may read on where this one stops: a skin cut short before it named
+        // its matrices counts as one without them.
+        bMissing = bMissing || (m_nDepth >= 3 && m_bInSkins && !m_bHasMatrices);
         return false;
     }
 
@@ -83,10 +86,16 @@ bool GltfSkinsNameBindMatrices(const uint8_t* pData, size_t nSize) {
         nJson = std::min<size_t>(Le32(pData + 12), nSize - 20);
         pJson = pData + 20;
     }
+    // Assimp's parser takes strings as bytes, this one wants UTF-8: bytes outside ASCII are
+    // walked as a letter, which keeps every key that matters and the structure as Assimp sees
+    // them (a key with such a byte is no key of the check's).
+    std::vector<uint8_t> ascii(pJson, pJson + nJson);
+    std::replace_if(
+        ascii.begin(), ascii.end(), [](uint8_t b) { return b >= 0x80; }, 'x');
     // A walk cut short by an error in the JSON still counts the skins it finished.
     CSkinMatrices check;
     try {
-        nlohmann::json::sax_parse(pJson, pJson + nJson, &check);
+        nlohmann::json::sax_parse(ascii.begin(), ascii.end(), &check);
     } catch (const nlohmann::json::exception&) {
     }
     return !check.bMissing;
