@@ -106,7 +106,7 @@ size_t LiveSlabs() noexcept {
 
 }  // namespace sceneslabs
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(MORV_SCENE_BLOCKS_FROM_HEAP)
 
 void* AllocateSceneBlock(size_t nBytes) noexcept {
     return ::operator new(nBytes == 0 ? 1 : nBytes, std::nothrow);

@@ -11,7 +11,8 @@
 // more than reading the scene. Here they are cut one after the other from 256 KiB slabs, and a
 // slab goes back to the heap as a whole once the last of its blocks is freed. Blocks may be
 // freed on any thread. A block larger than a slab's share comes from the heap as before.
-// Sanitizer builds take every block from the heap, so each one is checked on its own.
+// Sanitizer and coverage builds take every block from the heap, so that each one is checked,
+// and failed by the allocation-failure tests, on its own.
 void* AllocateSceneBlock(size_t nBytes) noexcept;  // null when there is no memory
 void FreeSceneBlock(void* pBlock) noexcept;        // null is ignored
 
