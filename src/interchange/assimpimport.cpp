@@ -561,9 +561,6 @@ std::string ToWindows1252(const std::string& strUtf8) {
 
 namespace {
 
-constexpr char kSkinWithoutMatrices[] =
-    "a glTF skin without inverse bind matrices cannot be read (Assimp's glTF reader would crash)";
-
 HRESULT ReadFileToMemory(const std::string& strIn, ImportedScene& out, ImportReport* pReport,
                          const ImportOptions& options) {
     ImportReport localReport;
@@ -579,8 +576,8 @@ HRESULT ReadFileToMemory(const std::string& strIn, ImportedScene& out, ImportRep
     }
     RunWithStack(StackFor(qwSize), [&]() noexcept {
         try {
-            if (!GltfFileSkinsNameBindMatrices(strIn, qwSize)) {
-                hr = Fail(report, MORV_E_BADFORMAT, kSkinWithoutMatrices);
+            if (const char* pszRefusal = AssimpReaderRefusalOfFile(strIn, qwSize)) {
+                hr = Fail(report, MORV_E_BADFORMAT, pszRefusal);
                 return;
             }
             CAllocationCounting assimp(false);
@@ -618,8 +615,9 @@ HRESULT ReadBufferToMemory(const void* pData, size_t nSize, const char* pszHint,
     HRESULT hr = S_OK;
     RunWithStack(StackFor(nSize), [&]() noexcept {
         try {
-            if (!GltfSkinsNameBindMatrices(static_cast<const uint8_t*>(pData), nSize)) {
-                hr = Fail(report, MORV_E_BADFORMAT, kSkinWithoutMatrices);
+            if (const char* pszRefusal = AssimpReaderRefusal(
+                    static_cast<const uint8_t*>(pData), nSize, pszHint != nullptr ? pszHint : "")) {
+                hr = Fail(report, MORV_E_BADFORMAT, pszRefusal);
                 return;
             }
             CAllocationCounting assimp(false);

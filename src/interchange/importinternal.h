@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -155,8 +156,9 @@ HRESULT ImportConvertSceneForTest(const aiScene& scene, const std::string& strMo
                                   ImportedScene& out, ImportReport& report,
                                   const ImportOptions& options = {});
 
-// Assimp 5.2's glTF reader crashes on a skin that gives no inverse bind matrices (glTF 2.0 makes
-// them optional). False for a glTF (.glb or JSON) with such a skin; true for anything else.
-bool GltfSkinsNameBindMatrices(const uint8_t* pData, size_t nSize);
-// The same for a file of qwSize bytes: reads a .glb's JSON chunk, or a JSON file whole.
-bool GltfFileSkinsNameBindMatrices(const std::string& strPath, uint64_t qwSize);
+// Files Assimp 5.2's readers crash on: a glTF (.glb or JSON) with a skin that gives no inverse
+// bind matrices (glTF 2.0 makes them optional), a COLLADA document with a data array that gives
+// no count. The reason to refuse the input (named with the extension), or null.
+const char* AssimpReaderRefusal(const uint8_t* pData, size_t nSize, std::string_view extension);
+// The same for a file of qwSize bytes: reads a .glb's JSON chunk, a JSON or COLLADA file whole.
+const char* AssimpReaderRefusalOfFile(const std::string& strPath, uint64_t qwSize);
