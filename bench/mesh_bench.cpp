@@ -62,7 +62,7 @@ void RunApplyTime(benchmark::State& state, uint32_t dwFormat, bool bBlend) {
 // buffer, so that both read their keys from the same place in the memory hierarchy.
 void BM_CopyVertices(benchmark::State& state) {
     auto pMesh = MakeMorphingMesh(0x13, false);
-    const std::vector<MorphKey>& keys = pMesh->pGeometry->morphKeys;
+    const SceneVector<MorphKey>& keys = pMesh->pGeometry->morphKeys;
     uint32_t dwTime = 0;
     for (auto _ : state) {
         dwTime = NextTime(dwTime);
