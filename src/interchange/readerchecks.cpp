@@ -128,6 +128,14 @@ bool ColladaArraysGiveCounts(std::string_view xml) {
     return true;
 }
 
+// ASCII letters in lower case (Assimp compares names and signatures so).
+std::string Lowered(std::string_view text) {
+    std::string lowered(text);
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+    return lowered;
+}
+
 enum class EKind { Glb, Json, Collada, Other };
 
 // The bytes Assimp looks at to recognise a file by its content.
@@ -138,13 +146,8 @@ EKind KindOf(const uint8_t* pHead, size_t nHead, std::string_view extension) {
     if (nHead >= 20 && std::memcmp(pHead, "glTF", 4) == 0) {
         return EKind::Glb;
     }
-    std::string head(reinterpret_cast<const char*>(pHead), nHead);
-    std::transform(head.begin(), head.end(), head.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-    std::string ext(extension);
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-    if (ext == "dae" || head.find("<collada") != std::string::npos) {
+    const std::string head = Lowered(std::string_view(reinterpret_cast<const char*>(pHead), nHead));
+    if (Lowered(extension) == "dae" || head.find("<collada") != std::string::npos) {
         return EKind::Collada;
     }
     const size_t nFirst = head.find_first_not_of(" \t\r\n");
