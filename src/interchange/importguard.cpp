@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -109,6 +111,21 @@ void RunWithStack(size_t nStackBytes, const std::function<void()>& work) {
         work();
     }
 }
+
+// Assimp's own checks (ai_assert) abort the process in Debian's build. This definition takes
+// the place of the library's (its calls go through the dynamic linker), and its reads and
+// writes already turn an exception into a failed read: a file that breaks an assumption of a
+// reader is refused, not fatal.
+namespace Assimp {
+void aiAssertViolation(const char* pszExpression, const char* pszFile, int nLine);
+void aiAssertViolation(const char* pszExpression, const char* pszFile, int nLine) {
+    const char* pszSlash = pszFile != nullptr ? std::strrchr(pszFile, '/') : nullptr;
+    throw std::runtime_error(std::string("Assimp's reader found the file breaks its check ") +
+                             (pszExpression != nullptr ? pszExpression : "") + " (" +
+                             (pszSlash != nullptr ? pszSlash + 1 : "") + ":" +
+                             std::to_string(nLine) + ")");
+}
+}  // namespace Assimp
 
 // Assimp 5.2's readers leak what they built when they give up on a malformed file (the OBJ
 // reader, for one). Under LeakSanitizer those leaks are Assimp's to fix, not ours to report.
