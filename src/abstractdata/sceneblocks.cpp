@@ -11,9 +11,14 @@ constexpr size_t kAlign = 16;
 // Larger blocks come from the heap: a slab holds at least 64 of them.
 constexpr size_t kLargestSlabBlock = kSlabBytes / 64;
 
+// While a slab is some thread's current one, its count holds this bias instead of the blocks
+// cut from it: the owner counts those without a locked instruction per block and settles the
+// count when it gives the slab up. Far above the blocks a slab can hold, so frees on other
+// threads in the meantime never bring the count to zero.
+constexpr size_t kCurrentBias = size_t{1} << 40;
+
 struct alignas(kAlign) Slab {
-    // Blocks not yet freed, plus one while the slab is some thread's current one.
-    std::atomic<size_t> nHolds{1};
+    std::atomic<size_t> nHolds{kCurrentBias};  // blocks not yet freed, biased while current
 };
 
 // Every block is preceded by its slab (null for a block from the heap), so a block needs no
@@ -24,8 +29,8 @@ struct alignas(kAlign) BlockHeader {
 
 std::atomic<size_t> g_nLiveSlabs{0};
 
-void Release(Slab* pSlab) noexcept {
-    if (pSlab->nHolds.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+void Release(Slab* pSlab, size_t nHolds) noexcept {
+    if (pSlab->nHolds.fetch_sub(nHolds, std::memory_order_acq_rel) == nHolds) {
         pSlab->~Slab();
         ::operator delete(static_cast<void*>(pSlab));
         g_nLiveSlabs.fetch_sub(1, std::memory_order_relaxed);
@@ -36,11 +41,12 @@ void Release(Slab* pSlab) noexcept {
 struct CurrentSlab {
     Slab* pSlab = nullptr;
     size_t nUsed = 0;
+    size_t nBlocks = 0;  // cut from pSlab
 
     ~CurrentSlab() { GiveUp(); }
     void GiveUp() noexcept {
         if (pSlab != nullptr) {
-            Release(pSlab);
+            Release(pSlab, kCurrentBias - nBlocks);
             pSlab = nullptr;
         }
     }
@@ -79,12 +85,13 @@ void* Allocate(size_t nBytes) noexcept {
         current.GiveUp();
         current.pSlab = new (pRaw) Slab;
         current.nUsed = sizeof(Slab);
+        current.nBlocks = 0;
         g_nLiveSlabs.fetch_add(1, std::memory_order_relaxed);
     }
     Slab* pSlab = current.pSlab;
-    pSlab->nHolds.fetch_add(1, std::memory_order_relaxed);
     auto* pHeader = new (reinterpret_cast<uint8_t*>(pSlab) + current.nUsed) BlockHeader{pSlab};
     current.nUsed += nTake;
+    ++current.nBlocks;
     return pHeader + 1;
 }
 
@@ -97,7 +104,7 @@ void Free(void* pBlock) noexcept {
         ::operator delete(static_cast<void*>(pHeader));
         return;
     }
-    Release(pHeader->pSlab);
+    Release(pHeader->pSlab, 1);
 }
 
 size_t LiveSlabs() noexcept {

@@ -316,6 +316,22 @@ void CQVR3DNode::ChildListChanged() {
             m_hrChildOrder = S_OK;
             return;
         }
+        // None or one child (every leaf with its mesh): the list is its own order, and only
+        // the counts are worked out, as a full run would.
+        if (m_children.size() <= 1) {
+            CQVR3DObject* pOnly = m_children.empty() ? nullptr : m_children[0];
+            const uint32_t dwFlags = ChildBlendFlags(pOnly);
+            const bool bBlended = (dwFlags & (QVR3DBLEND_SOME | QVR3DBLEND_ALL)) != 0;
+            const char* pszName = bBlended ? pOnly->GetName() : nullptr;
+            uint32_t dwSlot = 0;
+            const bool bSlotted = pszName != nullptr && FindSortSlot(pszName, dwSlot);
+            m_dwOpaqueChildCount = m_children.size() == 1 && !bBlended ? 1 : 0;
+            m_dwUnsortedBlendedChildCount = bBlended && !bSlotted ? 1 : 0;
+            m_bOrdered = true;
+            m_nOrderedSize = m_children.size();
+            m_hrChildOrder = S_OK;
+            return;
+        }
         // A run nested in a child's GetBlendFlags or GetName gets its own.
         CBorrowed<tOrderScratch> scratch(t_orderScratch);
         const size_t nOpaque = GroupByBlend(m_children, *scratch, ChildBlendFlags);
