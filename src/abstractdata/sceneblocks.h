@@ -13,6 +13,8 @@
 // freed on any thread. A block larger than a slab's share comes from the heap as before.
 // Sanitizer and coverage builds take every block from the heap, so that each one is checked,
 // and failed by the allocation-failure tests, on its own.
+// Blocks are aligned to kSceneBlockAlign bytes only: every scene type needs no more.
+constexpr size_t kSceneBlockAlign = 8;
 void* AllocateSceneBlock(size_t nBytes) noexcept;  // null when there is no memory
 void FreeSceneBlock(void* pBlock) noexcept;        // null is ignored
 
@@ -32,6 +34,7 @@ struct CSceneBlockAllocator {
     CSceneBlockAllocator(const CSceneBlockAllocator<U>& /*other*/) noexcept {}
 
     T* allocate(size_t nCount) {
+        static_assert(alignof(T) <= kSceneBlockAlign);
         if (nCount > SIZE_MAX / sizeof(T)) {
             throw std::bad_array_new_length();
         }
@@ -51,7 +54,7 @@ struct CSceneBlockAllocator {
 template <typename T>
 using SceneVector = std::vector<T, CSceneBlockAllocator<T>>;
 
-// Base of the classes whose objects are scene blocks.
+// Base of the classes whose objects are scene blocks; each asserts its alignment fits.
 struct CSceneBlockObject {
     static void* operator new(size_t nBytes) {
         void* pBlock = AllocateSceneBlock(nBytes);

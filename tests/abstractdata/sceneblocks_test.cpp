@@ -24,7 +24,7 @@ TEST(SceneSlabs, BlocksAreDistinctAlignedAndEachSlabGoesBackWithItsLastBlock) {
             for (size_t nSize : kSizes) {
                 auto* pBlock = static_cast<uint8_t*>(sceneslabs::Allocate(nSize));
                 ASSERT_NE(pBlock, nullptr);
-                ASSERT_EQ(reinterpret_cast<uintptr_t>(pBlock) % 16, 0u);
+                ASSERT_EQ(reinterpret_cast<uintptr_t>(pBlock) % kSceneBlockAlign, 0u);
                 std::memset(pBlock, round & 0xFF, nSize);
                 blocks.push_back(pBlock);
             }

@@ -37,7 +37,7 @@ bool AllocationAllowed() {
 // overhead for placement new[], and T's destructor is trivial).
 template <typename T>
 T* AllocateArray(uint64_t qwCount) {
-    static_assert(std::is_trivially_destructible_v<T>);
+    static_assert(std::is_trivially_destructible_v<T> && alignof(T) <= kSceneBlockAlign);
     if (!AllocationAllowed() || qwCount > std::numeric_limits<size_t>::max() / sizeof(T)) {
         return nullptr;
     }

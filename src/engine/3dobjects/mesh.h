@@ -154,6 +154,9 @@ private:
     // index buffer or the vertices.
     bool GroupQuery(size_t nGroup, TrianglePickQuery& query) const;
 };
+static_assert(alignof(CQVR3DMesh) <= kSceneBlockAlign &&
+              alignof(CQVR3DMeshData) <= kSceneBlockAlign &&
+              alignof(CQVR3DMeshMaps) <= kSceneBlockAlign);
 
 // Test hook: the n-th buffer allocation of the mesh classes from now on fails (0: none fails).
 void FailMeshAllocationAt(uint32_t dwNth);

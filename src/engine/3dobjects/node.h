@@ -100,3 +100,4 @@ private:
     bool m_bOrdered = false;
     size_t m_nOrderedSize = 0;
 };
+static_assert(alignof(CQVR3DNode) <= kSceneBlockAlign);
