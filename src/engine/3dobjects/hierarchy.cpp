@@ -234,9 +234,10 @@ HRESULT CQVR3DNode::AddChild(CQVR3DObject* pChild) {
         return E_INVALIDARG;
     }
     // Room first, so that the child is never left detached from its old parent without a new one.
+    // Doubling from one: most nodes of a scene hold a single mesh.
     try {
         if (m_children.size() == m_children.capacity()) {
-            m_children.reserve(std::max<size_t>(8, m_children.size() * 2));
+            m_children.reserve(std::max<size_t>(1, m_children.size() * 2));
         }
     } catch (const std::bad_alloc&) {
         ASSERT_HRESULT(E_OUTOFMEMORY);
