@@ -1,4 +1,5 @@
 // Reading a model through Assimp and converting its node tree: the driver of the import.
+#include <assimp/BaseImporter.h>
 #include <assimp/DefaultIOSystem.h>
 #include <assimp/MemoryIOWrapper.h>
 #include <assimp/commonMetaData.h>
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <set>
 
 #include "abstractdata/streams/tsstream.h"
 #include "engine/3dobjects/axes.h"
@@ -120,6 +122,24 @@ void ConfigureImporter(Assimp::Importer& importer, const std::string& strRoot) {
     // drawn in large units.
     importer.SetPropertyBool(AI_CONFIG_PP_FD_REMOVE, true);
     importer.SetPropertyBool(AI_CONFIG_PP_FD_CHECKAREA, false);
+}
+
+// A buffer has no name but its hint: it is read by the readers of the format the hint names,
+// not by any other whose signature its bytes happen to carry.
+void KeepOnlyReadersOf(Assimp::Importer& importer, const std::string& strExtension) {
+    std::vector<Assimp::BaseImporter*> others;
+    for (size_t i = 0; i < importer.GetImporterCount(); ++i) {
+        Assimp::BaseImporter* pReader = importer.GetImporter(i);
+        std::set<std::string> extensions;
+        pReader->GetExtensionList(extensions);
+        if (extensions.count(strExtension) == 0) {
+            others.push_back(pReader);
+        }
+    }
+    for (Assimp::BaseImporter* pReader : others) {
+        importer.UnregisterLoader(pReader);
+        delete pReader;  // the importer deletes only the readers it still lists
+    }
 }
 
 HRESULT CheckInputFile(const std::string& strIn, std::string& strModelDir, uint64_t& qwSize,
@@ -623,7 +643,9 @@ HRESULT ReadBufferToMemory(const void* pData, size_t nSize, const char* pszHint,
             CAllocationCounting assimp(false);
             Assimp::Importer importer;
             ConfigureImporter(importer, std::string());
-            const std::string strName = std::string("model.") + (pszHint != nullptr ? pszHint : "");
+            const std::string strHint = pszHint != nullptr ? pszHint : "";
+            KeepOnlyReadersOf(importer, strHint);
+            const std::string strName = "model." + strHint;
             importer.SetIOHandler(new CBufferIOSystem(pData, nSize, strName));
             CAssimpErrors errors;
             const aiScene* pScene = nullptr;

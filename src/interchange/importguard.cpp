@@ -158,6 +158,10 @@ uint64_t CountedAllocationsForTest() {
     return g_qwCounted;
 }
 
+bool AllocationCountingOn() {
+    return t_bCounting;
+}
+
 CAllocationCounting::CAllocationCounting(bool bOn) : m_bPrevious(t_bCounting) {
     t_bCounting = bOn;
 }

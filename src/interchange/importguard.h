@@ -37,6 +37,8 @@ private:
 void SetFailingAllocationForTest(uint64_t qwFailAt);  // 0: none fails; resets the count
 uint64_t CountedAllocationsForTest();
 
+bool AllocationCountingOn();  // on this thread
+
 class CAllocationCounting {
 public:
     explicit CAllocationCounting(bool bOn);

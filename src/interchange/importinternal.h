@@ -4,6 +4,7 @@
 #include <assimp/scene.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -162,3 +163,9 @@ HRESULT ImportConvertSceneForTest(const aiScene& scene, const std::string& strMo
 const char* AssimpReaderRefusal(const uint8_t* pData, size_t nSize, std::string_view extension);
 // The same for a file of qwSize bytes: reads a .glb's JSON chunk, a JSON or COLLADA file whole.
 const char* AssimpReaderRefusalOfFile(const std::string& strPath, uint64_t qwSize);
+
+// Runs work in a child process and hands back its result and report, so that a crash inside
+// Assimp's readers (a fault, an abort) ends the child only; the import then fails with a
+// message that says so. Runs work in this process when no child can be had, and while
+// allocation counting (a test hook) is on, since the caller reads the counts.
+HRESULT RunImportInChild(ImportReport& report, const std::function<HRESULT(ImportReport&)>& work);

@@ -15,6 +15,7 @@
 
 #include "abstractdata/codepage.h"
 #include "abstractdata/streams/tsstream.h"
+#include "interchange/importinternal.h"
 
 namespace {
 
@@ -223,12 +224,8 @@ HRESULT WriteScene(const std::string& strOut, const Morv3DSceneDesc& scene, Impo
     return hr;
 }
 
-}  // namespace
-
-HRESULT ImportScene(const std::string& strIn, const std::string& strOutMorv3d,
-                    ImportReport* pReport, const ImportOptions& options) {
-    ImportReport localReport;
-    ImportReport& report = pReport != nullptr ? *pReport : localReport;
+HRESULT ImportSceneHere(const std::string& strIn, const std::string& strOutMorv3d,
+                        ImportReport& report, const ImportOptions& options) {
     try {
         ImportOptions chosen = options;
         if (chosen.strTextureStem.empty()) {
@@ -259,6 +256,21 @@ HRESULT ImportScene(const std::string& strIn, const std::string& strOutMorv3d,
         }
         created.Keep();
         return hrRead;
+    } catch (const std::bad_alloc&) {
+        return Fail(report, E_OUTOFMEMORY, "out of memory");
+    }
+}
+
+}  // namespace
+
+HRESULT ImportScene(const std::string& strIn, const std::string& strOutMorv3d,
+                    ImportReport* pReport, const ImportOptions& options) {
+    ImportReport localReport;
+    ImportReport& report = pReport != nullptr ? *pReport : localReport;
+    try {
+        return RunImportInChild(report, [&](ImportReport& answer) {
+            return ImportSceneHere(strIn, strOutMorv3d, answer, options);
+        });
     } catch (const std::bad_alloc&) {
         return Fail(report, E_OUTOFMEMORY, "out of memory");
     }

@@ -67,8 +67,9 @@ constexpr uint64_t kImportMaxInputBytes = 1ull << 30;
 HRESULT ImportSceneToMemory(const std::string& strIn, ImportedScene& out, ImportReport* pReport,
                             const ImportOptions& options = {});
 
-// The same on a file held in memory; pszHint is its extension ("gltf", "obj"). Files it
-// refers to are not read.
+// The same on a file held in memory; pszHint is its extension ("gltf", "obj"), and only the
+// readers of that format read it. Files it refers to are not read. In this process, unlike
+// ImportScene.
 HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHint,
                               ImportedScene& out, ImportReport* pReport,
                               const ImportOptions& options = {});
@@ -76,7 +77,8 @@ HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHi
 // Imports strIn into the scene file strOutMorv3d and writes its textures beside it. An
 // existing file of another content is never overwritten by a texture: the texture takes
 // another name. Nothing is left behind on failure, and an existing strOutMorv3d stays as it
-// was.
+// was. The import runs in a child process: a file on which one of Assimp's readers crashes
+// fails it (MORV_E_BADFORMAT) instead of ending the program.
 HRESULT ImportScene(const std::string& strIn, const std::string& strOutMorv3d,
                     ImportReport* pReport, const ImportOptions& options = {});
 
