@@ -119,11 +119,11 @@ void RunWithStack(size_t nStackBytes, const std::function<void()>& work) {
 namespace Assimp {
 void aiAssertViolation(const char* pszExpression, const char* pszFile, int nLine);
 void aiAssertViolation(const char* pszExpression, const char* pszFile, int nLine) {
-    const char* pszSlash = pszFile != nullptr ? std::strrchr(pszFile, '/') : nullptr;
-    throw std::runtime_error(std::string("Assimp's reader found the file breaks its check ") +
-                             (pszExpression != nullptr ? pszExpression : "") + " (" +
-                             (pszSlash != nullptr ? pszSlash + 1 : "") + ":" +
-                             std::to_string(nLine) + ")");
+    // The expression and the file are the check's own text and its __FILE__.
+    const char* pszSlash = std::strrchr(pszFile, '/');
+    throw std::runtime_error(std::string("the file fails a check of Assimp's reader: ") +
+                             pszExpression + " (" + (pszSlash != nullptr ? pszSlash + 1 : pszFile) +
+                             ":" + std::to_string(nLine) + ")");
 }
 }  // namespace Assimp
 

@@ -1,8 +1,10 @@
 // Pieces of the import that no test model reaches: names in the code page, face groups of
-// meshes larger than 16-bit indices reach, models held in memory.
+// meshes larger than 16-bit indices reach, models held in memory, the child process.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
+#include <cstdlib>
 
 #include "interchange/importinternal.h"
 #include "interchange/importmodels.h"
@@ -74,6 +76,39 @@ TEST(ImportBuffer, ConvertsWithoutTouchingFiles) {
               MORV_E_BADFORMAT);
     EXPECT_FALSE(report.strError.empty());
     EXPECT_EQ(ImportSceneFromBuffer(nullptr, 0, "obj", nothing, &report), E_INVALIDARG);
+}
+
+// The import's child process hands back every field of its report, bytes of any value
+// included; a child that crashes or ends without a result is a failure that says so.
+TEST(ImportChild, ReportComesBackWholeAndACrashIsAFailure) {
+    ImportReport sent;
+    sent.strError = std::string("e\0\xE4", 3);
+    sent.readErrors = {"first", ""};
+    sent.qwReadErrors = 1ull << 40;
+    sent.notes = {"note"};
+    sent.qwNodes = 1;
+    sent.qwMeshes = 2;
+    sent.qwTriangles = 3;
+    sent.qwMaterials = 4;
+    sent.qwTextures = 5;
+    sent.dwAnimationTime = 0xFFFFFFFF;
+    ImportReport got;
+    EXPECT_EQ(RunImportInChild(got, [&](ImportReport& r) { return r = sent, S_FALSE; }), S_FALSE);
+    EXPECT_EQ(got.strError, sent.strError);
+    EXPECT_EQ(got.readErrors, sent.readErrors);
+    EXPECT_EQ(got.notes, sent.notes);
+    EXPECT_EQ(std::vector<uint64_t>({got.qwReadErrors, got.qwNodes, got.qwMeshes, got.qwTriangles,
+                                     got.qwMaterials, got.qwTextures, got.dwAnimationTime}),
+              std::vector<uint64_t>({sent.qwReadErrors, 1, 2, 3, 4, 5, 0xFFFFFFFF}));
+
+    ImportReport crashed;
+    EXPECT_EQ(RunImportInChild(crashed, [](ImportReport&) -> HRESULT { std::abort(); }),
+              MORV_E_BADFORMAT);
+    EXPECT_EQ(crashed.strError, "reading the file crashed (Aborted): Assimp cannot read it");
+    ImportReport ended;
+    EXPECT_EQ(RunImportInChild(ended, [](ImportReport&) -> HRESULT { _exit(0); }),
+              MORV_E_BADFORMAT);
+    EXPECT_EQ(ended.strError, "the import ended without a result");
 }
 
 }  // namespace
