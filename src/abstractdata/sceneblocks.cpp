@@ -119,24 +119,17 @@ size_t LiveSlabs() noexcept {
 
 }  // namespace sceneslabs
 
-#if defined(__SANITIZE_ADDRESS__) || defined(MORV_SCENE_BLOCKS_FROM_HEAP)
-
 void* AllocateSceneBlock(size_t nBytes) noexcept {
-    return ::operator new(nBytes == 0 ? 1 : nBytes, std::nothrow);
-}
-
-void FreeSceneBlock(void* pBlock) noexcept {
-    ::operator delete(pBlock);
-}
-
-#else
-
-void* AllocateSceneBlock(size_t nBytes) noexcept {
+    if constexpr (kSceneBlocksFromHeap) {
+        return ::operator new(nBytes == 0 ? 1 : nBytes, std::nothrow);
+    }
     return sceneslabs::Allocate(nBytes);
 }
 
 void FreeSceneBlock(void* pBlock) noexcept {
-    sceneslabs::Free(pBlock);
+    if constexpr (kSceneBlocksFromHeap) {
+        ::operator delete(pBlock);
+    } else {
+        sceneslabs::Free(pBlock);
+    }
 }
-
-#endif

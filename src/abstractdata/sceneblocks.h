@@ -11,8 +11,13 @@
 // more than reading the scene. Here they are cut one after the other from 256 KiB slabs, and a
 // slab goes back to the heap as a whole once the last of its blocks is freed. Blocks may be
 // freed on any thread. A block larger than a slab's share comes from the heap as before.
-// Sanitizer and coverage builds take every block from the heap, so that each one is checked,
-// and failed by the allocation-failure tests, on its own.
+// Sanitizer, coverage and mutation builds take every block from the heap, so that each one is
+// checked, and failed by the allocation-failure tests, on its own.
+#if defined(__SANITIZE_ADDRESS__) || defined(MORV_SCENE_BLOCKS_FROM_HEAP)
+constexpr bool kSceneBlocksFromHeap = true;
+#else
+constexpr bool kSceneBlocksFromHeap = false;
+#endif
 // Blocks are aligned to kSceneBlockAlign bytes only: every scene type needs no more.
 constexpr size_t kSceneBlockAlign = 8;
 void* AllocateSceneBlock(size_t nBytes) noexcept;  // null when there is no memory
