@@ -276,7 +276,7 @@ TEST(NodeSteps, ScriptsGiveTheirResults) {
         ASSERT_NE(pScript, nullptr) << "a step before the first case";
         RunStep(row[1], words, *pScript);
     }
-    EXPECT_EQ(nScripts, 22u);
+    EXPECT_EQ(nScripts, 23u);
 }
 
 TEST(NodeBasics, ParentSphereFollowsTheNodeMatrix) {
