@@ -180,9 +180,15 @@ HRESULT RunImportInChild(ImportReport& report, const std::function<HRESULT(Impor
         report.strError = "out of memory";
         return E_OUTOFMEMORY;
     }
-    report.strError = WIFSIGNALED(status)
-                          ? std::string("reading the file crashed (") +
-                                strsignal(WTERMSIG(status)) + "): Assimp cannot read it"
-                          : "the import ended without a result";
+    // A crash is a signal, or an exit status where a sanitizer's handler caught the signal.
+    if (WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0)) {
+        report.strError =
+            std::string("reading the file crashed (") +
+            (WIFSIGNALED(status) ? std::string(strsignal(WTERMSIG(status)))
+                                 : "exit status " + std::to_string(WEXITSTATUS(status))) +
+            "): Assimp cannot read it";
+    } else {
+        report.strError = "the import ended without a result";
+    }
     return MORV_E_BADFORMAT;
 }
