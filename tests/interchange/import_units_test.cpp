@@ -79,7 +79,7 @@ TEST(ImportBuffer, ConvertsWithoutTouchingFiles) {
 }
 
 // The import's child process hands back every field of its report, bytes of any value
-// included; a child that crashes or ends without a result is a failure that says so.
+// included; a child that crashes or ends without a report is a failure that says so.
 TEST(ImportChild, ReportComesBackWholeAndACrashIsAFailure) {
     ImportReport sent;
     sent.strError = std::string("e\0\xE4", 3);
@@ -109,6 +109,10 @@ TEST(ImportChild, ReportComesBackWholeAndACrashIsAFailure) {
     EXPECT_EQ(RunImportInChild(ended, [](ImportReport&) -> HRESULT { _exit(0); }),
               MORV_E_BADFORMAT);
     EXPECT_EQ(ended.strError, "the import ended without a result");
+    // A sanitizer's handler turns the fault into an exit status.
+    EXPECT_EQ(RunImportInChild(ended, [](ImportReport&) -> HRESULT { _exit(1); }),
+              MORV_E_BADFORMAT);
+    EXPECT_EQ(ended.strError, "reading the file crashed (exit status 1): Assimp cannot read it");
 }
 
 }  // namespace
