@@ -11,9 +11,7 @@
 
 #include "abstractdata/streams/tsstream.h"
 
-namespace {
-
-HRESULT WriteAll(int fd, const void* pData, size_t nSize) {
+HRESULT WriteAllToFd(int fd, const void* pData, size_t nSize) {
     const uint8_t* p = static_cast<const uint8_t*>(pData);
     while (nSize > 0) {
         const ssize_t nWritten = write(fd, p, nSize);
@@ -28,6 +26,8 @@ HRESULT WriteAll(int fd, const void* pData, size_t nSize) {
     }
     return S_OK;
 }
+
+namespace {
 
 bool Allowed(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
@@ -113,7 +113,7 @@ HRESULT CExportFiles::Add(const std::string& strName, const void* pData, size_t 
             return HResultFromErrno(errno);
         }
         const std::string& strTemp = m_files.emplace_back(std::move(file)).strTemp;
-        HRESULT hr = WriteAll(fd, pData, nSize);
+        HRESULT hr = WriteAllToFd(fd, pData, nSize);
         if (close(fd) != 0 && SUCCEEDED(hr)) {
             hr = HResultFromErrno(errno);
         }

@@ -11,6 +11,9 @@
 
 #include "abstractdata/hresult.h"
 
+// Writes all nSize bytes to fd, through short writes and interruptions.
+HRESULT WriteAllToFd(int fd, const void* pData, size_t nSize);
+
 class CExportFiles {
 public:
     explicit CExportFiles(const std::string& strOutPath);

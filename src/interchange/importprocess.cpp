@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "interchange/exportfiles.h"
 #include "interchange/importguard.h"
 #include "interchange/importinternal.h"
 
@@ -92,21 +93,6 @@ bool GetReport(CReportBytes& in, HRESULT& hr, ImportReport& r) {
     return bRead;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t nDone = 0;
-    while (nDone < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + nDone, bytes.size() - nDone);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        nDone += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 void ReadAll(int fd, std::string& bytes) {
     char buffer[4096];
     for (;;) {
@@ -128,7 +114,7 @@ void ReadAll(int fd, std::string& bytes) {
         const HRESULT hr = work(report);
         CReportBytes out;
         PutReport(out, hr, report);
-        bSent = WriteAll(fd, out.Bytes());
+        bSent = SUCCEEDED(WriteAllToFd(fd, out.Bytes().data(), out.Bytes().size()));
     } catch (...) {
         bSent = false;
     }

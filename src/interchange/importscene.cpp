@@ -15,6 +15,7 @@
 
 #include "abstractdata/codepage.h"
 #include "abstractdata/streams/tsstream.h"
+#include "interchange/exportfiles.h"
 #include "interchange/importinternal.h"
 
 namespace {
@@ -66,21 +67,6 @@ bool ReadAll(const std::string& strPath, std::vector<uint8_t>& bytes, uint64_t q
     }
     ::close(fd);
     return bOk;
-}
-
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-    size_t nDone = 0;
-    while (nDone < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + nDone, bytes.size() - nDone);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        nDone += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 // Files this import created; removed again unless the import completes.
@@ -175,7 +161,7 @@ HRESULT WriteTexture(const std::string& strDir, const std::string& strSceneName,
                 return ErrnoFail(report, "cannot create " + strTarget);
             }
             created.Add(std::move(strListed));
-            const bool bWritten = WriteAll(fd, content);
+            const bool bWritten = SUCCEEDED(WriteAllToFd(fd, content.data(), content.size()));
             if (::close(fd) != 0 || !bWritten) {
                 return ErrnoFail(report, "cannot write " + strTarget);
             }
