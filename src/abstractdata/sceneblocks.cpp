@@ -1,16 +1,25 @@
 #include "abstractdata/sceneblocks.h"
 
+#include <sys/mman.h>
+
 #include <atomic>
 #include <cstdint>
+#include <new>
 
 #include "abstractdata/heapprefault.h"
 
 namespace {
 
-constexpr size_t kSlabBytes = 256 * 1024;
+// A thread's first slabs are small, so that a small scene holds little. Once it has cut
+// kSmallSlabsFirst of them it is building a large one, and takes slabs of a huge page each,
+// aligned to it: where the system has huge pages, populating one costs a small fraction of
+// populating its 512 small pages one by one (the bulk of loading a large scene's memory).
+constexpr size_t kSmallSlabBytes = 256 * 1024;
+constexpr size_t kHugeSlabBytes = 2 * 1024 * 1024;
+constexpr size_t kSmallSlabsFirst = 8;
 constexpr size_t kAlign = kSceneBlockAlign;
-// Larger blocks come from the heap: a slab holds at least 64 of them.
-constexpr size_t kLargestSlabBlock = kSlabBytes / 64;
+// Larger blocks come from the heap: a small slab holds at least 64 of them.
+constexpr size_t kLargestSlabBlock = kSmallSlabBytes / 64;
 
 // While a slab is some thread's current one, its count holds this bias instead of the blocks
 // cut from it: the owner counts those without a locked instruction per block and settles the
@@ -19,8 +28,31 @@ constexpr size_t kLargestSlabBlock = kSlabBytes / 64;
 constexpr size_t kCurrentBias = size_t{1} << 40;
 
 struct alignas(kAlign) Slab {
+    explicit Slab(size_t nSize) : nBytes(nSize) {}
     std::atomic<size_t> nHolds{kCurrentBias};  // blocks not yet freed, biased while current
+    const size_t nBytes;                       // kSmallSlabBytes or kHugeSlabBytes
 };
+
+void* NewSlabMemory(size_t nBytes) noexcept {
+    if (nBytes == kSmallSlabBytes) {
+        return ::operator new(nBytes, std::nothrow);
+    }
+    void* pRaw = ::operator new (nBytes, std::align_val_t{nBytes}, std::nothrow);
+#ifdef MADV_HUGEPAGE
+    if (pRaw != nullptr) {
+        ::madvise(pRaw, nBytes, MADV_HUGEPAGE);  // refused: small pages, as without it
+    }
+#endif
+    return pRaw;
+}
+
+void DeleteSlabMemory(void* pRaw, size_t nBytes) noexcept {
+    if (nBytes == kSmallSlabBytes) {
+        ::operator delete(pRaw);
+    } else {
+        ::operator delete (pRaw, std::align_val_t{nBytes});
+    }
+}
 
 // Every block is preceded by its slab (null for a block from the heap), so a block needs no
 // size to be freed, and a slab needs no alignment. With the scene's types aligned to 8 bytes,
@@ -37,8 +69,9 @@ std::atomic<size_t> g_nLiveSlabs{0};
 
 void Release(Slab* pSlab, size_t nHolds) noexcept {
     if (pSlab->nHolds.fetch_sub(nHolds, std::memory_order_acq_rel) == nHolds) {
+        const size_t nBytes = pSlab->nBytes;
         pSlab->~Slab();
-        ::operator delete(static_cast<void*>(pSlab));
+        DeleteSlabMemory(pSlab, nBytes);
         g_nLiveSlabs.fetch_sub(1, std::memory_order_relaxed);
     }
 }
@@ -48,6 +81,7 @@ struct CurrentSlab {
     Slab* pSlab = nullptr;
     size_t nUsed = 0;
     size_t nBlocks = 0;  // cut from pSlab
+    size_t nSlabs = 0;   // slabs this thread has taken
 
     ~CurrentSlab() { GiveUp(); }
     void GiveUp() noexcept {
@@ -82,14 +116,17 @@ void* Allocate(size_t nBytes) noexcept {
     }
     const size_t nTake = sizeof(BlockHeader) + RoundUp(nBytes == 0 ? 1 : nBytes);
     CurrentSlab& current = t_current;
-    if (current.pSlab == nullptr || current.nUsed + nTake > kSlabBytes) {
-        void* pRaw = ::operator new(kSlabBytes, std::nothrow);
+    if (current.pSlab == nullptr || current.nUsed + nTake > current.pSlab->nBytes) {
+        const size_t nSlabBytes =
+            current.nSlabs < kSmallSlabsFirst ? kSmallSlabBytes : kHugeSlabBytes;
+        void* pRaw = NewSlabMemory(nSlabBytes);
         if (pRaw == nullptr) {
             return nullptr;
         }
-        PrefaultBlock(pRaw, kSlabBytes);
+        PrefaultBlock(pRaw, nSlabBytes);
         current.GiveUp();
-        current.pSlab = new (pRaw) Slab;
+        current.pSlab = new (pRaw) Slab(nSlabBytes);
+        ++current.nSlabs;
         current.nUsed = sizeof(Slab);
         current.nBlocks = 0;
         g_nLiveSlabs.fetch_add(1, std::memory_order_relaxed);
