@@ -56,7 +56,7 @@ int RunExport(const ExportArgs& parsed) {
     if (!IsExportPath(parsed.strOut)) {
         return UsageError("export: OUT must end in one of " + ExtensionList());
     }
-    CMorv3dViewerDoc doc;
+    CMorv3dViewerDoc& doc = DocumentOfThisRun();
     if (!doc.OnOpenDocument(parsed.strIn)) {
         PrintFailure(parsed.strIn, "cannot be opened", doc.GetOpenResult());
         return kExitIncomplete;

@@ -22,7 +22,7 @@ struct InfoArgs {
 
 int RunInfo(const InfoArgs& a) {
     const std::string& strPath = a.strPath;
-    CMorv3dViewerDoc doc;
+    CMorv3dViewerDoc& doc = DocumentOfThisRun();
     if (!doc.OnOpenDocument(strPath)) {
         PrintFailure(strPath, "cannot be opened", doc.GetOpenResult());
         return kExitIncomplete;
@@ -64,7 +64,7 @@ int RunInfo(const InfoArgs& a) {
 }
 
 int RunValidate(const std::string& strPath) {
-    CMorv3dViewerDoc doc;
+    CMorv3dViewerDoc& doc = DocumentOfThisRun();
     if (!doc.OnOpenDocument(strPath)) {
         PrintFailure(strPath, "cannot be opened", doc.GetOpenResult());
         return kExitIncomplete;

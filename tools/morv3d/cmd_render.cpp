@@ -79,7 +79,7 @@ bool Load(const std::string& strFile, CMorv3dViewerDoc& doc) {
 }
 
 int RunRender(const PictureArgs& a) {
-    CMorv3dViewerDoc doc;
+    CMorv3dViewerDoc& doc = DocumentOfThisRun();
     if (!Load(a.strFile, doc)) {
         return kExitIncomplete;
     }
@@ -141,7 +141,7 @@ int RunPick(const PictureArgs& a) {
     if (a.nX >= a.nWidth || a.nY >= a.nHeight) {
         return UsageError("--at lies outside the picture of --size");
     }
-    CMorv3dViewerDoc doc;
+    CMorv3dViewerDoc& doc = DocumentOfThisRun();
     if (!Load(a.strFile, doc)) {
         return kExitIncomplete;
     }

@@ -162,6 +162,11 @@ int UsageError(const std::string& strMessage) {
     return kExitUsage;
 }
 
+CMorv3dViewerDoc& DocumentOfThisRun() {
+    static auto* pDocument = new CMorv3dViewerDoc;
+    return *pDocument;
+}
+
 void PrintPassFailures(const std::string& strPath, const CMorv3dViewerDoc& doc) {
     if (FAILED(doc.GetMaterialsResult())) {
         PrintFailure(strPath, "the materials could not be loaded completely",
