@@ -1,5 +1,6 @@
 #include "viewer/statistics.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -15,6 +16,8 @@ bool IsDummyName(const char* pszName) {
 }
 
 void CountObject(CQVR3DObject* pObject, SceneStatistics& statistics) {
+    // The hierarchy's animation time, found in the same walk as the counts.
+    statistics.dwAnimationTime = std::max(statistics.dwAnimationTime, pObject->GetAnimationTime());
     const int32_t nType = pObject->GetObjectType();
     if (nType == QVR3DOBJ_NODE) {
         ++statistics.qwNodes;
@@ -48,7 +51,6 @@ HRESULT CountScene(const CMorv3dViewerDoc& doc, SceneStatistics* pStatistics) {
     if (doc._pNode == nullptr) {
         return S_OK;
     }
-    statistics.dwAnimationTime = doc._pNode->GetAnimationTimeHierarchy();
     // An explicit stack: hierarchies can be deeper than the call stack.
     try {
         std::vector<CQVR3DObject*> pending{doc._pNode};
