@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <new>
@@ -10,16 +11,21 @@
 
 namespace {
 
-// A thread's first slabs are small, so that a small scene holds little. Once it has cut
-// kSmallSlabsFirst of them it is building a large one, and takes slabs of a huge page each,
-// aligned to it: where the system has huge pages, populating one costs a small fraction of
-// populating its 512 small pages one by one (the bulk of loading a large scene's memory).
+// A thread's first slabs are small, so that a small scene holds little. Once it has taken
+// kSmallPhaseBytes of scene blocks it is building a large scene, and takes slabs of a huge page
+// each, aligned to it: where the system has huge pages, populating one costs a small fraction of
+// populating its 512 small pages one by one (the bulk of loading a large scene's memory). Then
+// the vertex and key arrays of its meshes are cut from them too.
 constexpr size_t kSmallSlabBytes = 256 * 1024;
 constexpr size_t kHugeSlabBytes = 2 * 1024 * 1024;
-constexpr size_t kSmallSlabsFirst = 8;
+constexpr size_t kSmallPhaseBytes = kHugeSlabBytes;
 constexpr size_t kAlign = kSceneBlockAlign;
-// Larger blocks come from the heap: a small slab holds at least 64 of them.
-constexpr size_t kLargestSlabBlock = kSmallSlabBytes / 64;
+// Larger blocks come from the heap: a slab holds at least 8 of them, a small one 64.
+constexpr size_t kLargestSmallSlabBlock = kSmallSlabBytes / 64;
+constexpr size_t kLargestHugeSlabBlock = kHugeSlabBytes / 8;
+// Blocks larger than kLargestSmallSlabBlock keep the heap's 16-byte alignment, from a slab or
+// from the heap: bulk copies into vertex arrays are measurably slower at 8.
+constexpr size_t kLargeAlign = 16;
 
 // While a slab is some thread's current one, its count holds this bias instead of the blocks
 // cut from it: the owner counts those without a locked instruction per block and settles the
@@ -61,9 +67,8 @@ struct alignas(kAlign) BlockHeader {
     Slab* pSlab;
 };
 
-// A large block from the heap keeps the heap's 16-byte alignment (bulk copies into vertex
-// arrays are measurably slower at 8): its header sits in the second half of 16 bytes.
-constexpr size_t kHeapBlockOffset = 16;
+// A block from the heap: its header sits in the second half of 16 bytes.
+constexpr size_t kHeapBlockOffset = kLargeAlign;
 
 std::atomic<size_t> g_nLiveSlabs{0};
 
@@ -81,7 +86,14 @@ struct CurrentSlab {
     Slab* pSlab = nullptr;
     size_t nUsed = 0;
     size_t nBlocks = 0;  // cut from pSlab
-    size_t nSlabs = 0;   // slabs this thread has taken
+    size_t nTaken = 0;   // bytes of slabs and heap blocks taken, counted up to kSmallPhaseBytes
+
+    bool Large() const { return nTaken >= kSmallPhaseBytes; }
+    void Took(size_t nBytes) {
+        if (!Large()) {
+            nTaken += std::min(nBytes, kSmallPhaseBytes);
+        }
+    }
 
     ~CurrentSlab() { GiveUp(); }
     void GiveUp() noexcept {
@@ -94,8 +106,20 @@ struct CurrentSlab {
 
 thread_local CurrentSlab t_current;
 
-constexpr size_t RoundUp(size_t nBytes) {
-    return (nBytes + kAlign - 1) & ~(kAlign - 1);
+constexpr size_t RoundUp(size_t nBytes, size_t nAlign) {
+    return (nBytes + nAlign - 1) & ~(nAlign - 1);
+}
+
+void* AllocateFromHeap(size_t nBytes) noexcept {
+    if (nBytes > static_cast<size_t>(PTRDIFF_MAX) - kHeapBlockOffset) {
+        return nullptr;
+    }
+    auto* pRaw = static_cast<uint8_t*>(::operator new(kHeapBlockOffset + nBytes, std::nothrow));
+    if (pRaw == nullptr) {
+        return nullptr;
+    }
+    auto* pHeader = new (pRaw + kHeapBlockOffset - sizeof(BlockHeader)) BlockHeader{nullptr};
+    return pHeader + 1;
 }
 
 }  // namespace
@@ -103,22 +127,17 @@ constexpr size_t RoundUp(size_t nBytes) {
 namespace sceneslabs {
 
 void* Allocate(size_t nBytes) noexcept {
-    if (nBytes > kLargestSlabBlock) {
-        if (nBytes > static_cast<size_t>(PTRDIFF_MAX) - kHeapBlockOffset) {
-            return nullptr;
-        }
-        auto* pRaw = static_cast<uint8_t*>(::operator new(kHeapBlockOffset + nBytes, std::nothrow));
-        if (pRaw == nullptr) {
-            return nullptr;
-        }
-        auto* pHeader = new (pRaw + kHeapBlockOffset - sizeof(BlockHeader)) BlockHeader{nullptr};
-        return pHeader + 1;
-    }
-    const size_t nTake = sizeof(BlockHeader) + RoundUp(nBytes == 0 ? 1 : nBytes);
     CurrentSlab& current = t_current;
-    if (current.pSlab == nullptr || current.nUsed + nTake > current.pSlab->nBytes) {
-        const size_t nSlabBytes =
-            current.nSlabs < kSmallSlabsFirst ? kSmallSlabBytes : kHugeSlabBytes;
+    if (nBytes > (current.Large() ? kLargestHugeSlabBlock : kLargestSmallSlabBlock)) {
+        current.Took(nBytes);
+        return AllocateFromHeap(nBytes);
+    }
+    const size_t nAlign = nBytes > kLargestSmallSlabBlock ? kLargeAlign : kAlign;
+    const size_t nSize = RoundUp(nBytes == 0 ? 1 : nBytes, kAlign);
+    // Slabs are aligned to 16 bytes at least, so offsets aligned to nAlign are addresses too.
+    size_t nAt = RoundUp(current.nUsed + sizeof(BlockHeader), nAlign);
+    if (current.pSlab == nullptr || nAt + nSize > current.pSlab->nBytes) {
+        const size_t nSlabBytes = current.Large() ? kHugeSlabBytes : kSmallSlabBytes;
         void* pRaw = NewSlabMemory(nSlabBytes);
         if (pRaw == nullptr) {
             return nullptr;
@@ -126,16 +145,16 @@ void* Allocate(size_t nBytes) noexcept {
         PrefaultBlock(pRaw, nSlabBytes);
         current.GiveUp();
         current.pSlab = new (pRaw) Slab(nSlabBytes);
-        ++current.nSlabs;
-        current.nUsed = sizeof(Slab);
+        current.Took(nSlabBytes);
         current.nBlocks = 0;
         g_nLiveSlabs.fetch_add(1, std::memory_order_relaxed);
+        nAt = RoundUp(sizeof(Slab) + sizeof(BlockHeader), nAlign);
     }
-    Slab* pSlab = current.pSlab;
-    auto* pHeader = new (reinterpret_cast<uint8_t*>(pSlab) + current.nUsed) BlockHeader{pSlab};
-    current.nUsed += nTake;
+    uint8_t* pBlock = reinterpret_cast<uint8_t*>(current.pSlab) + nAt;
+    new (pBlock - sizeof(BlockHeader)) BlockHeader{current.pSlab};
+    current.nUsed = nAt + nSize;
     ++current.nBlocks;
-    return pHeader + 1;
+    return pBlock;
 }
 
 void Free(void* pBlock) noexcept {
