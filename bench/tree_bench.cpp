@@ -4,6 +4,7 @@
 // rebuild stays linear; asking every entry for its subtree's time would make the chain
 // quadratic. Target: at most 5 times the walk.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <memory>
@@ -16,6 +17,12 @@
 #include "viewer/structuretree.h"
 
 namespace {
+
+// Freed memory stays with the process, for the rebuild and the walk alike (as in load_bench):
+// otherwise glibc trims the heap's top after each rebuild, the next one populates fresh pages
+// for its entries and labels, and the figure depends on which benchmarks ran before.
+const bool g_bKeepFreedMemory =
+    mallopt(M_TRIM_THRESHOLD, 1 << 30) == 1 && mallopt(M_MMAP_THRESHOLD, 1 << 30) == 1;
 
 CQVR3DNode* NewNode(const std::string& strName, uint32_t dwTime) {
     CQVR3DNode* pNode = new CQVR3DNode;

@@ -214,15 +214,14 @@ void AddEntryCopy(StructureTree& tree, std::string_view strLabel, int nImage, bo
 }
 
 std::string_view AnimationLabel(CStructureTreeText& text, const tRecord& record) {
-    char szText[kMaxAnimationLabel];
-    char* pOut = PutText(szText, "Animation: ", 11);
+    char* pOut = PutText(text.Reserve(kMaxAnimationLabel), "Animation: ", 11);
     if (record.dwHierarchy != 0) {
         pOut = PutNumber(PutText(pOut, "Hierarchy: ", 11), record.dwHierarchy);
     }
     if (record.dwTime != 0) {
         pOut = PutNumber(PutText(pOut, "Object: ", 8), record.dwTime);
     }
-    return text.Add(std::string_view(szText, static_cast<size_t>(pOut - szText)));
+    return text.Keep(pOut);
 }
 
 size_t CountMaterialEntries(const CMorv3dViewerDoc& doc, uint32_t dwShowFlags) {
@@ -316,19 +315,29 @@ std::string_view CStructureTreeText::Add(std::string_view strFirst, std::string_
     if (nBytes == 0) {
         return std::string_view();
     }
-    if (nBytes > m_nFree) {
-        const size_t nBlock = std::max(nBytes, kTextBlockBytes);
+    char* pBytes = Reserve(nBytes);
+    std::memcpy(pBytes, strFirst.data(), strFirst.size());
+    std::memcpy(pBytes + strFirst.size(), strSecond.data(), strSecond.size());
+    return Keep(pBytes + nBytes);
+}
+
+char* CStructureTreeText::Reserve(size_t nMaxBytes) {
+    if (nMaxBytes > m_nFree) {
+        const size_t nBlock = std::max(nMaxBytes, kTextBlockBytes);
         m_blocks.reserve(m_blocks.size() + 1);  // so that the new block cannot be lost
         m_blocks.push_back(std::make_unique_for_overwrite<char[]>(nBlock));
         m_pFree = m_blocks.back().get();
         m_nFree = nBlock;
     }
-    char* pBytes = m_pFree;
-    std::memcpy(pBytes, strFirst.data(), strFirst.size());
-    std::memcpy(pBytes + strFirst.size(), strSecond.data(), strSecond.size());
-    m_pFree += nBytes;
+    return m_pFree;
+}
+
+std::string_view CStructureTreeText::Keep(char* pEnd) {
+    const size_t nBytes = static_cast<size_t>(pEnd - m_pFree);
+    const std::string_view strText(m_pFree, nBytes);
+    m_pFree = pEnd;
     m_nFree -= nBytes;
-    return std::string_view(pBytes, nBytes);
+    return strText;
 }
 
 std::string MapEffectText(uint32_t dwEffect) {

@@ -70,6 +70,10 @@ public:
     // A copy of the two texts one after the other, kept while the text lives. Neither may be a
     // view of nothing (a null pointer). Throws std::bad_alloc.
     std::string_view Add(std::string_view strFirst, std::string_view strSecond = "");
+    // A text written in place: Reserve room for up to nMaxBytes (throws std::bad_alloc), write
+    // from the pointer it returns, then Keep up to where the writing ended.
+    char* Reserve(size_t nMaxBytes);
+    std::string_view Keep(char* pEnd);
 
 private:
     std::vector<std::unique_ptr<char[]>> m_blocks;
