@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 #include "abstractdata/bytes.h"
 #include "abstractdata/debugreport.h"
+#include "abstractdata/sceneblocks.h"
 
 static constexpr char kReportUnit[] = "fileformats/morv/morv";
 
@@ -159,10 +162,13 @@ HRESULT CMorvFile::GetFileSize(uint32_t* pdwSize) {
 HRESULT CMorvChunkStore::New(CMorvChunk** ppChunk) {
     if (m_nUsed == m_nCapacity) {
         const size_t nCapacity = std::clamp<size_t>(m_nCapacity * 2, 16, 1024);
-        std::unique_ptr<CMorvChunk[]> pBlock(new (std::nothrow) CMorvChunk[nCapacity]);
-        if (!pBlock) {
+        void* pRaw = AllocateSceneBlock(nCapacity * sizeof(CMorvChunk));
+        if (pRaw == nullptr) {
             return E_OUTOFMEMORY;
         }
+        auto* pChunks = static_cast<CMorvChunk*>(pRaw);
+        std::uninitialized_default_construct_n(pChunks, nCapacity);
+        std::unique_ptr<CMorvChunk[], BlockDeleter> pBlock(pChunks);
         try {
             m_blocks.push_back(std::move(pBlock));
         } catch (const std::bad_alloc&) {
@@ -175,6 +181,12 @@ HRESULT CMorvChunkStore::New(CMorvChunk** ppChunk) {
     return S_OK;
 }
 
+void CMorvChunkStore::BlockDeleter::operator()(CMorvChunk* pBlock) const noexcept {
+    static_assert(std::is_trivially_destructible_v<CMorvChunk> &&
+                  alignof(CMorvChunk) <= kSceneBlockAlign);
+    FreeSceneBlock(pBlock);
+}
+
 void CMorvChunkStore::ReleaseLast() {
     if (m_nUsed > 0) {
         m_blocks.back()[--m_nUsed] = CMorvChunk();
@@ -182,7 +194,7 @@ void CMorvChunkStore::ReleaseLast() {
 }
 
 void CMorvChunkStore::Clear() {
-    std::vector<std::unique_ptr<CMorvChunk[]>>().swap(m_blocks);
+    decltype(m_blocks)().swap(m_blocks);
     m_nUsed = 0;
     m_nCapacity = 0;
 }

@@ -125,7 +125,11 @@ public:
     void Clear();
 
 private:
-    std::vector<std::unique_ptr<CMorvChunk[]>> m_blocks;
+    struct BlockDeleter {
+        void operator()(CMorvChunk* pBlock) const noexcept;
+    };
+    // A large file's directory is as many small records as its scene: they share its slabs.
+    std::vector<std::unique_ptr<CMorvChunk[], BlockDeleter>> m_blocks;
     size_t m_nUsed = 0;      // chunks handed out of the last block
     size_t m_nCapacity = 0;  // size of the last block
 };
