@@ -26,6 +26,7 @@ constexpr size_t kLargestHugeSlabBlock = kHugeSlabBytes / 8;
 // Blocks larger than kLargestSmallSlabBlock keep the heap's 16-byte alignment, from a slab or
 // from the heap: bulk copies into vertex arrays are measurably slower at 8.
 constexpr size_t kLargeAlign = 16;
+static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= kLargeAlign);
 
 // While a slab is some thread's current one, its count holds this bias instead of the blocks
 // cut from it: the owner counts those without a locked instruction per block and settles the
