@@ -4,13 +4,14 @@
 #include <charconv>
 #include <cstring>
 #include <new>
+#include <typeinfo>
 #include <utility>
 
 #include "abstractdata/borrowed.h"
 #include "abstractdata/codepage.h"
 #include "abstractdata/debugreport.h"
 #include "abstractdata/heapprefault.h"
-#include "engine/3dobjects/nodewalk.h"
+#include "engine/3dobjects/node.h"
 
 static constexpr char kReportUnit[] = "viewer/structuretree";
 
@@ -98,9 +99,10 @@ void SetLabel(tRecord& record, CStructureTreeText& text, std::string_view strPre
     record.strLabel = text.Add(strPrefix, pszName != nullptr ? pszName : "");
 }
 
-// Fills in the record of an object: label, image, and whether the filters show it.
-void ReadObject(tRecord& record, CStructureTreeText& text, bool bParentShown,
-                uint32_t dwShowFlags) {
+// Fills in the record of an object: label, image, and whether the filters show it. Returns the
+// object's type.
+int32_t ReadObject(tRecord& record, CStructureTreeText& text, bool bParentShown,
+                   uint32_t dwShowFlags) {
     CQVR3DObject* pObject = record.pObject;
     const int32_t nType = pObject->GetObjectType();
     bool bShown = bParentShown;
@@ -133,6 +135,7 @@ void ReadObject(tRecord& record, CStructureTreeText& text, bool bParentShown,
     record.bShown = bShown;
     record.dwTime = pObject->GetAnimationTime();
     record.dwHierarchy = record.dwTime;
+    return nType;
 }
 
 bool ShowsAnimation(const tRecord& record, uint32_t dwShowFlags) {
@@ -156,10 +159,13 @@ size_t ReadRecords(CQVR3DObject* pRoot, uint32_t dwShowFlags, tTreeScratch& scra
     std::vector<tRecord>& records = scratch.records;
     AddRecord(records, pRoot, 0);
     for (size_t i = 0; i < records.size(); ++i) {
-        ReadObject(records[i], text, i == 0 || records[records[i].dwParent].bShown, dwShowFlags);
+        const bool bParentShown = i == 0 || records[records[i].dwParent].bShown;
+        const int32_t nType = ReadObject(records[i], text, bParentShown, dwShowFlags);
         CQVR3DObject* pObject = records[i].pObject;
         const uint32_t dwFirst = static_cast<uint32_t>(records.size());
-        if (CQVR3DNode* pNode = AsPlainNode(pObject)) {
+        // AsPlainNode, with the type already at hand.
+        if (nType == QVR3DOBJ_NODE && typeid(*pObject) == typeid(CQVR3DNode)) {
+            const auto* pNode = static_cast<CQVR3DNode*>(pObject);
             // A plain node's list directly, without two calls per child.
             for (CQVR3DObject* pChild : pNode->Children()) {
                 if (pChild != nullptr) {
