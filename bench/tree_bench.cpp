@@ -21,7 +21,7 @@ namespace {
 // Freed memory stays with the process, for the rebuild and the walk alike (as in load_bench):
 // otherwise glibc trims the heap's top after each rebuild, the next one populates fresh pages
 // for its entries and labels, and the figure depends on which benchmarks ran before.
-const bool g_bKeepFreedMemory =
+[[maybe_unused]] const bool g_bKeepFreedMemory =
     mallopt(M_TRIM_THRESHOLD, 1 << 30) == 1 && mallopt(M_MMAP_THRESHOLD, 1 << 30) == 1;
 
 CQVR3DNode* NewNode(const std::string& strName, uint32_t dwTime) {
