@@ -10,8 +10,8 @@
 // allocation and, worse, their freeing (the heap merges its free blocks again and again) cost
 // more than reading the scene. Here they are cut one after the other from slabs (256 KiB, then
 // one huge page each), and a slab goes back to the heap as a whole once the last of its blocks
-// is freed. Blocks may be freed on any thread. Larger blocks come from the heap as before (up to
-// 4 KiB are cut from small slabs, up to 256 KiB from huge ones).
+// is freed. Blocks may be freed on any thread. Blocks up to 4 KiB are cut from slabs, and once a
+// thread takes huge slabs, blocks up to 256 KiB; larger ones come from the heap as before.
 // Sanitizer, coverage and mutation builds take every block from the heap, so that each one is
 // checked, and failed by the allocation-failure tests, on its own.
 #if defined(__SANITIZE_ADDRESS__) || defined(MORV_SCENE_BLOCKS_FROM_HEAP)
