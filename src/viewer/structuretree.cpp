@@ -4,14 +4,13 @@
 #include <charconv>
 #include <cstring>
 #include <new>
-#include <typeinfo>
 #include <utility>
 
 #include "abstractdata/borrowed.h"
 #include "abstractdata/codepage.h"
 #include "abstractdata/debugreport.h"
 #include "abstractdata/heapprefault.h"
-#include "engine/3dobjects/node.h"
+#include "engine/3dobjects/nodewalk.h"
 
 static constexpr char kReportUnit[] = "viewer/structuretree";
 
@@ -163,9 +162,7 @@ size_t ReadRecords(CQVR3DObject* pRoot, uint32_t dwShowFlags, tTreeScratch& scra
         const int32_t nType = ReadObject(records[i], text, bParentShown, dwShowFlags);
         CQVR3DObject* pObject = records[i].pObject;
         const uint32_t dwFirst = static_cast<uint32_t>(records.size());
-        // AsPlainNode, with the type already at hand.
-        if (nType == QVR3DOBJ_NODE && typeid(*pObject) == typeid(CQVR3DNode)) {
-            const auto* pNode = static_cast<CQVR3DNode*>(pObject);
+        if (const CQVR3DNode* pNode = AsPlainNode(pObject, nType)) {
             // A plain node's list directly, without two calls per child.
             for (CQVR3DObject* pChild : pNode->Children()) {
                 if (pChild != nullptr) {

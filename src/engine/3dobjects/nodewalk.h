@@ -14,12 +14,15 @@
 
 // The node when pObject is exactly a CQVR3DNode, whose operations a walk may carry out in place
 // of a recursive call; any other object (a mesh, a class derived from the node) gets the call.
-inline CQVR3DNode* AsPlainNode(CQVR3DObject* pObject) {
+// nType: the object's GetObjectType(), for a caller that has it at hand already.
+inline CQVR3DNode* AsPlainNode(CQVR3DObject* pObject, int32_t nType) {
     // The kind first: comparing the type of a mesh can cost a string comparison.
-    return (pObject != nullptr && pObject->GetObjectType() == QVR3DOBJ_NODE &&
-            typeid(*pObject) == typeid(CQVR3DNode))
+    return (pObject != nullptr && nType == QVR3DOBJ_NODE && typeid(*pObject) == typeid(CQVR3DNode))
                ? static_cast<CQVR3DNode*>(pObject)
                : nullptr;
+}
+inline CQVR3DNode* AsPlainNode(CQVR3DObject* pObject) {
+    return pObject != nullptr ? AsPlainNode(pObject, pObject->GetObjectType()) : nullptr;
 }
 
 enum class EWalk { Skip, Descend, Stop };
