@@ -29,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 
 #include "AboutDlg.h"
@@ -111,6 +112,8 @@ CMainFrame::CMainFrame(QWidget* pParent) : QMainWindow(pParent) {
     CreateToolBar();
     CreateStatusBar();
     connect(m_pView, &CMorv3dViewerView::showFlagsChanged, this, &CMainFrame::SyncShowToggles);
+    // The matches are rows of the tree: each rebuild finds them anew.
+    connect(m_pView, &CMorv3dViewerView::treeRebuilt, this, &CMainFrame::RefreshMatches);
     connect(m_pView, &QTreeWidget::currentItemChanged, this, &CMainFrame::OnCurrentEntryChanged);
     connect(m_pView, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* pItem) {
         const QVariant object = pItem->data(0, CMorv3dViewerView::kObjectRole);
@@ -237,6 +240,7 @@ QWidget* CMainFrame::CreateTreePane() {
     m_pSearch->setClearButtonEnabled(true);
     m_pSearchCount = new QLabel(pPane);
     m_pSearchOnly = new QCheckBox(tr("Nur Treffer"), pPane);
+    m_pSearchOnly->setObjectName(QStringLiteral("m_wndSearchOnly"));
     pRow->addWidget(m_pSearch, 1);
     pRow->addWidget(m_pSearchCount);
     pRow->addWidget(m_pSearchOnly);
@@ -249,6 +253,16 @@ QWidget* CMainFrame::CreateTreePane() {
 }
 
 void CMainFrame::OnSearchChanged() {
+    RefreshMatches();
+    // Typing on keeps the current entry while it still matches.
+    const int nCurrent = m_pView->EntryOf(m_pView->currentItem());
+    if (nCurrent < 0 ||
+        !std::binary_search(m_matches.begin(), m_matches.end(), static_cast<size_t>(nCurrent))) {
+        OnSearchStep(true);
+    }
+}
+
+void CMainFrame::RefreshMatches() {
     const std::string strText = m_pSearch->text().toLatin1().toStdString();
     m_matches.clear();
     FindMatches(m_pView->Tree(), strText, &m_matches);
@@ -256,9 +270,6 @@ void CMainFrame::OnSearchChanged() {
                                 ? QString()
                                 : tr("%n Treffer", nullptr, static_cast<int>(m_matches.size())));
     ApplySearchFilter();
-    if (!m_matches.empty()) {
-        OnSearchStep(true);
-    }
 }
 
 void CMainFrame::OnSearchStep(bool bForward) {
@@ -635,7 +646,7 @@ bool CMainFrame::OnFileNew() {
     UpdateTitle();
     m_pView->OnInitialUpdate();
     OnDocumentChanged();
-    OnSearchChanged();
+    OnSearchStep(true);
     return true;
 }
 
@@ -676,7 +687,7 @@ bool CMainFrame::OpenDocumentFile(const QString& strPath) {
             UpdateTitle();
             m_pView->OnInitialUpdate();
             OnDocumentChanged();
-            OnSearchChanged();
+            OnSearchStep(true);
         }
     }
     if (!bOpened) {

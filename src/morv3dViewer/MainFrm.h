@@ -113,6 +113,8 @@ private:
     // What "Alle 3D-Dateien" offers besides .morv3d: every extension Assimp reads.
     static QStringList ImportSuffixes();
     QWidget* CreateTreePane();
+    // The matches of the field's text in the tree as it is now, counted and filtered.
+    void RefreshMatches();
     void ApplySearchFilter();
     void SyncShowToggles(uint32_t dwShowFlags);
     void UpdateTitle();

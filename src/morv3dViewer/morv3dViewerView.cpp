@@ -197,6 +197,7 @@ void CMorv3dViewerView::Populate(StructureTree tree) {
     }
     setUpdatesEnabled(bUpdates);
     emit showFlagsChanged(_dwShowFlags);
+    emit treeRebuilt();
 }
 
 void CMorv3dViewerView::keyPressEvent(QKeyEvent* pEvent) {

@@ -61,6 +61,8 @@ public:
 
 signals:
     void showFlagsChanged(uint32_t dwShowFlags);
+    // The items were made anew: whatever held rows or items of the old tree must look again.
+    void treeRebuilt();
 
 protected:
     void keyPressEvent(QKeyEvent* pEvent) override;

@@ -2,10 +2,12 @@
 // status bar, opening (command line, recent files, drop), the messages of failed and partial
 // opens, the about box and shell open.
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -183,6 +185,44 @@ private slots:
         pNodes->trigger();
         QVERIFY(pNodes->isChecked());
         QCOMPARE(WidgetTreeText(*m_pFrame->GetView()), strAll);
+    }
+
+    // Search "sort" in the sample, click a toolbar filter, press F3 three times: the selection
+    // cycles through the matches of the rebuilt tree, and "Nur Treffer" still filters it.
+    void searchFollowsAFilterToggle() {
+        QVERIFY(
+            m_pFrame->OpenDocumentFile(QStringLiteral(MORV_SOURCE_DIR "/examples/sample.morv3d")));
+        m_pFrame->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_pFrame.get()));
+        CMorv3dViewerView* pView = m_pFrame->GetView();
+        auto* pSearch = m_pFrame->findChild<QLineEdit*>(QStringLiteral("m_wndSearch"));
+        QTest::keySequence(m_pFrame.get(), QKeySequence(Qt::CTRL | Qt::Key_F));
+        QTest::keyClicks(pSearch, QStringLiteral("sort"));
+        const auto current = [pView] {
+            return pView->currentItem() != nullptr ? pView->currentItem()->text(0) : QString();
+        };
+        QCOMPARE(current(), QStringLiteral("node: sortlast_glow"));
+        QTest::mouseClick(m_pFrame->ToolBar()->widgetForAction(m_pFrame->Action(ID_SHOW_MATERIALS)),
+                          Qt::LeftButton);
+        QCOMPARE(pView->ShowFlags(), SHOW_ALL & ~SHOW_MATERIALS);
+        QStringList steps;
+        for (int i = 0; i < 3; ++i) {
+            QTest::keyClick(pView, Qt::Key_F3);
+            steps << current();
+        }
+        QCOMPARE(steps.join(QLatin1Char(',')),
+                 QStringLiteral("node: sort0_window,node: glass_sort1,node: sortlast_glow"));
+
+        m_pFrame->findChild<QCheckBox*>(QStringLiteral("m_wndSearchOnly"))->setChecked(true);
+        m_pFrame->Action(ID_SHOW_MATERIALS)->trigger();
+        QStringList shown;
+        for (const CMorv3dViewerView::ListedEntry& line : pView->ListedEntries()) {
+            if (!line.pItem->isHidden() && line.nDepth == 3) {
+                shown << line.pItem->text(0);
+            }
+        }
+        QCOMPARE(shown.join(QLatin1Char(',')),
+                 QStringLiteral("node: sortlast_glow,node: sort0_window,node: glass_sort1"));
     }
 
     void toolbarAndStatusBarFromTheViewMenu() {
