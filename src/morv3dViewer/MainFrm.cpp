@@ -382,6 +382,7 @@ void CMainFrame::CreateViewMenu(QMenu* pView) {
         const char* pszText;
         bool RenderOptions::*pFlag;
     } overlays[] = {{QT_TR_NOOP("&Drahtgitter"), &RenderOptions::bWireframe},
+                    {QT_TR_NOOP("&Kanten"), &RenderOptions::bEdges},
                     {QT_TR_NOOP("&Hüllkugeln"), &RenderOptions::bSpheres},
                     {QT_TR_NOOP("&Normalen"), &RenderOptions::bNormals},
                     {QT_TR_NOOP("&Bodengitter"), &RenderOptions::bGrid},

@@ -1,7 +1,6 @@
 #include "render/headless.h"
 
 #include <epoxy/egl.h>
-#include <epoxy/gl.h>
 
 #include "render/glfault.h"
 
@@ -46,7 +45,7 @@ CHeadlessContext::~CHeadlessContext() {
     }
 }
 
-HRESULT CHeadlessContext::Create(std::string& strError) {
+HRESULT CHeadlessContext::Create(std::string& strError, Api api) {
     if (m_pContext != nullptr) {
         return S_OK;
     }
@@ -76,22 +75,27 @@ HRESULT CHeadlessContext::Create(std::string& strError) {
                     "; is a Mesa driver such as libgl1-mesa-dri installed?)");
     }
     m_pDisplay = display;
+    const bool bEs = api == Api::OpenGLES;
     if (GlFaultAt("no-config") || !epoxy_has_egl_extension(display, "EGL_KHR_no_config_context") ||
         !epoxy_has_egl_extension(display, "EGL_KHR_surfaceless_context") ||
-        !eglBindAPI(EGL_OPENGL_API)) {
-        return fail("the EGL driver offers no desktop OpenGL without a surface");
+        !eglBindAPI(bEs ? EGL_OPENGL_ES_API : EGL_OPENGL_API)) {
+        return fail(bEs ? "the EGL driver offers no OpenGL ES without a surface"
+                        : "the EGL driver offers no desktop OpenGL without a surface");
     }
-    const EGLint aAttributes[] = {EGL_CONTEXT_MAJOR_VERSION,
-                                  3,
-                                  EGL_CONTEXT_MINOR_VERSION,
-                                  3,
-                                  EGL_CONTEXT_OPENGL_PROFILE_MASK,
-                                  EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
-                                  EGL_NONE};
-    EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, aAttributes);
+    const EGLint aDesktop[] = {EGL_CONTEXT_MAJOR_VERSION,
+                               3,
+                               EGL_CONTEXT_MINOR_VERSION,
+                               3,
+                               EGL_CONTEXT_OPENGL_PROFILE_MASK,
+                               EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+                               EGL_NONE};
+    const EGLint aEs[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0, EGL_NONE};
+    EGLContext context =
+        eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, bEs ? aEs : aDesktop);
     if (context == EGL_NO_CONTEXT) {
-        return fail(std::string("no OpenGL 3.3 core context (") + EglErrorName(eglGetError()) +
-                    ")");
+        return fail(
+            std::string(bEs ? "no OpenGL ES 3.0 context (" : "no OpenGL 3.3 core context (") +
+            EglErrorName(eglGetError()) + ")");
     }
     // A context that never became current is no context: a second Create tries afresh.
     if (!eglMakeCurrent(GlFaultAt("make-current") ? EGL_NO_DISPLAY : display, EGL_NO_SURFACE,
@@ -102,12 +106,4 @@ HRESULT CHeadlessContext::Create(std::string& strError) {
     }
     m_pContext = context;
     return S_OK;
-}
-
-std::string CHeadlessContext::Describe() {
-    const auto text = [](GLenum name) {
-        const GLubyte* p = glGetString(name);
-        return p != nullptr ? std::string(reinterpret_cast<const char*>(p)) : std::string("?");
-    };
-    return "OpenGL " + text(GL_VERSION) + ", " + text(GL_RENDERER);
 }

@@ -1,11 +1,12 @@
-// Draws a loaded scene with OpenGL 3.3 core into whatever framebuffer is bound: the desktop
-// view's widget or an offscreen target. Needs a current context for every call; carries no GL
-// types in its interface.
+// Draws a loaded scene with OpenGL 3.3 core or OpenGL ES 3.0 into whatever framebuffer is bound:
+// the desktop view's widget or an offscreen target. Needs a current context for every call;
+// carries no GL types in its interface.
 //
-// Geometry is uploaded once per shared CQVR3DMeshData; meshes that share geometry and are not
-// blended are drawn together, one instanced call per face group. A morphing mesh has its own
-// vertex buffer, uploaded again only when its applied time changed. Blended face groups come
-// after all opaque ones, in hierarchy order, without depth writes.
+// A frame is the prepared items (framewalk.h), turned into a draw list (drawlist.h) and drawn
+// pass by pass (drawpasses.h, overlays.h) from the geometry cache (geometrycache.h): meshes
+// that share geometry and are not blended are drawn together, one instanced call per face
+// group; blended face groups come after all opaque ones, in hierarchy order, without depth
+// writes.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +18,13 @@
 #include "fileformats/morv3d/morv3dloader.h"
 #include "render/camera.h"
 #include "render/framewalk.h"
+#include "render/offscreen.h"
 #include "render/texturefile.h"
 
 struct RenderOptions {
-    bool bWireframe = false;
-    bool bSpheres = false;  // the engine's bounding spheres
+    bool bWireframe = false;  // the triangles' edges only
+    bool bEdges = false;      // the edges over the filled faces
+    bool bSpheres = false;    // the engine's bounding spheres
     bool bNormals = false;
     bool bGrid = false;
     bool bAxes = false;
@@ -54,9 +57,10 @@ public:
                   const std::string& strSceneDir);
 
     // Brings every object to its requested time (the caller sets it on the root) and lists
-    // the meshes with their world matrices; the following Draw uses this list.
+    // the meshes with their world matrices; the following Draw uses this list. When neither
+    // the scene nor the root's requested time changed since, the list stands without a walk.
     HRESULT Prepare();
-    // The scene box in view space of the prepared frame.
+    // The scene box in view space of the prepared frame (computed once per prepared list).
     SceneBox Bounds() const;
     const std::vector<DrawItem>& Items() const { return m_items; }
 
@@ -76,27 +80,4 @@ private:
     std::unique_ptr<tImpl> m_pImpl;
     std::vector<DrawItem> m_items;
     std::vector<MissingTexture> m_missing;
-};
-
-// A framebuffer object with colour and depth, for drawing without a window.
-class COffscreenTarget {
-public:
-    COffscreenTarget() = default;
-    ~COffscreenTarget();
-    COffscreenTarget(const COffscreenTarget&) = delete;
-    COffscreenTarget& operator=(const COffscreenTarget&) = delete;
-
-    // Creates (or re-creates) the target and binds it with a matching viewport. Sizes from 1
-    // to 16384 a side.
-    HRESULT Create(int nWidth, int nHeight, std::string& strError);
-    // The pixels, top row first.
-    HRESULT Read(CImageRGBA& image) const;
-
-private:
-    void Free();
-    unsigned m_nFramebuffer = 0;
-    unsigned m_nColor = 0;
-    unsigned m_nDepth = 0;
-    int m_nWidth = 0;
-    int m_nHeight = 0;
 };

@@ -1,10 +1,10 @@
-// The GLSL programs of the renderer (OpenGL 3.3 core).
+// The GLSL programs of the renderer, in the subset GLSL 3.30 core and GLSL ES 3.00 share. The
+// version line (and ES's precision) is put in front when they are compiled.
 #pragma once
 
 // Meshes: per-instance world matrix rows (row vectors, as the engine keeps them) and a
 // highlight flag; a head light on the file's normals, flat normals where a vertex has none.
-inline constexpr const char* kMeshVertexShader = R"(#version 330 core
-layout(location = 0) in vec3 aPosition;
+inline constexpr const char* kMeshVertexShader = R"(layout(location = 0) in vec3 aPosition;
 layout(location = 1) in vec3 aNormal;
 layout(location = 2) in vec2 aUv;
 layout(location = 3) in vec4 aRow0;
@@ -32,8 +32,7 @@ void main() {
 }
 )";
 
-inline constexpr const char* kMeshFragmentShader = R"(#version 330 core
-in vec3 vEyePosition;
+inline constexpr const char* kMeshFragmentShader = R"(in vec3 vEyePosition;
 in vec3 vEyeNormal;
 in vec2 vUv;
 flat in float vHighlight;
@@ -42,8 +41,12 @@ uniform int uFlat;
 uniform vec4 uColor;
 out vec4 fragColor;
 void main() {
+    // 1: a flat colour (ids); 2: a flat colour the highlight shows through (edges).
     if (uFlat != 0) {
         fragColor = uColor;
+        if (uFlat == 2 && vHighlight > 0.5) {
+            fragColor.rgb = mix(uColor.rgb, vec3(1.0, 0.55, 0.1), 0.55);
+        }
         return;
     }
     vec3 n = vEyeNormal;
@@ -65,8 +68,7 @@ void main() {
 }
 )";
 
-inline constexpr const char* kLineVertexShader = R"(#version 330 core
-layout(location = 0) in vec3 aPosition;
+inline constexpr const char* kLineVertexShader = R"(layout(location = 0) in vec3 aPosition;
 layout(location = 1) in vec3 aColor;
 uniform mat4 uTransform;
 out vec3 vColor;
@@ -76,8 +78,7 @@ void main() {
 }
 )";
 
-inline constexpr const char* kLineFragmentShader = R"(#version 330 core
-in vec3 vColor;
+inline constexpr const char* kLineFragmentShader = R"(in vec3 vColor;
 out vec4 fragColor;
 void main() {
     fragColor = vec4(vColor, 1.0);

@@ -34,6 +34,7 @@ RenderOptions Options(const std::string& strList) {
     std::stringstream list(strList);
     for (std::string strName; std::getline(list, strName, ',');) {
         options.bWireframe |= strName == "wireframe";
+        options.bEdges |= strName == "edges";
         options.bSpheres |= strName == "spheres";
         options.bNormals |= strName == "normals";
         options.bGrid |= strName == "grid";
@@ -101,7 +102,7 @@ TEST(Pictures, MatchTheBaselines) {
             EXPECT_EQ(picture.missing.size(), strScene == "bare" ? 6u : 0u);
         }
     }
-    EXPECT_EQ(rows.size(), 9u);
+    EXPECT_EQ(rows.size(), 10u);
 }
 
 // What a pick names is what the picture shows there: an id picture (each mesh in a colour of
@@ -188,7 +189,7 @@ TEST(Pictures, DegenerateScenesDraw) {
     }
     ASSERT_EQ(WriteMorv3DScene(dir.File("odd.morv3d"), scene), S_OK);
     RenderOptions options;
-    options.bWireframe = options.bSpheres = options.bNormals = options.bGrid = options.bAxes = true;
+    options.bEdges = options.bSpheres = options.bNormals = options.bGrid = options.bAxes = true;
     const Picture picture = Render(dir.File("odd.morv3d"), 0, EViewPreset::Iso, options, 64, 48);
     EXPECT_EQ(picture.image.nWidth, 64);
     ASSERT_EQ(picture.missing.size(), 2u);  // tex0.bmp, and /dev/zero never opened as a device

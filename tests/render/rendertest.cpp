@@ -1,12 +1,16 @@
 #include "rendertest.h"
 
+#include <cstdlib>
+
 namespace render_test {
 
 CHeadlessContext* Context(std::string& strWhy) {
     static std::string strError;
     static std::unique_ptr<CHeadlessContext> pContext = [] {
         auto p = std::make_unique<CHeadlessContext>();
-        if (FAILED(p->Create(strError))) {
+        const bool bEs = std::getenv("MORV_TEST_GLES") != nullptr;
+        if (FAILED(p->Create(
+                strError, bEs ? CHeadlessContext::Api::OpenGLES : CHeadlessContext::Api::OpenGL))) {
             p.reset();
         }
         return p;

@@ -195,6 +195,7 @@ void AddPicture(CCli& cli) {
     pRender->add_option("OUT.png", r->strOut);
     AddCameraOptions(cli, pRender, r);
     pRender->add_flag("--wireframe", r->options.bWireframe, "draw the triangles' edges only");
+    pRender->add_flag("--edges", r->options.bEdges, "draw the triangles' edges over the faces");
     pRender->add_flag("--spheres", r->options.bSpheres, "draw the bounding spheres");
     pRender->add_flag("--normals", r->options.bNormals, "draw the vertex normals");
     pRender->add_flag("--grid", r->options.bGrid, "draw the ground grid");

@@ -150,6 +150,10 @@ Animation time: %9
         <translation>&amp;Wire Frame</translation>
     </message>
     <message>
+        <source>&amp;Kanten</source>
+        <translation>&amp;Edges</translation>
+    </message>
+    <message>
         <source>&amp;Hüllkugeln</source>
         <translation>Bounding &amp;Spheres</translation>
     </message>

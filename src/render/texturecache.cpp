@@ -1,0 +1,97 @@
+#include "render/texturecache.h"
+
+#include <cmath>
+
+#include "render/texturefile.h"
+
+namespace {
+
+// A checker in a colour of its own for every material, so that missing textures still tell
+// the materials apart.
+CImageRGBA Checker(uint32_t dwMaterial) {
+    const float fHue = std::fmod(static_cast<float>(dwMaterial) * 0.618034f, 1.0f) * 6.0f;
+    const float x = 1.0f - std::fabs(std::fmod(fHue, 2.0f) - 1.0f);
+    float rgb[3] = {};
+    const int nSector = static_cast<int>(fHue) % 6;
+    const int aMajor[6] = {0, 1, 1, 2, 2, 0};
+    const int aMinor[6] = {1, 0, 2, 1, 0, 2};
+    rgb[aMajor[nSector]] = 1.0f;
+    rgb[aMinor[nSector]] = x;
+    CImageRGBA image;
+    image.nWidth = image.nHeight = 8;
+    image.pixels.resize(8 * 8 * 4);
+    for (int y = 0; y < 8; ++y) {
+        for (int x2 = 0; x2 < 8; ++x2) {
+            const float fShade = ((x2 / 2 + y / 2) % 2) ? 0.9f : 0.45f;
+            uint8_t* p = &image.pixels[(y * 8 + x2) * 4];
+            for (int c = 0; c < 3; ++c) {
+                p[c] = static_cast<uint8_t>(std::lround((0.25f + 0.75f * rgb[c]) * fShade * 255));
+            }
+            p[3] = 255;
+        }
+    }
+    return image;
+}
+
+GLuint Upload(const CImageRGBA& image) {
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.nWidth, image.nHeight, 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, image.pixels.data());
+    glGenerateMipmap(GL_TEXTURE_2D);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    return texture;
+}
+
+}  // namespace
+
+GLuint CTextureCache::Get(uint32_t dwMaterial, uint32_t dwMap,
+                          const std::vector<CMorv3DLoader::tMaterialMaps>& materials,
+                          const std::string& strSceneDir, std::vector<MissingTexture>& missing) {
+    if (dwMaterial == kNoMaterial) {
+        return m_white;
+    }
+    const auto key = std::make_pair(dwMaterial, dwMap);
+    const auto found = m_textures.find(key);
+    if (found != m_textures.end()) {
+        return found->second;
+    }
+    const std::string& strName = materials[dwMaterial][dwMap].strTexture;
+    std::string strReason = "not found";
+    CImageRGBA image;
+    const std::string strPath = FindTextureFile(strSceneDir, strName);
+    HRESULT hr = E_FAIL;
+    if (!strPath.empty()) {
+        hr = LoadImageFile(strPath, image, strReason);
+    }
+    if (FAILED(hr)) {
+        image = Checker(dwMaterial);
+        missing.push_back({dwMaterial, strName, strReason});
+    }
+    const GLuint texture = Upload(image);
+    m_textures.emplace(key, texture);
+    return texture;
+}
+
+void CTextureCache::MakeWhite() {
+    CImageRGBA white;
+    white.nWidth = white.nHeight = 1;
+    white.pixels = {255, 255, 255, 255};
+    m_white = Upload(white);
+}
+
+void CTextureCache::Free(bool bAll) {
+    for (auto& entry : m_textures) {
+        glDeleteTextures(1, &entry.second);
+    }
+    m_textures.clear();
+    if (bAll && m_white != 0) {
+        glDeleteTextures(1, &m_white);
+        m_white = 0;
+    }
+}
