@@ -215,3 +215,27 @@ TEST(Pictures, RefusedWithoutProgramsOrPixels) {
     }
     EXPECT_EQ(target.Read(image), E_UNEXPECTED);
 }
+
+// A frame whose root time and scene stay walks nothing: a mesh's own requested time, changed
+// behind the root's back, is applied only by a walk.
+TEST(Pictures, PrepareWalksOnlyWhenTheTimeOrTheSceneChanged) {
+    CMorv3dViewerDoc doc;
+    ASSERT_TRUE(doc.OnOpenDocument(SamplePath()));
+    CSceneRenderer renderer;
+    renderer.SetScene(&doc._Materials, doc._pNode, "");
+    doc._pNode->SetTime(10);
+    ASSERT_EQ(renderer.Prepare(), S_OK);
+    ASSERT_FALSE(renderer.Items().empty());
+    CQVR3DMesh* pMesh = renderer.Items()[0].pMesh;
+    const uint32_t dwApplied = pMesh->dwAppliedTime;
+    pMesh->dwRequestedTime = dwApplied + 1;
+    ASSERT_EQ(renderer.Prepare(), S_OK);
+    EXPECT_EQ(pMesh->dwAppliedTime, dwApplied);
+    renderer.SetScene(&doc._Materials, doc._pNode, "");
+    pMesh->dwRequestedTime = dwApplied + 1;
+    ASSERT_EQ(renderer.Prepare(), S_OK);
+    EXPECT_EQ(pMesh->dwAppliedTime, dwApplied + 1);
+    doc._pNode->SetTime(20);
+    ASSERT_EQ(renderer.Prepare(), S_OK);
+    EXPECT_EQ(pMesh->dwAppliedTime, 20u);
+}
