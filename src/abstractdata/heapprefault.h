@@ -17,9 +17,10 @@ public:
     void Advance();
 
 private:
-    uintptr_t m_done = 0;  // the heap is populated up to here
-    uintptr_t m_pageMask = 0;
-    bool m_bEnabled = false;
+    // Unused where the prefault is compiled out (the WebAssembly build).
+    [[maybe_unused]] uintptr_t m_done = 0;  // the heap is populated up to here
+    [[maybe_unused]] uintptr_t m_pageMask = 0;
+    [[maybe_unused]] bool m_bEnabled = false;
 };
 
 // Populates the whole pages of a block about to be filled front to back (a large vector just

@@ -26,13 +26,14 @@ constexpr size_t kLargestHugeSlabBlock = kHugeSlabBytes / 8;
 // Blocks larger than kLargestSmallSlabBlock keep the heap's 16-byte alignment, from a slab or
 // from the heap: bulk copies into vertex arrays are measurably slower at 8.
 constexpr size_t kLargeAlign = 16;
-static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= kLargeAlign);
+// WebAssembly's heap gives 8, and its memory costs nothing more for that.
+static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= kLargeAlign || sizeof(void*) < 8);
 
 // While a slab is some thread's current one, its count holds this bias instead of the blocks
 // cut from it: the owner counts those without a locked instruction per block and settles the
 // count when it gives the slab up. Far above the blocks a slab can hold, so frees on other
 // threads in the meantime never bring the count to zero.
-constexpr size_t kCurrentBias = size_t{1} << 40;
+constexpr size_t kCurrentBias = size_t{1} << (sizeof(size_t) >= 8 ? 40 : 30);
 
 struct alignas(kAlign) Slab {
     explicit Slab(size_t nSize) : nBytes(nSize) {}

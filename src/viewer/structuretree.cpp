@@ -328,7 +328,8 @@ char* CStructureTreeText::Reserve(size_t nMaxBytes) {
     if (nMaxBytes > m_nFree) {
         const size_t nBlock = std::max(nMaxBytes, kTextBlockBytes);
         m_blocks.reserve(m_blocks.size() + 1);  // so that the new block cannot be lost
-        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(nBlock));
+        // Left uninitialised (Emscripten's library lacks make_unique_for_overwrite).
+        m_blocks.push_back(std::unique_ptr<char[]>(new char[nBlock]));
         m_pFree = m_blocks.back().get();
         m_nFree = nBlock;
     }

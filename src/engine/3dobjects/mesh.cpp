@@ -17,6 +17,12 @@
 #else
 #define MORV_MESH_WIDE 0
 #endif
+// A function also built for 256-bit registers, chosen once at start-up; x86-64 only.
+#if defined(__x86_64__)
+#define MORV_AVX_CLONES __attribute__((target_clones("avx", "default")))
+#else
+#define MORV_AVX_CLONES
+#endif
 
 [[maybe_unused]] static constexpr char kReportUnit[] = "engine/3dobjects/mesh";
 
@@ -97,9 +103,8 @@ void CopyRecords(Vertex* pOut, const uint8_t* pKey, size_t nCount, const KeyLayo
 // Also built for processors with 256-bit registers (four doubles per instruction), chosen once
 // at start-up; no fused multiply-add is enabled, so every float rounds exactly as in the
 // plain version.
-__attribute__((target_clones("avx", "default"))) void BlendFlat(Vertex* pOut, const uint8_t* pA,
-                                                                const uint8_t* pB, size_t nCount,
-                                                                float w) {
+MORV_AVX_CLONES void BlendFlat(Vertex* pOut, const uint8_t* pA, const uint8_t* pB, size_t nCount,
+                               float w) {
     const double dW = w;
     const double dOneMinusW = 1.0 - dW;
     uint8_t* pBytesOut = reinterpret_cast<uint8_t*>(pOut);
