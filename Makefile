@@ -1,5 +1,5 @@
 # Thin wrapper over CMake. `make run` and `make test` are the two commands of the README.
-.PHONY: run test build release deps bench fuzz coverage examples format clean
+.PHONY: run test build release deps bench fuzz coverage examples format clean web
 
 JOBS        ?= $(shell nproc)
 DEBUG_DIR   := build/debug
@@ -27,7 +27,7 @@ release:
 	@cmake --build $(RELEASE_DIR) -j $(JOBS)
 
 # Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, then every test.
-test: deps
+test: deps web
 	@# The release tree (make run, make bench) is configured too, so a fault in it fails here.
 	@cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORV_BUILD_TESTS=OFF >/dev/null
 	@cmake -S . -B $(DEBUG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORV_SANITIZE=ON -DMORV_WERROR=ON -DMORV_BUILD_BENCH=OFF >/dev/null
@@ -35,6 +35,13 @@ test: deps
 	@cd $(DEBUG_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QT_QPA_PLATFORM=offscreen \
 	    ctest --output-on-failure -j $(JOBS)
+
+# The browser edition: the layers compiled to WebAssembly in build/wasm, the page written to
+# build/web (a static folder, and morv3d-viewer.html on its own). Emscripten's tools need
+# Debian's node modules whichever node is first on the path.
+web: deps
+	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B build/wasm -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORV_WERROR=ON -DMORV_WEB_OUT=$(CURDIR)/build/web >/dev/null
+	@NODE_PATH=/usr/share/nodejs cmake --build build/wasm -j $(JOBS)
 
 build: deps
 	@cmake -S . -B $(DEBUG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORV_SANITIZE=ON -DMORV_BUILD_BENCH=OFF >/dev/null
@@ -67,7 +74,7 @@ examples: release
 	./$(RELEASE_DIR)/tools/examples/morv_examples examples
 
 format:
-	@find src tools tests bench fuzz \( -path tests/data -o -path tests/node_modules \) -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | xargs clang-format -i
+	@find src tools tests bench fuzz \( -path tests/data -o -path tests/node_modules -o -path tests/web/node_modules \) -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | xargs clang-format -i
 
 clean:
 	rm -rf build

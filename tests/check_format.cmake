@@ -7,7 +7,7 @@ file(GLOB_RECURSE files RELATIVE ${ROOT}
     ${ROOT}/tests/*.cpp ${ROOT}/tests/*.h ${ROOT}/bench/*.cpp ${ROOT}/bench/*.h
     ${ROOT}/fuzz/*.cpp ${ROOT}/fuzz/*.h)
 # The layer check's small tree is data, and npm's modules are not ours.
-list(FILTER files EXCLUDE REGEX "^tests/(data|node_modules)/")
+list(FILTER files EXCLUDE REGEX "^tests/(data|node_modules|web/node_modules)/")
 execute_process(COMMAND ${CLANG_FORMAT} --dry-run -Werror ${files}
     WORKING_DIRECTORY ${ROOT} RESULT_VARIABLE result ERROR_VARIABLE errors)
 if(NOT result EQUAL 0)

@@ -5,7 +5,8 @@
 cmake_minimum_required(VERSION 3.25)
 
 # Layers from the bottom: abstractdata; container (fileformats/morv) and engine; scene
-# (fileformats/morv3d); viewer, render and interchange; the desktop program and the tools.
+# (fileformats/morv3d); viewer, render and interchange; the desktop program, the browser
+# edition's bindings (web) and the tools.
 # Layers of one level do not include each other.
 
 set(allowed_abstractdata abstractdata)
@@ -17,6 +18,8 @@ set(allowed_render ${allowed_scene} render)
 set(allowed_interchange ${allowed_scene} interchange)
 set(allowed_morv3dViewer ${allowed_scene} viewer render interchange morv3dViewer)
 set(allowed_tools ${allowed_scene} viewer render interchange tools)
+# The browser edition's bindings stand where the desktop program does.
+set(allowed_web ${allowed_scene} viewer render interchange web)
 
 # The layer of a path relative to ROOT; "" for a path in no layer.
 function(layer_of path out)
@@ -25,7 +28,7 @@ function(layer_of path out)
         set(layer container)
     elseif(path MATCHES "^src/fileformats/morv3d/")
         set(layer scene)
-    elseif(path MATCHES "^src/(abstractdata|engine|viewer|render|interchange|morv3dViewer)/")
+    elseif(path MATCHES "^src/(abstractdata|engine|viewer|render|interchange|morv3dViewer|web)/")
         set(layer ${CMAKE_MATCH_1})
     elseif(path MATCHES "^tools/")
         set(layer tools)

@@ -61,9 +61,12 @@ public:
 
     uint32_t EntryCount() const { return static_cast<uint32_t>(m_tree.entries.size()); }
     // Per entry, for the page's list: depth, image and whether it starts expanded.
-    val Depths() const { return EntryField([](const StructureTreeEntry& e) { return e.dwDepth; }); }
+    val Depths() const {
+        return EntryField([](const StructureTreeEntry& e) { return e.dwDepth; });
+    }
     val Images() const {
-        return EntryField([](const StructureTreeEntry& e) { return static_cast<uint32_t>(e.nImage); });
+        return EntryField(
+            [](const StructureTreeEntry& e) { return static_cast<uint32_t>(e.nImage); });
     }
     val Expanded() const {
         return EntryField([](const StructureTreeEntry& e) { return e.bExpanded ? 1u : 0u; });

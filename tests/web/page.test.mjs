@@ -1,0 +1,225 @@
+// The page in a real browser: Debian's chromium, headless, driven by Playwright. Every tree is
+// compared with what `morv3d tree` prints for the same file; every damaged scene must give the
+// desktop's message and leave the page working. Run by ctest (web.browser) after `make web`.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { chromium } from 'playwright-core';
+
+const SOURCE = process.env.MORV_SOURCE_DIR;
+const WEB = process.env.MORV_WEB_DIR;
+const CLI = process.env.MORV3D_CLI;
+if (!WEB || !fs.existsSync(path.join(WEB, 'morv3d-viewer.html'))) {
+  console.log(`web.browser: no page in ${WEB} (make web writes it); skipped`);
+  process.exit(77);
+}
+const ORIGIN = 'http://morv3d.test';
+const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css', '.wasm': 'application/wasm' };
+
+const temp = fs.mkdtempSync(path.join(os.tmpdir(), 'morv-web-'));
+const written = path.join(temp, 'written');
+fs.mkdirSync(written);
+execFileSync(process.env.MORV_WEB_SCENE_WRITER, [], { env: { ...process.env, MORV_WEB_SCENES: written } });
+
+// The rows of tests/data/web/trees.tsv as [file, flags[]] with every '*' expanded.
+function sceneTable() {
+  const rows = [];
+  const seen = new Set();
+  for (const line of fs.readFileSync(path.join(SOURCE, 'tests/data/web/trees.tsv'), 'utf8').split('\n')) {
+    if (!line || line.startsWith('#')) continue;
+    const [name, flagWords] = line.split('\t');
+    const base = name.startsWith('written/') ? temp : SOURCE;
+    const dir = path.join(base, path.dirname(name));
+    const pattern = new RegExp(`^${path.basename(name).replace(/[.]/g, '\\.').replace(/\*/g, '.*')}$`);
+    const files = fs.readdirSync(dir).filter((f) => pattern.test(f)).sort();
+    assert.ok(files.length, `trees.tsv: ${name} matches no file`);
+    for (const f of files) {
+      const file = path.join(dir, f);
+      if (seen.has(file)) continue;
+      seen.add(file);
+      rows.push([file, flagWords.split(' ')]);
+    }
+  }
+  return rows;
+}
+
+// What the command line says of the file: the tree's text and the first failed pass.
+function cliTree(file, flags) {
+  const args = ['tree', file, ...(flags === '-' ? [] : ['--flags', flags])];
+  const run = spawnSync(CLI, args, { encoding: 'utf8' });
+  const failure = /could not be loaded completely: 0x([0-9A-F]{8}) \((.*)\)/.exec(run.stderr);
+  return { text: run.stdout, status: run.status, hex: failure?.[1], words: failure?.[2] };
+}
+
+let browser;
+let context;
+const foreign = [];
+
+async function newPage(query = '?lang=en') {
+  const page = await context.newPage();
+  page.errors = [];
+  page.on('pageerror', (e) => page.errors.push(String(e)));
+  await page.route('**/*', (route) => {
+    const url = new URL(route.request().url());
+    if (url.origin !== ORIGIN) {
+      foreign.push(url.href);
+      return route.abort();
+    }
+    const file = path.join(WEB, path.normalize(url.pathname === '/' ? '/index.html' : url.pathname));
+    if (!file.startsWith(WEB) || !fs.existsSync(file)) return route.fulfill({ status: 404 });
+    return route.fulfill({ body: fs.readFileSync(file), contentType: TYPES[path.extname(file)] });
+  });
+  await page.goto(`${ORIGIN}/index.html${query}`);
+  await page.evaluate(() => window.morv3dViewer.ready);
+  return page;
+}
+
+// Opens files in the page through its API: [{name, data}] with data as base64.
+function openFiles(page, files) {
+  const payload = files.map((f) => ({ name: path.basename(f), data: fs.readFileSync(f).toString('base64') }));
+  return page.evaluate((list) => window.morv3dViewer.open(list.map(({ name, data }) => ({
+    name, data: Uint8Array.from(atob(data), (c) => c.charCodeAt(0)),
+  }))), payload);
+}
+
+before(async () => {
+  browser = await chromium.launch({
+    executablePath: process.env.MORV_CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    args: ['--no-sandbox', '--use-angle=swiftshader', '--enable-unsafe-swiftshader',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync',
+      '--no-first-run'],
+  });
+  context = await browser.newContext({ locale: 'en-US' });
+});
+
+after(async () => {
+  await browser?.close();
+  fs.rmSync(temp, { recursive: true, force: true });
+  assert.deepEqual(foreign, [], 'requests that left the page\'s origin');
+});
+
+const SAMPLE = () => path.join(SOURCE, 'examples/sample.morv3d');
+
+describe('the tree and messages of every scene', () => {
+  test('equal what morv3d tree prints, and damaged files leave the page working', async (t) => {
+    const page = await newPage();
+    const sample = cliTree(SAMPLE(), '-');
+    const table = sceneTable();
+    let trees = 0;
+    let damaged = 0;
+    for (const [file, flagsList] of table) {
+      const name = path.basename(file);
+      const result = await openFiles(page, [file]);
+      const first = cliTree(file, '-');
+      if (first.status === 0) {
+        assert.deepEqual(result, { ok: true, message: '' }, name);
+      } else {
+        assert.equal(result.ok, false, name);
+        assert.equal(result.message, `The file “${name}” was not loaded completely:\n`
+          + `${first.words[0].toUpperCase()}${first.words.slice(1)} (0x${first.hex}).\n`
+          + 'Shown is what could be loaded.', name);
+      }
+      for (const flags of flagsList) {
+        const expected = flags === '-' ? first : cliTree(file, flags);
+        const text = await page.evaluate((f) => window.morv3dViewer.tree(f),
+          flags === '-' ? undefined : parseInt(flags, 16));
+        assert.equal(text, expected.text, `${name} --flags ${flags}`);
+        trees += 1;
+      }
+      if (first.status !== 0) {
+        damaged += 1;
+        assert.deepEqual(await openFiles(page, [SAMPLE()]), { ok: true, message: '' }, `sample after ${name}`);
+        assert.equal(await page.evaluate(() => window.morv3dViewer.tree()), sample.text);
+      }
+    }
+    t.diagnostic(`${trees} trees of ${table.length} scenes, ${damaged} of them loading in part`);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+});
+
+describe('the page', () => {
+  test('German by the browser language or the switch, English from the translation', async () => {
+    const page = await newPage('');
+    assert.equal(await page.getAttribute('#search', 'placeholder'), 'Search (Ctrl+F)');
+    await page.selectOption('#language', 'de');
+    assert.equal(await page.getAttribute('#search', 'placeholder'), 'Suchen (Strg+F)');
+    const missing = path.join(temp, 'missing.morv3d');
+    fs.writeFileSync(missing, Buffer.from('not a scene'));
+    const result = await openFiles(page, [missing]);
+    assert.match(result.message, /^Die Datei „missing\.morv3d“ wurde nicht vollständig geladen:\n.+ \(0x[0-9A-F]{8}\)\.\nAngezeigt wird, was geladen werden konnte\.$/);
+    const other = await openFiles(page, [path.join(SOURCE, 'tests/data/web/trees.tsv')]);
+    assert.deepEqual(other, { ok: false, message: 'Die Datei „trees.tsv“ ist keine .morv3d-Datei: die Seite liest nur .morv3d-Szenen.' });
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test('search counts and steps through the matches in display order', async () => {
+    const page = await newPage();
+    await openFiles(page, [SAMPLE()]);
+    const table = fs.readFileSync(path.join(SOURCE, 'tests/data/viewer/sample_searches.tsv'), 'utf8');
+    for (const line of table.split('\n')) {
+      if (!line || line.startsWith('#')) continue;
+      const [text, names] = line.split('\t');
+      const expected = names ? names.split(' ') : [];
+      await page.fill('#search', text);
+      const count = text ? `${expected.length} ${expected.length === 1 ? 'match' : 'matches'}` : '';
+      assert.equal(await page.textContent('#search-count'), count, text);
+      const stepped = [];
+      for (const _ of expected) {
+        await page.press('#search', 'Enter');
+        stepped.push((await page.textContent('.row.selected .label')).replace(/^[a-z]+: /, ''));
+      }
+      assert.deepEqual(stepped, expected, text);
+    }
+    await page.check('#search-only');
+    await page.fill('#search', 'dmy');
+    assert.deepEqual(await page.$$eval('.row.match .label', (rows) => rows.map((r) => r.textContent)),
+      ['node: dmyPivot', 'node: dmyTip']);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test('a large tree keeps only the rows in sight in the document', async () => {
+    const page = await newPage();
+    await openFiles(page, [SAMPLE()]);
+    const rows = await page.$$eval('#tree .row', (r) => r.length);
+    const entries = (await page.evaluate(() => window.morv3dViewer.tree())).split('\n').length - 1;
+    assert.ok(rows > 0 && rows <= entries, `${rows} rows for ${entries} entries`);
+    await page.close();
+  });
+
+  test('files dropped on the page open', async () => {
+    const page = await newPage();
+    const data = fs.readFileSync(SAMPLE()).toString('base64');
+    await page.evaluate((bytes) => {
+      const transfer = new DataTransfer();
+      const raw = Uint8Array.from(atob(bytes), (c) => c.charCodeAt(0));
+      transfer.items.add(new File([raw], 'sample.morv3d'));
+      document.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true }));
+    }, data);
+    await page.waitForFunction(() => document.getElementById('title').textContent === 'sample.morv3d');
+    assert.equal(await page.evaluate(() => window.morv3dViewer.tree()), cliTree(SAMPLE(), '-').text);
+    await page.close();
+  });
+
+  test('the single file works from disk and asks for nothing', async () => {
+    const page = await context.newPage();
+    const requests = [];
+    page.on('request', (r) => requests.push(r.url()));
+    const errors = [];
+    page.on('pageerror', (e) => errors.push(String(e)));
+    const url = `file://${path.join(WEB, 'morv3d-viewer.html')}`;
+    await page.goto(url);
+    await page.evaluate(() => window.morv3dViewer.ready);
+    assert.deepEqual(await openFiles(page, [SAMPLE()]), { ok: true, message: '' });
+    assert.equal(await page.evaluate(() => window.morv3dViewer.tree(0x7F)), cliTree(SAMPLE(), '7F').text);
+    assert.deepEqual(requests, [url]);
+    assert.deepEqual(errors, []);
+    await page.close();
+  });
+});

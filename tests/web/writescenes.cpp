@@ -1,0 +1,54 @@
+// Writes the scenes the other tests build from their hex cases, and the damaged containers, as
+// files into $MORV_WEB_SCENES, for the page's tests in a browser to open one by one.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "fileformats/scenebytes.h"
+
+namespace {
+
+// A file name from a case title: letters and digits kept, runs of anything else one '-'.
+std::string FileName(const std::string& strPrefix, const std::string& strTitle) {
+    std::string strName = strPrefix + "-";
+    for (const char c : strTitle.substr(0, strTitle.find('#'))) {
+        const bool bWord =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (bWord) {
+            strName.push_back(c);
+        } else if (strName.back() != '-') {
+            strName.push_back('-');
+        }
+    }
+    while (strName.back() == '-') {
+        strName.pop_back();
+    }
+    return strName + ".morv3d";
+}
+
+TEST(WebScenes, Write) {
+    const char* pszDir = std::getenv("MORV_WEB_SCENES");
+    if (pszDir == nullptr) {
+        GTEST_SKIP() << "MORV_WEB_SCENES names no folder";
+    }
+    const std::string strDir = pszDir;
+    // Scene cases: tests/data/scene/<file>; the viewer's and the command line's by "../".
+    const std::pair<const char*, const char*> sceneFiles[] = {
+        {"scene", "scenes.hex"},      {"loads", "loads.hex"},
+        {"meshes", "meshes.hex"},     {"viewer", "../viewer/scenes.hex"},
+        {"cli", "../cli/scenes.hex"},
+    };
+    for (const auto& [pszPrefix, pszFile] : sceneFiles) {
+        for (const SceneCase& c : ReadSceneCases(pszFile)) {
+            WriteContainer(strDir + "/" + FileName(pszPrefix, c.strTitle), c.chunks);
+        }
+    }
+    const std::string strMalformed =
+        std::string(MORV_SOURCE_DIR) + "/tests/data/container/malformed.hex";
+    for (const HexSection& section : ReadHexSections(strMalformed)) {
+        WriteWholeFile(strDir + "/" + FileName("malformed", section.strTitle), section.bytes);
+    }
+}
+
+}  // namespace
