@@ -204,6 +204,14 @@ describe('the page', () => {
     }, data);
     await page.waitForFunction(() => document.getElementById('title').textContent === 'sample.morv3d');
     assert.equal(await page.evaluate(() => window.morv3dViewer.tree()), cliTree(SAMPLE(), '-').text);
+    if (process.env.MORV_WEB_SCREENSHOT) {
+      // The README's picture of the page: an entry selected, the statistics shown.
+      await page.setViewportSize({ width: 960, height: 540 });
+      await page.fill('#search', 'arm');
+      await page.press('#search', 'Enter');
+      await page.click('#statistics-button');
+      await page.screenshot({ path: process.env.MORV_WEB_SCREENSHOT });
+    }
     await page.close();
   });
 
