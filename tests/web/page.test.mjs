@@ -68,8 +68,10 @@ async function newPage(query = '?lang=en') {
       foreign.push(url.href);
       return route.abort();
     }
-    const file = path.join(WEB, path.normalize(url.pathname === '/' ? '/index.html' : url.pathname));
-    if (!file.startsWith(WEB) || !fs.existsSync(file)) return route.fulfill({ status: 404 });
+    // The site: the page, and the sample scenes under /examples/ for ?url=.
+    const root = url.pathname.startsWith('/examples/') ? SOURCE : WEB;
+    const file = path.join(root, path.normalize(url.pathname === '/' ? '/index.html' : url.pathname));
+    if (!file.startsWith(root) || !fs.existsSync(file)) return route.fulfill({ status: 404 });
     return route.fulfill({ body: fs.readFileSync(file), contentType: TYPES[path.extname(file)] });
   });
   await page.goto(`${ORIGIN}/index.html${query}`);
@@ -211,6 +213,27 @@ describe('the page', () => {
       await page.press('#search', 'Enter');
       await page.click('#statistics-button');
       await page.screenshot({ path: process.env.MORV_WEB_SCREENSHOT });
+    }
+    await page.close();
+  });
+
+  test('the file button takes several files; ?url= and #url= open a scene of the same site only', async () => {
+    const page = await newPage();
+    await page.setInputFiles('#open-files', [SAMPLE(), path.join(SOURCE, 'examples/stone.bmp')]);
+    await page.waitForFunction(() => document.getElementById('title').textContent === 'sample.morv3d');
+    const cases = [
+      ['?lang=en&url=/examples/sample.morv3d', 'sample.morv3d', ''],
+      ['?lang=en#url=examples/sample.morv3d', 'sample.morv3d', ''],
+      ['?lang=en&url=/examples/none.morv3d', '', 'The address “/examples/none.morv3d” cannot be loaded (404).'],
+      ['?lang=en&url=http://elsewhere.test/a.morv3d', '', 'The address “http://elsewhere.test/a.morv3d” is not on this site.'],
+    ];
+    for (const [query, title, message] of cases) {
+      const other = await newPage(query);
+      await other.waitForFunction(() => document.getElementById('title').textContent
+        || !document.getElementById('message').hidden);
+      assert.equal(await other.textContent('#title'), title, query);
+      assert.equal(await other.textContent('#message-text'), message, query);
+      await other.close();
     }
     await page.close();
   });
