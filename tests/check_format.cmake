@@ -2,6 +2,11 @@
 #     cmake -DROOT=<source tree> -DCLANG_FORMAT=<program> -P check_format.cmake
 cmake_minimum_required(VERSION 3.25)
 
+if(NOT CLANG_FORMAT OR NOT EXISTS "${CLANG_FORMAT}")
+    message(FATAL_ERROR "clang-format was not found (scripts/install-deps installs it): "
+                        "the formatting cannot be checked")
+endif()
+
 file(GLOB_RECURSE files RELATIVE ${ROOT}
     ${ROOT}/src/*.cpp ${ROOT}/src/*.h ${ROOT}/tools/*.cpp ${ROOT}/tools/*.h
     ${ROOT}/tests/*.cpp ${ROOT}/tests/*.h ${ROOT}/bench/*.cpp ${ROOT}/bench/*.h

@@ -333,7 +333,7 @@ void CMainFrame::CreateScenePane() {
     pLayout->setContentsMargins(0, 0, 0, 0);
     pLayout->setSpacing(0);
     m_pSceneView = new CSceneView(&m_document, m_pScenePane);
-    m_pTransport = new CTransportBar(m_pSceneView, m_pScenePane);
+    m_pTransport = new CTransportBar(&m_document.Clock(), m_pSceneView, m_pScenePane);
     pLayout->addWidget(m_pSceneView, 1);
     pLayout->addWidget(m_pTransport);
     connect(m_pSceneView, &CSceneView::objectPicked, this, &CMainFrame::OnObjectPicked);
@@ -467,17 +467,9 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent) {
     QMainWindow::closeEvent(pEvent);
 }
 
-QString CMainFrame::SceneDir() const {
-    if (m_pImportDir) {
-        return m_pImportDir->path();
-    }
-    return m_strPathName.isEmpty() ? QString() : QFileInfo(m_strPathName).path();
-}
-
 void CMainFrame::OnDocumentChanged() {
-    const QString strDir = SceneDir();
-    m_pSceneView->OnDocumentChanged(strDir);
-    m_pTransport->OnDocumentChanged(m_document._pNode);
+    m_pSceneView->OnDocumentChanged();
+    m_pTransport->OnDocumentChanged(m_pView->Tree().dwAnimationTime);
     OnCurrentEntryChanged();
 }
 
@@ -498,7 +490,7 @@ void CMainFrame::OnCurrentEntryChanged() {
 }
 
 QString CMainFrame::EntryProperties(size_t nEntry) const {
-    const std::string strDir = QFile::encodeName(SceneDir()).toStdString();
+    const std::string& strDir = m_document.SceneDir();
     std::string strText;
     ::EntryProperties(
         m_pView->Tree(), nEntry, m_document,

@@ -50,8 +50,6 @@ public:
     CSceneView* GetSceneView() const { return m_pSceneView; }
     CTransportBar* GetTransportBar() const { return m_pTransport; }
     QPlainTextEdit* GetPropertiesPane() const { return m_pProperties; }
-    QLineEdit* GetSearchField() const { return m_pSearch; }
-    QLabel* GetSearchCount() const { return m_pSearchCount; }
     // The search: the matches of the field's text, then the next or previous one made current.
     void OnSearchChanged();
     void OnSearchStep(bool bForward);
@@ -108,8 +106,6 @@ private:
     void OnCurrentEntryChanged();
     void OnObjectPicked(CQVR3DObject* pObject);
     QString EntryProperties(size_t nEntry) const;
-    // The folder the scene's textures are found in: the file's, or an import's own.
-    QString SceneDir() const;
     // What "Alle 3D-Dateien" offers besides .morv3d: every extension Assimp reads.
     static QStringList ImportSuffixes();
     QWidget* CreateTreePane();

@@ -39,8 +39,7 @@ protected:
     void initializeGL() override { m_pView->InitializeRenderer(); }
     void paintGL() override {
         const qreal dRatio = devicePixelRatioF();
-        m_pView->Render(static_cast<int>(width() * dRatio), static_cast<int>(height() * dRatio),
-                        defaultFramebufferObject());
+        m_pView->Render(static_cast<int>(width() * dRatio), static_cast<int>(height() * dRatio));
     }
 
 private:
@@ -148,24 +147,29 @@ void CSceneView::OnSceneReplaced() {
     m_options.highlighted.clear();
 }
 
-void CSceneView::OnDocumentChanged(const QString& strSceneDir) {
-    m_strSceneDir = strSceneDir;
+void CSceneView::OnDocumentChanged() {
     m_bSceneChanged = true;
     m_options.highlighted.clear();
     m_nNextHit = 0;
     m_lastPickPoint = {-1, -1};
-    m_dwTime = 0;
+    m_pDocument->FollowClock();
     m_camera.SetPreset(m_preset);
     FitScene();
 }
 
-void CSceneView::SetTime(uint32_t dwTime) {
-    m_dwTime = dwTime;
-    // The OpenGL widget draws later: what reads the scene meanwhile sees the new time too.
-    if (CQVR3DObject* pRoot = Root(m_pDocument)) {
-        pRoot->SetTime(dwTime);
+bool CSceneView::FollowClock() {
+    // The root is set at once rather than when the OpenGL widget draws: what reads the scene
+    // meanwhile (a pick, the properties) sees the new time too. Every other reader of the
+    // scene relies on this, and sets no time of its own.
+    if (!m_pDocument->FollowClock()) {
+        return false;
     }
     Redraw();
+    return true;
+}
+
+uint32_t CSceneView::Time() const {
+    return m_pDocument->Clock().Time();
 }
 
 void CSceneView::SetHighlighted(std::vector<const CQVR3DMesh*> meshes) {
@@ -188,7 +192,6 @@ void CSceneView::FitItems(const std::vector<DrawItem>& items) {
 void CSceneView::FitScene() {
     std::vector<DrawItem> items;
     if (CQVR3DObject* pRoot = Root(m_pDocument)) {
-        pRoot->SetTime(m_dwTime);
         CollectDrawItems(pRoot, items);
     }
     FitItems(items);
@@ -200,7 +203,6 @@ void CSceneView::FitObject(CQVR3DObject* pObject) {
     if (pRoot == nullptr || pObject == nullptr) {
         return;
     }
-    pRoot->SetTime(m_dwTime);
     CollectDrawItems(pRoot, items);
     std::vector<DrawItem> inside;
     for (const DrawItem& item : items) {
@@ -216,17 +218,13 @@ void CSceneView::FitObject(CQVR3DObject* pObject) {
     }
 }
 
-void CSceneView::Render(int nWidthPixels, int nHeightPixels, unsigned /*nFramebuffer*/) {
+void CSceneView::Render(int nWidthPixels, int nHeightPixels) {
     if (!m_bRendererReady || m_pRenderer == nullptr) {
         return;
     }
-    CQVR3DObject* pRoot = Root(m_pDocument);
     if (m_bSceneChanged) {
-        m_pRenderer->SetScene(&m_pDocument->_Materials, pRoot, m_strSceneDir.toStdString());
+        m_pRenderer->SetScene(&m_pDocument->_Materials, Root(m_pDocument), m_pDocument->SceneDir());
         m_bSceneChanged = false;
-    }
-    if (pRoot != nullptr) {
-        pRoot->SetTime(m_dwTime);
     }
     m_camera.SetViewport(nWidthPixels, nHeightPixels);
     m_pRenderer->Prepare();
@@ -246,7 +244,7 @@ void CSceneView::UpdateImage() {
     if (FAILED(m_pTarget->Create(nWidth, nHeight, strError))) {
         return;
     }
-    Render(nWidth, nHeight, 0);
+    Render(nWidth, nHeight);
     if (SUCCEEDED(m_pTarget->Read(picture))) {
         m_image = QImage(picture.pixels.data(), picture.nWidth, picture.nHeight, picture.nWidth * 4,
                          QImage::Format_RGBA8888)
@@ -281,7 +279,6 @@ std::vector<CQVR3DMesh*> CSceneView::PickAt(const QPoint& point) {
     if (pRoot == nullptr || m_mode == Mode::None) {
         return meshes;
     }
-    pRoot->SetTime(m_dwTime);
     m_camera.SetViewport(width(), height());
     std::vector<ViewHit> hits;
     PickThroughPixel(pRoot, m_camera, point.x(), point.y(), hits);

@@ -31,16 +31,15 @@ public:
     ~CSceneView() override;
 
     Mode GetMode() const { return m_mode; }
-    // Why there is no picture (Mode::None).
-    QString Unavailable() const { return m_strUnavailable; }
-
     // The document's scene is about to be freed: nothing of it is drawn or kept from now on.
     void OnSceneReplaced();
-    // A new document: its scene, the folder its textures are found in, a fitted camera.
-    void OnDocumentChanged(const QString& strSceneDir);
-    // The time the root is set to before every picture.
-    void SetTime(uint32_t dwTime);
-    uint32_t Time() const { return m_dwTime; }
+    // A new document: its scene (textures from the document's folder), a fitted camera.
+    void OnDocumentChanged();
+    // The document's clock moved: the root follows and a new picture is drawn when the whole
+    // time unit changed. False when it had not.
+    bool FollowClock();
+    // The time the scene is shown at: the clock's.
+    uint32_t Time() const;
 
     RenderOptions& Options() { return m_options; }
     void SetHighlighted(std::vector<const CQVR3DMesh*> meshes);
@@ -61,7 +60,7 @@ public:
 
     // Called by the OpenGL surface while its context is current.
     void InitializeRenderer();
-    void Render(int nWidthPixels, int nHeightPixels, unsigned nFramebuffer);
+    void Render(int nWidthPixels, int nHeightPixels);
     void ReleaseRenderer();
 
 signals:
@@ -90,7 +89,6 @@ private:
     CMorv3dViewerDoc* m_pDocument;
     Mode m_mode = Mode::None;
     QString m_strUnavailable;
-    QString m_strSceneDir;
     CSceneGLWidget* m_pSurface = nullptr;
     QLabel* m_pMessage = nullptr;
     std::unique_ptr<CHeadlessContext> m_pHeadless;
@@ -103,7 +101,6 @@ private:
     CCamera m_camera;
     EViewPreset m_preset = EViewPreset::Iso;
     RenderOptions m_options;
-    uint32_t m_dwTime = 0;
 
     QPoint m_pressPoint;
     QPoint m_lastPoint;

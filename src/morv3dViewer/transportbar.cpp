@@ -13,8 +13,8 @@
 #include "engine/3dobjects/objects.h"
 #include "sceneview.h"
 
-CTransportBar::CTransportBar(CSceneView* pView, QWidget* pParent)
-    : QWidget(pParent), m_pView(pView) {
+CTransportBar::CTransportBar(CPlaybackClock* pClock, CSceneView* pView, QWidget* pParent)
+    : QWidget(pParent), m_pClock(pClock), m_pView(pView) {
     auto* pLayout = new QHBoxLayout(this);
     pLayout->setContentsMargins(4, 2, 4, 2);
     const auto button = [&](QStyle::StandardPixmap icon, const QString& strTip, auto&& slot) {
@@ -38,7 +38,7 @@ CTransportBar::CTransportBar(CSceneView* pView, QWidget* pParent)
     m_pSlider->setToolTip(tr("Zeit"));
     pLayout->addWidget(m_pSlider, 1);
     connect(m_pSlider, &QSlider::valueChanged, this, [this](int nValue) {
-        m_clock.SetTime(nValue);
+        m_pClock->SetTime(nValue);
         Show();
     });
     m_pTime = new QLabel(this);
@@ -53,88 +53,87 @@ CTransportBar::CTransportBar(CSceneView* pView, QWidget* pParent)
     }
     m_pSpeed->setCurrentIndex(2);
     connect(m_pSpeed, &QComboBox::currentIndexChanged, this,
-            [this](int nIndex) { m_clock.SetSpeed(m_pSpeed->itemData(nIndex).toDouble()); });
+            [this](int nIndex) { m_pClock->SetSpeed(m_pSpeed->itemData(nIndex).toDouble()); });
     pLayout->addWidget(m_pSpeed);
     m_pLoop = new QCheckBox(tr("Wiederholen"), this);
-    m_pLoop->setChecked(m_clock.Loops());
-    connect(m_pLoop, &QCheckBox::toggled, this, [this](bool bOn) { m_clock.SetLoop(bOn); });
+    m_pLoop->setChecked(m_pClock->Loops());
+    connect(m_pLoop, &QCheckBox::toggled, this, [this](bool bOn) { m_pClock->SetLoop(bOn); });
     pLayout->addWidget(m_pLoop);
 
     connect(pView, &CSceneView::frameShown, this, &CTransportBar::OnFrameShown);
     Show();
 }
 
-void CTransportBar::OnDocumentChanged(CQVR3DObject* pRoot) {
-    m_clock.Stop();
-    m_clock.SetEndTimeFrom(pRoot);
+void CTransportBar::OnDocumentChanged(uint32_t dwEnd) {
+    m_pClock->Stop();
+    m_pClock->SetEndTime(dwEnd);
     m_pKeyObject = nullptr;
-    m_dwShownTime = UINT32_MAX;
     Show();
 }
 
 void CTransportBar::TogglePlay() {
-    m_clock.TogglePlay();
+    m_pClock->TogglePlay();
     m_wallClock.restart();
     Show();
-    if (m_clock.IsPlaying()) {
+    if (m_pClock->IsPlaying()) {
         m_pView->Redraw();  // the first picture starts the beat
     }
 }
 
 void CTransportBar::Stop() {
-    m_clock.Stop();
+    m_pClock->Stop();
     Show();
 }
 
 void CTransportBar::StepBy(int nUnits) {
-    m_clock.Step(nUnits);
+    m_pClock->Step(nUnits);
     Show();
 }
 
 void CTransportBar::JumpToKey(bool bNext) {
     const std::vector<uint32_t> keys = KeyTimes(m_pKeyObject);
-    m_clock.Pause();
-    m_clock.SetTime(bNext ? NextKeyTime(keys, m_clock.CurrentTime())
-                          : PreviousKeyTime(keys, m_clock.CurrentTime()));
+    m_pClock->Pause();
+    m_pClock->SetTime(bNext ? NextKeyTime(keys, m_pClock->CurrentTime())
+                            : PreviousKeyTime(keys, m_pClock->CurrentTime()));
     Show();
 }
 
 void CTransportBar::SetTime(double dTime) {
-    m_clock.SetTime(dTime);
+    m_pClock->SetTime(dTime);
     Show();
 }
 
 void CTransportBar::OnFrameShown() {
-    if (!m_clock.IsPlaying()) {
+    if (!m_pClock->IsPlaying()) {
         return;
     }
     // The next picture when the event loop is free again: input stays responsive.
     QTimer::singleShot(0, this, [this] {
-        if (!m_clock.IsPlaying()) {
+        if (!m_pClock->IsPlaying()) {
             return;
         }
         const qint64 nNanoseconds = m_wallClock.nsecsElapsed();
         m_wallClock.restart();
-        m_clock.Advance(static_cast<double>(nNanoseconds) / 1e9);
-        Show();
-        if (m_clock.IsPlaying() && m_clock.Time() == m_dwShownTime) {
+        m_pClock->Advance(static_cast<double>(nNanoseconds) / 1e9);
+        if (!Show() && m_pClock->IsPlaying()) {
             m_pView->Redraw();  // no new time yet: wait for the next picture anyway
         }
     });
 }
 
-void CTransportBar::Show() {
+bool CTransportBar::Show() {
     {
         const QSignalBlocker block(m_pSlider);
-        m_pSlider->setRange(0, static_cast<int>(std::min<uint32_t>(m_clock.EndTime(), INT32_MAX)));
-        m_pSlider->setValue(static_cast<int>(std::min<uint32_t>(m_clock.Time(), INT32_MAX)));
+        m_pSlider->setRange(0,
+                            static_cast<int>(std::min<uint32_t>(m_pClock->EndTime(), INT32_MAX)));
+        m_pSlider->setValue(static_cast<int>(std::min<uint32_t>(m_pClock->Time(), INT32_MAX)));
     }
-    m_pTime->setText(QStringLiteral("%1 / %2").arg(m_clock.Time()).arg(m_clock.EndTime()));
-    m_pPlay->setIcon(
-        style()->standardIcon(m_clock.IsPlaying() ? QStyle::SP_MediaPause : QStyle::SP_MediaPlay));
-    if (m_clock.Time() != m_dwShownTime) {
-        m_dwShownTime = m_clock.Time();
-        m_pView->SetTime(m_dwShownTime);
-        emit timeChanged(m_dwShownTime);
+    m_pTime->setText(QStringLiteral("%1 / %2").arg(m_pClock->Time()).arg(m_pClock->EndTime()));
+    m_pPlay->setIcon(style()->standardIcon(m_pClock->IsPlaying() ? QStyle::SP_MediaPause
+                                                                 : QStyle::SP_MediaPlay));
+    if (!m_pView->FollowClock()) {
+        return false;
     }
+    emit timeChanged(m_pClock->Time());
+    return true;
 }

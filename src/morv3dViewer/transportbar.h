@@ -1,6 +1,7 @@
 // The transport bar under the 3D view: play/pause, stop, steps, key jumps, the time slider,
-// speed and loop. Playing follows the view's pictures: each shown picture asks for the next,
-// and the time moves by the wall time (a monotonic clock) that passed.
+// speed and loop over the document's clock. Playing follows the view's pictures: each shown
+// picture asks for the next, and the time moves by the wall time (a monotonic clock) that
+// passed.
 #pragma once
 
 #include <QElapsedTimer>
@@ -21,14 +22,14 @@ class CTransportBar : public QWidget {
     Q_OBJECT
 
 public:
-    CTransportBar(CSceneView* pView, QWidget* pParent = nullptr);
+    CTransportBar(CPlaybackClock* pClock, CSceneView* pView, QWidget* pParent = nullptr);
 
-    // A new scene: stopped at 0, the slider over its animation.
-    void OnDocumentChanged(CQVR3DObject* pRoot);
+    // A new scene: stopped at 0, the slider over its animation, which ends at dwEnd.
+    void OnDocumentChanged(uint32_t dwEnd);
     // The object whose keys the key jumps go to (null: none).
     void SetKeyObject(CQVR3DObject* pObject) { m_pKeyObject = pObject; }
 
-    CPlaybackClock& Clock() { return m_clock; }
+    CPlaybackClock& Clock() { return *m_pClock; }
     void TogglePlay();
     void Stop();
     void StepBy(int nUnits);
@@ -40,10 +41,11 @@ signals:
 
 private:
     void OnFrameShown();
-    void Show();  // the clock's state into the controls and the view
+    // The clock's state into the controls and the view; false when the time unit is the same.
+    bool Show();
 
+    CPlaybackClock* m_pClock;
     CSceneView* m_pView;
-    CPlaybackClock m_clock;
     QElapsedTimer m_wallClock;
     CQVR3DObject* m_pKeyObject = nullptr;
     QToolButton* m_pPlay = nullptr;
@@ -51,5 +53,4 @@ private:
     QLabel* m_pTime = nullptr;
     QComboBox* m_pSpeed = nullptr;
     QCheckBox* m_pLoop = nullptr;
-    uint32_t m_dwShownTime = UINT32_MAX;
 };

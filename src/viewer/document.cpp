@@ -57,6 +57,14 @@ bool CMorv3dViewerDoc::OnOpenDocument(const std::string& strPath) {
     }
     m_hrObjects = loader.Load(strPath, MORV3D_LOAD_OBJECTS);
     _pNode = loader.DetachRoot();
+    const size_t nSlash = strPath.rfind('/');
+    try {
+        m_strSceneDir = nSlash == std::string::npos ? std::string(".")
+                        : nSlash == 0               ? std::string("/")
+                                                    : strPath.substr(0, nSlash);
+    } catch (const std::bad_alloc&) {
+        ASSERT_HRESULT(E_OUTOFMEMORY);  // the textures are then looked for nowhere
+    }
     return true;
 }
 
@@ -69,9 +77,20 @@ void CMorv3dViewerDoc::DeleteContents() {
     _Materials.shrink_to_fit();
     delete _pNode;
     _pNode = nullptr;
+    m_strSceneDir.clear();
+    m_clock.Stop();
+    m_clock.SetEndTime(0);
     m_hrOpen = S_OK;
     m_hrMaterials = S_OK;
     m_hrObjects = S_OK;
+}
+
+bool CMorv3dViewerDoc::FollowClock() {
+    if (_pNode == nullptr || _pNode->dwRequestedTime == m_clock.Time()) {
+        return false;
+    }
+    _pNode->SetTime(m_clock.Time());
+    return true;
 }
 
 HRESULT CMorv3dViewerDoc::GetOpenResult() const {

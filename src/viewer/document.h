@@ -7,6 +7,7 @@
 
 #include "abstractdata/hresult.h"
 #include "fileformats/morv3d/morv3dloader.h"
+#include "viewer/playback.h"
 
 class CMorv3dViewerDoc {
 public:
@@ -34,6 +35,16 @@ public:
     // True when the last open loaded both passes without failure.
     bool LoadedCompletely() const;
 
+    // The folder of the file the scene was loaded from, where its textures are found; empty
+    // for the untitled document.
+    const std::string& SceneDir() const { return m_strSceneDir; }
+
+    // The scene's time: the one clock the transport, the 3D view and the root follow.
+    CPlaybackClock& Clock() { return m_clock; }
+    const CPlaybackClock& Clock() const { return m_clock; }
+    // Hands the clock's time to the root; false when the root had it already (nothing to walk).
+    bool FollowClock();
+
     std::vector<CMorv3DLoader::tMaterialMaps> _Materials;
     CQVR3DObject* _pNode = nullptr;  // owned; the whole hierarchy goes with it
 
@@ -46,6 +57,8 @@ private:
     // path cannot be opened for reading, otherwise empties the document.
     bool BaseOpenDocument(const std::string& strPath);
 
+    std::string m_strSceneDir;
+    CPlaybackClock m_clock;
     HRESULT m_hrOpen = S_OK;
     HRESULT m_hrMaterials = S_OK;
     HRESULT m_hrObjects = S_OK;

@@ -15,10 +15,6 @@ void CPlaybackClock::SetEndTime(uint32_t dwEnd) {
     m_dTime = std::min(m_dTime, static_cast<double>(m_dwEnd));
 }
 
-void CPlaybackClock::SetEndTimeFrom(CQVR3DObject* pRoot) {
-    SetEndTime(pRoot != nullptr ? pRoot->GetAnimationTimeHierarchy() : 0);
-}
-
 void CPlaybackClock::Play() {
     if (!m_bLoop && m_dTime >= static_cast<double>(m_dwEnd)) {
         m_dTime = 0.0;
@@ -45,20 +41,12 @@ void CPlaybackClock::SetSpeed(double dSpeed) {
     }
 }
 
-bool CPlaybackClock::SetRate(double dRate) {
-    if (!std::isfinite(dRate) || dRate <= 0.0) {
-        return false;
-    }
-    m_dRate = dRate;
-    return true;
-}
-
 void CPlaybackClock::Advance(double dSeconds) {
     if (!m_bPlaying || !std::isfinite(dSeconds) || dSeconds <= 0.0) {
         return;
     }
     const double dEnd = static_cast<double>(m_dwEnd);
-    const double dTime = m_dTime + dSeconds * m_dSpeed * m_dRate;
+    const double dTime = m_dTime + dSeconds * m_dSpeed * kDefaultRate;
     if (dTime < dEnd) {
         m_dTime = dTime;  // also absorbs a product that overflowed to infinity below
     } else if (m_bLoop && m_dwEnd != 0 && std::isfinite(dTime)) {

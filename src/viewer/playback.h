@@ -1,6 +1,6 @@
 // The 3D view's animation clock: play, pause, loop, speed and stepping over scene time, and
-// the key times of an object to jump between. Plain data and maths; the caller hands Time() to
-// the root's SetTime.
+// the key times of an object to jump between. Plain data and maths; the document that holds it
+// hands Time() to the root's SetTime.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +17,6 @@ public:
     // The last time of the animation (the root's GetAnimationTimeHierarchy); the current time
     // is kept inside 0..end.
     void SetEndTime(uint32_t dwEnd);
-    // The end time of a scene's root; 0 without one.
-    void SetEndTimeFrom(CQVR3DObject* pRoot);
     uint32_t EndTime() const { return m_dwEnd; }
 
     bool IsPlaying() const { return m_bPlaying; }
@@ -34,11 +32,6 @@ public:
 
     // Clamped to kMinSpeed..kMaxSpeed; a value that is not a number is ignored.
     void SetSpeed(double dSpeed);
-    double Speed() const { return m_dSpeed; }
-    // Scene time units per second of wall time; only positive finite values are taken. False
-    // when the value was refused.
-    bool SetRate(double dRate);
-    double Rate() const { return m_dRate; }
 
     // Moves the time on by dSeconds of wall time while playing: wraps around with loop on,
     // otherwise stops (paused) at the end. Negative or non-finite intervals are ignored.
@@ -56,7 +49,6 @@ public:
 private:
     double m_dTime = 0.0;
     double m_dSpeed = 1.0;
-    double m_dRate = kDefaultRate;
     uint32_t m_dwEnd = 0;
     bool m_bPlaying = false;
     bool m_bLoop = true;

@@ -366,6 +366,7 @@ HRESULT BuildStructureTree(StructureTree* pTree, const CMorv3dViewerDoc& doc,
     StructureTree& tree = *pTree;
     tree.entries.clear();
     tree.text = CStructureTreeText();
+    tree.dwAnimationTime = 0;
     // A rebuild nested in a virtual call gets its own records.
     CBorrowed<tTreeScratch> scratch(t_treeScratch);
     scratch->records.clear();
@@ -373,6 +374,7 @@ HRESULT BuildStructureTree(StructureTree* pTree, const CMorv3dViewerDoc& doc,
         size_t nObjectEntries = 0;
         if (doc._pNode != nullptr) {
             nObjectEntries = ReadRecords(doc._pNode, dwShowFlags, *scratch, tree.text);
+            tree.dwAnimationTime = scratch->records.front().dwHierarchy;
         }
         tree.entries.reserve(2 + CountMaterialEntries(doc, dwShowFlags) + nObjectEntries);
         const size_t nEntryBytes = tree.entries.capacity() * sizeof(StructureTreeEntry);

@@ -86,6 +86,9 @@ private:
 struct StructureTree {
     std::vector<StructureTreeEntry> entries;
     CStructureTreeText text;
+    // The root's GetAnimationTimeHierarchy, read on the way under any filter: the playback's
+    // end needs no walk of its own.
+    uint32_t dwAnimationTime = 0;
 };
 
 StructureTree BuildStructureTree(const CMorv3dViewerDoc& doc, uint32_t dwShowFlags);

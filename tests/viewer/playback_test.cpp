@@ -36,8 +36,6 @@ TEST(PlaybackClock, Steps) {
             clock.Stop();
         } else if (f[1] == "advance") {
             clock.Advance(std::stod(f[2]));
-        } else if (f[1] == "rate") {
-            strReturned = clock.SetRate(std::stod(f[2])) ? "1" : "0";
         } else if (f[1] == "step") {
             clock.Step(std::stoi(f[2]));
         } else if (f[1] == "time") {
@@ -60,10 +58,6 @@ TEST(PlaybackClock, Steps) {
 TEST(PlaybackKeys, KeyTimesOfTheSample) {
     CMorv3dViewerDoc doc;
     ASSERT_TRUE(doc.OnOpenDocument(MORV_SOURCE_DIR "/examples/sample.morv3d"));
-    CPlaybackClock clock;
-    clock.SetEndTimeFrom(doc._pNode);
-    EXPECT_EQ(clock.EndTime(), 160u);
-
     CQVR3DObject* pFlag = doc._pNode->FindByName("flag");
     ASSERT_NE(pFlag, nullptr);
     ASSERT_EQ(pFlag->GetChildCount(), 1u);
@@ -73,6 +67,26 @@ TEST(PlaybackKeys, KeyTimesOfTheSample) {
     EXPECT_EQ(KeyTimes(pFlag->GetChild(0)), keys);  // the morphing mesh
     EXPECT_TRUE(KeyTimes(pFlag).empty());
     EXPECT_TRUE(KeyTimes(nullptr).empty());
+}
+
+// The document holds the one clock and the scene's folder; the root follows the clock's whole
+// units, and only when they changed.
+TEST(PlaybackKeys, TheDocumentsClockAndFolder) {
+    CMorv3dViewerDoc doc;
+    EXPECT_FALSE(doc.FollowClock());
+    ASSERT_TRUE(doc.OnOpenDocument(MORV_SOURCE_DIR "/examples/sample.morv3d"));
+    EXPECT_EQ(doc.SceneDir(), MORV_SOURCE_DIR "/examples");
+    EXPECT_FALSE(doc.FollowClock());  // a loaded root is at 0 already
+    doc.Clock().SetEndTime(160);
+    doc.Clock().SetTime(80.5);
+    EXPECT_TRUE(doc.FollowClock());
+    EXPECT_EQ(doc._pNode->dwRequestedTime, 80u);
+    doc.Clock().SetTime(80.9);
+    EXPECT_FALSE(doc.FollowClock());
+    ASSERT_TRUE(doc.OnNewDocument());
+    EXPECT_EQ(doc.Clock().CurrentTime(), 0.0);
+    EXPECT_EQ(doc.Clock().EndTime(), 0u);
+    EXPECT_TRUE(doc.SceneDir().empty());
 }
 
 TEST(PlaybackKeys, TracksMergedAndJumps) {

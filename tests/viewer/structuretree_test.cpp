@@ -125,6 +125,9 @@ TEST_F(StructureTreeFileTest, ScenesUnderEachSetOfFilters) {
     for (const ExpectedTree& tree : trees) {
         const CMorv3dViewerDoc& doc = tree.strScene == "file" ? m_doc : docs.at(tree.strScene);
         EXPECT_EQ(TreeText(doc, tree.dwFlags, tree.bImages), tree.strText) << tree.strNote;
+        // The playback's end comes with the tree, under any filter.
+        const uint32_t dwEnd = doc._pNode ? doc._pNode->GetAnimationTimeHierarchy() : 0;
+        EXPECT_EQ(BuildStructureTree(doc, tree.dwFlags).dwAnimationTime, dwEnd) << tree.strNote;
     }
     // Labels are kept as stored; the roots start expanded.
     const StructureTree named = BuildStructureTree(names, SHOW_ALL);
@@ -168,6 +171,7 @@ TEST(StructureTree, DeepChainMatchesThePerObjectHierarchyTimes) {
     }
     EXPECT_EQ(nAnimated, kDepth - 1);
     EXPECT_EQ(TreeText(doc, SHOW_ALL), strExpected);
+    EXPECT_EQ(BuildStructureTree(doc, 0).dwAnimationTime, kDepth - 1);
     // The first dummy, n100, hides the rest of the chain.
     EXPECT_EQ(BuildStructureTree(doc, SHOW_ALL & ~SHOW_DUMMIES).entries.size(), 2u + 2 * 100);
 }
