@@ -14,7 +14,7 @@ import xml.etree.ElementTree as ET
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
-MODULES = ["strings.js", "i18n.js", "engine.js", "treeview.js", "main.js"]  # dependency order
+MODULES = ["strings.js", "i18n.js", "engine.js", "treeview.js", "view.js", "main.js"]  # dependency order
 STATIC = ["index.html", "style.css"] + MODULES[1:]
 
 

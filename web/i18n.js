@@ -10,6 +10,7 @@ const PAGE_WORDS = {
   'Die Adresse %1 liegt nicht auf dieser Website.': 'The address %1 is not on this site.',
   'Die Adresse %1 kann nicht geladen werden (%2).': 'The address %1 cannot be loaded (%2).',
   'Dateien oder Ordner hier ablegen': 'Drop files or folders here',
+  'Bild speichern': 'Save picture',
 };
 
 let language = 'de';
@@ -50,9 +51,16 @@ export function tn(source, n) {
   return text.split('%n').join(String(n));
 }
 
-// Labels marked in the document: data-t for the text, data-t-placeholder for a placeholder.
+// A menu text without its mnemonic ("Szene &einpassen" -> "Szene einpassen").
+export function tm(source) {
+  return t(source).replace(/&(.)/g, '$1');
+}
+
+// Labels marked in the document: data-t for the text, data-t-placeholder for a placeholder,
+// data-t-title for a tooltip.
 export function translateDocument(root) {
-  for (const el of root.querySelectorAll('[data-t]')) el.textContent = t(el.dataset.t);
+  for (const el of root.querySelectorAll('[data-t]')) el.textContent = tm(el.dataset.t);
+  for (const el of root.querySelectorAll('[data-t-title]')) el.title = t(el.dataset.tTitle);
   for (const el of root.querySelectorAll('[data-t-placeholder]')) {
     el.placeholder = t(el.dataset.tPlaceholder);
   }

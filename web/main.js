@@ -1,8 +1,9 @@
 // The page: opening (button, drop, ?url=), filters, search, properties, statistics, time,
 // the language, and window.morv3dViewer for embedding and automation.
-import { browserLanguage, getLanguage, setLanguage, t, tn, translateDocument } from './i18n.js';
+import { browserLanguage, getLanguage, setLanguage, t, tm, tn, translateDocument } from './i18n.js';
 import { loadEngine, openStaged, stage } from './engine.js';
 import { TreeView } from './treeview.js';
+import { View } from './view.js';
 
 const $ = (id) => document.getElementById(id);
 const ALL_FLAGS = 0xFFFFFFFF;
@@ -12,9 +13,16 @@ const FILTERS = [
   [0x40, 'Show mesh animations'], [0x10, 'Show materials'], [0x20, 'Show material maps'],
 ];
 
+// The view presets (CCamera's order) and overlays, with the desktop's menu words.
+const VIEWS = [['&Vorne', 0], ['&Oben', 1], ['&Seite', 2], ['&Iso', 3]];
+const OVERLAYS = ['&Drahtgitter', '&Hüllkugeln', '&Normalen', '&Bodengitter', '&Achsen'];
+
 let engine = null;
 let flags = ALL_FLAGS;
 let tree = null;
+let view = null;
+const overlays = new Set();
+let lastFrame = 0;
 
 function showMessage(kind, text) {
   $('message').hidden = !text;
@@ -46,8 +54,42 @@ function setFlags(newFlags) {
   drawFilters();
 }
 
-function showProperties(i) {
+// A tree entry became current: its properties, its meshes highlighted.
+function onEntry(i) {
   $('properties').textContent = i >= 0 && engine ? engine.doc.properties(i) : '';
+  if (engine) {
+    engine.doc.highlight(i);
+    view.redraw();
+  }
+}
+const showProperties = onEntry;
+
+function onPicked(hit) {
+  $('status').textContent = hit ? hit.path : '';
+  if (hit && hit.entry >= 0) tree.select(hit.entry);
+}
+
+function drawViewButtons() {
+  $('views').replaceChildren(...VIEWS.map(([word, preset]) => {
+    const b = document.createElement('button');
+    b.type = 'button';
+    b.textContent = tm(word);
+    b.addEventListener('click', () => { engine?.doc.setView(preset); view.redraw(); });
+    return b;
+  }));
+  $('overlays').replaceChildren(...OVERLAYS.map((word) => {
+    const b = document.createElement('button');
+    b.type = 'button';
+    b.textContent = tm(word);
+    b.setAttribute('aria-pressed', String(overlays.has(word)));
+    b.addEventListener('click', () => {
+      if (overlays.has(word)) overlays.delete(word); else overlays.add(word);
+      engine?.doc.setOverlays(...OVERLAYS.map((w) => overlays.has(w)));
+      drawViewButtons();
+      view.redraw();
+    });
+    return b;
+  }));
 }
 
 function showStatistics() {
@@ -56,7 +98,13 @@ function showStatistics() {
   $('statistics').textContent = t('Materialien: %1\nMaps: %2\nKnoten: %3\nDummies: %4\nMeshes: %5\n'
     + 'Dreiecke: %6\nEckpunkte: %7\nMorph-Schlüssel: %8\nAnimationszeit: %9\n',
   s.materials, s.maps, s.nodes, s.dummies, s.meshes, s.triangles, s.vertices, s.morphKeys,
-  s.animationTime);
+  s.animationTime) + missingTexturesText();
+}
+
+function missingTexturesText() {
+  const missing = engine.doc.missingTextures();
+  return t('Fehlende Texturen: %1\n', missing.length)
+    + missing.map((m) => `  ${m.name} (Material ${m.material}): ${m.reason}\n`).join('');
 }
 
 function applySearch() {
@@ -78,14 +126,52 @@ function showTime() {
   const time = engine ? engine.doc.time() : 0;
   $('time').max = engine ? engine.doc.endTime() : 0;
   $('time').value = time;
-  $('time-value').textContent = String(time);
+  $('time-value').textContent = String(Math.floor(time));
+  $('play').textContent = engine?.doc.isPlaying() ? '⏸' : '▶';
+}
+
+// After any change of the time: the slider, the properties at that time, the picture.
+function timeChanged() {
+  showTime();
+  $('properties').textContent = tree.selected >= 0 ? engine.doc.properties(tree.selected) : '';
+  return view.redraw();
 }
 
 function setTime(value) {
   if (!engine) return;
   engine.doc.setTime(Number(value));
+  timeChanged();
+}
+
+// While playing, each animation frame moves the clock on by the wall time since the last.
+function playFrame(now) {
+  if (!engine?.doc.isPlaying()) return;
+  engine.doc.advance(lastFrame ? (now - lastFrame) / 1000 : 0);
+  lastFrame = now;
+  timeChanged();
+  requestAnimationFrame(playFrame);
+}
+
+function togglePlay() {
+  if (!engine) return;
+  lastFrame = 0;
+  if (engine.doc.togglePlay()) requestAnimationFrame(playFrame);
   showTime();
-  showProperties(tree.selected);
+}
+
+function transport(action) {
+  if (!engine) return;
+  action(engine.doc);
+  timeChanged();
+}
+
+function savePicture() {
+  if (!engine) return;
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(new Blob([engine.doc.picture()], { type: 'image/png' }));
+  link.download = `${($('title').textContent || 'scene').replace(/\.morv3d$/i, '')}.png`;
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 1000);
 }
 
 // Resolves once the browser has drawn the page as it now is.
@@ -121,11 +207,11 @@ async function open(files) {
       applySearch();
       showProperties(-1);
       showTime();
-      if (!$('statistics').hidden) showStatistics();
     }
   }
   showMessage(result.opened ? 'warning' : 'error', result.message);
-  await painted();
+  await (view.error ? painted() : view.redraw());
+  if (!$('statistics').hidden) showStatistics(); // the textures are known once drawn
   return { ok: result.ok, message: result.message };
 }
 
@@ -181,6 +267,7 @@ function applyLanguage(lang) {
   $('language').value = getLanguage();
   translateDocument(document);
   drawFilters();
+  drawViewButtons();
   applySearch();
   if (!$('statistics').hidden) showStatistics();
 }
@@ -193,6 +280,13 @@ function onKey(e) {
     $('open-files').click();
   } else if (e.key === 'F3') {
     stepSearch(!e.shiftKey);
+  } else if (e.target.tagName === 'INPUT' || e.target.tagName === 'SELECT') {
+    return;
+  } else if (e.key === ' ') {
+    togglePlay();
+  } else if ((e.key === 'f' || e.key === 'F' || e.key === 'Home') && !ctrl) {
+    engine?.doc.fit();
+    view.redraw();
   } else {
     return;
   }
@@ -200,7 +294,18 @@ function onKey(e) {
 }
 
 function wire() {
-  tree = new TreeView($('tree'), $('tree-spacer'), showProperties);
+  tree = new TreeView($('tree'), $('tree-spacer'), onEntry);
+  view = new View($('view'), onPicked);
+  $('fit').addEventListener('click', () => { engine?.doc.fit(); view.redraw(); });
+  $('save-picture').addEventListener('click', savePicture);
+  $('play').addEventListener('click', togglePlay);
+  $('stop').addEventListener('click', () => transport((d) => d.stop()));
+  $('step-back').addEventListener('click', () => transport((d) => d.step(-1)));
+  $('step-forward').addEventListener('click', () => transport((d) => d.step(1)));
+  $('previous-key').addEventListener('click', () => transport((d) => d.jumpToKey(tree.selected, false)));
+  $('next-key').addEventListener('click', () => transport((d) => d.jumpToKey(tree.selected, true)));
+  $('speed').addEventListener('change', (e) => engine?.doc.setSpeed(Number(e.target.value)));
+  $('loop').addEventListener('change', (e) => engine?.doc.setLoop(e.target.checked));
   $('open-files').addEventListener('change', (e) => open(e.target.files));
   $('message-close').addEventListener('click', () => showMessage('', ''));
   $('search').addEventListener('input', applySearch);
@@ -230,7 +335,12 @@ function wire() {
 wire();
 applyLanguage(new URLSearchParams(location.search).get('lang') || browserLanguage(navigator.languages));
 
-const ready = loadEngine(globalThis.MORV3D_WASM_BASE64).then((e) => { engine = e; });
+const ready = loadEngine(globalThis.MORV3D_WASM_BASE64).then((e) => {
+  engine = e;
+  const error = view.start(engine.doc);
+  $('view-error').textContent = error;
+  $('view-error').hidden = !error;
+});
 
 window.morv3dViewer = {
   open,
@@ -239,8 +349,28 @@ window.morv3dViewer = {
     setFlags(treeFlags === undefined ? ALL_FLAGS : treeFlags);
     return engine.doc.treeText(false);
   },
-  setTime(value) { setTime(value); return engine ? engine.doc.time() : 0; },
+  async setTime(value) {
+    await ready;
+    setTime(value);
+    await view.redraw();
+    return engine.doc.time();
+  },
   time: () => (engine ? engine.doc.time() : 0),
+  // The path `morv3d pick` prints for the object under canvas pixel (x, y), or null.
+  pick(x, y) { return engine?.doc.pick(x, y)?.path ?? null; },
+  // Makes the object at path current (tree, properties, highlight); false when there is none.
+  async select(path) {
+    const entry = engine ? engine.doc.entryOfPath(String(path)) : -1;
+    if (entry >= 0) tree.select(entry);
+    await view.redraw();
+    return entry >= 0;
+  },
+  // 'front', 'top', 'side' or 'iso', fitted to the scene.
+  async setView(name) {
+    engine.doc.setView(['front', 'top', 'side', 'iso'].indexOf(name));
+    await view.redraw();
+  },
+  picture: () => engine.doc.picture(),
   language: (lang) => { if (lang) applyLanguage(lang); return getLanguage(); },
   ready,
 };

@@ -1,19 +1,32 @@
 // The page's view of a document: open a staged file, its structure tree under the seven
-// filters, properties, search, statistics and the scene time. Each call forwards to the viewer
-// layer; texts come back as UTF-8.
+// filters, properties, search, statistics, the scene time, and the 3D view in the page's WebGL2
+// canvas with picking and pictures. Each call forwards to the viewer and render layers; texts
+// come back as UTF-8.
 #include <emscripten/bind.h>
+#include <emscripten/html5.h>
 #include <emscripten/val.h>
 
+#include <GLES3/gl3.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "abstractdata/codepage.h"
 #include "abstractdata/hresult.h"
+#include "abstractdata/picture.h"
+#include "engine/3dobjects/nodewalk.h"
+#include "render/camera.h"
+#include "render/framewalk.h"
+#include "render/offscreen.h"
+#include "render/scenerenderer.h"
+#include "render/viewpick.h"
 #include "viewer/document.h"
 #include "viewer/playback.h"
 #include "viewer/properties.h"
 #include "viewer/search.h"
+#include "viewer/selection.h"
 #include "viewer/statistics.h"
 #include "viewer/structuretree.h"
 
@@ -33,13 +46,20 @@ public:
     // The path of a scene staged in the in-memory file system; false when it cannot be read
     // (OpenResult says why). A refused open keeps the previous scene, as on the desktop.
     bool Open(const std::string& strPath) {
-        if (!m_doc.OnOpenDocument(strPath)) {
-            return false;
+        // The renderer lets go of the scene before the document frees it.
+        SetRendererScene(false);
+        const bool bOpened = m_doc.OnOpenDocument(strPath);
+        if (bOpened) {
+            m_strSceneDir = strPath.substr(0, strPath.rfind('/') + 1);
+            m_clock = CPlaybackClock();
+            m_clock.SetEndTimeFrom(m_doc._pNode);
+            ApplyTime();
+            BuildTree(m_dwFlags);
+            m_options.highlighted.clear();
+            m_bFitted = false;
         }
-        m_clock = CPlaybackClock();
-        m_clock.SetEndTimeFrom(m_doc._pNode);
-        ApplyTime();
-        return SUCCEEDED(BuildTree(m_dwFlags));
+        SetRendererScene(true);
+        return bOpened;
     }
 
     uint32_t OpenResult() const { return static_cast<uint32_t>(m_doc.GetOpenResult()); }
@@ -55,7 +75,9 @@ public:
     uint32_t BuildTree(uint32_t dwFlags) {
         m_dwFlags = dwFlags;
         m_matches.clear();
-        return static_cast<uint32_t>(::BuildStructureTree(&m_tree, m_doc, dwFlags));
+        HRESULT hr = ::BuildStructureTree(&m_tree, m_doc, dwFlags);
+        const HRESULT hrIndex = m_entries.Build(m_tree);
+        return static_cast<uint32_t>(FAILED(hr) ? hr : hrIndex);
     }
     std::string TreeText(bool bImages) const { return FormatStructureTree(m_tree, bImages); }
 
@@ -130,7 +152,192 @@ public:
     }
     double Time() const { return m_clock.CurrentTime(); }
 
+    // The transport bar: the clock's rules, the time applied to the scene after each change.
+    bool TogglePlay() {
+        m_clock.TogglePlay();
+        return m_clock.IsPlaying();
+    }
+    bool IsPlaying() const { return m_clock.IsPlaying(); }
+    void Stop() {
+        Clocked([this] { m_clock.Stop(); });
+    }
+    void Advance(double dSeconds) {
+        Clocked([&] { m_clock.Advance(dSeconds); });
+    }
+    void StepTime(int nUnits) {
+        Clocked([&] { m_clock.Step(nUnits); });
+    }
+    void SetSpeed(double dSpeed) { m_clock.SetSpeed(dSpeed); }
+    void SetLoop(bool bLoop) { m_clock.SetLoop(bLoop); }
+    // To the next (bForward) or previous key of the entry's object; the time stays without one.
+    void JumpToKey(int32_t nEntry, bool bForward) {
+        const EntryInfo info =
+            nEntry >= 0 ? DescribeEntry(m_tree, static_cast<size_t>(nEntry)) : EntryInfo();
+        const std::vector<uint32_t> keys = KeyTimes(info.pObject);
+        const double dTime = m_clock.CurrentTime();
+        SetTime(bForward ? NextKeyTime(keys, dTime) : PreviousKeyTime(keys, dTime));
+    }
+
+    // The 3D view: a WebGL2 context on the canvas (a CSS selector) and the renderer in it.
+    // Empty when it draws, otherwise why not.
+    std::string InitView(const std::string& strCanvas) {
+        EmscriptenWebGLContextAttributes attributes;
+        emscripten_webgl_init_context_attributes(&attributes);
+        attributes.majorVersion = 2;
+        attributes.minorVersion = 0;
+        attributes.depth = EM_TRUE;
+        m_context = emscripten_webgl_create_context(strCanvas.c_str(), &attributes);
+        if (m_context <= 0 ||
+            emscripten_webgl_make_context_current(m_context) != EMSCRIPTEN_RESULT_SUCCESS) {
+            return "WebGL2 is not available";
+        }
+        auto pRenderer = std::make_unique<CSceneRenderer>();
+        std::string strError;
+        if (FAILED(pRenderer->Initialize(strError))) {
+            return strError;
+        }
+        m_pRenderer = std::move(pRenderer);
+        SetRendererScene(true);
+        return std::string();
+    }
+
+    // Draws the scene into the canvas of nWidth x nHeight pixels; the first frame of a scene
+    // (or after Fit) places the camera as `morv3d render` does.
+    uint32_t Draw(int nWidth, int nHeight) {
+        if (!m_pRenderer) {
+            return static_cast<uint32_t>(E_FAIL);
+        }
+        emscripten_webgl_make_context_current(m_context);
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        glViewport(0, 0, nWidth, nHeight);
+        return static_cast<uint32_t>(DrawFrame(nWidth, nHeight));
+    }
+
+    // PNG bytes of the view as the canvas shows it, drawn offscreen as `morv3d render` draws.
+    val Picture() {
+        std::vector<uint8_t> png;
+        if (m_pRenderer) {
+            emscripten_webgl_make_context_current(m_context);
+            COffscreenTarget target;
+            CImageRGBA image;
+            std::string strError;
+            HRESULT hr = target.Create(m_camera.nWidth, m_camera.nHeight, strError);
+            if (SUCCEEDED(hr)) {
+                hr = DrawFrame(m_camera.nWidth, m_camera.nHeight);
+            }
+            if (SUCCEEDED(hr)) {
+                hr = target.Read(image);
+            }
+            if (SUCCEEDED(hr)) {
+                EncodePng(image, png);
+            }
+            glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        }
+        return TypedArrayCopy(png);
+    }
+
+    void SetView(int nPreset) {
+        m_view = static_cast<EViewPreset>(nPreset);
+        m_bFitted = false;
+    }
+    void Fit() { m_bFitted = false; }
+    void Orbit(double dYaw, double dPitch) { m_camera.Orbit(dYaw, dPitch); }
+    void Pan(double dRight, double dUp) { m_camera.Pan(dRight, dUp); }
+    void Zoom(double dFactor) { m_camera.Zoom(dFactor); }
+    void SetOverlays(bool bWireframe, bool bSpheres, bool bNormals, bool bGrid, bool bAxes) {
+        m_options.bWireframe = bWireframe;
+        m_options.bSpheres = bSpheres;
+        m_options.bNormals = bNormals;
+        m_options.bGrid = bGrid;
+        m_options.bAxes = bAxes;
+    }
+
+    // What lies nearest under pixel (x, y) of the view: {path, entry} (the path as `morv3d
+    // pick` prints it, the tree entry that shows it or -1), or null.
+    val Pick(double dX, double dY) {
+        std::vector<ViewHit> hits;
+        if (m_doc._pNode == nullptr ||
+            FAILED(PickThroughPixel(m_doc._pNode, m_camera, dX, dY, hits)) || hits.empty()) {
+            return val::null();
+        }
+        val result = val::object();
+        result.set("path", Windows1252ToUtf8(ObjectPath(hits.front().pMesh)));
+        result.set("entry", EntryIndex(m_entries.EntryOf(hits.front().pMesh)));
+        return result;
+    }
+
+    // The entry that shows the object at strPath (UTF-8, as ObjectPath names it), or -1.
+    int32_t EntryOfPath(const std::string& strPath) const {
+        CQVR3DObject* pFound = nullptr;
+        const auto pathOf = [](CQVR3DObject* pObject) {
+            return Windows1252ToUtf8(ObjectPath(pObject));
+        };
+        CQVR3DObject* pRoot = m_doc._pNode;
+        if (pRoot != nullptr && pathOf(pRoot) == strPath) {
+            pFound = pRoot;
+        } else if (CQVR3DNode* pNode = AsPlainNode(pRoot)) {
+            WalkChildren(pNode, [&](CQVR3DObject* pChild) {
+                const std::string strChild = pathOf(pChild);
+                if (strChild == strPath) {
+                    pFound = pChild;
+                    return EWalk::Stop;
+                }
+                return strPath.starts_with(strChild + '/') ? EWalk::Descend : EWalk::Skip;
+            });
+        }
+        return pFound != nullptr ? EntryIndex(m_entries.EntryOf(pFound)) : -1;
+    }
+
+    // The meshes of the selected entry are drawn highlighted (-1: none).
+    void Highlight(int32_t nEntry) {
+        std::vector<CQVR3DMesh*> meshes;
+        if (nEntry >= 0) {
+            EntryMeshes(m_tree, static_cast<size_t>(nEntry), m_doc._pNode, &meshes);
+        }
+        m_options.highlighted.assign(meshes.begin(), meshes.end());
+    }
+
+    // The textures of the scene that could not be used: [{material, name, reason}].
+    val MissingTextures() const {
+        val list = val::array();
+        if (m_pRenderer) {
+            for (const MissingTexture& missing : m_pRenderer->MissingTextures()) {
+                val item = val::object();
+                item.set("material", missing.dwMaterial);
+                item.set("name", Windows1252ToUtf8(missing.strName));
+                item.set("reason", missing.strReason);
+                list.call<void>("push", item);
+            }
+        }
+        return list;
+    }
+
 private:
+    static int32_t EntryIndex(size_t nEntry) {
+        return nEntry == kNoEntry ? -1 : static_cast<int32_t>(nEntry);
+    }
+
+    void SetRendererScene(bool bScene) {
+        if (m_pRenderer) {
+            emscripten_webgl_make_context_current(m_context);
+            m_pRenderer->SetScene(bScene ? &m_doc._Materials : nullptr,
+                                  bScene ? m_doc._pNode : nullptr, m_strSceneDir);
+        }
+    }
+
+    HRESULT DrawFrame(int nWidth, int nHeight) {
+        HRESULT hr = m_pRenderer->Prepare();
+        if (SUCCEEDED(hr)) {
+            if (!m_bFitted) {
+                m_camera = CameraForPicture(m_pRenderer->Items(), nWidth, nHeight, m_view);
+                m_bFitted = true;
+            }
+            m_camera.SetViewport(nWidth, nHeight);
+            hr = m_pRenderer->Draw(m_camera, m_options);
+        }
+        return hr;
+    }
+
     template <class F>
     val EntryField(F field) const {
         std::vector<uint32_t> values;
@@ -148,6 +355,12 @@ private:
         return nEntry == kNoEntry ? -1 : static_cast<int32_t>(nEntry);
     }
 
+    template <class F>
+    void Clocked(F change) {
+        change();
+        ApplyTime();
+    }
+
     void ApplyTime() {
         if (m_doc._pNode != nullptr) {
             m_doc._pNode->SetTime(m_clock.Time());
@@ -159,6 +372,15 @@ private:
     uint32_t m_dwFlags = SHOW_ALL;
     std::vector<size_t> m_matches;
     CPlaybackClock m_clock;
+    CObjectEntryIndex m_entries;
+    std::string m_strSceneDir;
+
+    EMSCRIPTEN_WEBGL_CONTEXT_HANDLE m_context = 0;
+    std::unique_ptr<CSceneRenderer> m_pRenderer;
+    CCamera m_camera;
+    EViewPreset m_view = EViewPreset::Iso;
+    bool m_bFitted = false;
+    RenderOptions m_options;
 };
 
 // The words for a result code, as the desktop shows them in either language.
@@ -191,6 +413,27 @@ EMSCRIPTEN_BINDINGS(morv3d) {
         .function("statistics", &CWebDocument::Statistics)
         .function("endTime", &CWebDocument::EndTime)
         .function("setTime", &CWebDocument::SetTime)
-        .function("time", &CWebDocument::Time);
+        .function("time", &CWebDocument::Time)
+        .function("togglePlay", &CWebDocument::TogglePlay)
+        .function("isPlaying", &CWebDocument::IsPlaying)
+        .function("stop", &CWebDocument::Stop)
+        .function("advance", &CWebDocument::Advance)
+        .function("step", &CWebDocument::StepTime)
+        .function("setSpeed", &CWebDocument::SetSpeed)
+        .function("setLoop", &CWebDocument::SetLoop)
+        .function("jumpToKey", &CWebDocument::JumpToKey)
+        .function("initView", &CWebDocument::InitView)
+        .function("draw", &CWebDocument::Draw)
+        .function("picture", &CWebDocument::Picture)
+        .function("setView", &CWebDocument::SetView)
+        .function("fit", &CWebDocument::Fit)
+        .function("orbit", &CWebDocument::Orbit)
+        .function("pan", &CWebDocument::Pan)
+        .function("zoom", &CWebDocument::Zoom)
+        .function("setOverlays", &CWebDocument::SetOverlays)
+        .function("pick", &CWebDocument::Pick)
+        .function("entryOfPath", &CWebDocument::EntryOfPath)
+        .function("highlight", &CWebDocument::Highlight)
+        .function("missingTextures", &CWebDocument::MissingTextures);
     emscripten::function("resultWords", &ResultWords);
 }
