@@ -238,6 +238,89 @@ describe('the page', () => {
     await page.close();
   });
 
+  test('pictures, picks and selection agree with morv3d render and pick', async (t) => {
+    const page = await newPage();
+    const rows = fs.readFileSync(path.join(SOURCE, 'tests/data/web/views.tsv'), 'utf8')
+      .split('\n').filter((l) => l && !l.startsWith('#')).map((l) => l.split('\t'));
+    for (const [scene, time, view] of rows) {
+      const file = path.join(SOURCE, scene);
+      const folder = fs.readdirSync(path.dirname(file)).filter((f) => f !== path.basename(file))
+        .map((f) => path.join(path.dirname(file), f)).filter((f) => fs.statSync(f).isFile());
+      assert.equal((await openFiles(page, [file, ...folder])).ok, true, scene);
+      // The view is fitted to the scene at the time set, as morv3d render fits it.
+      await page.evaluate(async ([v, tm]) => {
+        await window.morv3dViewer.setTime(tm);
+        await window.morv3dViewer.setView(v);
+      }, [view, Number(time)]);
+      const { width, height } = await page.$eval('#view', (c) => ({ width: c.width, height: c.height }));
+      const size = `${width}x${height}`;
+      const expectedPng = path.join(temp, 'expected.png');
+      spawnSync(CLI, ['render', file, expectedPng, '--size', size, '--time', time, '--view', view]);
+      const share = await page.evaluate(async (expected) => {
+        const decode = async (bytes) => {
+          const bitmap = await createImageBitmap(new Blob([bytes], { type: 'image/png' }));
+          const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
+          const context = canvas.getContext('2d');
+          context.drawImage(bitmap, 0, 0);
+          return context.getImageData(0, 0, bitmap.width, bitmap.height);
+        };
+        const a = await decode(window.morv3dViewer.picture());
+        const b = await decode(Uint8Array.from(atob(expected), (c) => c.charCodeAt(0)));
+        if (a.width !== b.width || a.height !== b.height) return 1;
+        let differing = 0;
+        for (let i = 0; i < a.data.length; i += 4) {
+          for (let k = 0; k < 3; k++) {
+            if (Math.abs(a.data[i + k] - b.data[i + k]) > 24) { differing += 1; break; }
+          }
+        }
+        return differing / (a.width * a.height);
+      }, fs.readFileSync(expectedPng).toString('base64'));
+      t.diagnostic(`${scene} at ${time} ${view} ${size}: ${(share * 100).toFixed(3)}% of the pixels differ`);
+      assert.ok(share <= 0.005, `${scene} at ${time} ${view}: ${share}`);
+      // Picks on a grid of pixels name what morv3d pick names first.
+      for (let y = height / 8; y < height; y += height / 4) {
+        for (let x = width / 8; x < width; x += width / 4) {
+          const [px, py] = [Math.floor(x), Math.floor(y)];
+          const run = spawnSync(CLI, ['pick', file, '--at', `${px},${py}`, '--size', size, '--time', time, '--view', view], { encoding: 'utf8' });
+          const expected = run.stdout ? run.stdout.split('\t')[0] : null;
+          assert.equal(await page.evaluate(([a, b]) => window.morv3dViewer.pick(a, b), [px, py]), expected, `${scene} ${px},${py}`);
+          if (expected) {
+            assert.equal(await page.evaluate((p) => window.morv3dViewer.select(p), expected), true);
+            const label = await page.textContent('.row.selected .label');
+            assert.match(label, /^(mesh|node|object): /, expected);
+          }
+        }
+      }
+    }
+    assert.equal(await page.evaluate(() => window.morv3dViewer.select('scene/nothing')), false);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test('the transport: steps, keys of the selected object, playing moves the time on', async () => {
+    const page = await newPage();
+    await openFiles(page, [SAMPLE()]);
+    assert.equal(await page.evaluate(() => window.morv3dViewer.select('scene/dmyPivot/arm')), true);
+    const time = () => page.evaluate(() => window.morv3dViewer.time());
+    await page.click('#step-forward');
+    assert.equal(await time(), 1);
+    await page.click('#next-key');
+    const key = await time();
+    assert.ok(key > 1, `next key ${key}`);
+    await page.click('#previous-key');
+    assert.ok(await time() < key);
+    await page.click('#stop');
+    assert.equal(await time(), 0);
+    await page.click('#play');
+    await page.waitForFunction(() => window.morv3dViewer.time() >= 3);
+    await page.click('#play');
+    const paused = await time();
+    await page.waitForTimeout(200);
+    assert.equal(await time(), paused);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
   test('the single file works from disk and asks for nothing', async () => {
     const page = await context.newPage();
     const requests = [];
