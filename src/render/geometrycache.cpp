@@ -22,17 +22,28 @@ uint64_t Fnv(uint64_t h, const void* p, size_t n) {
     return h;
 }
 
-// What a draw of the mesh reads: vertices, indices, groups and map bindings.
+// Up to 64 records spread over an array.
+uint64_t FnvSampled(uint64_t h, const void* p, size_t nCount, size_t nSize) {
+    const size_t nStep = std::max<size_t>(1, nCount / 64);
+    for (size_t i = 0; i < nCount; i += nStep) {
+        h = Fnv(h, static_cast<const uint8_t*>(p) + i * nSize, nSize);
+    }
+    return h;
+}
+
+// What a draw of the mesh reads: vertices, indices, groups and map bindings. The arrays are
+// sampled (hashing every byte cost more than the rest of the upload): meshes whose samples
+// agree are compared whole.
 uint64_t ContentHash(const CQVR3DMesh* pMesh) {
     const CQVR3DMeshData& g = *pMesh->pGeometry;
     uint64_t h = 14695981039346656037ull;
     h = Fnv(h, &g.dwVertexCount, sizeof(g.dwVertexCount));
     h = Fnv(h, &g.dwIndexCount, sizeof(g.dwIndexCount));
     if (g.pVertices != nullptr) {
-        h = Fnv(h, g.pVertices, static_cast<size_t>(g.dwVertexCount) * sizeof(Vertex));
+        h = FnvSampled(h, g.pVertices, g.dwVertexCount, sizeof(Vertex));
     }
     if (g.IndexBuffer() != nullptr) {
-        h = Fnv(h, g.IndexBuffer(), static_cast<size_t>(g.dwIndexCount) * sizeof(uint16_t));
+        h = FnvSampled(h, g.IndexBuffer(), g.dwIndexCount, sizeof(uint16_t));
     }
     h = Fnv(h, g.groups.data(), g.groups.size() * sizeof(MeshGroup));
     if (pMesh->pMaps != nullptr) {

@@ -1,5 +1,6 @@
 #include "render/texturecache.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "render/texturefile.h"
@@ -33,6 +34,33 @@ CImageRGBA Checker(uint32_t dwMaterial) {
     return image;
 }
 
+// The next smaller level: each pixel the mean of the (up to) 2x2 pixels it covers.
+CImageRGBA HalfSize(const CImageRGBA& image) {
+    CImageRGBA half;
+    half.nWidth = std::max(1, image.nWidth / 2);
+    half.nHeight = std::max(1, image.nHeight / 2);
+    half.pixels.resize(static_cast<size_t>(half.nWidth) * half.nHeight * 4);
+    for (int y = 0; y < half.nHeight; ++y) {
+        const int y0 = std::min(2 * y, image.nHeight - 1);
+        const int y1 = std::min(2 * y + 1, image.nHeight - 1);
+        for (int x = 0; x < half.nWidth; ++x) {
+            const int x0 = std::min(2 * x, image.nWidth - 1);
+            const int x1 = std::min(2 * x + 1, image.nWidth - 1);
+            for (int c = 0; c < 4; ++c) {
+                const auto at = [&](int px, int py) {
+                    return image.pixels[(static_cast<size_t>(py) * image.nWidth + px) * 4 + c];
+                };
+                half.pixels[(static_cast<size_t>(y) * half.nWidth + x) * 4 + c] =
+                    static_cast<uint8_t>((at(x0, y0) + at(x1, y0) + at(x0, y1) + at(x1, y1) + 2) /
+                                         4);
+            }
+        }
+    }
+    return half;
+}
+
+// The levels are made here rather than by glGenerateMipmap: a software rasteriser makes them
+// with a blit shader that it first has to compile, which costs more than the picture's textures.
 GLuint Upload(const CImageRGBA& image) {
     GLuint texture = 0;
     glGenTextures(1, &texture);
@@ -40,7 +68,14 @@ GLuint Upload(const CImageRGBA& image) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.nWidth, image.nHeight, 0, GL_RGBA,
                  GL_UNSIGNED_BYTE, image.pixels.data());
-    glGenerateMipmap(GL_TEXTURE_2D);
+    CImageRGBA level;
+    const CImageRGBA* pLevel = &image;
+    for (GLint nLevel = 1; pLevel->nWidth > 1 || pLevel->nHeight > 1; ++nLevel) {
+        level = HalfSize(*pLevel);
+        pLevel = &level;
+        glTexImage2D(GL_TEXTURE_2D, nLevel, GL_RGBA8, level.nWidth, level.nHeight, 0, GL_RGBA,
+                     GL_UNSIGNED_BYTE, level.pixels.data());
+    }
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR_MIPMAP_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
