@@ -50,11 +50,9 @@ public:
         SetRendererScene(false);
         const bool bOpened = m_doc.OnOpenDocument(strPath);
         if (bOpened) {
-            m_strSceneDir = strPath.substr(0, strPath.rfind('/') + 1);
-            m_clock = CPlaybackClock();
-            m_clock.SetEndTimeFrom(m_doc._pNode);
-            ApplyTime();
             BuildTree(m_dwFlags);
+            m_doc.Clock().SetEndTime(m_tree.dwAnimationTime);
+            m_doc.FollowClock();
             m_options.highlighted.clear();
             m_bFitted = false;
         }
@@ -145,36 +143,36 @@ public:
         return result;
     }
 
-    uint32_t EndTime() const { return m_clock.EndTime(); }
+    uint32_t EndTime() const { return m_doc.Clock().EndTime(); }
     void SetTime(double dTime) {
-        m_clock.SetTime(dTime);
+        m_doc.Clock().SetTime(dTime);
         ApplyTime();
     }
-    double Time() const { return m_clock.CurrentTime(); }
+    double Time() const { return m_doc.Clock().CurrentTime(); }
 
     // The transport bar: the clock's rules, the time applied to the scene after each change.
     bool TogglePlay() {
-        m_clock.TogglePlay();
-        return m_clock.IsPlaying();
+        m_doc.Clock().TogglePlay();
+        return m_doc.Clock().IsPlaying();
     }
-    bool IsPlaying() const { return m_clock.IsPlaying(); }
+    bool IsPlaying() const { return m_doc.Clock().IsPlaying(); }
     void Stop() {
-        Clocked([this] { m_clock.Stop(); });
+        Clocked([this] { m_doc.Clock().Stop(); });
     }
     void Advance(double dSeconds) {
-        Clocked([&] { m_clock.Advance(dSeconds); });
+        Clocked([&] { m_doc.Clock().Advance(dSeconds); });
     }
     void StepTime(int nUnits) {
-        Clocked([&] { m_clock.Step(nUnits); });
+        Clocked([&] { m_doc.Clock().Step(nUnits); });
     }
-    void SetSpeed(double dSpeed) { m_clock.SetSpeed(dSpeed); }
-    void SetLoop(bool bLoop) { m_clock.SetLoop(bLoop); }
+    void SetSpeed(double dSpeed) { m_doc.Clock().SetSpeed(dSpeed); }
+    void SetLoop(bool bLoop) { m_doc.Clock().SetLoop(bLoop); }
     // To the next (bForward) or previous key of the entry's object; the time stays without one.
     void JumpToKey(int32_t nEntry, bool bForward) {
         const EntryInfo info =
             nEntry >= 0 ? DescribeEntry(m_tree, static_cast<size_t>(nEntry)) : EntryInfo();
         const std::vector<uint32_t> keys = KeyTimes(info.pObject);
-        const double dTime = m_clock.CurrentTime();
+        const double dTime = m_doc.Clock().CurrentTime();
         SetTime(bForward ? NextKeyTime(keys, dTime) : PreviousKeyTime(keys, dTime));
     }
 
@@ -321,7 +319,7 @@ private:
         if (m_pRenderer) {
             emscripten_webgl_make_context_current(m_context);
             m_pRenderer->SetScene(bScene ? &m_doc._Materials : nullptr,
-                                  bScene ? m_doc._pNode : nullptr, m_strSceneDir);
+                                  bScene ? m_doc._pNode : nullptr, m_doc.SceneDir());
         }
     }
 
@@ -361,19 +359,13 @@ private:
         ApplyTime();
     }
 
-    void ApplyTime() {
-        if (m_doc._pNode != nullptr) {
-            m_doc._pNode->SetTime(m_clock.Time());
-        }
-    }
+    void ApplyTime() { m_doc.FollowClock(); }
 
     CMorv3dViewerDoc m_doc;
     StructureTree m_tree;
     uint32_t m_dwFlags = SHOW_ALL;
     std::vector<size_t> m_matches;
-    CPlaybackClock m_clock;
     CObjectEntryIndex m_entries;
-    std::string m_strSceneDir;
 
     EMSCRIPTEN_WEBGL_CONTEXT_HANDLE m_context = 0;
     std::unique_ptr<CSceneRenderer> m_pRenderer;
