@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "pictures.h"
+#include "resource.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ private:
 CAboutDlg::CAboutDlg(QWidget* pParent)
     : QDialog(pParent),
       m_pIcon(new QLabel(this)),
-      m_pText(new QLabel(tr("morv3dViewer Version 1.0"), this)),
+      m_pText(new QLabel(tr("morv3dViewer Version %1").arg(QLatin1String(kAppVersion)), this)),
       m_pOk(new QPushButton(QStringLiteral("OK"), this)) {
     setWindowTitle(tr("Info über morv3dViewer"));
     setModal(true);

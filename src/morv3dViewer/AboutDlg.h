@@ -12,7 +12,6 @@ class CAboutDlg : public QDialog {
 public:
     explicit CAboutDlg(QWidget* pParent = nullptr);
 
-    QLabel* IconLabel() const { return m_pIcon; }
     QLabel* TextLabel() const { return m_pText; }
     QPushButton* OkButton() const { return m_pOk; }
 

@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDockWidget>
@@ -89,6 +90,32 @@ public:
     CWaitCursor& operator=(const CWaitCursor&) = delete;
 };
 
+// The renderer's reasons for a texture it could not use, in the window's language; a reason
+// of the picture decoder not listed here is shown as it comes.
+QString TextureReason(const std::string& strReason) {
+    static const struct {
+        const char* pszReason;
+        const char* pszText;
+    } reasons[] = {
+        {"not found", QT_TRANSLATE_NOOP("CMainFrame", "nicht gefunden")},
+        {"cannot be opened", QT_TRANSLATE_NOOP("CMainFrame", "kann nicht geöffnet werden")},
+        {"not a regular file", QT_TRANSLATE_NOOP("CMainFrame", "keine gewöhnliche Datei")},
+        {"larger than 64 MiB", QT_TRANSLATE_NOOP("CMainFrame", "größer als 64 MiB")},
+        {"out of memory", QT_TRANSLATE_NOOP("CMainFrame", "nicht genügend Speicher")},
+    };
+    for (const auto& reason : reasons) {
+        if (strReason == reason.pszReason) {
+            return QCoreApplication::translate("CMainFrame", reason.pszText);
+        }
+    }
+    return QString::fromStdString(strReason);
+}
+
+// A message's last sentence: a text that ends in a full stop already gets no second one.
+QString Sentence(const QString& strText) {
+    return strText.endsWith(QLatin1Char('.')) ? strText : strText + QLatin1Char('.');
+}
+
 QString Quoted(const QString& strPath) {
     return QCoreApplication::translate("CMainFrame", "„%1“").arg(QDir::toNativeSeparators(strPath));
 }
@@ -119,6 +146,8 @@ CMainFrame::CMainFrame(QWidget* pParent) : QMainWindow(pParent) {
         const QVariant object = pItem->data(0, CMorv3dViewerView::kObjectRole);
         if (object.isValid()) {
             m_pSceneView->FitObject(static_cast<CQVR3DObject*>(object.value<void*>()));
+        } else {
+            pItem->setExpanded(!pItem->isExpanded());
         }
     });
     SyncShowToggles(m_pView->ShowFlags());
@@ -184,6 +213,7 @@ void CMainFrame::CreateMenus() {
     for (QAction* pAction : {pUndo, pCut, pCopy, pPaste}) {
         pAction->setEnabled(false);
     }
+    connect(pCopy, &QAction::triggered, this, &CMainFrame::OnEditCopy);
     pToolBar->setCheckable(true);
     pToolBar->setChecked(true);
     pStatusBar->setCheckable(true);
@@ -322,7 +352,7 @@ QString CMainFrame::StatisticsText() const {
         strText += QStringLiteral("  %1 (Material %2): %3\n")
                        .arg(QString::fromStdString(texture.strName))
                        .arg(texture.dwMaterial)
-                       .arg(QString::fromStdString(texture.strReason));
+                       .arg(TextureReason(texture.strReason));
     }
     return strText;
 }
@@ -412,6 +442,9 @@ void CMainFrame::CreateViewMenu(QMenu* pView) {
                 [this, which] { m_pSceneView->SetPreset(which); });
     }
     QAction* pFit = pView->addAction(tr("Szene &einpassen (F, Pos1)"));
+    // Wherever the focus is, as the menu says; a text field keeps its own keys.
+    pFit->setShortcuts({QKeySequence(Qt::Key_F), QKeySequence(Qt::Key_Home)});
+    pFit->setShortcutContext(Qt::WindowShortcut);
     connect(pFit, &QAction::triggered, this, [this] { m_pSceneView->FitScene(); });
     QAction* pStatistics = pView->addAction(tr("S&tatistik..."));
     connect(pStatistics, &QAction::triggered, this,
@@ -468,6 +501,8 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent) {
 }
 
 void CMainFrame::OnDocumentChanged() {
+    m_bTexturesCounted = false;
+    m_pMissingTextures->hide();
     m_pSceneView->OnDocumentChanged();
     m_pTransport->OnDocumentChanged(m_pView->Tree().dwAnimationTime);
     OnCurrentEntryChanged();
@@ -483,6 +518,10 @@ void CMainFrame::OnCurrentEntryChanged() {
     }
     m_pSceneView->SetHighlighted({meshes.begin(), meshes.end()});
     m_pTransport->SetKeyObject(info.pObject);
+    const QString strPath = SelectedObjectPath();
+    m_pSelection->setText(strPath);
+    m_pSelection->setVisible(!strPath.isEmpty());
+    m_actions.value(ID_EDIT_COPY)->setEnabled(!strPath.isEmpty());
     if (m_pPropertiesDock->isVisible()) {
         m_pProperties->setPlainText(nEntry >= 0 ? EntryProperties(static_cast<size_t>(nEntry))
                                                 : QString());
@@ -522,9 +561,41 @@ bool CMainFrame::SelectObjectPath(const QString& strPath) {
     return pFound != nullptr && m_pView->SelectObject(pFound);
 }
 
+QString CMainFrame::SelectedObjectPath() const {
+    const QTreeWidgetItem* pItem = m_pView->currentItem();
+    const QVariant object =
+        pItem != nullptr ? pItem->data(0, CMorv3dViewerView::kObjectRole) : QVariant();
+    if (!object.isValid()) {
+        return QString();
+    }
+    return QString::fromStdString(
+        Windows1252ToUtf8(ObjectPath(static_cast<CQVR3DObject*>(object.value<void*>()))));
+}
+
+void CMainFrame::OnEditCopy() {
+    const QString strPath = SelectedObjectPath();
+    if (!strPath.isEmpty()) {
+        QGuiApplication::clipboard()->setText(strPath);
+    }
+}
+
+void CMainFrame::CountMissingTextures() {
+    // The renderer knows them once it has drawn the scene.
+    if (m_bTexturesCounted) {
+        return;
+    }
+    m_bTexturesCounted = true;
+    const size_t nMissing = m_pSceneView->MissingTextures().size();
+    m_pMissingTextures->setText(tr("Fehlende Texturen: %1").arg(nMissing));
+    m_pMissingTextures->setVisible(nMissing > 0);
+}
+
 void CMainFrame::OnObjectPicked(CQVR3DObject* pObject) {
     if (pObject == nullptr) {
+        // A click on empty background lets go of the selection.
         statusBar()->clearMessage();
+        m_pView->setCurrentItem(nullptr);
+        m_pView->clearSelection();
         return;
     }
     m_pView->SelectObject(pObject);
@@ -556,6 +627,17 @@ void CMainFrame::CreateStatusBar() {
     pStatusBar->setObjectName(QStringLiteral("m_wndStatusBar"));
     // The message pane: a normal widget is hidden while a prompt shows and back afterwards.
     pStatusBar->addWidget(new QLabel(LoadString(AFX_IDS_IDLEMESSAGE), pStatusBar), 1);
+    // The selected object's path and the missing textures, each shown only while there is one.
+    m_pSelection = new QLabel(pStatusBar);
+    m_pSelection->setObjectName(QStringLiteral("m_wndSelectionPane"));
+    m_pSelection->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pSelection->hide();
+    pStatusBar->addPermanentWidget(m_pSelection);
+    m_pMissingTextures = new QLabel(pStatusBar);
+    m_pMissingTextures->setObjectName(QStringLiteral("m_wndMissingTexturesPane"));
+    m_pMissingTextures->hide();
+    pStatusBar->addPermanentWidget(m_pMissingTextures);
+    connect(m_pSceneView, &CSceneView::frameShown, this, &CMainFrame::CountMissingTextures);
     for (const int nId : {ID_INDICATOR_CAPS, ID_INDICATOR_NUM, ID_INDICATOR_SCRL}) {
         auto* pLabel = new QLabel(pStatusBar);
         pLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -662,9 +744,10 @@ bool CMainFrame::OpenDocumentFile(const QString& strPath) {
                                              QFile::encodeName(strLoad).toStdString(), &report)
                                : E_FAIL;
         if (FAILED(hr)) {
-            ShowMessage(MessageKind::Error,
-                        tr("Die Datei %1 kann nicht importiert werden:\n%2.")
-                            .arg(Quoted(strAbsolute), QString::fromStdString(report.strError)));
+            ShowMessage(
+                MessageKind::Error,
+                tr("Die Datei %1 kann nicht importiert werden:\n%2")
+                    .arg(Quoted(strAbsolute), Sentence(QString::fromStdString(report.strError))));
             return false;
         }
     }

@@ -105,6 +105,11 @@ private:
     // The tree's current entry: highlight, properties, the keys the transport jumps to.
     void OnCurrentEntryChanged();
     void OnObjectPicked(CQVR3DObject* pObject);
+    // The current entry's object as `morv3d pick` names it (decoded); empty for other entries.
+    QString SelectedObjectPath() const;
+    void OnEditCopy();
+    // After the first picture of a scene: the status bar says how many textures are missing.
+    void CountMissingTextures();
     QString EntryProperties(size_t nEntry) const;
     // What "Alle 3D-Dateien" offers besides .morv3d: every extension Assimp reads.
     static QStringList ImportSuffixes();
@@ -136,6 +141,9 @@ private:
     QLineEdit* m_pSearch = nullptr;
     QLabel* m_pSearchCount = nullptr;
     QCheckBox* m_pSearchOnly = nullptr;
+    QLabel* m_pSelection = nullptr;
+    QLabel* m_pMissingTextures = nullptr;
+    bool m_bTexturesCounted = false;
     std::vector<size_t> m_matches;
     QToolBar* m_wndToolBar = nullptr;
     QHash<int, QAction*> m_actions;

@@ -1,6 +1,7 @@
 #include "morv3dViewer.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -47,6 +48,22 @@ bool TakeValue(const QStringList& args, qsizetype& i, const QString& strName, QS
 bool IsOption(const QString& strArg, const QString& strName) {
     return strArg == strName || (strArg.startsWith(strName) && strArg.size() > strName.size() &&
                                  strArg[strName.size()] == QLatin1Char('='));
+}
+
+// Why a file cannot be opened for reading; empty when it can.
+QString UnreadableReason(const QString& strPath) {
+    const QFileInfo file(strPath);
+    if (!file.exists()) {
+        return QStringLiteral("file not found");
+    }
+    if (file.isDir()) {
+        return QStringLiteral("it is a folder");
+    }
+    QFile probe(strPath);
+    if (!probe.open(QIODevice::ReadOnly)) {
+        return probe.errorString();
+    }
+    return QString();
 }
 
 }  // namespace
@@ -254,10 +271,21 @@ int CMorv3dViewerApp::Run(int argc, char** argv) {
     InstallTranslation(ChooseUiLanguage(info.strLanguage, QLocale::system().uiLanguages()));
 
     // A running window opens the file but knows nothing of --select: then this one starts.
+    // A file that cannot be read is not handed over: the window's message would not reach
+    // whoever started this program, so it is told here and the exit code says so.
     const QString strServerName = ShellOpenServerName();
     if (!bScreenshot && !info.strFileName.isEmpty() && info.strSelect.isEmpty() &&
-        SendToRunningInstance(strServerName, QFileInfo(info.strFileName).absoluteFilePath())) {
-        return 0;
+        IsInstanceRunning(strServerName)) {
+        const QString strPath = QFileInfo(info.strFileName).absoluteFilePath();
+        const QString strWhy = UnreadableReason(strPath);
+        if (!strWhy.isEmpty()) {
+            std::fprintf(stderr, "morv3dViewer: %s cannot be opened: %s\n",
+                         qPrintable(info.strFileName), qPrintable(strWhy));
+            return kExitFailure;
+        }
+        if (SendToRunningInstance(strServerName, strPath)) {
+            return 0;
+        }
     }
 
     CMainFrame frame;

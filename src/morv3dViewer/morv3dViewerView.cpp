@@ -1,5 +1,6 @@
 #include "morv3dViewerView.h"
 
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QPagedPaintDevice>
 #include <QPainter>
@@ -66,13 +67,20 @@ QVariant CTreeItem::data(int nColumn, int nRole) const {
 }  // namespace
 
 CMorv3dViewerView::CMorv3dViewerView(CMorv3dViewerDoc* pDocument, QWidget* pParent)
-    : QTreeWidget(pParent), m_pDocument(pDocument), _ImageList(TreeImageList()) {
+    : QTreeWidget(pParent), m_pDocument(pDocument), m_imageList(TreeImageList()) {
     setColumnCount(1);
     setHeaderHidden(true);
     setUniformRowHeights(true);
     setAnimated(false);
     setIconSize(QSize(16, 16));
     setSelectionMode(QAbstractItemView::SingleSelection);
+    // The one column is as wide as its widest shown entry: deep entries scroll sideways
+    // instead of being cut off.
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    // A double click on an object entry fits the 3D view (the frame); only entries without an
+    // object open and close with it.
+    setExpandsOnDoubleClick(false);
 }
 
 CMorv3dViewerView::~CMorv3dViewerView() {
@@ -151,8 +159,6 @@ void CMorv3dViewerView::Populate(StructureTree tree) {
     setUpdatesEnabled(false);
     // The old items read the old tree: they go first.
     clear();
-    _hItemMaterials = nullptr;
-    _hItemObjects = nullptr;
     m_tree = std::move(tree);
     m_items.clear();
     m_entryOfObject.clear();
@@ -166,7 +172,7 @@ void CMorv3dViewerView::Populate(StructureTree tree) {
     const std::vector<StructureTreeEntry>& entries = m_tree.entries;
     for (size_t i = 0; i < entries.size(); ++i) {
         const StructureTreeEntry& entry = entries[i];
-        auto* pItem = new CTreeItem(&entry, &_ImageList);
+        auto* pItem = new CTreeItem(&entry, &m_imageList);
         m_items.push_back(pItem);
         if (entry.pItemData != nullptr) {
             m_entryOfObject.insert(entry.pItemData, static_cast<int>(i));
@@ -188,8 +194,6 @@ void CMorv3dViewerView::Populate(StructureTree tree) {
         }
     }
     addTopLevelItems(roots);
-    _hItemMaterials = roots.value(0);
-    _hItemObjects = roots.value(1);
     for (QTreeWidgetItem* pItem : expanded) {
         if (pItem->childCount() > 0) {
             pItem->setExpanded(true);
@@ -201,7 +205,7 @@ void CMorv3dViewerView::Populate(StructureTree tree) {
 }
 
 void CMorv3dViewerView::keyPressEvent(QKeyEvent* pEvent) {
-    // Copying is a command of the frame (disabled there); the tree must not copy on its own.
+    // Copying is a command of the frame (the object's path); the tree must not copy on its own.
     if (pEvent->matches(QKeySequence::Copy)) {
         pEvent->ignore();
         return;

@@ -27,7 +27,7 @@ public:
     ~CMorv3dViewerView() override;
 
     CMorv3dViewerDoc* GetDocument() const { return m_pDocument; }
-    const QList<QIcon>& ImageList() const { return _ImageList; }
+    const QList<QIcon>& ImageList() const { return m_imageList; }
     uint32_t ShowFlags() const { return _dwShowFlags; }
 
     // After a document was created or opened.
@@ -69,9 +69,7 @@ protected:
 
 private:
     CMorv3dViewerDoc* m_pDocument;
-    QList<QIcon> _ImageList;
-    QTreeWidgetItem* _hItemMaterials = nullptr;
-    QTreeWidgetItem* _hItemObjects = nullptr;
+    QList<QIcon> m_imageList;
     uint32_t _dwShowFlags = SHOW_ALL;
     StructureTree m_tree;                   // what the items show
     std::vector<QTreeWidgetItem*> m_items;  // the item of each entry

@@ -1,6 +1,7 @@
 #include "resource.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <QStringList>
 #include <unordered_map>
 
@@ -105,10 +106,10 @@ QString UntitledName() {
 
 void SetUiLanguage(UiLanguage language) {
     g_language = language;
-}
-
-UiLanguage GetUiLanguage() {
-    return g_language;
+    // Numbers the window shows (the speeds) are written as the language writes them.
+    QLocale::setDefault(language == UiLanguage::German
+                            ? QLocale(QLocale::German, QLocale::Germany)
+                            : QLocale(QLocale::English, QLocale::UnitedStates));
 }
 
 QString GermanResultMessage(HRESULT hr) {

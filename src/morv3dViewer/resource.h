@@ -61,7 +61,6 @@ QString UntitledName();
 // English and loaded its translation.
 enum class UiLanguage { German, English };
 void SetUiLanguage(UiLanguage language);
-UiLanguage GetUiLanguage();
 
 // German words for a result code, for messages to the user (the table of abstractdata).
 QString GermanResultMessage(HRESULT hr);

@@ -1,7 +1,6 @@
 #include "sceneview.h"
 
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QOffscreenSurface>
@@ -373,12 +372,4 @@ void CSceneView::wheelEvent(QWheelEvent* pEvent) {
     m_camera.Pan(dRight * (1 - dFactor), dUp * (1 - dFactor));
     m_camera.Zoom(dFactor);
     Redraw();
-}
-
-void CSceneView::keyPressEvent(QKeyEvent* pEvent) {
-    if (pEvent->key() == Qt::Key_F || pEvent->key() == Qt::Key_Home) {
-        FitScene();
-        return;
-    }
-    QWidget::keyPressEvent(pEvent);
 }

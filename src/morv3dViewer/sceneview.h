@@ -78,7 +78,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
     void wheelEvent(QWheelEvent* pEvent) override;
-    void keyPressEvent(QKeyEvent* pEvent) override;
 
 private:
     void FitItems(const std::vector<DrawItem>& items);

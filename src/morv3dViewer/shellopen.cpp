@@ -24,6 +24,12 @@ QString ShellOpenServerName() {
     return QStringLiteral("morv3dViewer-%1-%2").arg(getuid()).arg(strDisplay);
 }
 
+bool IsInstanceRunning(const QString& strServerName, int nTimeoutMs) {
+    QLocalSocket probe;
+    probe.connectToServer(strServerName);
+    return probe.waitForConnected(nTimeoutMs);
+}
+
 bool SendToRunningInstance(const QString& strServerName, const QString& strPath, int nTimeoutMs) {
     QLocalSocket socket;
     socket.connectToServer(strServerName);
@@ -50,9 +56,7 @@ CShellOpenServer::CShellOpenServer(QObject* pParent) : QObject(pParent) {
 bool CShellOpenServer::Listen(const QString& strServerName) {
     // Binding would replace the socket of a live instance, so ask first; a socket file that
     // nobody answers on is left over from an instance that crashed.
-    QLocalSocket probe;
-    probe.connectToServer(strServerName);
-    if (probe.waitForConnected(500)) {
+    if (IsInstanceRunning(strServerName)) {
         return false;
     }
     QLocalServer::removeServer(strServerName);

@@ -9,6 +9,9 @@
 // One name per user and display.
 QString ShellOpenServerName();
 
+// Whether an instance serves the name (it answers a connection).
+bool IsInstanceRunning(const QString& strServerName, int nTimeoutMs = 500);
+
 // Hands the path to the running instance; true when it took it, false when none runs.
 bool SendToRunningInstance(const QString& strServerName, const QString& strPath,
                            int nTimeoutMs = 3000);

@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStyle>
@@ -49,7 +50,7 @@ CTransportBar::CTransportBar(CPlaybackClock* pClock, CSceneView* pView, QWidget*
     m_pSpeed = new QComboBox(this);
     m_pSpeed->setToolTip(tr("Geschwindigkeit"));
     for (const double dSpeed : {0.25, 0.5, 1.0, 2.0, 4.0}) {
-        m_pSpeed->addItem(QStringLiteral("%1x").arg(dSpeed), dSpeed);
+        m_pSpeed->addItem(QLocale().toString(dSpeed) + QLatin1Char('x'), dSpeed);
     }
     m_pSpeed->setCurrentIndex(2);
     connect(m_pSpeed, &QComboBox::currentIndexChanged, this,

@@ -1,6 +1,7 @@
 #include "guitest.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -87,6 +88,12 @@ QString FrameListing(CMainFrame& frame) {
     for (const QToolButton* pButton : frame.GetTransportBar()->findChildren<QToolButton*>()) {
         lines.append(QStringLiteral("  ") + pButton->toolTip());
     }
+    QStringList speeds;
+    const QComboBox* pSpeeds = frame.GetTransportBar()->findChild<QComboBox*>();
+    for (int i = 0; i < pSpeeds->count(); ++i) {
+        speeds << pSpeeds->itemText(i);
+    }
+    lines.append(QStringLiteral("  ") + speeds.join(QLatin1Char(' ')));
     lines.append(QStringLiteral("status ") + frame.statusBar()->findChild<QLabel*>()->text());
     // F6 and Shift+F6 are bound to the panes, which nothing handles.
     for (uint32_t dwId : {ID_NEXT_PANE, ID_PREV_PANE}) {

@@ -44,6 +44,8 @@ class MainFrameTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // As the program starts in German: the numbers are written as German writes them.
+    void initTestCase() { SetUiLanguage(UiLanguage::German); }
     void init() {
         m_pSettings = std::make_unique<CScopedSettings>();
         NewFrame();

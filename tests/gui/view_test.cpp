@@ -2,6 +2,7 @@
 // under every filter, the rebuild on toggles, and the printed listing.
 #include <QImage>
 #include <QPdfWriter>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -116,6 +117,16 @@ private slots:
             strListing += QStringLiteral("--\n");
         }
         QCOMPARE(strListing, ExpectedData(QStringLiteral("gui/listed_entries.txt"), strListing));
+    }
+
+    // Entries wider than the view scroll sideways instead of being cut off.
+    void deepEntriesScrollSideways() {
+        CMorv3dViewerView view(&m_doc);
+        view.OnInitialUpdate();
+        view.expandAll();
+        view.resize(100, 400);
+        view.show();
+        QTRY_VERIFY(view.horizontalScrollBar()->maximum() > 0);
     }
 
     // The printed pages hold the listed entries: one page for a short tree, as many as the

@@ -269,11 +269,6 @@ void CQVR3DNode::SubtreeChanged() {
     }
 }
 
-void CQVR3DNode::ChildBlendFlagsChanged() {
-    m_bOrdered = false;
-    SubtreeChanged();
-}
-
 void CQVR3DNode::RemoveChild(CQVR3DObject* pChild) {
     DEBUG_ASSERT(pChild != nullptr);
     if (pChild == nullptr) {

@@ -62,10 +62,6 @@ public:
     const CQVR3DObjectList& Children() const { return m_children; }
 
     // GetBlendFlags keeps its answer until this node's or a descendant's child list changes.
-    // Whoever changes the blend flags of a child otherwise (a mesh's geometry flags while the
-    // mesh is in a tree, a node class that answers GetBlendFlags itself) calls this on the
-    // child's parent.
-    void ChildBlendFlagsChanged();
     uint32_t GetOpaqueChildCount() const { return m_dwOpaqueChildCount; }
     uint32_t GetUnsortedBlendedChildCount() const { return m_dwUnsortedBlendedChildCount; }
 

@@ -4,12 +4,12 @@
 <context>
     <name>CAboutDlg</name>
     <message>
-        <source>morv3dViewer Version 1.0</source>
-        <translation>morv3dViewer Version 1.0</translation>
-    </message>
-    <message>
         <source>Info über morv3dViewer</source>
         <translation>About morv3dViewer</translation>
+    </message>
+    <message>
+        <source>morv3dViewer Version %1</source>
+        <translation>morv3dViewer Version %1</translation>
     </message>
 </context>
 <context>
@@ -226,12 +226,6 @@ Animation time: %9
         <translation> (imported)</translation>
     </message>
     <message>
-        <source>Die Datei %1 kann nicht importiert werden:
-%2.</source>
-        <translation>The file %1 cannot be imported:
-%2.</translation>
-    </message>
-    <message>
         <source>Die Datei %1 kann nicht geöffnet werden:
 %2.</source>
         <translation>The file %1 cannot be opened:
@@ -268,6 +262,36 @@ Shown is what could be loaded.</translation>
     <message>
         <source>Letzte Datei</source>
         <translation>Recent File</translation>
+    </message>
+    <message>
+        <source>nicht gefunden</source>
+        <translation>not found</translation>
+    </message>
+    <message>
+        <source>kann nicht geöffnet werden</source>
+        <translation>cannot be opened</translation>
+    </message>
+    <message>
+        <source>keine gewöhnliche Datei</source>
+        <translation>not a regular file</translation>
+    </message>
+    <message>
+        <source>größer als 64 MiB</source>
+        <translation>larger than 64 MiB</translation>
+    </message>
+    <message>
+        <source>nicht genügend Speicher</source>
+        <translation>out of memory</translation>
+    </message>
+    <message>
+        <source>Die Datei %1 kann nicht importiert werden:
+%2</source>
+        <translation>The file %1 cannot be imported:
+%2</translation>
+    </message>
+    <message>
+        <source>Fehlende Texturen: %1</source>
+        <translation>Missing textures: %1</translation>
     </message>
 </context>
 <context>
