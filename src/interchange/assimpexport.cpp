@@ -1,5 +1,6 @@
 #include "interchange/assimpexport.h"
 
+#include <assimp/commonMetaData.h>
 #include <assimp/material.h>
 #include <assimp/scene.h>
 #include <assimp/Exporter.hpp>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -20,6 +22,7 @@
 #include "abstractdata/codepage.h"
 #include "abstractdata/streams/tsstream.h"
 #include "fileformats/morv3d/morv3dformat.h"
+#include "interchange/fbxbinary.h"
 #include "interchange/importguard.h"
 
 namespace {
@@ -34,14 +37,17 @@ struct FormatTraits {
     bool bHierarchy;
     bool bNames;
     bool bNodeAnimation;
-    bool bOwnIO = true;     // writes through the IO handler
-    bool bFlatten = false;  // reads only the root's children: meshes placed in scene space
+    bool bOwnIO = true;         // writes through the IO handler
+    bool bFlatten = false;      // reads only the root's children: meshes placed in scene space
+    bool bRootDropped = false;  // writes the root's children only: the tree goes under one more
 };
 
 const FormatTraits kFormats[] = {
-    {"obj", "obj", true, true, true, false, true, false},
-    // Assimp 5.2 writes broken binary FBX (its own importer refuses them): ASCII FBX.
-    {"fbx", "fbxa", true, true, true, true, true, true},
+    // Groups take the names of the mesh nodes; the other nodes' names are lost.
+    {"obj", "obj", true, true, true, false, false, false},
+    // Binary FBX (the ASCII kind most readers refuse), its record lists closed after Assimp
+    // (fbxbinary.h).
+    {"fbx", "fbx", true, true, true, true, true, true, true, false, true},
     {"dae", "collada", true, true, true, true, true, true},
     {"stl", "stlb", false, false, false, false, false, false},
     {"ply", "plyb", false, false, true, false, false, false},
@@ -101,6 +107,12 @@ public:
         return new (std::nothrow) CCaptureStream(data);
     }
     void Close(Assimp::IOStream* pFile) override { delete pFile; }
+
+    // What Assimp wrote as the output; null before it wrote it.
+    std::vector<uint8_t>* Output() {
+        auto out = m_captured.find(m_files.OutPath());
+        return out == m_captured.end() ? nullptr : &out->second;
+    }
 
     // The output first, then its companions under their own names.
     HRESULT WriteOut() {
@@ -325,6 +337,7 @@ struct AssimpBuilder {
             pChild->mMeshes = NewArray<unsigned int>(source.primitives.size());
             for (const ExportPrimitive& primitive : source.primitives) {
                 pScene->mMeshes[pScene->mNumMeshes] = BuildMesh(source, primitive, world[i]);
+                pScene->mMeshes[pScene->mNumMeshes]->mName = aiString(names[i]);
                 pChild->mMeshes[pChild->mNumMeshes++] = pScene->mNumMeshes++;
             }
         }
@@ -348,6 +361,13 @@ struct AssimpBuilder {
             pNode->mChildren = NewArray<aiNode*>(source.children.size());
             if (source.nMesh >= 0) {
                 const std::vector<unsigned int>& meshes = meshesOf[source.nMesh];
+                for (const unsigned int nMesh : meshes) {
+                    // Writers name groups and objects after their meshes (an OBJ without them
+                    // reads as in part).
+                    if (pScene->mMeshes[nMesh]->mName.length == 0) {
+                        pScene->mMeshes[nMesh]->mName = aiString(names[i]);
+                    }
+                }
                 pNode->mMeshes = NewArray<unsigned int>(meshes.size());
                 std::copy(meshes.begin(), meshes.end(), pNode->mMeshes);
                 pNode->mNumMeshes = static_cast<unsigned int>(meshes.size());
@@ -356,6 +376,25 @@ struct AssimpBuilder {
         if (pScene->mRootNode == nullptr) {
             pScene->mRootNode = new aiNode("empty");
         }
+        if (traits.bRootDropped) {
+            // The root's name and matrix (the axis turn) are kept by a node above it.
+            auto pAbove = std::make_unique<aiNode>("RootNode");
+            pAbove->mChildren = NewArray<aiNode*>(1);
+            pAbove->mChildren[0] = pScene->mRootNode;
+            pAbove->mNumChildren = 1;
+            pScene->mRootNode->mParent = pAbove.get();
+            pScene->mRootNode = pAbove.release();
+        }
+    }
+
+    // The generator, which the Collada writer passes on (the FBX one after it, fbxbinary.h).
+    void AddGenerator() {
+        // Owned by the scene from the start, so that a failed allocation leaks nothing.
+        pScene->mMetaData = new aiMetadata();
+        pScene->mMetaData->mKeys = NewArray<aiString>(1);
+        pScene->mMetaData->mValues = NewArray<aiMetadataEntry>(1);
+        pScene->mMetaData->mNumProperties = 1;
+        pScene->mMetaData->Set(0, AI_METADATA_SOURCE_GENERATOR, aiString(kExportGenerator));
     }
 
     void AddAnimation() {
@@ -371,8 +410,10 @@ struct AssimpBuilder {
         pScene->mAnimations[0] = pAnimation;
         pScene->mNumAnimations = 1;
         pAnimation->mName = aiString("morv3d");
-        pAnimation->mTicksPerSecond = scene.dTimeUnitsPerSecond;
-        pAnimation->mDuration = scene.dwAnimationEnd;
+        // Seconds: the Collada and FBX writers take key times as seconds whatever the rate.
+        const double dRate = scene.dTimeUnitsPerSecond;
+        pAnimation->mTicksPerSecond = 1.0;
+        pAnimation->mDuration = scene.dwAnimationEnd / dRate;
         pAnimation->mChannels = NewArray<aiNodeAnim*>(nAnimated);
         // Counted whole at once: the animation frees its list only while it counts channels
         // (null ones are no matter).
@@ -395,7 +436,7 @@ struct AssimpBuilder {
                 static_cast<unsigned int>(nKeys);
             for (size_t i = 0; i < nKeys; ++i) {
                 const TrsPose& pose = a.poses[i];
-                const double t = a.poseTimes[i];
+                const double t = a.poseTimes[i] / dRate;
                 const Vector3& p = pose.vTranslation;
                 const Vector3& sc = pose.vScale;
                 const Quaternion& q = pose.rotation;
@@ -491,6 +532,7 @@ HRESULT WriteWithAssimp(const ExportModel& scene, const std::string& strFormat, 
         if (FAILED(hr)) {
             return hr;
         }
+        builder.AddGenerator();
         builder.MakeNames();
         if (pTraits->bFlatten) {
             builder.AddFlattened();
@@ -532,7 +574,15 @@ HRESULT WriteWithAssimp(const ExportModel& scene, const std::string& strFormat, 
             return E_FAIL;
         }
         CAllocationCounting ours(assimp.Previous());
-        return pIO->WriteOut();
+        if (strFormat == "fbx" && pIO->Output() != nullptr) {
+            const double dStop = scene.dwAnimationEnd / scene.dTimeUnitsPerSecond *
+                                 static_cast<double>(kFbxTimePerSecond);
+            hr = MendAssimpFbx(
+                *pIO->Output(),
+                {kExportGenerator, 100.0,
+                 scene.dwAnimationEnd > 0 && dStop < 9e18 ? std::llround(dStop) : int64_t{-1}});
+        }
+        return FAILED(hr) ? hr : pIO->WriteOut();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     } catch (const std::exception& e) {

@@ -18,6 +18,7 @@
 #include "abstractdata/streams/tsstream.h"
 #include "engine/3dobjects/axes.h"
 #include "fileformats/morv/morv.h"
+#include "interchange/exportoptions.h"
 #include "interchange/importguard.h"
 #include "interchange/importinternal.h"
 
@@ -192,19 +193,56 @@ bool FromOurExport(const aiScene& scene) {
     aiString generator;
     return scene.mMetaData != nullptr &&
            scene.mMetaData->Get(AI_METADATA_SOURCE_GENERATOR, generator) &&
-           std::strcmp(generator.C_Str(), "morv3d export") == 0;
+           std::strcmp(generator.C_Str(), kExportGenerator) == 0;
 }
 
-// Our export writes each mesh of a node as a child node "meshN" that carries it and nothing
-// else; the import gives the mesh back to the node, so that a scene comes back as it went.
+// Our export writes each mesh of a node as a child node "meshN" (glTF) or "<node>_meshN" (the
+// formats whose names must be unique) that carries it and nothing else; the import gives the
+// mesh back to the node, so that a scene comes back as it went.
+bool HasMeshNodeName(const aiNode& node) {
+    std::string strName = node.mName.C_Str();
+    const std::string strPrefix =
+        node.mParent != nullptr ? std::string(node.mParent->mName.C_Str()) + "_" : std::string();
+    if (!strPrefix.empty() && strName.compare(0, strPrefix.size(), strPrefix) == 0) {
+        strName.erase(0, strPrefix.size());
+    }
+    return strName.size() > 4 && strName.compare(0, 4, "mesh") == 0 &&
+           strName.find_first_not_of("0123456789", 4) == std::string::npos;
+}
+
 bool IsExportedMeshNode(const aiNode& node) {
-    const std::string strName = node.mName.C_Str();
-    if (node.mParent == nullptr || node.mNumChildren != 0 || node.mNumMeshes == 0 ||
-        strName.size() <= 4 || strName.compare(0, 4, "mesh") != 0 ||
-        strName.find_first_not_of("0123456789", 4) != std::string::npos) {
+    return node.mParent != nullptr && node.mNumChildren == 0 && node.mNumMeshes != 0 &&
+           HasMeshNodeName(node) && node.mTransformation.Equal(aiMatrix4x4(), 1e-6f);
+}
+
+// The FBX writer gives a node of several meshes one child node for each: a node named as a
+// mesh node, without meshes, whose children are bare carriers of one mesh each, stands for the
+// mesh node they make up.
+bool IsExportedMeshHolder(const aiNode& node) {
+    if (node.mNumMeshes != 0 || node.mNumChildren == 0 || node.mChildren == nullptr ||
+        !node.mTransformation.Equal(aiMatrix4x4(), 1e-6f)) {
         return false;
     }
-    return node.mTransformation.Equal(aiMatrix4x4(), 1e-6f);
+    for (unsigned i = 0; i < node.mNumChildren; ++i) {
+        const aiNode* pPart = node.mChildren[i];
+        if (pPart == nullptr || pPart->mNumChildren != 0 || pPart->mNumMeshes == 0 ||
+            !pPart->mTransformation.Equal(aiMatrix4x4(), 1e-6f)) {
+            return false;
+        }
+    }
+    return node.mParent != nullptr && HasMeshNodeName(node);
+}
+
+// The root: Assimp's, except in a file of our own export where a reader put a bare node above
+// the root we wrote (FBX keeps no root of its own).
+const aiNode* SceneRoot(const aiScene& scene) {
+    const aiNode* pRoot = scene.mRootNode;
+    if (FromOurExport(scene) && pRoot->mNumChildren == 1 && pRoot->mNumMeshes == 0 &&
+        pRoot->mChildren != nullptr && pRoot->mChildren[0] != nullptr &&
+        pRoot->mTransformation.IsIdentity() && std::strcmp(pRoot->mName.C_Str(), "RootNode") == 0) {
+        return pRoot->mChildren[0];
+    }
+    return pRoot;
 }
 
 // The node tree, depth first; every node gets its description with name and matrix.
@@ -213,7 +251,7 @@ HRESULT BuildNodes(ImportContext& ctx, std::vector<const aiNode*>& order) {
         const aiNode* pNode;
         size_t nDepth;
     };
-    std::vector<tFrame> pending{{ctx.pScene->mRootNode, 1}};
+    std::vector<tFrame> pending{{ctx.pRoot, 1}};
     uint64_t qwBadMatrices = 0;
     const bool bOurExport = FromOurExport(*ctx.pScene);
     while (!pending.empty()) {
@@ -236,13 +274,18 @@ HRESULT BuildNodes(ImportContext& ctx, std::vector<const aiNode*>& order) {
         } else {
             ++qwBadMatrices;
         }
-        if (&node == ctx.pScene->mRootNode) {
+        if (&node == ctx.pRoot) {
             pDesc->matrix = MatrixProduct(pDesc->matrix, ViewToWorldAxes());
         }
         ctx.nodes.emplace(&node, pDesc);
         ctx.nodesByName.emplace(node.mName.C_Str(), &node);
         if (bOurExport && IsExportedMeshNode(node)) {
             ctx.meshNodes.insert(&node);
+        } else if (bOurExport && IsExportedMeshHolder(node)) {
+            ctx.meshNodes.insert(&node);
+            for (unsigned i = 0; i < node.mNumChildren; ++i) {
+                ctx.meshParts.emplace(node.mChildren[i], &node);
+            }
         }
         order.push_back(&node);
         for (unsigned i = node.mNumChildren; i-- > 0;) {
@@ -322,7 +365,9 @@ HRESULT BuildMeshes(ImportContext& ctx, const std::vector<const aiNode*>& order)
                 own.insert(own.end(), std::make_move_iterator(unbound.begin()),
                            std::make_move_iterator(unbound.end()));
             } else {
-                ImportSplitParts(mesh, {}, nullptr, dwMaterial, staticParts[pNode]);
+                const auto itHolder = ctx.meshParts.find(pNode);
+                const aiNode* pOwner = itHolder != ctx.meshParts.end() ? itHolder->second : pNode;
+                ImportSplitParts(mesh, {}, nullptr, dwMaterial, staticParts[pOwner]);
             }
         }
     }
@@ -378,6 +423,9 @@ void LinkNodes(ImportContext& ctx, const std::vector<const aiNode*>& order) {
                 continue;
             }
             const std::shared_ptr<Morv3DNodeDesc>& pChildDesc = ctx.nodes.at(pChild);
+            if (ctx.meshParts.count(pChild) != 0) {
+                continue;  // its mesh is its holder's
+            }
             if (ctx.meshNodes.count(pChild) != 0) {
                 desc.children.insert(desc.children.end(), pChildDesc->children.begin(),
                                      pChildDesc->children.end());
@@ -433,6 +481,7 @@ HRESULT Convert(ImportContext& ctx) {
     if (ctx.pScene->mRootNode == nullptr) {
         return Fail(*ctx.pReport, MORV_E_BADFORMAT, "the scene has no nodes");
     }
+    ctx.pRoot = SceneRoot(*ctx.pScene);
     std::vector<const aiNode*> order;
     HRESULT hr = ImportMaterials(ctx);
     if (SUCCEEDED(hr)) {
@@ -452,7 +501,7 @@ HRESULT Convert(ImportContext& ctx) {
         ImportHoldToEnd(ctx);
     }
     if (SUCCEEDED(hr)) {
-        ctx.pOut->scene.pRoot = ctx.nodes.at(ctx.pScene->mRootNode);
+        ctx.pOut->scene.pRoot = ctx.nodes.at(ctx.pRoot);
         hr = ImportBounds(*ctx.pOut->scene.pRoot);
     }
     if (SUCCEEDED(hr)) {

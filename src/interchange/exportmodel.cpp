@@ -10,6 +10,7 @@
 #include "engine/3dobjects/axes.h"
 #include "engine/3dobjects/nodewalk.h"
 #include "engine/3dobjects/transform.h"
+#include "interchange/facing.h"
 
 namespace {
 
@@ -211,6 +212,22 @@ uint32_t FixNormals(std::vector<Vector3>& normals, const std::vector<Vector3>& p
         ++dwFixed;
     }
     return dwFixed;
+}
+
+// Triangles whose normals point to their back are turned round (facing.h).
+void FaceTheNormals(ExportMesh& out) {
+    for (ExportPrimitive& primitive : out.primitives) {
+        std::vector<uint32_t>& indices = primitive.indices;
+        for (size_t f = 0; f + 2 < indices.size(); f += 3) {
+            const Vertex& a = out.vertices[indices[f]];
+            const Vertex& b = out.vertices[indices[f + 1]];
+            const Vertex& c = out.vertices[indices[f + 2]];
+            if (WindsAgainstNormals(a.vPosition, b.vPosition, c.vPosition, a.vNormal, b.vNormal,
+                                    c.vNormal)) {
+                std::swap(indices[f + 1], indices[f + 2]);
+            }
+        }
+    }
 }
 
 // Checked face groups: ranges inside the index buffer, every index plus the base vertex
@@ -472,6 +489,7 @@ int AddMesh(Builder& b, CQVR3DMesh& mesh, const std::string& strWhere) {
     for (size_t v = 0; v < out.vertices.size(); ++v) {
         out.vertices[v].vNormal = normals[v];
     }
+    FaceTheNormals(out);
     if (out.dwGeneratedNormals > 0) {
         b.Note(strWhere + ": " + std::to_string(out.dwGeneratedNormals) +
                " zero normals replaced by face normals");

@@ -9,6 +9,9 @@
 // for the viewer's playback.
 constexpr double kDefaultTimeUnitsPerSecond = 30.0;
 
+// The generator our exports name; the import knows its own files by it.
+constexpr const char* kExportGenerator = "morv3d export";
+
 struct ExportOptions {
     double dTimeUnitsPerSecond = kDefaultTimeUnitsPerSecond;
     // Rotation tracks are sampled densely enough that slerp between samples stays within this

@@ -44,6 +44,23 @@ const char* EffectName(uint32_t dwEffect) {
     return (dwEffect & MORV3D_MAPEFFECT_ALPHA) != 0 ? "alpha" : "solid";
 }
 
+// A file name beside the output as glTF refers to it: a URI, in which every byte but the
+// unreserved characters of RFC 3986 is percent-encoded ("Export ö" -> "Export%20%C3%B6").
+std::string UriOf(const std::string& strName) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string strUri;
+    for (const char c : strName) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') ||
+            b == '-' || b == '.' || b == '_' || b == '~') {
+            strUri += c;
+        } else {
+            strUri += {'%', kHex[b >> 4], kHex[b & 15]};
+        }
+    }
+    return strUri;
+}
+
 struct GltfWriter {
     const ExportModel& scene;
     bool bBinary;
@@ -188,8 +205,9 @@ struct GltfWriter {
                 const size_t nDot = strName.rfind('.');
                 strName =
                     (nDot == std::string::npos ? strName : strName.substr(0, nDot)) + strExtension;
-                image.uri = files.NameBeside(strName);
-                const HRESULT hr = files.Add(image.uri, bytes.data(), bytes.size());
+                const std::string strBeside = files.NameBeside(strName);
+                image.uri = UriOf(strBeside);
+                const HRESULT hr = files.Add(strBeside, bytes.data(), bytes.size());
                 if (FAILED(hr)) {
                     return hr;
                 }
@@ -529,7 +547,7 @@ struct GltfWriter {
         model.scenes.push_back(gltfScene);
         model.defaultScene = 0;
         model.asset.version = "2.0";
-        model.asset.generator = "morv3d export";
+        model.asset.generator = kExportGenerator;
     }
 
     HRESULT Build() {
@@ -581,7 +599,7 @@ struct GltfWriter {
         }
         nlohmann::json json = nlohmann::json::parse(stream.str());
         if (!strBin.empty()) {
-            json["buffers"][0] = {{"byteLength", data.size()}, {"uri", strBin}};
+            json["buffers"][0] = {{"byteLength", data.size()}, {"uri", UriOf(strBin)}};
         }
         const std::string strText = json.dump(2) + "\n";
         return files.Add(files.OutPath(), strText.data(), strText.size());

@@ -319,7 +319,7 @@ void ConvertChannel(ImportContext& ctx, const ImportChannel& channel, const aiNo
             ++qwScaled;
         }
     }
-    const Matrix4 post = &node == ctx.pScene->mRootNode ? ViewToWorldAxes() : Matrix4::Identity();
+    const Matrix4 post = &node == ctx.pRoot ? ViewToWorldAxes() : Matrix4::Identity();
     // The node's own turn and scale, against which a channel's single value is compared.
     aiVector3D vOwnScale, vOwnPosition;
     aiQuaternion qOwn;
@@ -542,8 +542,7 @@ HRESULT ImportNodeTracks(ImportContext& ctx) {
 
 void ImportWorldMatrices(const ImportContext& ctx, double dTicks,
                          std::unordered_map<const aiNode*, aiMatrix4x4>& worlds) {
-    std::vector<std::pair<const aiNode*, aiMatrix4x4>> pending{
-        {ctx.pScene->mRootNode, aiMatrix4x4()}};
+    std::vector<std::pair<const aiNode*, aiMatrix4x4>> pending{{ctx.pRoot, aiMatrix4x4()}};
     while (!pending.empty()) {
         const auto [pNode, parent] = pending.back();
         pending.pop_back();
@@ -569,7 +568,7 @@ void ImportHoldToEnd(ImportContext& ctx) {
     Morv3DNodeDesc* pNode = nullptr;
     Morv3DMeshDesc* pMesh = nullptr;
     // In pre-order, so that the choice is the same every time.
-    std::vector<Morv3DNodeDesc*> pending{ctx.nodes.at(ctx.pScene->mRootNode).get()};
+    std::vector<Morv3DNodeDesc*> pending{ctx.nodes.at(ctx.pRoot).get()};
     while (!pending.empty()) {
         Morv3DNodeDesc* pDesc = pending.back();
         pending.pop_back();

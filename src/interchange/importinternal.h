@@ -59,6 +59,9 @@ struct ImportChannel {
 
 struct ImportContext {
     const aiScene* pScene = nullptr;
+    // The node that becomes the scene's root: Assimp's, or below the one an FBX reader adds
+    // above the root of our own export.
+    const aiNode* pRoot = nullptr;
     ImportOptions options;
     std::string strModelDir;  // the model's folder (real path); empty for a file in memory
     ImportReport* pReport = nullptr;
@@ -75,6 +78,8 @@ struct ImportContext {
     std::unordered_map<std::string, const aiNode*> nodesByName;
     // Nodes that only carry meshes in a file of our own export: their meshes go to the parent.
     std::unordered_set<const aiNode*> meshNodes;
+    // The children of such a node that each carry one of its meshes (FBX), with that node.
+    std::unordered_map<const aiNode*, const aiNode*> meshParts;
     // The chosen animation's channel of each animated node, and the key times of all tracks.
     std::unordered_map<const aiNode*, ImportChannel> channels;
     std::vector<uint32_t> trackTimes;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/3dobjects/mesh.h"
+#include "interchange/facing.h"
 #include "interchange/importinternal.h"
 
 namespace {
@@ -79,6 +80,30 @@ void SetSphere(Morv3DMeshDesc& mesh) {
     }
     // Rounded up, so that no vertex lies outside in 32-bit arithmetic.
     mesh.fRadius = std::nextafter(static_cast<float>(dRadius), INFINITY);
+}
+
+// Triangles whose normals point to their back are turned round (facing.h), judged on the first
+// frame: a file with either winding gives a scene whose triangles face where their normals do.
+void FaceTheNormals(Morv3DMeshDesc& mesh) {
+    const std::vector<Morv3DFileVertex>& vertices = mesh.frames[0].vertices;
+    for (const FileGroup& group : mesh.groups) {
+        for (uint32_t f = 0; f < group.dwFaceCount; ++f) {
+            uint32_t* pIndex = mesh.faces[group.dwFirstFace + f].adwIndex;
+            const uint64_t qwA = uint64_t{group.dwBaseVertex} + pIndex[0];
+            const uint64_t qwB = uint64_t{group.dwBaseVertex} + pIndex[1];
+            const uint64_t qwC = uint64_t{group.dwBaseVertex} + pIndex[2];
+            if (std::max({qwA, qwB, qwC}) >= vertices.size()) {
+                continue;
+            }
+            const Morv3DFileVertex& a = vertices[qwA];
+            const Morv3DFileVertex& b = vertices[qwB];
+            const Morv3DFileVertex& c = vertices[qwC];
+            if (WindsAgainstNormals(a.vPosition, b.vPosition, c.vPosition, a.vNormal, b.vNormal,
+                                    c.vNormal)) {
+                std::swap(pIndex[1], pIndex[2]);
+            }
+        }
+    }
 }
 
 // Groups and faces of the parts; the vertex count they need.
@@ -297,6 +322,7 @@ HRESULT ImportStaticMesh(ImportContext& ctx, const std::vector<ImportMeshPart>& 
                                           ctx.qwNonFinite));
         }
     }
+    FaceTheNormals(mesh);
     SetSphere(mesh);
     return S_OK;
 }
@@ -377,6 +403,7 @@ HRESULT ImportMorphMesh(ImportContext& ctx, const aiMesh& mesh, uint32_t dwMater
             }
         }
     }
+    FaceTheNormals(out);
     SetSphere(out);
     return S_OK;
 }
@@ -506,6 +533,7 @@ HRESULT ImportBakeSkin(ImportContext& ctx, const aiNode& node, const aiMesh& mes
             }
         }
     }
+    FaceTheNormals(out);
     SetSphere(out);
     return S_OK;
 }

@@ -51,8 +51,9 @@ void ExportNamed(Exported& e, const std::string& strScene, const std::string& st
     e.hr = ExportScene(e.doc._Materials, e.doc._pNode, e.dir.Path(), e.strOut, options,
                        bReport ? &e.report : nullptr);
     // A .gltf has its buffer and images beside it, named after it.
+    const std::string strStem = e.strOut.substr(0, e.strOut.rfind('.'));
     for (const std::string& strWritten : e.report.written) {
-        EXPECT_EQ(strWritten.rfind(e.dir.File("out"), 0), 0u) << strWritten;
+        EXPECT_EQ(strWritten.rfind(strStem, 0), 0u) << strWritten;
     }
 }
 
@@ -134,6 +135,20 @@ TEST_P(GltfStructure, MatchesTheExpectedDescription) {
         RunCommand("node", {MORV_SOURCE_DIR "/tests/interchange/validate-gltf.mjs", e.strOut});
     EXPECT_EQ(result.nExitCode, 0) << result.strOut << result.strErr;
     std::printf("%s", result.strOut.c_str());
+}
+
+// A .gltf refers to the files beside it by URI: a space or a letter beyond ASCII in the
+// output's name is percent-encoded, and a reader finds the files by the decoded name.
+TEST(GltfUris, ArePercentEncoded) {
+    Exported e;
+    ExportNamed(e, "sample", "Export \xC3\xB6.gltf");
+    ASSERT_EQ(e.hr, S_OK);
+    const std::string strJson = ReadText(e.strOut);
+    EXPECT_NE(strJson.find("\"uri\": \"Export%20%C3%B6_buffer.bin\""), std::string::npos);
+    EXPECT_NE(strJson.find("\"uri\": \"Export%20%C3%B6_Stone.png\""), std::string::npos);
+    tinygltf::Model model;
+    ASSERT_TRUE(ReadBack(e.strOut, model));
+    EXPECT_FALSE(model.buffers.at(0).data.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, GltfStructure,

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "engine/3dobjects/mesh.h"
+#include "interchange/facing.h"
 
 std::string TestModelsDir() {
     const char* pszDir = "/usr/share/assimp/models";
@@ -59,14 +60,21 @@ std::vector<PlacedObject> PlaceObjectsAt(CQVR3DObject* pRoot, uint32_t dwTime) {
     return placed;
 }
 
-std::vector<Vector3> MeshCorners(const CQVR3DObject& object) {
+std::vector<Vector3> MeshCorners(const CQVR3DObject& object, bool bBaseShape) {
     const auto& mesh = static_cast<const CQVR3DMesh&>(object);
     const CQVR3DMeshData& geometry = *mesh.pGeometry;
+    const Vertex* pVertices = bBaseShape ? geometry.pVertices : mesh.pVertices;
     std::vector<Vector3> corners;
     for (const MeshGroup& group : geometry.groups) {
-        for (uint32_t i = 0; i < group.dwIndexCount; ++i) {
-            const uint32_t v = group.dwBaseVertex + geometry.IndexBuffer()[group.dwFirstIndex + i];
-            corners.push_back(mesh.pVertices[v].vPosition);
+        for (uint32_t i = 0; i + 2 < group.dwIndexCount; i += 3) {
+            const uint16_t* pFace = geometry.IndexBuffer() + group.dwFirstIndex + i;
+            const Vertex& a = pVertices[group.dwBaseVertex + pFace[0]];
+            const Vertex& b = pVertices[group.dwBaseVertex + pFace[1]];
+            const Vertex& c = pVertices[group.dwBaseVertex + pFace[2]];
+            const bool bTurn = WindsAgainstNormals(a.vPosition, b.vPosition, c.vPosition, a.vNormal,
+                                                   b.vNormal, c.vNormal);
+            corners.insert(corners.end(), {a.vPosition, bTurn ? c.vPosition : b.vPosition,
+                                           bTurn ? b.vPosition : c.vPosition});
         }
     }
     return corners;

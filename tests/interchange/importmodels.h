@@ -35,8 +35,10 @@ std::vector<PlacedObject> PlaceObjects(CQVR3DObject* pRoot);
 // The same at a time, evaluated afresh (away first: a time equal to the one applied last is not
 // evaluated again), each mesh brought to the time.
 std::vector<PlacedObject> PlaceObjectsAt(CQVR3DObject* pRoot, uint32_t dwTime);
-// Corners of every triangle of a mesh in its node's space, group by group.
-std::vector<Vector3> MeshCorners(const CQVR3DObject& mesh);
+// Corners of every triangle of a mesh in its node's space, group by group, each triangle wound
+// to face where its normals point (as export and import turn it).
+// bBaseShape: the stored shape instead of the one shown at the mesh's time (morph frames).
+std::vector<Vector3> MeshCorners(const CQVR3DObject& mesh, bool bBaseShape = false);
 
 // Whether each entry of the first nColumns columns is within max(dAbsolute, dRelative x
 // |expected|) of the expected one; the failure names the first that is not.
