@@ -1,5 +1,5 @@
 # Thin wrapper over CMake. `make run` and `make test` are the two commands of the README.
-.PHONY: run test build release deps bench fuzz coverage examples format clean web
+.PHONY: run test build release package deps bench fuzz coverage examples format clean web
 
 JOBS        ?= $(shell nproc)
 DEBUG_DIR   := build/debug
@@ -26,12 +26,21 @@ release:
 	@cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORV_BUILD_TESTS=OFF >/dev/null
 	@cmake --build $(RELEASE_DIR) -j $(JOBS)
 
-# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, then every test.
-test: deps web
-	@# The release tree (make run, make bench) is configured too, so a fault in it fails here.
+# The Debian package build/release/morv3d-viewer_VERSION_ARCH.deb: only what it installs is
+# built (not the benchmarks or the sample generator).
+package: deps
 	@cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORV_BUILD_TESTS=OFF >/dev/null
-	@cmake -S . -B $(DEBUG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORV_SANITIZE=ON -DMORV_WERROR=ON -DMORV_BUILD_BENCH=OFF >/dev/null
+	@cmake --build $(RELEASE_DIR) -j $(JOBS) --target morv_package_contents
+	@rm -f $(RELEASE_DIR)/morv3d-viewer_*.deb
+	@cd $(RELEASE_DIR) && cpack -G DEB
+
+# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer, then every test; the
+# package of the release tree is built too and checked among the tests.
+test: deps web
+	@cmake -S . -B $(DEBUG_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORV_SANITIZE=ON -DMORV_WERROR=ON -DMORV_BUILD_BENCH=OFF \
+	    -DMORV_PACKAGE_DIR=$(CURDIR)/$(RELEASE_DIR) >/dev/null
 	@cmake --build $(DEBUG_DIR) -j $(JOBS)
+	@$(MAKE) --no-print-directory package
 	@cd $(DEBUG_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QT_QPA_PLATFORM=offscreen \
 	    ctest --output-on-failure -j $(JOBS)

@@ -17,6 +17,7 @@ constexpr ResultText kResultTexts[] = {
     {E_INVALIDARG, "invalid argument", "ungültiges Argument"},
     {MORV_E_CHUNKCLOSED, "chunk already closed", "Abschnitt bereits geschlossen"},
     {MORV_E_BADFORMAT, "invalid file format", "ungültiges Dateiformat"},
+    {MORV_E_NOTASCENE, "not a .morv3d scene file", "keine .morv3d-Szenendatei"},
     {Win32(ERROR_FILE_NOT_FOUND), "file not found", "Datei nicht gefunden"},
     {Win32(ERROR_PATH_NOT_FOUND), "path not found", "Pfad nicht gefunden"},
     {Win32(ERROR_TOO_MANY_OPEN_FILES), "too many open files", "zu viele geöffnete Dateien"},
@@ -34,6 +35,8 @@ constexpr ResultText kResultTexts[] = {
     {Win32(ERROR_FILENAME_EXCED_RANGE), "file name too long", "Dateiname zu lang"},
     {Win32(ERROR_FILE_TOO_LARGE), "file or position beyond 4 GiB - 1",
      "Datei oder Position jenseits von 4 GiB - 1"},
+    {Win32(ERROR_DIRECTORY_NOT_SUPPORTED), "is a folder, not a file",
+     "ist ein Ordner, keine Datei"},
     {Win32(ERROR_RESOURCE_NAME_NOT_FOUND), "string resource not found",
      "Zeichenfolge nicht gefunden"},
 };

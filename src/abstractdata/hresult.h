@@ -15,6 +15,9 @@ constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT MORV_E_CHUNKCLOSED = static_cast<HRESULT>(0x80044010u);
 constexpr HRESULT MORV_E_BADFORMAT = static_cast<HRESULT>(0x80044011u);
+// A file without a scene header: too short for a container header, or a container of
+// another kind.
+constexpr HRESULT MORV_E_NOTASCENE = static_cast<HRESULT>(0x80044012u);
 
 constexpr bool SUCCEEDED(HRESULT hr) {
     return hr >= 0;
@@ -39,6 +42,7 @@ constexpr uint32_t ERROR_NEGATIVE_SEEK = 131;
 constexpr uint32_t ERROR_DISK_FULL = 112;
 constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr uint32_t ERROR_FILE_TOO_LARGE = 223;
+constexpr uint32_t ERROR_DIRECTORY_NOT_SUPPORTED = 336;
 constexpr uint32_t ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 
 // 0 stays S_OK; any other code becomes 0x8007xxxx with its low 16 bits.

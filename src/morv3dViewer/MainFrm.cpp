@@ -756,7 +756,7 @@ bool CMainFrame::OpenDocumentFile(const QString& strPath) {
         CWaitCursor wait;
         m_pSceneView->OnSceneReplaced();
         m_pTransport->SetKeyObject(nullptr);
-        bOpened = m_document.OnOpenDocument(QFile::encodeName(strLoad).toStdString());
+        bOpened = m_document.OpenScene(QFile::encodeName(strLoad).toStdString());
         if (bOpened) {
             m_strPathName = strAbsolute;
             m_pImportDir = std::move(pImportDir);

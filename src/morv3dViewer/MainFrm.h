@@ -40,9 +40,9 @@ public:
 
     // The framework's new-document command: empties the document and rebuilds the view.
     bool OnFileNew();
-    // Opens through the document's OnOpenDocument. False, with an error shown and the
-    // previous scene kept, when the file cannot be read; a file that loads only in part is
-    // shown and a warning names the failure.
+    // Opens through the document's OpenScene. False, with an error shown and the previous
+    // scene kept, when the file cannot be read or is no scene (nor a recent file); a file that
+    // loads only in part is shown and a warning names the failure.
     bool OpenDocumentFile(const QString& strPath);
 
     CMorv3dViewerDoc& GetDocument() { return m_document; }

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "abstractdata/hresult.h"
+#include "morv3d_version.h"
 
 // Commands of the menu, the toolbar and the keys (the filter commands are ID_SHOW_* of
 // viewer/structuretree.h).
@@ -34,7 +35,7 @@ constexpr int kRecentFileCount = 10;
 
 inline constexpr char kRegistryKey[] = "Local AppWizard-Generated Applications";
 inline constexpr char kAppName[] = "morv3dViewer";
-inline constexpr char kAppVersion[] = "1.0.0.1";
+inline constexpr char kAppVersion[] = MORV3D_VERSION;  // the CLI and the package show the same
 
 // The string of a command or indicator id ("" for ids without one).
 QString LoadString(int nId);

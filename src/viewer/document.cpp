@@ -1,9 +1,13 @@
 #include "viewer/document.h"
 
+#include <sys/stat.h>
+
 #include <new>
 
 #include "abstractdata/debugreport.h"
 #include "abstractdata/streams/tsstream.h"
+#include "fileformats/morv/morv.h"
+#include "fileformats/morv3d/morv3dformat.h"
 
 static constexpr char kReportUnit[] = "viewer/document";
 
@@ -66,6 +70,34 @@ bool CMorv3dViewerDoc::OnOpenDocument(const std::string& strPath) {
         ASSERT_HRESULT(E_OUTOFMEMORY);  // the textures are then looked for nowhere
     }
     return true;
+}
+
+HRESULT CMorv3dViewerDoc::CheckSceneFile(const std::string& strPath) {
+    struct stat info {};
+    if (::stat(strPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        return HRESULT_FROM_WIN32(ERROR_DIRECTORY_NOT_SUPPORTED);
+    }
+    CMorvFile file;
+    HRESULT hr = file.Open(strPath, false);
+    if (SUCCEEDED(hr)) {
+        hr = file.ReadHeader();
+        // Too short for a header: no scene at all.
+        hr = hr == E_FAIL ? MORV_E_NOTASCENE : hr;
+    }
+    GUID kind;
+    if (SUCCEEDED(hr) && SUCCEEDED(file.GetFileKind(&kind)) && !(kind == MORV3D_FILE_KIND)) {
+        hr = MORV_E_NOTASCENE;
+    }
+    return hr;
+}
+
+bool CMorv3dViewerDoc::OpenScene(const std::string& strPath) {
+    const HRESULT hr = CheckSceneFile(strPath);
+    if (FAILED(hr)) {
+        m_hrOpen = hr;
+        return false;
+    }
+    return OnOpenDocument(strPath);
 }
 
 bool CMorv3dViewerDoc::OnSaveDocument(const std::string& /*strPath*/) {

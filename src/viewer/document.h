@@ -22,6 +22,11 @@ public:
     // the previous scene is freed, both passes run and whatever they loaded is kept: true even
     // when a pass failed (see the results below).
     virtual bool OnOpenDocument(const std::string& strPath);
+    // OnOpenDocument for a scene file only: a folder, a file that is no scene (shorter than a
+    // container header, or a container of another kind) or one that cannot be opened is
+    // refused like a file that cannot be opened (false, the document untouched, the reason in
+    // GetOpenResult). A scene file loads as OnOpenDocument loads it, partly loaded ones too.
+    bool OpenScene(const std::string& strPath);
     // The viewer never writes: nothing happens, true.
     virtual bool OnSaveDocument(const std::string& strPath);
     virtual void DeleteContents();
@@ -51,6 +56,9 @@ public:
     // Before the objects are read, every map's texture handle is set to its material's index
     // + 1; the meshes' map bindings carry it, so a renderer finds a face group's material.
     static void NumberTextureHandles(std::vector<CMorv3DLoader::tMaterialMaps>& materials);
+
+    // S_OK for a path that names a scene file, otherwise why not.
+    static HRESULT CheckSceneFile(const std::string& strPath);
 
 private:
     // What the application framework does before loading: fails (nothing touched) when the

@@ -18,7 +18,7 @@ TEST(ResultTexts, EveryCodeOnceWithWordsOfItsOwnInBothLanguages) {
         EXPECT_STREQ(HResultMessage(text.hr), text.pszEnglish);
         EXPECT_STREQ(HResultMessageGerman(text.hr), text.pszGerman);
     }
-    EXPECT_EQ(codes.size(), 23u);
+    EXPECT_EQ(codes.size(), 25u);
     EXPECT_FALSE(english.count("unknown error"));
     EXPECT_FALSE(german.count("unbekannter Fehler"));
     EXPECT_STREQ(HResultMessage(static_cast<HRESULT>(0x80001234u)), "unknown error");

@@ -32,11 +32,15 @@ void WriteScenes(const CTempDir& dir) {
         WriteContainer(dir.File(strName + ".morv3d"),
                        viewer_test::SceneCase("cli/scenes.hex", strName));
     }
-    // otherkind: small in the container's default kind; cut60: its first 60 bytes.
+    // cut60: small's first 60 bytes (a scene without objects); otherkind: small in the
+    // container's default kind.
     std::vector<uint8_t> bytes = ReadWholeFile(dir.File("small.morv3d"));
+    WriteWholeFile(dir.File("cut60.morv3d"), {bytes.begin(), bytes.begin() + 60});
     bytes[8] = 0x33;
     WriteWholeFile(dir.File("otherkind.morv3d"), bytes);
-    WriteWholeFile(dir.File("cut60.morv3d"), {bytes.begin(), bytes.begin() + 60});
+    const std::string strText = "no scene\n";
+    WriteWholeFile(dir.File("text.morv3d"), {strText.begin(), strText.end()});
+    WriteWholeFile(dir.File("empty.morv3d"), {});
 
     for (const char* pszName : {"short.morv", "payload.morv", "tiny.morv"}) {
         WriteWholeFile(dir.File(pszName), ReadHexFile(kData + pszName + ".hex"));

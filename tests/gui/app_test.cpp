@@ -69,6 +69,9 @@ private slots:
     // The cases of tests/data/gui/program_runs.tsv; then what the screenshots left.
     void programRuns() {
         WriteTestScene(m_dir.filePath(QStringLiteral("shot.morv3d")).toStdString());
+        QFile empty(m_dir.filePath(QStringLiteral("empty.morv3d")));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
         const QList<QStringList> rows = ReadTable(QStringLiteral("gui/program_runs.tsv"));
         QVERIFY(rows.size() > 10);
         for (const QStringList& row : rows) {

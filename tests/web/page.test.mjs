@@ -51,7 +51,9 @@ function cliTree(file, flags) {
   const args = ['tree', file, ...(flags === '-' ? [] : ['--flags', flags])];
   const run = spawnSync(CLI, args, { encoding: 'utf8' });
   const failure = /could not be loaded completely: 0x([0-9A-F]{8}) \((.*)\)/.exec(run.stderr);
-  return { text: run.stdout, status: run.status, hex: failure?.[1], words: failure?.[2] };
+  // A folder or a file that is no scene is refused before anything loads.
+  const refused = /cannot be opened: 0x[0-9A-F]{8}/.test(run.stderr);
+  return { text: run.stdout, status: run.status, hex: failure?.[1], words: failure?.[2], refused };
 }
 
 let browser;
@@ -117,6 +119,13 @@ describe('the tree and messages of every scene', () => {
       const name = path.basename(file);
       const result = await openFiles(page, [file]);
       const first = cliTree(file, '-');
+      if (first.refused) {
+        // The command line refuses what is no scene before loading it; the page opens it as it
+        // stands, so there is no tree to compare.
+        damaged += 1;
+        assert.deepEqual(await openFiles(page, [SAMPLE()]), { ok: true, message: '' }, `sample after ${name}`);
+        continue;
+      }
       if (first.status === 0) {
         assert.deepEqual(result, { ok: true, message: '' }, name);
       } else {

@@ -46,7 +46,8 @@ private:
 
     CLI::App m_app;
     std::vector<Verb> m_verbs;
-    std::string m_strBadValue;  // the first option value that did not convert
+    std::string m_strBadValue;    // the first option value that did not convert
+    std::string m_strCompletion;  // the shell of the hidden --completion, which the build asks
     bool m_bTrace = false;
 };
 

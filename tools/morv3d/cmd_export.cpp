@@ -34,21 +34,25 @@ std::string FolderOf(const std::string& strPath) {
                                        : strPath.substr(0, nSlash);
 }
 
+// What was written goes to stdout; what the format could not hold and other notes to stderr,
+// as every verb prints its notes.
 void PrintReport(const ExportReport& report) {
     for (const std::string& str : report.written) {
         std::printf("wrote %s\n", str.c_str());
     }
+    std::fflush(stdout);
     for (const std::string& str : report.dropped) {
-        std::printf("dropped: %s\n", str.c_str());
+        std::fprintf(stderr, "dropped: %s\n", str.c_str());
     }
     for (const std::string& str : report.missingTextures) {
-        std::printf("missing texture: %s\n", str.c_str());
+        std::fprintf(stderr, "missing texture: %s\n", str.c_str());
     }
     for (const std::string& str : report.notes) {
-        std::printf("note: %s\n", str.c_str());
+        std::fprintf(stderr, "note: %s\n", str.c_str());
     }
     if (report.dMaxRotationError > 0.0) {
-        std::printf("rotation tracks sampled: largest error %.6f rad\n", report.dMaxRotationError);
+        std::fprintf(stderr, "rotation tracks sampled: largest error %.6f rad\n",
+                     report.dMaxRotationError);
     }
 }
 
@@ -57,7 +61,7 @@ int RunExport(const ExportArgs& parsed) {
         return UsageError("export: OUT must end in one of " + ExtensionList());
     }
     CMorv3dViewerDoc& doc = DocumentOfThisRun();
-    if (!doc.OnOpenDocument(parsed.strIn)) {
+    if (!doc.OpenScene(parsed.strIn)) {
         PrintFailure(parsed.strIn, "cannot be opened", doc.GetOpenResult());
         return kExitIncomplete;
     }

@@ -23,7 +23,7 @@ struct InfoArgs {
 int RunInfo(const InfoArgs& a) {
     const std::string& strPath = a.strPath;
     CMorv3dViewerDoc& doc = DocumentOfThisRun();
-    if (!doc.OnOpenDocument(strPath)) {
+    if (!doc.OpenScene(strPath)) {
         PrintFailure(strPath, "cannot be opened", doc.GetOpenResult());
         return kExitIncomplete;
     }
@@ -65,7 +65,7 @@ int RunInfo(const InfoArgs& a) {
 
 int RunValidate(const std::string& strPath) {
     CMorv3dViewerDoc& doc = DocumentOfThisRun();
-    if (!doc.OnOpenDocument(strPath)) {
+    if (!doc.OpenScene(strPath)) {
         PrintFailure(strPath, "cannot be opened", doc.GetOpenResult());
         return kExitIncomplete;
     }

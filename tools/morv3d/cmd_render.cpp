@@ -1,5 +1,6 @@
 // morv3d render FILE OUT.png and morv3d pick FILE --at X,Y: a picture of the scene drawn
 // without a display, and what lies under one of its pixels. Both use the same camera.
+#include <strings.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -56,7 +57,7 @@ void AddCameraOptions(CCli& cli, CLI::App* pVerb, const std::shared_ptr<PictureA
                      return ParsePair(strValue, 'x', 1, 16384, a->nWidth, a->nHeight);
                  });
     cli.AddValue(pVerb, "--time", "T", "the scene's time in key units (default 0)",
-                 "--time takes a time from 0 to 4294967295",
+                 "--time takes a whole number of scene time units from 0 to 4294967295",
                  [a](const std::string& strValue) { return ParseWhole(strValue, a->dwTime); });
     cli.AddValue(pVerb, "--view", "front|top|side|iso", "where the camera looks from (default iso)",
                  "--view takes front, top, side or iso",
@@ -70,7 +71,7 @@ std::string SceneDir(const std::string& strFile) {
 
 // Loads as the viewer does; false (and the message printed) when the file cannot be opened.
 bool Load(const std::string& strFile, CMorv3dViewerDoc& doc) {
-    if (!doc.OnOpenDocument(strFile)) {
+    if (!doc.OpenScene(strFile)) {
         PrintFailure(strFile, "cannot be opened", doc.GetOpenResult());
         return false;
     }
@@ -78,7 +79,17 @@ bool Load(const std::string& strFile, CMorv3dViewerDoc& doc) {
     return true;
 }
 
+// The picture is always a PNG; another extension would name it wrongly.
+bool IsPngPath(const std::string& strPath) {
+    const size_t nSlash = strPath.rfind('/');
+    const std::string strName = strPath.substr(nSlash == std::string::npos ? 0 : nSlash + 1);
+    return strName.size() > 4 && strcasecmp(strName.c_str() + strName.size() - 4, ".png") == 0;
+}
+
 int RunRender(const PictureArgs& a) {
+    if (!IsPngPath(a.strOut)) {
+        return UsageError("render: OUT.png must end in .png (the picture is a PNG)");
+    }
     CMorv3dViewerDoc& doc = DocumentOfThisRun();
     if (!Load(a.strFile, doc)) {
         return kExitIncomplete;

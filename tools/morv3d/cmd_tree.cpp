@@ -25,7 +25,7 @@ bool ParseHexWord(std::string_view strText, uint32_t& dwValue) {
 
 int RunTree(const TreeArgs& a) {
     CMorv3dViewerDoc& doc = DocumentOfThisRun();
-    if (!doc.OnOpenDocument(a.strPath)) {
+    if (!doc.OpenScene(a.strPath)) {
         PrintFailure(a.strPath, "cannot be opened", doc.GetOpenResult());
         return kExitIncomplete;
     }

@@ -7,6 +7,8 @@
 
 #include "abstractdata/debugreport.h"
 #include "cli.h"
+#include "completion.h"
+#include "morv3d_version.h"
 #include "viewer/document.h"
 
 namespace {
@@ -65,6 +67,9 @@ CCli::CCli() : m_app("draws, checks and converts morv3d scenes", "morv3d") {
     m_app.require_subcommand(0, 1);
     // Unknown verbs and options are ours to report; the verbs inherit this.
     m_app.allow_extras();
+    // Not in --help: the build writes the shell completion scripts with it.
+    m_app.add_option("--completion", m_strCompletion, "print the completion script of a shell")
+        ->group("");
 }
 
 CLI::App* CCli::AddVerb(const char* pszName, const char* pszSummary, const char* pszArgsError,
@@ -110,6 +115,14 @@ int CCli::Run(int argc, char** argv) {
         // A required option is missing: RunVerb names it.
     } catch (const CLI::ParseError& e) {
         return UsageError(e.what());
+    }
+    if (!m_strCompletion.empty()) {
+        const std::string strScript = CompletionScript(m_app, m_strCompletion);
+        if (strScript.empty()) {
+            return UsageError("--completion takes bash or zsh");
+        }
+        std::fputs(strScript.c_str(), stdout);
+        return kExitOk;
     }
     // What comes before the verb must be a verb too.
     const std::vector<std::string> rest = m_app.remaining();
