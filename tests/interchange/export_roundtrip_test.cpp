@@ -204,9 +204,9 @@ TEST_P(ExportRoundTrip, GivesTheSampleBack) {
     ASSERT_EQ(exported.nExitCode, 0) << exported.strOut << exported.strErr;
     for (const std::string& strDropped : Split(row[7], ';')) {
         if (strDropped != "-") {
-            EXPECT_NE(exported.strOut.find("dropped: " + strDropped), std::string::npos)
+            EXPECT_NE(exported.strErr.find("dropped: " + strDropped), std::string::npos)
                 << "no 'dropped: " << strDropped << "' in\n"
-                << exported.strOut;
+                << exported.strErr;
         }
     }
     if (row[8] != "-") {
