@@ -326,10 +326,3 @@ QIcon ApplicationIcon() {
     icon.addPixmap(QPixmap::fromImage(ApplicationIconImage(32)));
     return icon;
 }
-
-QIcon DocumentIcon() {
-    QIcon icon;
-    icon.addPixmap(QPixmap::fromImage(DocumentIconImage(16)));
-    icon.addPixmap(QPixmap::fromImage(DocumentIconImage(32)));
-    return icon;
-}

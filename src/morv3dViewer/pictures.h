@@ -21,4 +21,3 @@ QImage ToolbarPicture(int nIndex);
 QImage ApplicationIconImage(int nSize);
 QImage DocumentIconImage(int nSize);
 QIcon ApplicationIcon();
-QIcon DocumentIcon();
