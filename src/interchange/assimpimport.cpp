@@ -4,9 +4,11 @@
 #include <assimp/MemoryIOWrapper.h>
 #include <assimp/commonMetaData.h>
 #include <assimp/postprocess.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <assimp/Importer.hpp>
 #include <cerrno>
@@ -23,10 +25,6 @@
 #include "interchange/importinternal.h"
 
 namespace {
-
-// No single block Assimp allocates while it reads may be larger: no model needs one, and a
-// count from a damaged file would otherwise claim (and fill) tens of gigabytes.
-constexpr size_t kMaxAssimpBlock = size_t{2} << 30;
 
 // The stack Assimp reads on: 512 bytes for each byte of the file (a level of nesting costs a
 // file some tens of bytes and Assimp's recursion some hundreds to thousands), at most 2 GiB.
@@ -158,6 +156,14 @@ HRESULT CheckInputFile(const std::string& strIn, std::string& strModelDir, uint6
                     "larger than " + std::to_string(kImportMaxInputBytes >> 20) + " MiB");
     }
     qwSize = static_cast<uint64_t>(st.st_size);
+    // Assimp says only that no reader took a file it could not open.
+    const int fd = ::open(strIn.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int nError = errno;
+        return Fail(report, HResultFromErrno(nError),
+                    std::string("the file cannot be read: ") + std::strerror(nError));
+    }
+    ::close(fd);
     char szReal[PATH_MAX];
     if (::realpath(strIn.c_str(), szReal) == nullptr) {
         const int nError = errno;
@@ -653,11 +659,7 @@ HRESULT ReadFileToMemory(const std::string& strIn, ImportedScene& out, ImportRep
             Assimp::Importer importer;
             ConfigureImporter(importer, strDir);
             CAssimpErrors errors;
-            const aiScene* pScene = nullptr;
-            {
-                CAllocationCap cap(kMaxAssimpBlock);
-                pScene = importer.ReadFile(strIn, kPostProcessing);
-            }
+            const aiScene* pScene = importer.ReadFile(strIn, kPostProcessing);
             CAllocationCounting ours(assimp.Previous());
             hr = ConvertRead(pScene, importer, errors, strDir, FileStem(strIn), out, report,
                              options);
@@ -697,11 +699,7 @@ HRESULT ReadBufferToMemory(const void* pData, size_t nSize, const char* pszHint,
             const std::string strName = "model." + strHint;
             importer.SetIOHandler(new CBufferIOSystem(pData, nSize, strName));
             CAssimpErrors errors;
-            const aiScene* pScene = nullptr;
-            {
-                CAllocationCap cap(kMaxAssimpBlock);
-                pScene = importer.ReadFile(strName, kPostProcessing);
-            }
+            const aiScene* pScene = importer.ReadFile(strName, kPostProcessing);
             CAllocationCounting ours(assimp.Previous());
             hr =
                 ConvertRead(pScene, importer, errors, std::string(), "scene", out, report, options);

@@ -364,14 +364,15 @@ aiMatrix4x4 LocalAt(const ImportChannel& channel, const aiNode& node, double dTi
 
 HRESULT ImportChooseAnimation(ImportContext& ctx) {
     const aiScene& scene = *ctx.pScene;
-    if (scene.mNumAnimations == 0 || scene.mAnimations == nullptr) {
-        return S_OK;
-    }
     const uint32_t dwChosen = ctx.options.dwAnimation;
-    if (dwChosen >= scene.mNumAnimations || scene.mAnimations[dwChosen] == nullptr) {
+    const uint32_t dwCount = scene.mAnimations != nullptr ? scene.mNumAnimations : 0;
+    if (dwCount == 0 && dwChosen == 0) {
+        return S_OK;  // the default asks for nothing a file without animations lacks
+    }
+    if (dwChosen >= dwCount || scene.mAnimations[dwChosen] == nullptr) {
         return ImportFail(ctx, E_INVALIDARG,
                           "there is no animation " + std::to_string(dwChosen) + ": the file has " +
-                              std::to_string(scene.mNumAnimations));
+                              (dwCount == 0 ? std::string("none") : std::to_string(dwCount)));
     }
     const aiAnimation& animation = *scene.mAnimations[dwChosen];
     if (scene.mNumAnimations > 1) {

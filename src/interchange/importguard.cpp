@@ -4,82 +4,16 @@
 #include <assimp/DefaultLogger.hpp>
 #include <assimp/LogStream.hpp>
 
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <stdexcept>
 
 namespace {
 
-thread_local size_t t_nMaxBlock = 0;
 thread_local bool t_bCounting = false;
-std::atomic<uint64_t> g_qwCounted{0};
-std::atomic<uint64_t> g_qwFailAt{0};
-
-void* AllocateBlock(size_t nSize) {
-    if (t_nMaxBlock != 0 && nSize > t_nMaxBlock) {
-        throw std::bad_alloc();
-    }
-    if (t_bCounting && ++g_qwCounted == g_qwFailAt.load()) {
-        throw std::bad_alloc();
-    }
-    for (;;) {
-        if (void* p = std::malloc(nSize == 0 ? 1 : nSize)) {
-            return p;
-        }
-        std::new_handler handler = std::get_new_handler();
-        if (handler == nullptr) {
-            throw std::bad_alloc();
-        }
-        handler();
-    }
-}
 
 constexpr size_t kKeptMessages = 8;
 
 }  // namespace
-
-// The program's allocation functions, so that the cap reaches Assimp's allocations too. Every
-// block comes from malloc and goes back to free; the aligned forms stay the library's.
-void* operator new(size_t nSize) {
-    return AllocateBlock(nSize);
-}
-void* operator new[](size_t nSize) {
-    return AllocateBlock(nSize);
-}
-void* operator new(size_t nSize, const std::nothrow_t&) noexcept {
-    try {
-        return AllocateBlock(nSize);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](size_t nSize, const std::nothrow_t&) noexcept {
-    try {
-        return AllocateBlock(nSize);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, const std::nothrow_t&) noexcept {
-    std::free(p);
-}
 
 void RunWithStack(size_t nStackBytes, const std::function<void()>& work) {
     pthread_attr_t attr;
@@ -139,23 +73,6 @@ extern "C" const char* __lsan_default_suppressions() {
 // program calls no strtol of its own, so only Assimp's are let through.
 extern "C" const char* __asan_default_suppressions() {
     return "interceptor_name:strtol\n";
-}
-
-CAllocationCap::CAllocationCap(size_t nMaxBlock) : m_nPrevious(t_nMaxBlock) {
-    t_nMaxBlock = nMaxBlock;
-}
-
-CAllocationCap::~CAllocationCap() {
-    t_nMaxBlock = m_nPrevious;
-}
-
-void SetFailingAllocationForTest(uint64_t qwFailAt) {
-    g_qwFailAt = qwFailAt;
-    g_qwCounted = 0;
-}
-
-uint64_t CountedAllocationsForTest() {
-    return g_qwCounted;
 }
 
 bool AllocationCountingOn() {

@@ -1,6 +1,6 @@
-// Guards around Assimp's reading: a cap on the size of each allocation, and the capture of the
-// errors Assimp logs while it reads. Internal to the interchange layer; for one import at a
-// time (Assimp's logger is global).
+// Guards around Assimp's reading: a stack deep enough for its recursion, the capture of the
+// errors Assimp logs while it reads, and the test hook of allocation failure. Internal to the
+// interchange layer; for one import at a time (Assimp's logger is global).
 #pragma once
 
 #include <cstddef>
@@ -15,28 +15,10 @@
 // Runs work on the calling thread when no such thread can be had. work must not throw.
 void RunWithStack(size_t nStackBytes, const std::function<void()>& work);
 
-// While it lives, operator new on this thread refuses blocks larger than the cap with
-// std::bad_alloc, which Assimp turns into a failed read: a count in a file cannot make the
-// import claim gigabytes before any data backs it.
-class CAllocationCap {
-public:
-    explicit CAllocationCap(size_t nMaxBlock);
-    ~CAllocationCap();
-    CAllocationCap(const CAllocationCap&) = delete;
-    CAllocationCap& operator=(const CAllocationCap&) = delete;
-
-private:
-    size_t m_nPrevious;
-};
-
-// Test hook: allocation failure in turn. While counting is on for a thread (CAllocationCounting;
-// RunWithStack passes it on to its thread), each allocation of that thread is counted, and the
-// one numbered by SetFailingAllocationForTest throws std::bad_alloc (the nothrow forms return
-// null). Calls into Assimp's reading and writing turn counting off: failures inside Assimp are
-// Assimp's. For one armed run at a time in a process.
-void SetFailingAllocationForTest(uint64_t qwFailAt);  // 0: none fails; resets the count
-uint64_t CountedAllocationsForTest();
-
+// Test hook: while counting is on for a thread (CAllocationCounting; RunWithStack passes it on
+// to its thread), a test program's allocation functions count and fail that thread's
+// allocations in turn. Calls into Assimp's reading and writing turn it off: failures inside
+// Assimp are Assimp's.
 bool AllocationCountingOn();  // on this thread
 
 class CAllocationCounting {

@@ -169,8 +169,19 @@ const char* AssimpReaderRefusal(const uint8_t* pData, size_t nSize, std::string_
 // The same for a file of qwSize bytes: reads a .glb's JSON chunk, a JSON or COLLADA file whole.
 const char* AssimpReaderRefusalOfFile(const std::string& strPath, uint64_t qwSize);
 
-// Runs work in a child process and hands back its result and report, so that a crash inside
-// Assimp's readers (a fault, an abort) ends the child only; the import then fails with a
-// message that says so. Runs work in this process when no child can be had, and while
-// allocation counting (a test hook) is on, since the caller reads the counts.
-HRESULT RunImportInChild(ImportReport& report, const std::function<HRESULT(ImportReport&)>& work);
+// The import of strIn into strOut in this process (ImportScene's work, which it hands to the
+// helper program).
+HRESULT ImportSceneHere(const std::string& strIn, const std::string& strOut, ImportReport& report,
+                        const ImportOptions& options);
+
+// Runs ImportSceneHere in the helper program `morv3d-import` under limits (its address space, as
+// much processor time as control allows) and hands back its result and report; a crash inside
+// Assimp's readers ends the helper only, and the import fails with a message that says so. The
+// helper is killed at control's deadline or when it is cancelled.
+HRESULT RunImportHelper(const std::string& strIn, const std::string& strOut,
+                        const ImportOptions& options, uint64_t qwInputBytes,
+                        const ImportControl& control, ImportReport& report);
+
+// The helper's answer: a result and every field of the report.
+std::string EncodeImportAnswer(HRESULT hr, const ImportReport& report);
+bool DecodeImportAnswer(const std::string& bytes, HRESULT& hr, ImportReport& report);

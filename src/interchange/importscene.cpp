@@ -16,6 +16,7 @@
 #include "abstractdata/codepage.h"
 #include "abstractdata/streams/tsstream.h"
 #include "interchange/exportfiles.h"
+#include "interchange/importguard.h"
 #include "interchange/importinternal.h"
 
 namespace {
@@ -210,6 +211,8 @@ HRESULT WriteScene(const std::string& strOut, const Morv3DSceneDesc& scene, Impo
     return hr;
 }
 
+}  // namespace
+
 HRESULT ImportSceneHere(const std::string& strIn, const std::string& strOutMorv3d,
                         ImportReport& report, const ImportOptions& options) {
     try {
@@ -247,16 +250,18 @@ HRESULT ImportSceneHere(const std::string& strIn, const std::string& strOutMorv3
     }
 }
 
-}  // namespace
-
 HRESULT ImportScene(const std::string& strIn, const std::string& strOutMorv3d,
-                    ImportReport* pReport, const ImportOptions& options) {
+                    ImportReport* pReport, const ImportOptions& options,
+                    const ImportControl& control) {
     ImportReport localReport;
     ImportReport& report = pReport != nullptr ? *pReport : localReport;
     try {
-        return RunImportInChild(report, [&](ImportReport& answer) {
-            return ImportSceneHere(strIn, strOutMorv3d, answer, options);
-        });
+        if (AllocationCountingOn()) {
+            return ImportSceneHere(strIn, strOutMorv3d, report, options);  // the test counts here
+        }
+        struct stat st;
+        const uint64_t qwInput = ::stat(strIn.c_str(), &st) == 0 ? st.st_size : 0;
+        return RunImportHelper(strIn, strOutMorv3d, options, qwInput, control, report);
     } catch (const std::bad_alloc&) {
         return Fail(report, E_OUTOFMEMORY, "out of memory");
     }

@@ -13,6 +13,7 @@
 //   that weighs most on it, in that bone's space, so node animation moves it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -74,13 +75,25 @@ HRESULT ImportSceneFromBuffer(const void* pData, size_t nSize, const char* pszHi
                               ImportedScene& out, ImportReport* pReport,
                               const ImportOptions& options = {});
 
+// How long an import may take, in seconds of the clock and of processor time alike.
+constexpr uint32_t kImportTimeoutSeconds = 300;
+
+struct ImportControl {
+    uint32_t dwTimeoutSeconds = kImportTimeoutSeconds;
+    // Set (from another thread) to stop the import; null: it cannot be cancelled.
+    const std::atomic<bool>* pCancel = nullptr;
+};
+
 // Imports strIn into the scene file strOutMorv3d and writes its textures beside it. An
 // existing file of another content is never overwritten by a texture: the texture takes
 // another name. Nothing is left behind on failure, and an existing strOutMorv3d stays as it
-// was. The import runs in a child process: a file on which one of Assimp's readers crashes
-// fails it (MORV_E_BADFORMAT) instead of ending the program.
+// was. The import runs in a child process (the helper program `morv3d-import`) with a limited
+// address space and processor time: a file on which one of Assimp's readers crashes fails it
+// (MORV_E_BADFORMAT) instead of ending the program; one that takes longer than the timeout, or
+// a cancelled import, fails with E_FAIL ("took longer than N s", "cancelled").
 HRESULT ImportScene(const std::string& strIn, const std::string& strOutMorv3d,
-                    ImportReport* pReport, const ImportOptions& options = {});
+                    ImportReport* pReport, const ImportOptions& options = {},
+                    const ImportControl& control = {});
 
 // The extensions of the files Assimp reads, lower case without the dot ("glb", "obj", ...).
 std::vector<std::string> ImportExtensions();

@@ -10,6 +10,7 @@
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -24,6 +25,7 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -31,7 +33,9 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <thread>
 
 #include "AboutDlg.h"
 #include "abstractdata/codepage.h"
@@ -735,14 +739,16 @@ bool CMainFrame::OpenDocumentFile(const QString& strPath) {
     QString strLoad = strAbsolute;
     std::unique_ptr<QTemporaryDir> pImportDir;
     if (bImport) {
-        CWaitCursor wait;
         pImportDir = std::make_unique<QTemporaryDir>();
         strLoad = pImportDir->filePath(QStringLiteral("imported.morv3d"));
         ImportReport report;
+        bool bCancelled = false;
         const HRESULT hr = pImportDir->isValid()
-                               ? ImportScene(QFile::encodeName(strAbsolute).toStdString(),
-                                             QFile::encodeName(strLoad).toStdString(), &report)
+                               ? ImportInBackground(strAbsolute, strLoad, report, bCancelled)
                                : E_FAIL;
+        if (bCancelled) {
+            return false;
+        }
         if (FAILED(hr)) {
             ShowMessage(
                 MessageKind::Error,
@@ -781,6 +787,40 @@ bool CMainFrame::OpenDocumentFile(const QString& strPath) {
                                               .arg(Quoted(strAbsolute), DescribeResult(hr)));
     }
     return true;
+}
+
+HRESULT CMainFrame::ImportInBackground(const QString& strModel, const QString& strScene,
+                                       ImportReport& report, bool& bCancelled) {
+    if (m_bImporting) {
+        report.strError = "another import is still running";
+        return E_FAIL;
+    }
+    m_bImporting = true;
+    std::atomic<bool> bCancel{false};
+    // Busy, without steps: the import's child says nothing until it is done.
+    QProgressDialog dialog(tr("%1 wird importiert …").arg(Quoted(strModel)), tr("Abbrechen"), 0, 0,
+                           this);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    connect(&dialog, &QProgressDialog::canceled, &dialog, [&bCancel] { bCancel = true; });
+    if (!m_bBatch) {
+        dialog.show();
+    }
+    QEventLoop loop;
+    HRESULT hr = E_FAIL;
+    const std::string strIn = QFile::encodeName(strModel).toStdString();
+    const std::string strOut = QFile::encodeName(strScene).toStdString();
+    std::thread worker([&] {
+        hr = ImportScene(strIn, strOut, &report, {}, {kImportTimeoutSeconds, &bCancel});
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    worker.join();
+    m_bImporting = false;
+    bCancelled = bCancel;
+    return hr;
 }
 
 QStringList CMainFrame::ImportSuffixes() {

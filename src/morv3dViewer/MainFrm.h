@@ -16,6 +16,7 @@ class CMorv3dViewerView;
 class CQVR3DObject;
 class CSceneView;
 class CTransportBar;
+struct ImportReport;
 class QAction;
 class QCheckBox;
 class QDockWidget;
@@ -113,6 +114,11 @@ private:
     QString EntryProperties(size_t nEntry) const;
     // What "Alle 3D-Dateien" offers besides .morv3d: every extension Assimp reads.
     static QStringList ImportSuffixes();
+    // Imports a model into strScene on a worker thread while a progress dialog with "Abbrechen"
+    // keeps the window answering; the dialog's cancel stops the import's child process.
+    // bCancelled: the user cancelled (nothing to report).
+    HRESULT ImportInBackground(const QString& strModel, const QString& strScene,
+                               ImportReport& report, bool& bCancelled);
     QWidget* CreateTreePane();
     // The matches of the field's text in the tree as it is now, counted and filtered.
     void RefreshMatches();
@@ -155,4 +161,5 @@ private:
     std::unique_ptr<QPrinter> m_pPrinter;
     MessageHook m_messageHook;
     bool m_bBatch = false;
+    bool m_bImporting = false;  // an import runs: another open waits for none
 };

@@ -5,9 +5,12 @@
 #include <QAction>
 #include <QClipboard>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -238,6 +241,37 @@ private slots:
         QVERIFY(!m_pFrame->GetSceneView()
                      ->PickAt(ScreenPoint(m_pFrame->GetSceneView()->Camera(), {0.5f, 0.0f, 0.5f}))
                      .empty());
+    }
+
+    // A model whose import hangs (the child's test hook): the window keeps answering (the timer
+    // fires during the import), "Abbrechen" stops it at once, and nothing is reported or opened.
+    void aHangingImportIsCancelled() {
+        QTemporaryDir dir;
+        const QString strObj = dir.filePath(QStringLiteral("quad.obj"));
+        QVERIFY(QFile::copy(QStringLiteral(MORV_SOURCE_DIR "/tests/data/gui/quad.obj"), strObj));
+        const QString strTitle = m_pFrame->windowTitle();
+        int nMessages = 0;
+        m_pFrame->SetMessageHook([&](CMainFrame::MessageKind, const QString&) { ++nMessages; });
+        qputenv("MORV3D_IMPORT_CHILD_TEST", "sleep:60");
+        bool bCancelled = false;
+        QTimer::singleShot(300, [&] {
+            for (QWidget* pWidget : QApplication::topLevelWidgets()) {
+                if (auto* pDialog = qobject_cast<QProgressDialog*>(pWidget)) {
+                    pDialog->cancel();
+                    bCancelled = true;
+                }
+            }
+        });
+        QElapsedTimer timer;
+        timer.start();
+        const bool bOpened = m_pFrame->OpenDocumentFile(strObj);
+        qunsetenv("MORV3D_IMPORT_CHILD_TEST");
+        m_pFrame->SetMessageHook(nullptr);
+        QVERIFY(!bOpened);
+        QVERIFY(bCancelled);
+        QVERIFY(timer.elapsed() < 10000);
+        QCOMPARE(nMessages, 0);
+        QCOMPARE(m_pFrame->windowTitle(), strTitle);
     }
 
 private:

@@ -12,6 +12,7 @@
 
 #include "abstractdata/debugreport.h"
 #include "interchange/export.h"
+#include "interchange/failingallocation.h"
 #include "interchange/importguard.h"
 #include "interchange/importmodels.h"
 #include "interchange/importscene.h"

@@ -4,10 +4,15 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <map>
+#include <thread>
 
 #include "interchange/importinternal.h"
 #include "interchange/importmodels.h"
+#include "support/tempfile.h"
 
 namespace {
 
@@ -78,9 +83,42 @@ TEST(ImportBuffer, ConvertsWithoutTouchingFiles) {
     EXPECT_EQ(ImportSceneFromBuffer(nullptr, 0, "obj", nothing, &report), E_INVALIDARG);
 }
 
-// The import's child process hands back every field of its report, bytes of any value
-// included; a child that crashes or ends without a report is a failure that says so.
-TEST(ImportChild, ReportComesBackWholeAndACrashIsAFailure) {
+// The rows of gltf_data_checks.tsv, as .gltf or as .glb with a binary chunk of the given size.
+TEST(ImportRefusal, GltfDataFitsWhereItLies) {
+    const std::map<std::string, std::string> kWords = {{"past", "reaches past the data it lies in"},
+                                                       {"nothing", "names one that does not exist"},
+                                                       {"number", "no whole number"}};
+    for (const std::vector<std::string>& row : ReadTable("interchange/gltf_data_checks.tsv")) {
+        ASSERT_EQ(row.size(), 5u) << row[0];
+        std::string strFile = row[4];
+        if (row[3] != "-") {
+            const auto le32 = [](uint32_t n) {
+                return std::string{static_cast<char>(n), static_cast<char>(n >> 8),
+                                   static_cast<char>(n >> 16), static_cast<char>(n >> 24)};
+            };
+            std::string strJson = row[4];
+            strJson.resize((strJson.size() + 3) / 4 * 4, ' ');
+            const std::string strBody(std::stoul(row[3]), '\0');
+            strFile = "glTF" + le32(2) + le32(28 + strJson.size() + strBody.size()) +
+                      le32(strJson.size()) + "JSON" + strJson + le32(strBody.size()) +
+                      std::string("BIN\0", 4) + strBody;
+        }
+        const char* pszRefusal =
+            AssimpReaderRefusal(reinterpret_cast<const uint8_t*>(strFile.data()), strFile.size(),
+                                row[3] == "-" ? "gltf" : "glb");
+        if (row[2] == "fits") {
+            EXPECT_EQ(pszRefusal, nullptr) << row[0] << " " << row[1] << ": " << pszRefusal;
+        } else {
+            ASSERT_NE(pszRefusal, nullptr) << row[0] << " " << row[1];
+            EXPECT_NE(std::string(pszRefusal).find(kWords.at(row[2])), std::string::npos)
+                << row[0] << " " << row[1] << ": " << pszRefusal;
+        }
+    }
+}
+
+// The helper's answer carries every field of the report, bytes of any value included; a cut
+// answer is no answer.
+TEST(ImportChild, AnswerComesBackWhole) {
     ImportReport sent;
     sent.strError = std::string("e\0\xE4", 3);
     sent.readErrors = {"first", ""};
@@ -92,27 +130,65 @@ TEST(ImportChild, ReportComesBackWholeAndACrashIsAFailure) {
     sent.qwMaterials = 4;
     sent.qwTextures = 5;
     sent.dwAnimationTime = 0xFFFFFFFF;
+    const std::string bytes = EncodeImportAnswer(S_FALSE, sent);
     ImportReport got;
-    EXPECT_EQ(RunImportInChild(got, [&](ImportReport& r) { return r = sent, S_FALSE; }), S_FALSE);
+    HRESULT hr = E_FAIL;
+    ASSERT_TRUE(DecodeImportAnswer(bytes, hr, got));
+    EXPECT_EQ(hr, S_FALSE);
     EXPECT_EQ(got.strError, sent.strError);
     EXPECT_EQ(got.readErrors, sent.readErrors);
     EXPECT_EQ(got.notes, sent.notes);
     EXPECT_EQ(std::vector<uint64_t>({got.qwReadErrors, got.qwNodes, got.qwMeshes, got.qwTriangles,
                                      got.qwMaterials, got.qwTextures, got.dwAnimationTime}),
               std::vector<uint64_t>({sent.qwReadErrors, 1, 2, 3, 4, 5, 0xFFFFFFFF}));
+    EXPECT_FALSE(DecodeImportAnswer(bytes.substr(0, bytes.size() - 1), hr, got));
+    EXPECT_FALSE(DecodeImportAnswer(bytes + "x", hr, got));
+}
 
-    ImportReport crashed;
-    EXPECT_EQ(RunImportInChild(crashed, [](ImportReport&) -> HRESULT { std::abort(); }),
-              MORV_E_BADFORMAT);
-    EXPECT_EQ(crashed.strError, "reading the file crashed (Aborted): Assimp cannot read it");
-    ImportReport ended;
-    EXPECT_EQ(RunImportInChild(ended, [](ImportReport&) -> HRESULT { _exit(0); }),
-              MORV_E_BADFORMAT);
-    EXPECT_EQ(ended.strError, "the import ended without a result");
-    // A sanitizer's handler turns the fault into an exit status.
-    EXPECT_EQ(RunImportInChild(ended, [](ImportReport&) -> HRESULT { _exit(1); }),
-              MORV_E_BADFORMAT);
-    EXPECT_EQ(ended.strError, "reading the file crashed (exit status 1): Assimp cannot read it");
+// A helper that crashes, ends without an answer, hangs past the timeout or is cancelled: the
+// import fails with a message that says which, soon, and leaves no file.
+TEST(ImportChild, FailsAsTheHelperEnds) {
+    struct tCase {
+        const char* pszHook;
+        bool bCancel;
+        HRESULT hr;
+        const char* pszError;
+    };
+    const tCase kCases[] = {
+        {"abort", false, MORV_E_BADFORMAT,
+         "reading the file crashed (Aborted): Assimp cannot read it"},
+        {"exit:1", false, MORV_E_BADFORMAT,
+         "reading the file crashed (exit status 1): Assimp cannot read it"},
+        {"exit:0", false, MORV_E_BADFORMAT, "the import ended without a result"},
+        {"sleep:60", false, E_FAIL, "reading the file took longer than 1 s"},
+        {"sleep:60", true, E_FAIL, "the import was cancelled"},
+    };
+    const std::string strModel = MORV_SOURCE_DIR "/tests/data/interchange/cli/model/tri.gltf";
+    for (const tCase& c : kCases) {
+        SCOPED_TRACE(c.pszHook);
+        CTempDir dir;
+        std::atomic<bool> bCancel{false};
+        ASSERT_EQ(::setenv("MORV3D_IMPORT_CHILD_TEST", c.pszHook, 1), 0);
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            bCancel = c.bCancel;
+        });
+        const auto start = std::chrono::steady_clock::now();
+        ImportReport report;
+        const HRESULT hr =
+            ImportScene(strModel, dir.File("out.morv3d"), &report, {}, {1, &bCancel});
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        canceller.join();
+        ::unsetenv("MORV3D_IMPORT_CHILD_TEST");
+        EXPECT_EQ(hr, c.hr);
+        EXPECT_EQ(report.strError, c.pszError);
+        EXPECT_LT(elapsed, std::chrono::seconds(10));
+        EXPECT_TRUE(FilesIn(dir.Path()).empty());
+    }
+    // Without the hook the same import completes.
+    CTempDir dir;
+    ImportReport report;
+    EXPECT_EQ(ImportScene(strModel, dir.File("out.morv3d"), &report), S_OK) << report.strError;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ struct ImportArgs {
     std::string strIn;
     std::string strOut;
     ImportOptions options;
+    ImportControl control;
 };
 
 bool EndsWithMorv3d(const std::string& strPath) {
@@ -30,7 +31,7 @@ int RunImport(const ImportArgs& a) {
         return UsageError("import: the output must be a .morv3d file");
     }
     ImportReport report;
-    const HRESULT hr = ImportScene(a.strIn, a.strOut, &report, a.options);
+    const HRESULT hr = ImportScene(a.strIn, a.strOut, &report, a.options, a.control);
     for (const std::string& strNote : report.notes) {
         std::fprintf(stderr, "morv3d: %s: note: %s\n", a.strIn.c_str(), strNote.c_str());
     }
@@ -80,4 +81,11 @@ void AddImport(CCli& cli) {
         pVerb, "--animation", "N", "which of several animations drives the tracks (default 0)",
         "import: --animation takes the number of an animation",
         [a](const std::string& strValue) { return ParseWhole(strValue, a->options.dwAnimation); });
+    cli.AddValue(pVerb, "--timeout", "S",
+                 "seconds the import may take, of the clock and of processor time (default 300)",
+                 "import: --timeout takes a whole number of seconds from 1 to 86400",
+                 [a](const std::string& strValue) {
+                     uint32_t& dwSeconds = a->control.dwTimeoutSeconds;
+                     return ParseWhole(strValue, dwSeconds) && dwSeconds >= 1 && dwSeconds <= 86400;
+                 });
 }

@@ -226,6 +226,14 @@ Animation time: %9
         <translation> (imported)</translation>
     </message>
     <message>
+        <source>%1 wird importiert …</source>
+        <translation>Importing %1 …</translation>
+    </message>
+    <message>
+        <source>Abbrechen</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
         <source>Die Datei %1 kann nicht geöffnet werden:
 %2.</source>
         <translation>The file %1 cannot be opened:
