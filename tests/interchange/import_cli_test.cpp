@@ -1,6 +1,7 @@
 // `morv3d import` on what is not a good model, and where it may write.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <set>
@@ -40,6 +41,22 @@ INSTANTIATE_TEST_SUITE_P(Package, InvalidModel,
                          [](const testing::TestParamInfo<std::vector<std::string>>& info) {
                              return TestName(info.param.at(1));
                          });
+
+// A file that cannot be read says so, with the system's reason (not "no suitable reader").
+TEST(ImportCli, UnreadableFileSaysWhy) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root reads every file";
+    }
+    CTempDir dir;
+    fs::copy(MORV_SOURCE_DIR "/tests/data/interchange/cli/model/tri.gltf", dir.File("tri.gltf"));
+    ASSERT_EQ(::chmod(dir.File("tri.gltf").c_str(), 0), 0);
+    const CommandResult result =
+        RunCommand(kCli, {"import", dir.File("tri.gltf"), dir.File("out.morv3d")});
+    EXPECT_EQ(result.nExitCode, 1);
+    EXPECT_NE(result.strErr.find("cannot import: the file cannot be read: Permission denied"),
+              std::string::npos)
+        << result.strErr;
+}
 
 // Every path below the folder with its contents (a folder's are empty).
 std::set<std::pair<std::string, std::string>> Snapshot(const std::string& strDir) {
