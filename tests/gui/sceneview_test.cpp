@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTimer>
@@ -256,8 +257,9 @@ private slots:
         bool bCancelled = false;
         QTimer::singleShot(300, [&] {
             for (QWidget* pWidget : QApplication::topLevelWidgets()) {
-                if (auto* pDialog = qobject_cast<QProgressDialog*>(pWidget)) {
-                    pDialog->cancel();
+                auto* pDialog = qobject_cast<QProgressDialog*>(pWidget);
+                if (pDialog != nullptr && pDialog->findChild<QPushButton*>() != nullptr) {
+                    pDialog->findChild<QPushButton*>()->click();  // as the user does
                     bCancelled = true;
                 }
             }
