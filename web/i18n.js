@@ -11,6 +11,7 @@ const PAGE_WORDS = {
   'Die Adresse %1 kann nicht geladen werden (%2).': 'The address %1 cannot be loaded (%2).',
   'Dateien oder Ordner hier ablegen': 'Drop files or folders here',
   'Bild speichern': 'Save picture',
+  '.glb herunterladen': 'Download .glb',
 };
 
 let language = 'de';

@@ -165,11 +165,12 @@ function transport(action) {
   timeChanged();
 }
 
-function savePicture() {
-  if (!engine) return;
+// Hands bytes to the browser as a download named after the scene.
+function download(bytes, extension, type) {
+  if (!bytes.length) return;
   const link = document.createElement('a');
-  link.href = URL.createObjectURL(new Blob([engine.doc.picture()], { type: 'image/png' }));
-  link.download = `${($('title').textContent || 'scene').replace(/\.morv3d$/i, '')}.png`;
+  link.href = URL.createObjectURL(new Blob([bytes], { type }));
+  link.download = `${($('title').textContent || 'scene').replace(/\.morv3d$/i, '')}.${extension}`;
   link.click();
   setTimeout(() => URL.revokeObjectURL(link.href), 1000);
 }
@@ -297,7 +298,8 @@ function wire() {
   tree = new TreeView($('tree'), $('tree-spacer'), onEntry);
   view = new View($('view'), onPicked);
   $('fit').addEventListener('click', () => { engine?.doc.fit(); view.redraw(); });
-  $('save-picture').addEventListener('click', savePicture);
+  $('save-picture').addEventListener('click', () => engine && download(engine.doc.picture(), 'png', 'image/png'));
+  $('download-glb').addEventListener('click', () => engine && download(engine.doc.exportGlb(), 'glb', 'model/gltf-binary'));
   $('play').addEventListener('click', togglePlay);
   $('stop').addEventListener('click', () => transport((d) => d.stop()));
   $('step-back').addEventListener('click', () => transport((d) => d.step(-1)));
@@ -371,6 +373,8 @@ window.morv3dViewer = {
     await view.redraw();
   },
   picture: () => engine.doc.picture(),
+  // The bytes `morv3d export FILE OUT.glb` writes.
+  exportGlb: () => engine.doc.exportGlb(),
   language: (lang) => { if (lang) applyLanguage(lang); return getLanguage(); },
   ready,
 };

@@ -38,7 +38,11 @@ HRESULT Export(const std::vector<CMorv3DLoader::tMaterialMaps>& materials, CQVR3
     if (strFormat == "glb" || strFormat == "gltf") {
         hr = WriteGltf(scene, strFormat == "glb", files, report);
     } else {
+#ifdef MORV_GLTF_ONLY
+        hr = E_INVALIDARG;  // the browser build has no Assimp
+#else
         hr = WriteWithAssimp(scene, strFormat, files, report);
+#endif
     }
     if (FAILED(hr)) {
         return hr;  // the files remove their temporaries

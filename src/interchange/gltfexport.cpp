@@ -463,8 +463,11 @@ struct GltfWriter {
                 }
                 values.insert(values.end(), {in.x, in.y, in.z, p.x, p.y, p.z, out.x, out.y, out.z});
             }
-            AddChannel(animation, nNode, "translation", AddFloats(seconds, 1, true),
-                       AddFloats(values, 3, false), "CUBICSPLINE");
+            // Each channel's output accessor comes before its input, as the files written so
+            // far have them: an order of two calls in one argument list is the compiler's.
+            const int nOutput = AddFloats(values, 3, false);
+            AddChannel(animation, nNode, "translation", AddFloats(seconds, 1, true), nOutput,
+                       "CUBICSPLINE");
             return;
         }
         for (size_t i = 0; i < a.translations.size(); ++i) {
@@ -473,8 +476,8 @@ struct GltfWriter {
                 values.insert(values.end(), {p.x, p.y, p.z});
             }
         }
-        AddChannel(animation, nNode, "translation", AddFloats(seconds, 1, true),
-                   AddFloats(values, 3, false), "LINEAR");
+        const int nOutput = AddFloats(values, 3, false);
+        AddChannel(animation, nNode, "translation", AddFloats(seconds, 1, true), nOutput, "LINEAR");
     }
 
     void AddRotation(tinygltf::Animation& animation, int nNode, const ExportNodeAnimation& a) {
@@ -509,8 +512,8 @@ struct GltfWriter {
                                morph.weights.begin() + (i + 1) * nTargets);
             }
         }
-        AddChannel(animation, nNode, "weights", AddFloats(seconds, 1, true),
-                   AddFloats(weights, 1, false), "LINEAR");
+        const int nOutput = AddFloats(weights, 1, false);
+        AddChannel(animation, nNode, "weights", AddFloats(seconds, 1, true), nOutput, "LINEAR");
     }
 
     void AddAnimation() {
@@ -571,8 +574,11 @@ struct GltfWriter {
 
     HRESULT Write() {
         // The JSON library cannot fail an allocation safely (a half-built value is dereferenced
-        // when it is destroyed): its allocations are no part of the fault test.
+        // when it is destroyed): its allocations are no part of the fault test, which the
+        // browser build (glTF only, no Assimp guards) does not have.
+#ifndef MORV_GLTF_ONLY
         CAllocationCounting uncounted(false);
+#endif
         tinygltf::TinyGLTF gltf;
         gltf.SetImageWriter(nullptr, nullptr);
         std::ostringstream stream;

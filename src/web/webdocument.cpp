@@ -8,7 +8,11 @@
 
 #include <GLES3/gl3.h>
 
+#include <sys/stat.h>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +21,7 @@
 #include "abstractdata/hresult.h"
 #include "abstractdata/picture.h"
 #include "engine/3dobjects/nodewalk.h"
+#include "interchange/export.h"
 #include "render/camera.h"
 #include "render/framewalk.h"
 #include "render/offscreen.h"
@@ -43,6 +48,10 @@ val TypedArrayCopy(const std::vector<T>& values) {
 
 class CWebDocument {
 public:
+    // Emscripten starts with a umask of 777, which leaves every file it makes unreadable (an
+    // export's temporary file is given the umask's mode): the usual 022 instead.
+    CWebDocument() { umask(022); }
+
     // The path of a scene staged in the in-memory file system; false when it cannot be read
     // (OpenResult says why). A refused open keeps the previous scene, as on the desktop.
     bool Open(const std::string& strPath) {
@@ -295,6 +304,21 @@ public:
         m_options.highlighted.assign(meshes.begin(), meshes.end());
     }
 
+    // The scene as .glb bytes, exactly as `morv3d export FILE OUT.glb` writes them; empty
+    // when the export failed. Written through the in-memory file system and removed again.
+    val ExportGlb() const {
+        static constexpr char kOut[] = "/export.glb";
+        std::vector<uint8_t> bytes;
+        ExportReport report;
+        if (SUCCEEDED(ExportScene(m_doc._Materials, m_doc._pNode, m_doc.SceneDir(), kOut,
+                                  ExportOptions(), &report))) {
+            std::ifstream in(kOut, std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        std::remove(kOut);
+        return TypedArrayCopy(bytes);
+    }
+
     // The textures of the scene that could not be used: [{material, name, reason}].
     val MissingTextures() const {
         val list = val::array();
@@ -426,6 +450,7 @@ EMSCRIPTEN_BINDINGS(morv3d) {
         .function("pick", &CWebDocument::Pick)
         .function("entryOfPath", &CWebDocument::EntryOfPath)
         .function("highlight", &CWebDocument::Highlight)
-        .function("missingTextures", &CWebDocument::MissingTextures);
+        .function("missingTextures", &CWebDocument::MissingTextures)
+        .function("exportGlb", &CWebDocument::ExportGlb);
     emscripten::function("resultWords", &ResultWords);
 }

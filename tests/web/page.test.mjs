@@ -306,6 +306,25 @@ describe('the page', () => {
     await page.close();
   });
 
+  test('Download .glb gives the bytes morv3d export writes', async () => {
+    const page = await newPage();
+    const scenes = [SAMPLE(), ...fs.readdirSync(path.join(SOURCE, 'tests/data/interchange/scenes'))
+      .map((f) => path.join(SOURCE, 'tests/data/interchange/scenes', f))];
+    for (const file of scenes) {
+      const folder = fs.readdirSync(path.dirname(file)).map((f) => path.join(path.dirname(file), f))
+        .filter((f) => f !== file && fs.statSync(f).isFile());
+      await openFiles(page, [file, ...folder]);
+      await page.evaluate(() => window.morv3dViewer.setTime(40));
+      const bytes = Buffer.from(await page.evaluate(() => btoa(String.fromCharCode(...window.morv3dViewer.exportGlb()))), 'base64');
+      const out = path.join(temp, 'expected.glb');
+      fs.rmSync(out, { force: true });
+      spawnSync(CLI, ['export', file, out]);
+      assert.ok(fs.existsSync(out) ? bytes.equals(fs.readFileSync(out)) : bytes.length === 0, path.basename(file));
+    }
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
   test('the transport: steps, keys of the selected object, playing moves the time on', async () => {
     const page = await newPage();
     await openFiles(page, [SAMPLE()]);
