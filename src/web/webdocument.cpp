@@ -59,6 +59,7 @@ public:
         SetRendererScene(false);
         const bool bOpened = m_doc.OnOpenDocument(strPath);
         if (bOpened) {
+            m_strPath = strPath;
             BuildTree(m_dwFlags);
             m_doc.Clock().SetEndTime(m_tree.dwAnimationTime);
             m_doc.FollowClock();
@@ -310,7 +311,11 @@ public:
         static constexpr char kOut[] = "/export.glb";
         std::vector<uint8_t> bytes;
         ExportReport report;
-        if (SUCCEEDED(ExportScene(m_doc._Materials, m_doc._pNode, m_doc.SceneDir(), kOut,
+        // What is written depends on the objects' state, which playing changes: the scene is
+        // loaded once more, as `morv3d export` loads it, and exported from that.
+        CMorv3dViewerDoc fresh;
+        if (fresh.OnOpenDocument(m_strPath) &&
+            SUCCEEDED(ExportScene(fresh._Materials, fresh._pNode, fresh.SceneDir(), kOut,
                                   ExportOptions(), &report))) {
             std::ifstream in(kOut, std::ios::binary);
             bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -390,6 +395,7 @@ private:
     uint32_t m_dwFlags = SHOW_ALL;
     std::vector<size_t> m_matches;
     CObjectEntryIndex m_entries;
+    std::string m_strPath;  // of the scene shown
 
     EMSCRIPTEN_WEBGL_CONTEXT_HANDLE m_context = 0;
     std::unique_ptr<CSceneRenderer> m_pRenderer;

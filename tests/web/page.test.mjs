@@ -309,7 +309,7 @@ describe('the page', () => {
   test('Download .glb gives the bytes morv3d export writes', async () => {
     const page = await newPage();
     const scenes = [SAMPLE(), ...fs.readdirSync(path.join(SOURCE, 'tests/data/interchange/scenes'))
-      .map((f) => path.join(SOURCE, 'tests/data/interchange/scenes', f))];
+      .filter((f) => f.endsWith('.morv3d')).map((f) => path.join(SOURCE, 'tests/data/interchange/scenes', f))];
     for (const file of scenes) {
       const folder = fs.readdirSync(path.dirname(file)).map((f) => path.join(path.dirname(file), f))
         .filter((f) => f !== file && fs.statSync(f).isFile());
