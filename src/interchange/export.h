@@ -1,10 +1,9 @@
 // Export of a loaded scene to glTF 2.0 (.glb, .gltf) and to the formats Assimp writes (.obj,
 // .fbx, .dae, .stl, .ply, .3mf, .x); the format is chosen by the output's extension.
 //
-// Load the scene as the viewer document does: it numbers the material handles between the
-// passes, so that each face group names its material. Textures are looked
-// for in strSceneDir (texturelookup.h). The output and the files beside it appear only when the
-// whole export succeeded.
+// The scene is loaded in the loader's two passes (materials, then objects), so that each face
+// group names its material. Textures are looked for in strSceneDir (texturelookup.h). The output
+// and the files beside it appear only when the whole export succeeded.
 #pragma once
 
 #include <string>

@@ -103,7 +103,6 @@ struct Builder {
     ExportModel& scene;
     ExportReport& report;
     std::map<const CQVR3DMeshData*, int> meshOfGeometry;
-    bool bGuessedMaterial = false;
 
     void Note(const std::string& strNote) { report.notes.push_back(strNote); }
 };
@@ -113,33 +112,13 @@ std::string NodeLabel(const ExportModel& scene, int nNode) {
     return "'" + strName + "'";
 }
 
-// The material of a face group: its bindings carry the material's position plus one as handle
-// (the viewer document numbers them); without that, the one material whose effects match.
-int GroupMaterial(Builder& b, const CQVR3DMesh& mesh, size_t nGroup) {
-    if (mesh.pMaps == nullptr || nGroup >= mesh.pMaps->groupMaps.size() ||
-        mesh.pMaps->groupMaps[nGroup].empty()) {
+// The material of a face group, or -1 when it is bound to none of the list.
+int GroupMaterial(const Builder& b, const CQVR3DMesh& mesh, size_t nGroup) {
+    if (mesh.pGeometry == nullptr || nGroup >= mesh.pGeometry->groups.size()) {
         return -1;
     }
-    const SceneVector<MapBinding>& bindings = mesh.pMaps->groupMaps[nGroup];
-    const uint32_t dwHandle = bindings[0].dwTexture;
-    if (dwHandle >= 1 && dwHandle <= b.materials.size()) {
-        return static_cast<int>(dwHandle - 1);
-    }
-    for (size_t m = 0; m < b.materials.size(); ++m) {
-        const CMorv3DLoader::tMaterialMaps& maps = b.materials[m];
-        bool bSame = maps.size() == bindings.size();
-        for (size_t j = 0; bSame && j < maps.size(); ++j) {
-            bSame = maps[j].morv3DMaterialMap.dwEffect == bindings[j].dwEffect;
-        }
-        if (bSame) {
-            if (!b.bGuessedMaterial) {
-                b.bGuessedMaterial = true;
-                b.Note("face groups without material handles: materials chosen by their effects");
-            }
-            return static_cast<int>(m);
-        }
-    }
-    return -1;
+    const uint32_t dwMaterial = mesh.pGeometry->groups[nGroup].dwMaterial;
+    return dwMaterial < b.materials.size() ? static_cast<int>(dwMaterial) : -1;
 }
 
 void FixVertices(Builder& b, ExportMesh& out, const std::string& strWhere) {
@@ -860,7 +839,7 @@ HRESULT BuildExportModel(const std::vector<CMorv3DLoader::tMaterialMaps>& materi
     }
     scene = ExportModel{};
     scene.dTimeUnitsPerSecond = options.dTimeUnitsPerSecond;
-    Builder b{materials, strSceneDir, options, scene, report, {}, false};
+    Builder b{materials, strSceneDir, options, scene, report, {}};
     try {
         BuildMaterials(b);
         if (pRoot == nullptr) {

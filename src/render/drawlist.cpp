@@ -8,16 +8,15 @@
 
 uint32_t GroupMaterial(const CQVR3DMesh* pMesh, size_t g, uint32_t dwMap,
                        const std::vector<CMorv3DLoader::tMaterialMaps>* pMaterials) {
-    if (pMesh->pMaps == nullptr || g >= pMesh->pMaps->groupMaps.size() ||
-        pMesh->pMaps->groupMaps[g].empty() || pMaterials == nullptr) {
+    if (pMesh->pGeometry == nullptr || g >= pMesh->pGeometry->groups.size() ||
+        pMaterials == nullptr) {
         return kNoMaterial;
     }
-    const uint32_t dwHandle = pMesh->pMaps->groupMaps[g][0].dwTexture;
-    if (dwHandle == 0 || dwHandle > pMaterials->size() ||
-        dwMap >= (*pMaterials)[dwHandle - 1].size()) {
+    const uint32_t dwMaterial = pMesh->pGeometry->groups[g].dwMaterial;
+    if (dwMaterial >= pMaterials->size() || dwMap >= (*pMaterials)[dwMaterial].size()) {
         return kNoMaterial;
     }
-    return dwHandle - 1;
+    return dwMaterial;
 }
 
 uint32_t GroupEffect(const CQVR3DMesh* pMesh, size_t g, size_t j) {

@@ -21,7 +21,6 @@ struct GeometryEntry {
 enum class EBlend : uint8_t { Opaque, Alpha, Additive };
 
 inline constexpr uint32_t kNoEntry = UINT32_MAX;
-inline constexpr uint32_t kNoMaterial = UINT32_MAX;
 inline constexpr int kInstanceFloats = 17;  // four matrix rows and the highlight flag
 
 // One draw of a face group for a run of instances, textured with map dwMap of dwMaterial
@@ -50,8 +49,7 @@ struct DrawList {
     std::vector<DrawCall> edges;
 };
 
-// The material of face group g of a mesh (the viewer document numbers the texture handles:
-// material index + 1) when map dwMap of it exists; kNoMaterial otherwise.
+// The material of face group g of a mesh when map dwMap of it exists; kNoMaterial otherwise.
 uint32_t GroupMaterial(const CQVR3DMesh* pMesh, size_t g, uint32_t dwMap,
                        const std::vector<CMorv3DLoader::tMaterialMaps>* pMaterials);
 

@@ -50,8 +50,8 @@ public:
     // Compiles the shaders. E_FAIL with a message when the context cannot run them.
     HRESULT Initialize(std::string& strError);
 
-    // The scene to draw: its materials (texture handles numbered as the viewer document does,
-    // material index + 1), its root and the folder its textures are looked up in. Not owned;
+    // The scene to draw: its materials (each face group names one), its root and the folder
+    // its textures are looked up in. Not owned;
     // everything must stay alive until the next SetScene or the renderer's end.
     void SetScene(const std::vector<CMorv3DLoader::tMaterialMaps>* pMaterials, CQVR3DObject* pRoot,
                   const std::string& strSceneDir);

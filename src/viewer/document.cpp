@@ -35,21 +35,12 @@ bool CMorv3dViewerDoc::BaseOpenDocument(const std::string& strPath) {
     return true;
 }
 
-void CMorv3dViewerDoc::NumberTextureHandles(std::vector<CMorv3DLoader::tMaterialMaps>& materials) {
-    for (size_t i = 0; i < materials.size(); ++i) {
-        for (CMorv3DLoader::tMaterialMap& map : materials[i]) {
-            map.dwTextureHandle = static_cast<uint32_t>(i + 1);
-        }
-    }
-}
-
 bool CMorv3dViewerDoc::OnOpenDocument(const std::string& strPath) {
     if (!BaseOpenDocument(strPath)) {
         return false;
     }
     CMorv3DSceneLoader loader(nullptr);
     m_hrMaterials = loader.Load(strPath, MORV3D_LOAD_MATERIALS);
-    NumberTextureHandles(loader.materials);
     try {
         _Materials = loader.materials;
     } catch (const std::bad_alloc&) {

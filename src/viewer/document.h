@@ -53,10 +53,6 @@ public:
     std::vector<CMorv3DLoader::tMaterialMaps> _Materials;
     CQVR3DObject* _pNode = nullptr;  // owned; the whole hierarchy goes with it
 
-    // Before the objects are read, every map's texture handle is set to its material's index
-    // + 1; the meshes' map bindings carry it, so a renderer finds a face group's material.
-    static void NumberTextureHandles(std::vector<CMorv3DLoader::tMaterialMaps>& materials);
-
     // S_OK for a path that names a scene file, otherwise why not.
     static HRESULT CheckSceneFile(const std::string& strPath);
 

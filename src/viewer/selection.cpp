@@ -72,15 +72,11 @@ EntryInfo DescribeEntry(const StructureTree& tree, size_t nEntry) {
 }
 
 int32_t GroupMaterial(const CQVR3DMesh& mesh, size_t nGroup) {
-    if (mesh.pMaps == nullptr || nGroup >= mesh.pMaps->groupMaps.size()) {
+    if (mesh.pGeometry == nullptr || nGroup >= mesh.pGeometry->groups.size()) {
         return -1;
     }
-    for (const MapBinding& binding : mesh.pMaps->groupMaps[nGroup]) {
-        if (binding.dwTexture != 0 && binding.dwTexture - 1 <= INT32_MAX) {
-            return static_cast<int32_t>(binding.dwTexture - 1);
-        }
-    }
-    return -1;
+    const uint32_t dwMaterial = mesh.pGeometry->groups[nGroup].dwMaterial;
+    return dwMaterial <= INT32_MAX ? static_cast<int32_t>(dwMaterial) : -1;
 }
 
 namespace {
@@ -136,10 +132,10 @@ HRESULT MaterialMeshes(CQVR3DObject* pRoot, int32_t nMaterial, std::vector<CQVR3
     }
     return WalkSubtree(pRoot, [&](CQVR3DObject* pCurrent) {
         CQVR3DMesh* pMesh = AsMesh(pCurrent);
-        if (pMesh == nullptr || pMesh->pMaps == nullptr) {
+        if (pMesh == nullptr || pMesh->pGeometry == nullptr) {
             return;
         }
-        for (size_t g = 0; g < pMesh->pMaps->groupMaps.size(); ++g) {
+        for (size_t g = 0; g < pMesh->pGeometry->groups.size(); ++g) {
             if (GroupMaterial(*pMesh, g) == nMaterial) {
                 pMeshes->push_back(pMesh);
                 return;

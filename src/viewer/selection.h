@@ -35,8 +35,7 @@ struct EntryInfo {
 size_t ParentEntry(const StructureTree& tree, size_t nEntry);
 EntryInfo DescribeEntry(const StructureTree& tree, size_t nEntry);
 
-// The material a face group is drawn with (the document numbers every map's texture handle
-// as material index + 1); -1 when the group has no binding that names one.
+// The material a face group is drawn with; -1 when the group is bound to none.
 int32_t GroupMaterial(const CQVR3DMesh& mesh, size_t nGroup);
 
 // The meshes an entry stands for, in tree order: every mesh in an object's subtree (the

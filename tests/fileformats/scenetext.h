@@ -68,7 +68,8 @@ inline std::string Mesh(CQVR3DMesh& mesh, const std::string& strIndent) {
         const MeshGroup& group = geometry.groups[g];
         str += strIndent + "  group " + std::to_string(group.dwFirstIndex) + " " +
                std::to_string(group.dwIndexCount) + " base " + std::to_string(group.dwBaseVertex) +
-               " reserved" + Hex(group.dwReserved);
+               " reserved" + Hex(group.dwReserved) + " material " +
+               (group.dwMaterial == kNoMaterial ? "none" : std::to_string(group.dwMaterial));
         if (g < mesh.groupIndexPointers.size() && pIndices != nullptr) {
             str += " at " + std::to_string(mesh.groupIndexPointers[g] - pIndices);
         }

@@ -225,17 +225,17 @@ TEST_P(ExportRoundTrip, GivesTheSampleBack) {
         const CommandResult after = RunCommand(kCli, {"tree", strBack, "--flags", "3"});
         EXPECT_EQ(after.strOut, before.strOut);
     }
-    const std::unique_ptr<CMorv3dViewerDoc> pOriginal = LoadScene(kSample);
-    const std::unique_ptr<CMorv3dViewerDoc> pBack = LoadScene(strBack);
-    ASSERT_NE(pBack->_pNode, nullptr);
-    const double dAnimation = pBack->_pNode->GetAnimationTimeHierarchy();
+    const std::unique_ptr<LoadedScene> pOriginal = LoadScene(kSample);
+    const std::unique_ptr<LoadedScene> pBack = LoadScene(strBack);
+    ASSERT_NE(pBack->pRoot, nullptr);
+    const double dAnimation = pBack->pRoot->GetAnimationTimeHierarchy();
     EXPECT_NEAR(dAnimation, std::stod(row[4]), 1.0);
-    const double dTolerance = 1e-4 * Size(WorldTriangles(pOriginal->_pNode, 0, false));
+    const double dTolerance = 1e-4 * Size(WorldTriangles(pOriginal->pRoot, 0, false));
     for (const std::string& strTime : Split(row[5], ',')) {
         const auto dwTime = static_cast<uint32_t>(std::stoul(strTime));
         const std::vector<Triangle> original =
-            WorldTriangles(pOriginal->_pNode, dwTime, row[6] == "base");
-        const std::vector<Triangle> back = WorldTriangles(pBack->_pNode, dwTime, false);
+            WorldTriangles(pOriginal->pRoot, dwTime, row[6] == "base");
+        const std::vector<Triangle> back = WorldTriangles(pBack->pRoot, dwTime, false);
         EXPECT_EQ(back.size(), std::stoul(row[3])) << "at " << dwTime;
         EXPECT_EQ(original.size(), std::stoul(row[3]));
         EXPECT_LE(LargestDistance(original, back), dTolerance) << "at " << dwTime;

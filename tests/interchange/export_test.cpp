@@ -28,7 +28,7 @@ const std::string kSample = MORV_SOURCE_DIR "/examples/sample.morv3d";
 
 struct Exported {
     CTempDir dir;
-    CMorv3dViewerDoc doc;
+    LoadedScene scene;
     ExportReport report;
     HRESULT hr = E_FAIL;
     std::string strOut;
@@ -46,9 +46,9 @@ void ExportNamed(Exported& e, const std::string& strScene, const std::string& st
         strIn = e.dir.File(strScene + ".morv3d");
         std::filesystem::copy_file(kData + "/scenes/" + strScene + ".morv3d", strIn);
     }
-    e.doc.OnOpenDocument(strIn);
+    e.scene.Open(strIn);
     e.strOut = e.dir.File(strOut);
-    e.hr = ExportScene(e.doc._Materials, e.doc._pNode, e.dir.Path(), e.strOut, options,
+    e.hr = ExportScene(e.scene.materials, e.scene.pRoot, e.dir.Path(), e.strOut, options,
                        bReport ? &e.report : nullptr);
     // A .gltf has its buffer and images beside it, named after it.
     const std::string strStem = e.strOut.substr(0, e.strOut.rfind('.'));
@@ -213,7 +213,7 @@ TEST_P(GltfAnimation, FollowsTheEngine) {
     ASSERT_EQ(e.hr, S_OK);
     tinygltf::Model model;
     ASSERT_TRUE(ReadBack(e.strOut, model));
-    std::vector<PlacedObject> objects = PlaceObjects(e.doc._pNode);
+    std::vector<PlacedObject> objects = PlaceObjects(e.scene.pRoot);
     ASSERT_EQ(objects.size(), model.nodes.size());
     std::vector<int> parent(model.nodes.size(), -1);
     for (size_t i = 0; i < model.nodes.size(); ++i) {
@@ -222,10 +222,10 @@ TEST_P(GltfAnimation, FollowsTheEngine) {
         }
     }
     size_t nMorphChecks = 0;
-    const uint32_t dwEnd = e.doc._pNode->GetAnimationTimeHierarchy() + 10;
+    const uint32_t dwEnd = e.scene.pRoot->GetAnimationTimeHierarchy() + 10;
     for (uint32_t t = 0; t <= dwEnd; ++t) {
-        e.doc._pNode->SetTime(t);
-        objects = PlaceObjects(e.doc._pNode);
+        e.scene.pRoot->SetTime(t);
+        objects = PlaceObjects(e.scene.pRoot);
         std::vector<Matrix4> gltf(objects.size());
         for (size_t i = 0; i < objects.size(); ++i) {
             const Matrix4 local = LocalAt(model, static_cast<int>(i), t / kRate);

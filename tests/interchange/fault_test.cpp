@@ -89,14 +89,14 @@ TEST(AllocationFault, FailsCleanly) {
         const std::string strIn =
             bPackaged ? TestModelsDir() + row[2].substr(6) : kData + "/" + row[2];
         const std::string strTextures = kData + "/textures";  // allocated outside the count
-        CMorv3dViewerDoc doc;
-        ASSERT_TRUE(row[1] == "import" || doc.OnOpenDocument(strIn)) << row[0];
+        LoadedScene scene;
+        ASSERT_TRUE(row[1] == "import" || scene.Open(strIn)) << row[0];
         FailEachInTurn(row[0] + " " + row[1] + " " + row[2] + " as " + row[3], "out." + row[3],
                        [&](const std::string& strOut) {
                            return row[1] == "import"
                                       ? ImportScene(strIn, strOut, nullptr)
-                                      : ExportScene(doc._Materials, doc._pNode, strTextures, strOut,
-                                                    {}, nullptr);
+                                      : ExportScene(scene.materials, scene.pRoot, strTextures,
+                                                    strOut, {}, nullptr);
                        });
     }
 }
@@ -104,8 +104,8 @@ TEST(AllocationFault, FailsCleanly) {
 // Writing stops at a file size limit, as on a full device: whichever file of an export meets it
 // (a texture, the buffer, the output; Assimp's own archive), the export fails and leaves nothing.
 TEST(WriteFault, FullDeviceLeavesNothing) {
-    CMorv3dViewerDoc doc;
-    ASSERT_TRUE(doc.OnOpenDocument(kData + "/scenes/static.morv3d"));
+    LoadedScene scene;
+    ASSERT_TRUE(scene.Open(kData + "/scenes/static.morv3d"));
     const std::string strTextures = kData + "/textures";
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     rlimit unlimited{};
@@ -115,8 +115,8 @@ TEST(WriteFault, FullDeviceLeavesNothing) {
             CTempDir dir;
             const rlimit capped{limit, unlimited.rlim_max};
             setrlimit(RLIMIT_FSIZE, &capped);
-            const HRESULT hr =
-                ExportScene(doc._Materials, doc._pNode, strTextures, dir.File(pszOut), {}, nullptr);
+            const HRESULT hr = ExportScene(scene.materials, scene.pRoot, strTextures,
+                                           dir.File(pszOut), {}, nullptr);
             setrlimit(RLIMIT_FSIZE, &unlimited);
             EXPECT_TRUE(FAILED(hr)) << pszOut << " at " << limit << " bytes";
             EXPECT_EQ(FilesIn(dir.Path()).size(), 0u) << pszOut << " at " << limit << " bytes";

@@ -133,8 +133,8 @@ TEST_P(ImportAnimation, FollowsAssimpAtSharedKeyTimes) {
     ImportReport report;
     ASSERT_TRUE(SUCCEEDED(ImportScene(strModel, dir.File("scene.morv3d"), &report)))
         << report.strError;
-    const std::unique_ptr<CMorv3dViewerDoc> pDoc = LoadScene(dir.File("scene.morv3d"));
-    CQVR3DObject* pRoot = pDoc->_pNode;
+    const std::unique_ptr<LoadedScene> pLoaded = LoadScene(dir.File("scene.morv3d"));
+    CQVR3DObject* pRoot = pLoaded->pRoot;
     ASSERT_NE(pRoot, nullptr);
 
     // The same reading as the import's, so that the vertices come in the same order.

@@ -70,9 +70,9 @@ TEST_P(ImportModel, MatchesWhatAssimpReports) {
     result = RunCommand(kCli, {"validate", strOut});
     ASSERT_EQ(result.nExitCode, 0) << result.strErr;
 
-    const std::unique_ptr<CMorv3dViewerDoc> pDoc = LoadScene(strOut);
-    ASSERT_NE(pDoc->_pNode, nullptr);
-    const SceneFacts facts = Facts(pDoc->_pNode);
+    const std::unique_ptr<LoadedScene> pScene = LoadScene(strOut);
+    ASSERT_NE(pScene->pRoot, nullptr);
+    const SceneFacts facts = Facts(pScene->pRoot);
     EXPECT_EQ(facts.qwTriangles, std::stoull(row[3]));
     EXPECT_EQ(facts.qwNodes, std::stoull(row[4]));
     // Assimp prints six decimals; matrices in 32-bit floats along the chain.

@@ -11,7 +11,6 @@
 #include "engine/3dobjects/mesh.h"
 #include "interchange/importmodels.h"
 #include "support/tempfile.h"
-#include "viewer/playback.h"
 
 namespace {
 
@@ -48,8 +47,19 @@ bool StraightAt(const PositionTrack& keys, uint32_t dwTime) {
 std::vector<uint32_t> StraightKeyTimes(const std::vector<PlacedObject>& objects) {
     std::set<uint32_t> times{0};
     for (const PlacedObject& placed : objects) {
-        const std::vector<uint32_t> keys = KeyTimes(placed.pObject);
-        times.insert(keys.begin(), keys.end());
+        if (const auto* pNode = dynamic_cast<const CQVR3DNode*>(placed.pObject)) {
+            for (const PositionKey& key : pNode->transform.PositionKeys()) {
+                times.insert(key.dwTime);
+            }
+            for (const RotationKey& key : pNode->transform.RotationKeys()) {
+                times.insert(key.dwTime);
+            }
+        } else if (const auto* pMesh = dynamic_cast<const CQVR3DMesh*>(placed.pObject)) {
+            for (size_t k = 0;
+                 pMesh->pGeometry != nullptr && k < pMesh->pGeometry->morphKeys.size(); ++k) {
+                times.insert(pMesh->pGeometry->morphKeys[k].dwTime);
+            }
+        }
     }
     std::vector<uint32_t> straight;
     for (const uint32_t dwTime : times) {
@@ -104,19 +114,19 @@ TEST_P(ImportRoundTrip, GivesTheSceneBack) {
     const CommandResult after = RunCommand(kCli, {"tree", dir.File("back.morv3d"), "--flags", "7"});
     EXPECT_EQ(after.strOut, before.strOut);
 
-    const std::unique_ptr<CMorv3dViewerDoc> pOriginal = LoadScene(strOriginal);
-    const std::unique_ptr<CMorv3dViewerDoc> pBack = LoadScene(dir.File("back.morv3d"));
-    ASSERT_NE(pOriginal->_pNode, nullptr);
-    ASSERT_NE(pBack->_pNode, nullptr);
-    EXPECT_EQ(pBack->_pNode->GetAnimationTimeHierarchy(),
-              pOriginal->_pNode->GetAnimationTimeHierarchy());
+    const std::unique_ptr<LoadedScene> pOriginal = LoadScene(strOriginal);
+    const std::unique_ptr<LoadedScene> pBack = LoadScene(dir.File("back.morv3d"));
+    ASSERT_NE(pOriginal->pRoot, nullptr);
+    ASSERT_NE(pBack->pRoot, nullptr);
+    EXPECT_EQ(pBack->pRoot->GetAnimationTimeHierarchy(),
+              pOriginal->pRoot->GetAnimationTimeHierarchy());
 
-    const double dTolerance = kVertexTolerance * Extent(PlaceObjects(pOriginal->_pNode));
-    const std::vector<uint32_t> times = StraightKeyTimes(PlaceObjects(pOriginal->_pNode));
+    const double dTolerance = kVertexTolerance * Extent(PlaceObjects(pOriginal->pRoot));
+    const std::vector<uint32_t> times = StraightKeyTimes(PlaceObjects(pOriginal->pRoot));
     EXPECT_FALSE(times.empty());
     for (const uint32_t dwTime : times) {
-        const std::vector<PlacedObject> original = PlaceObjectsAt(pOriginal->_pNode, dwTime);
-        const std::vector<PlacedObject> back = PlaceObjectsAt(pBack->_pNode, dwTime);
+        const std::vector<PlacedObject> original = PlaceObjectsAt(pOriginal->pRoot, dwTime);
+        const std::vector<PlacedObject> back = PlaceObjectsAt(pBack->pRoot, dwTime);
         ASSERT_EQ(back.size(), original.size());
         for (size_t i = 0; i < original.size(); ++i) {
             SCOPED_TRACE("time " + std::to_string(dwTime) + ", object " + std::to_string(i));

@@ -95,9 +95,8 @@ testing::AssertionResult MatrixNear(const Matrix4& actual, const Matrix4& expect
     return testing::AssertionSuccess();
 }
 
-std::unique_ptr<CMorv3dViewerDoc> LoadScene(const std::string& strPath) {
-    auto pDoc = std::make_unique<CMorv3dViewerDoc>();
-    EXPECT_TRUE(pDoc->OnOpenDocument(strPath)) << strPath;
-    EXPECT_TRUE(pDoc->LoadedCompletely()) << strPath;
-    return pDoc;
+std::unique_ptr<LoadedScene> LoadScene(const std::string& strPath) {
+    auto pScene = std::make_unique<LoadedScene>();
+    EXPECT_TRUE(pScene->Open(strPath)) << strPath;
+    return pScene;
 }

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "engine/3dobjects/objects.h"
+#include "fileformats/loadedscene.h"
 #include "support/table.h"
-#include "viewer/document.h"
 
 // The folder of the assimp-testmodels package; empty when it is not installed.
 std::string TestModelsDir();
@@ -45,5 +45,5 @@ std::vector<Vector3> MeshCorners(const CQVR3DObject& mesh, bool bBaseShape = fal
 testing::AssertionResult MatrixNear(const Matrix4& actual, const Matrix4& expected,
                                     double dAbsolute, double dRelative, int nColumns = 4);
 
-// Opens a scene file as the viewer does; fails the test when it does not load completely.
-std::unique_ptr<CMorv3dViewerDoc> LoadScene(const std::string& strPath);
+// Opens a scene file in the loader's two passes; fails the test when it does not load completely.
+std::unique_ptr<LoadedScene> LoadScene(const std::string& strPath);

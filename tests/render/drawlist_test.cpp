@@ -18,18 +18,22 @@ using MeshPtr = std::unique_ptr<CQVR3DMesh, MeshDeleter>;
 MeshPtr MakeMesh(const std::string& strGroups, std::vector<bool>& drawable) {
     MeshPtr pMesh(new CQVR3DMesh);
     pMesh->pMaps = new CQVR3DMeshMaps;
+    pMesh->pGeometry = new CQVR3DMeshData;
     drawable.clear();
     std::stringstream groups(strGroups);
     for (std::string strGroup; std::getline(groups, strGroup, ',');) {
         drawable.push_back(strGroup != "!");
         pMesh->pMaps->groupMaps.emplace_back();
+        MeshGroup& group = pMesh->pGeometry->groups.emplace_back();
         std::stringstream maps(strGroup);
         for (std::string strMap;
              strGroup.find(':') != std::string::npos && std::getline(maps, strMap, '+');) {
             const size_t nColon = strMap.find(':');
             MapBinding map;
             map.dwEffect = static_cast<uint32_t>(std::stoul(strMap.substr(0, nColon)));
-            map.dwTexture = static_cast<uint32_t>(std::stoul(strMap.substr(nColon + 1)));
+            const uint32_t dwMaterial =
+                static_cast<uint32_t>(std::stoul(strMap.substr(nColon + 1)));
+            group.dwMaterial = dwMaterial == 0 ? kNoMaterial : dwMaterial - 1;
             pMesh->pMaps->groupMaps.back().push_back(map);
         }
     }

@@ -115,15 +115,15 @@ TEST(Pictures, PicksNameTheMeshDrawnThere) {
          {std::pair{0u, EViewPreset::Iso}, std::pair{80u, EViewPreset::Front},
           std::pair{120u, EViewPreset::Top}}) {
         SCOPED_TRACE(dwTime);
-        CMorv3dViewerDoc doc;
-        ASSERT_TRUE(doc.OnOpenDocument(SamplePath()));
-        doc._pNode->SetTime(dwTime);
+        LoadedScene scene;
+        ASSERT_TRUE(scene.Open(SamplePath()));
+        scene.pRoot->SetTime(dwTime);
         CSceneRenderer renderer;
         COffscreenTarget target;
         std::string strError;
         ASSERT_EQ(renderer.Initialize(strError), S_OK);
         ASSERT_EQ(target.Create(kWidth, kHeight, strError), S_OK);
-        renderer.SetScene(&doc._Materials, doc._pNode, "");
+        renderer.SetScene(&scene.materials, scene.pRoot, "");
         ASSERT_EQ(renderer.Prepare(), S_OK);
         const CCamera camera = CameraForPicture(renderer.Items(), kWidth, kHeight, view);
         ASSERT_EQ(renderer.Draw(camera, {}), S_OK);  // the ids then reuse the picture's buffers
@@ -150,7 +150,7 @@ TEST(Pictures, PicksNameTheMeshDrawnThere) {
                     continue;
                 }
                 std::vector<ViewHit> hits;
-                ASSERT_EQ(PickThroughPixel(doc._pNode, camera, x, y, hits), S_OK);
+                ASSERT_EQ(PickThroughPixel(scene.pRoot, camera, x, y, hits), S_OK);
                 ++nChecked;
                 if (dwId == 0) {
                     EXPECT_TRUE(hits.empty()) << x << "," << y;
@@ -219,11 +219,11 @@ TEST(Pictures, RefusedWithoutProgramsOrPixels) {
 // A frame whose root time and scene stay walks nothing: a mesh's own requested time, changed
 // behind the root's back, is applied only by a walk.
 TEST(Pictures, PrepareWalksOnlyWhenTheTimeOrTheSceneChanged) {
-    CMorv3dViewerDoc doc;
-    ASSERT_TRUE(doc.OnOpenDocument(SamplePath()));
+    LoadedScene scene;
+    ASSERT_TRUE(scene.Open(SamplePath()));
     CSceneRenderer renderer;
-    renderer.SetScene(&doc._Materials, doc._pNode, "");
-    doc._pNode->SetTime(10);
+    renderer.SetScene(&scene.materials, scene.pRoot, "");
+    scene.pRoot->SetTime(10);
     ASSERT_EQ(renderer.Prepare(), S_OK);
     ASSERT_FALSE(renderer.Items().empty());
     CQVR3DMesh* pMesh = renderer.Items()[0].pMesh;
@@ -231,11 +231,11 @@ TEST(Pictures, PrepareWalksOnlyWhenTheTimeOrTheSceneChanged) {
     pMesh->dwRequestedTime = dwApplied + 1;
     ASSERT_EQ(renderer.Prepare(), S_OK);
     EXPECT_EQ(pMesh->dwAppliedTime, dwApplied);
-    renderer.SetScene(&doc._Materials, doc._pNode, "");
+    renderer.SetScene(&scene.materials, scene.pRoot, "");
     pMesh->dwRequestedTime = dwApplied + 1;
     ASSERT_EQ(renderer.Prepare(), S_OK);
     EXPECT_EQ(pMesh->dwAppliedTime, dwApplied + 1);
-    doc._pNode->SetTime(20);
+    scene.pRoot->SetTime(20);
     ASSERT_EQ(renderer.Prepare(), S_OK);
     EXPECT_EQ(pMesh->dwAppliedTime, 20u);
 }

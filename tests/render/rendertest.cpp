@@ -26,17 +26,17 @@ std::string SamplePath() {
 Picture Render(const std::string& strPath, uint32_t dwTime, EViewPreset view,
                const RenderOptions& options, int nWidth, int nHeight) {
     Picture picture;
-    CMorv3dViewerDoc doc;
-    EXPECT_TRUE(doc.OnOpenDocument(strPath)) << strPath;
+    LoadedScene scene(strPath);
+    EXPECT_NE(scene.pRoot, nullptr) << strPath;
     CSceneRenderer renderer;
     COffscreenTarget target;
     std::string strError;
     EXPECT_EQ(renderer.Initialize(strError), S_OK) << strError;
     EXPECT_EQ(target.Create(nWidth, nHeight, strError), S_OK) << strError;
     const size_t nSlash = strPath.rfind('/');
-    renderer.SetScene(&doc._Materials, doc._pNode, strPath.substr(0, nSlash + 1));
-    if (doc._pNode != nullptr) {
-        doc._pNode->SetTime(dwTime);
+    renderer.SetScene(&scene.materials, scene.pRoot, strPath.substr(0, nSlash + 1));
+    if (scene.pRoot != nullptr) {
+        scene.pRoot->SetTime(dwTime);
     }
     EXPECT_EQ(renderer.Prepare(), S_OK);
     EXPECT_EQ(renderer.Draw(CameraForPicture(renderer.Items(), nWidth, nHeight, view), options),

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "fileformats/loadedscene.h"
 #include "fileformats/morv3d/morv3dwriter.h"
 #include "render/headless.h"
 #include "render/scenerenderer.h"
-#include "viewer/document.h"
 
 namespace render_test {
 

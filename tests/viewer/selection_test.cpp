@@ -16,8 +16,10 @@ TEST(Selection, DeepChainAndUnnamedMaterials) {
         pNode = pChild;
     }
     auto* pMesh = new CQVR3DMesh;
-    pMesh->pMaps = new CQVR3DMeshMaps;
-    pMesh->pMaps->groupMaps = {{{0, 0}}, {{0, 3}, {1, 3}}, {}};
+    pMesh->pGeometry = new CQVR3DMeshData;
+    pMesh->pGeometry->groups.resize(3);
+    pMesh->pGeometry->groups[1].dwMaterial = 2;
+    pMesh->pGeometry->groups[2].dwMaterial = 0x80000000u;  // beyond what a position can be
     pNode->AddChild(pMesh);
 
     std::vector<CQVR3DMesh*> meshes;
@@ -26,7 +28,7 @@ TEST(Selection, DeepChainAndUnnamedMaterials) {
     const struct {
         size_t nGroup;
         int32_t nMaterial;
-    } groups[] = {{0, -1}, {1, 2}, {2, -1}, {3, -1}};  // handle 0 names no material
+    } groups[] = {{0, -1}, {1, 2}, {2, -1}, {3, -1}};
     for (const auto& group : groups) {
         EXPECT_EQ(GroupMaterial(*pMesh, group.nGroup), group.nMaterial) << group.nGroup;
     }

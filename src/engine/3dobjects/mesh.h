@@ -42,11 +42,17 @@ struct Vertex {
 };
 static_assert(sizeof(Vertex) == 32, "vertex buffers are 32-byte records");
 
+// A face group's dwMaterial when it is bound to none.
+constexpr uint32_t kNoMaterial = UINT32_MAX;
+
 struct MeshGroup {
     uint32_t dwFirstIndex = 0;  // position of the group's first index, counted in indices
     uint32_t dwIndexCount = 0;  // three per triangle
     uint32_t dwBaseVertex = 0;  // the vertex the group's indices count from
     uint32_t dwReserved = 0;    // carried from the file, not interpreted
+    // Position in the scene's material list of the material whose maps the group is bound to;
+    // what every reader of the scene draws, exports or selects it by.
+    uint32_t dwMaterial = kNoMaterial;
 };
 
 // Whether the group's whole triangles lie inside an index buffer of dwIndexCount indices and,
@@ -65,7 +71,7 @@ struct MorphKey {
 
 struct MapBinding {
     uint32_t dwEffect = 0;   // effect word of the material map
-    uint32_t dwTexture = 0;  // texture handle, carried only
+    uint32_t dwTexture = 0;  // texture handle, carried only: the group names its material
 };
 
 // Geometry shared by a mesh and its clones. The buffers are owned and must come from the

@@ -272,6 +272,7 @@ private:
                 bindings[j].dwEffect = material[j].morv3DMaterialMap.dwEffect;
                 bindings[j].dwTexture = material[j].dwTextureHandle;
             }
+            group.dwMaterial = fileGroup.dwMaterial;
         }
         return S_OK;
     }

@@ -27,7 +27,9 @@ public:
     struct tMaterialMap {
         tMorv3DMaterialMap morv3DMaterialMap;
         tstring strTexture;
-        uint32_t dwTextureHandle = 0;  // never set or read here
+        // A renderer's own handle, copied into the map bindings of each group that uses the
+        // material; nothing here sets it. Groups name their material by dwMaterial instead.
+        uint32_t dwTextureHandle = 0;
     };
     // One material: its maps in order; may be empty.
     using tMaterialMaps = std::vector<tMaterialMap>;
