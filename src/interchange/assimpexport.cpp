@@ -225,7 +225,7 @@ struct AssimpBuilder {
             if (found == copied.end()) {
                 const ExportImage& image = scene.images[static_cast<size_t>(source.nImage)];
                 std::vector<uint8_t> bytes;
-                const HRESULT hrRead = ReadTextureFile(image.file.strPath, bytes);
+                const HRESULT hrRead = ReadRegularFile(image.file.strPath, bytes, nullptr);
                 if (hrRead == E_OUTOFMEMORY) {
                     return hrRead;  // not an unreadable texture: the export fails
                 }

@@ -2,8 +2,8 @@
 // .fbx, .dae, .stl, .ply, .3mf, .x); the format is chosen by the output's extension.
 //
 // The scene is loaded in the loader's two passes (materials, then objects), so that each face
-// group names its material. Textures are looked for in strSceneDir (texturelookup.h). The output
-// and the files beside it appear only when the whole export succeeded.
+// group names its material. Textures are looked for in strSceneDir (abstractdata/texturefind.h).
+// The output and the files beside it appear only when the whole export succeeded.
 #pragma once
 
 #include <string>

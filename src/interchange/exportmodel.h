@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "abstractdata/hresult.h"
+#include "abstractdata/texturefind.h"
 #include "engine/3dobjects/mesh.h"
 #include "engine/3dobjects/objects.h"
 #include "fileformats/morv3d/morv3dloader.h"
 #include "interchange/exportoptions.h"
-#include "interchange/texturelookup.h"
 
 struct Quaternion {
     double x = 0.0, y = 0.0, z = 0.0, w = 1.0;

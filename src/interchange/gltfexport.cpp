@@ -142,7 +142,7 @@ struct GltfWriter {
 
     bool PrepareImage(const ExportImage& image, std::vector<uint8_t>& bytes, std::string& mime,
                       std::string& strExtension) {
-        const HRESULT hr = ReadTextureFile(image.file.strPath, bytes);
+        const HRESULT hr = ReadRegularFile(image.file.strPath, bytes, nullptr);
         if (hr == E_OUTOFMEMORY) {
             throw std::bad_alloc();  // not an unreadable texture: the export fails
         }

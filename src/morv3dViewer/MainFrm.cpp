@@ -39,11 +39,11 @@
 
 #include "AboutDlg.h"
 #include "abstractdata/codepage.h"
+#include "abstractdata/texturefind.h"
 #include "engine/3dobjects/nodewalk.h"
 #include "interchange/importscene.h"
 #include "morv3dViewerView.h"
 #include "pictures.h"
-#include "render/texturefile.h"
 #include "render/viewpick.h"
 #include "resource.h"
 #include "sceneview.h"
@@ -537,7 +537,11 @@ QString CMainFrame::EntryProperties(size_t nEntry) const {
     std::string strText;
     ::EntryProperties(
         m_pView->Tree(), nEntry, m_document,
-        [&strDir](const std::string& strName) { return FindTextureFile(strDir, strName); },
+        [&strDir](const std::string& strName) {
+            TextureFile found;
+            FindTextureFile(strDir, strName, found);
+            return found.strPath;
+        },
         &strText);
     return QString::fromStdString(strText);
 }

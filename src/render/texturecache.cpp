@@ -99,11 +99,7 @@ GLuint CTextureCache::Get(uint32_t dwMaterial, uint32_t dwMap,
     const std::string& strName = materials[dwMaterial][dwMap].strTexture;
     std::string strReason = "not found";
     CImageRGBA image;
-    const std::string strPath = FindTextureFile(strSceneDir, strName);
-    HRESULT hr = E_FAIL;
-    if (!strPath.empty()) {
-        hr = LoadImageFile(strPath, image, strReason);
-    }
+    const HRESULT hr = LoadTexture(CDiskFolder(strSceneDir), strName, image, strReason);
     if (FAILED(hr)) {
         image = Checker(dwMaterial);
         missing.push_back({dwMaterial, strName, strReason});
