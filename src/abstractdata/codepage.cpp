@@ -12,6 +12,37 @@ constexpr uint16_t kHighControls[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 0x98
 };
 
+// The byte of a code point, '_' when the page lacks it.
+char EncodeCodePoint(uint32_t dwCode) {
+    if (dwCode >= 0xA0 && dwCode <= 0xFF) {
+        return static_cast<char>(dwCode);
+    }
+    for (uint32_t k = 0; k < 32; ++k) {
+        if (kHighControls[k] == dwCode) {
+            return static_cast<char>(0x80 + k);
+        }
+    }
+    return '_';
+}
+
+// The length of the well-formed UTF-8 sequence at p (n bytes left) and its code point; 0 when
+// none starts there.
+size_t DecodeSequence(const unsigned char* p, size_t n, uint32_t& dwCode) {
+    const unsigned char b = p[0];
+    size_t nLength = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
+    if (b > 0xF4 || nLength > n) {
+        return 0;
+    }
+    dwCode = nLength == 4 ? (b & 0x07u) : nLength == 3 ? (b & 0x0Fu) : (b & 0x1Fu);
+    for (size_t k = 1; k < nLength; ++k) {
+        if ((p[k] & 0xC0) != 0x80) {
+            return 0;
+        }
+        dwCode = (dwCode << 6) | (p[k] & 0x3Fu);
+    }
+    return nLength;
+}
+
 }  // namespace
 
 std::string Windows1252ToUtf8(std::string_view strText) {
@@ -33,4 +64,23 @@ std::string Windows1252ToUtf8(std::string_view strText) {
         strUtf8.push_back(static_cast<char>(0x80 | (dwCode & 0x3F)));
     }
     return strUtf8;
+}
+
+std::string Utf8ToWindows1252(std::string_view strUtf8) {
+    std::string strOut;
+    strOut.reserve(strUtf8.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(strUtf8.data());
+    const size_t n = strUtf8.size();
+    for (size_t i = 0; i < n;) {
+        uint32_t dwCode = 0;
+        const size_t nLength = p[i] < 0x80 ? 0 : DecodeSequence(p + i, n - i, dwCode);
+        if (nLength == 0) {
+            strOut += static_cast<char>(p[i]);
+            ++i;
+            continue;
+        }
+        strOut += EncodeCodePoint(dwCode);
+        i += nLength;
+    }
+    return strOut;
 }

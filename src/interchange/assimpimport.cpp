@@ -17,6 +17,7 @@
 #include <new>
 #include <set>
 
+#include "abstractdata/codepage.h"
 #include "abstractdata/streams/tsstream.h"
 #include "engine/3dobjects/axes.h"
 #include "fileformats/morv/morv.h"
@@ -273,7 +274,7 @@ HRESULT BuildNodes(ImportContext& ctx, std::vector<const aiNode*>& order) {
             return Fail(*ctx.pReport, MORV_E_BADFORMAT, "a node stands twice in the tree");
         }
         auto pDesc = std::make_shared<Morv3DNodeDesc>();
-        pDesc->strName = ToWindows1252(node.mName.C_Str());
+        pDesc->strName = Utf8ToWindows1252(node.mName.C_Str());
         pDesc->dwFlags = NODE_HAS_NAME | NODE_HAS_MATRIX | NODE_HAS_BOUNDS;
         if (IsFinite(node.mTransformation)) {
             pDesc->matrix = ToMatrix4(node.mTransformation);
@@ -579,59 +580,6 @@ Matrix4 ToMatrix4(const aiMatrix4x4& m) {
         }
     }
     return r;
-}
-
-std::string ToWindows1252(const std::string& strUtf8) {
-    // The code points of 0x80 to 0x9F in Windows-1252; the five undefined bytes stand for
-    // themselves, as the decoding of names maps them.
-    static constexpr uint16_t kHigh[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    std::string strOut;
-    strOut.reserve(strUtf8.size());
-    const auto* p = reinterpret_cast<const unsigned char*>(strUtf8.data());
-    const size_t n = strUtf8.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned char b = p[i];
-        if (b < 0x80) {
-            strOut += static_cast<char>(b);
-            ++i;
-            continue;
-        }
-        // Length and value of a well-formed sequence; a byte that starts none is taken as a
-        // Windows-1252 byte already (older formats store names that way).
-        size_t nLength = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
-        uint32_t dwCode = nLength == 4 ? (b & 0x07u) : nLength == 3 ? (b & 0x0Fu) : (b & 0x1Fu);
-        if (b > 0xF4 || i + nLength > n) {
-            nLength = 0;
-        }
-        for (size_t k = 1; k < nLength; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) {
-                nLength = 0;
-                break;
-            }
-            dwCode = (dwCode << 6) | (p[i + k] & 0x3Fu);
-        }
-        if (nLength == 0) {
-            strOut += static_cast<char>(b);
-            ++i;
-            continue;
-        }
-        i += nLength;
-        char c = '_';
-        if (dwCode >= 0xA0 && dwCode <= 0xFF) {
-            c = static_cast<char>(dwCode);
-        } else {
-            for (int k = 0; k < 32; ++k) {
-                if (kHigh[k] == dwCode) {
-                    c = static_cast<char>(0x80 + k);
-                }
-            }
-        }
-        strOut += c;
-    }
-    return strOut;
 }
 
 namespace {

@@ -92,9 +92,6 @@ inline HRESULT ImportFail(ImportContext& ctx, HRESULT hr, std::string strWhy) {
     return hr;
 }
 
-// A name as the scene file stores it: Windows-1252; what the code page cannot hold becomes '_'.
-std::string ToWindows1252(const std::string& strUtf8);
-
 // Fills ctx.pOut->scene.materials (one per Assimp material) and the textures they name.
 HRESULT ImportMaterials(ImportContext& ctx);
 

@@ -25,6 +25,7 @@
 #include <map>
 #include <new>
 
+#include "abstractdata/codepage.h"
 #include "abstractdata/picture.h"
 #include "interchange/importinternal.h"
 
@@ -146,7 +147,7 @@ public:
 
 private:
     static std::string Sanitised(const std::string& strWanted) {
-        std::string strName = ToWindows1252(BaseName(strWanted));
+        std::string strName = Utf8ToWindows1252(BaseName(strWanted));
         for (char& c : strName) {
             if (static_cast<unsigned char>(c) < 0x20 || c == '/' || c == '\\' || c == ':') {
                 c = '_';

@@ -297,7 +297,8 @@ void CMainFrame::OnSearchChanged() {
 }
 
 void CMainFrame::RefreshMatches() {
-    const std::string strText = m_pSearch->text().toLatin1().toStdString();
+    // Stored names are Windows-1252: "€" must match the byte 0x80, as Latin-1 would not.
+    const std::string strText = Utf8ToWindows1252(m_pSearch->text().toStdString());
     m_matches.clear();
     FindMatches(m_pView->Tree(), strText, &m_matches);
     m_pSearchCount->setText(m_pSearch->text().isEmpty()
@@ -354,7 +355,7 @@ QString CMainFrame::StatisticsText() const {
     strText += tr("Fehlende Texturen: %1\n").arg(missing.size());
     for (const MissingTexture& texture : missing) {
         strText += QStringLiteral("  %1 (Material %2): %3\n")
-                       .arg(QString::fromStdString(texture.strName))
+                       .arg(QString::fromStdString(Windows1252ToUtf8(texture.strName)))
                        .arg(texture.dwMaterial)
                        .arg(TextureReason(texture.strReason));
     }
@@ -373,7 +374,8 @@ void CMainFrame::CreateScenePane() {
     connect(m_pSceneView, &CSceneView::objectPicked, this, &CMainFrame::OnObjectPicked);
     connect(m_pSceneView, &CSceneView::objectHovered, this, [this](CQVR3DObject* pObject) {
         if (pObject != nullptr) {
-            statusBar()->showMessage(QString::fromStdString(ObjectPath(pObject)), 2000);
+            statusBar()->showMessage(QString::fromStdString(Windows1252ToUtf8(ObjectPath(pObject))),
+                                     2000);
         } else {
             statusBar()->clearMessage();
         }
@@ -607,7 +609,7 @@ void CMainFrame::OnObjectPicked(CQVR3DObject* pObject) {
         return;
     }
     m_pView->SelectObject(pObject);
-    statusBar()->showMessage(QString::fromStdString(ObjectPath(pObject)));
+    statusBar()->showMessage(QString::fromStdString(Windows1252ToUtf8(ObjectPath(pObject))));
 }
 
 void CMainFrame::CreateToolBar() {

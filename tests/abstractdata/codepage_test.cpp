@@ -4,6 +4,9 @@
 
 #include <set>
 #include <string>
+#include <vector>
+
+#include "support/table.h"
 
 TEST(Windows1252, EveryByteIsOneDistinctCodePoint) {
     std::set<std::string> decoded;
@@ -36,4 +39,20 @@ TEST(Windows1252, KnownCharacters) {
     EXPECT_EQ(Windows1252ToUtf8("\x81\x8D\x8F\x90\x9D"),
               "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D");
     EXPECT_EQ(Windows1252ToUtf8(""), "");
+}
+
+// UTF-8 (typed, or read by Assimp) to the code page, as names are matched and stored.
+TEST(Windows1252, EncodedFromUtf8AsTheTableSays) {
+    for (const std::vector<std::string>& row : ReadTable("abstractdata/utf8_to_windows1252.tsv")) {
+        EXPECT_EQ(Utf8ToWindows1252(UnescapeBytes(row.at(1))), UnescapeBytes(row.at(2)))
+            << row[0] << " " << row.at(3);
+    }
+}
+
+// The one table both ways: every byte comes back from its decoding.
+TEST(Windows1252, EveryByteSurvivesARoundTrip) {
+    for (int b = 0; b < 256; ++b) {
+        const std::string strByte(1, static_cast<char>(b));
+        EXPECT_EQ(Utf8ToWindows1252(Windows1252ToUtf8(strByte)), strByte) << b;
+    }
 }

@@ -16,13 +16,6 @@
 
 namespace {
 
-TEST(ImportNames, StoredInTheCodePage) {
-    for (const std::vector<std::string>& row : ReadTable("import_names.tsv")) {
-        EXPECT_EQ(ToWindows1252(UnescapeBytes(row.at(1))), UnescapeBytes(row.at(2)))
-            << row[0] << " " << row.at(3);
-    }
-}
-
 // A mesh of 70,000 vertices whose triangles reach across all of them: every group stays within
 // 16-bit indices, and the groups together give back every triangle.
 TEST(ImportSplit, GroupsReachEveryTriangleWithin16BitIndices) {

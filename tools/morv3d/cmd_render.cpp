@@ -137,8 +137,8 @@ int RunRender(const PictureArgs& a) {
     }
     for (const MissingTexture& missing : renderer.MissingTextures()) {
         std::fprintf(stderr, "morv3d: %s: texture '%s' of material %u: %s (drawn as a checker)\n",
-                     a.strFile.c_str(), missing.strName.c_str(), missing.dwMaterial,
-                     missing.strReason.c_str());
+                     a.strFile.c_str(), Windows1252ToUtf8(missing.strName).c_str(),
+                     missing.dwMaterial, missing.strReason.c_str());
     }
     if (!doc.LoadedCompletely()) {
         std::fprintf(stderr, "morv3d: %s: drew the part of the scene that loaded\n",
