@@ -74,6 +74,9 @@ programs)
         fail "morv3d render of the sample"
     [ "$(head -c 8 "$work/sample.png" | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ] ||
         fail "morv3d render wrote no PNG"
+    # The import finds its helper beside the installed programs.
+    morv3d import "$source/tests/data/gui/quad.obj" "$work/quad.morv3d" ||
+        fail "morv3d import through the installed helper"
     # The man pages: each verb has its section.
     for page in morv3d morv3dViewer; do
         MANWIDTH=80 man -l "$usr/share/man/man1/$page.1.gz" >"$work/$page.txt" 2>"$work/man.err" ||
