@@ -20,6 +20,7 @@
 #include "abstractdata/codepage.h"
 #include "abstractdata/hresult.h"
 #include "abstractdata/picture.h"
+#include "abstractdata/texturefind.h"
 #include "engine/3dobjects/nodewalk.h"
 #include "interchange/export.h"
 #include "render/camera.h"
@@ -57,7 +58,7 @@ public:
     bool Open(const std::string& strPath) {
         // The renderer lets go of the scene before the document frees it.
         SetRendererScene(false);
-        const bool bOpened = m_doc.OnOpenDocument(strPath);
+        const bool bOpened = m_doc.OpenScene(strPath);
         if (bOpened) {
             m_strPath = strPath;
             BuildTree(m_dwFlags);
@@ -106,24 +107,28 @@ public:
                                               : std::string();
     }
 
-    // Stored texture names are shown as stored; the page has no files beside the scene yet.
+    // Texture files are looked for among the dropped files as the desktop looks beside a scene.
     std::string Properties(uint32_t nEntry) const {
         std::string strText;
         if (nEntry < m_tree.entries.size()) {
-            EntryProperties(m_tree, nEntry, m_doc, TextureResolver(), &strText);
+            const std::string& strDir = m_doc.SceneDir();
+            EntryProperties(
+                m_tree, nEntry, m_doc,
+                [&strDir](const std::string& strName) {
+                    TextureFile found;
+                    FindTextureFile(strDir, strName, found);
+                    return found.strPath;
+                },
+                &strText);
         }
         return strText;
     }
 
-    // The entries whose names hold strText. The search field's text goes to 8 bits as the
-    // desktop's does (Latin-1, '?' for any other character).
-    val Find(const std::wstring& strText) {
-        std::string strLatin1;
-        for (const wchar_t c : strText) {
-            strLatin1.push_back(static_cast<uint32_t>(c) <= 0xFFu ? static_cast<char>(c) : '?');
-        }
+    // The entries whose names hold strText (UTF-8), matched in the names' own code page as the
+    // desktop's search does.
+    val Find(const std::string& strText) {
         m_matches.clear();
-        FindMatches(m_tree, strLatin1, &m_matches);
+        FindMatches(m_tree, Utf8ToWindows1252(strText), &m_matches);
         std::vector<uint32_t> matches(m_matches.begin(), m_matches.end());
         return TypedArrayCopy(matches);
     }

@@ -52,8 +52,9 @@ function cliTree(file, flags) {
   const run = spawnSync(CLI, args, { encoding: 'utf8' });
   const failure = /could not be loaded completely: 0x([0-9A-F]{8}) \((.*)\)/.exec(run.stderr);
   // A folder or a file that is no scene is refused before anything loads.
-  const refused = /cannot be opened: 0x[0-9A-F]{8}/.test(run.stderr);
-  return { text: run.stdout, status: run.status, hex: failure?.[1], words: failure?.[2], refused };
+  const refused = /cannot be opened: 0x([0-9A-F]{8}) \((.*)\)/.exec(run.stderr);
+  return { text: run.stdout, status: run.status, hex: (failure ?? refused)?.[1],
+    words: (failure ?? refused)?.[2], refused: refused !== null };
 }
 
 let browser;
@@ -120,8 +121,9 @@ describe('the tree and messages of every scene', () => {
       const result = await openFiles(page, [file]);
       const first = cliTree(file, '-');
       if (first.refused) {
-        // The command line refuses what is no scene before loading it; the page opens it as it
-        // stands, so there is no tree to compare.
+        // What is no scene is refused before it loads, with the command line's words.
+        assert.equal(result.message, `The file “${name}” cannot be opened:\n`
+          + `${first.words[0].toUpperCase()}${first.words.slice(1)} (0x${first.hex}).`, name);
         damaged += 1;
         assert.deepEqual(await openFiles(page, [SAMPLE()]), { ok: true, message: '' }, `sample after ${name}`);
         continue;
