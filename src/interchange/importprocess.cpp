@@ -243,6 +243,16 @@ tChildEnd Await(pid_t pid, int fdAnswer, std::string& answer, const ImportContro
         Clock::now() + std::chrono::seconds(control.dwTimeoutSeconds);
     tChildEnd end;
     bool bOpen = true;
+    // One read of the answer pipe; its end or a failure closes it for this wait.
+    const auto readAnswer = [&] {
+        char buffer[4096];
+        const ssize_t n = ::read(fdAnswer, buffer, sizeof(buffer));
+        if (n > 0) {
+            answer.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            bOpen = false;
+        }
+    };
     for (;;) {
         const bool bCancel = control.pCancel != nullptr && control.pCancel->load();
         if (!end.bTimedOut && !end.bCancelled && (bCancel || Clock::now() >= deadline)) {
@@ -252,13 +262,7 @@ tChildEnd Await(pid_t pid, int fdAnswer, std::string& answer, const ImportContro
         if (bOpen) {
             pollfd fd{fdAnswer, POLLIN, 0};
             if (::poll(&fd, 1, 100) > 0) {
-                char buffer[4096];
-                const ssize_t n = ::read(fdAnswer, buffer, sizeof(buffer));
-                if (n > 0) {
-                    answer.append(buffer, static_cast<size_t>(n));
-                } else if (n == 0 || errno != EINTR) {
-                    bOpen = false;
-                }
+                readAnswer();
             }
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -267,13 +271,7 @@ tChildEnd Await(pid_t pid, int fdAnswer, std::string& answer, const ImportContro
         if (ended == pid) {
             // What it wrote before it ended is still in the pipe.
             while (bOpen) {
-                char buffer[4096];
-                const ssize_t n = ::read(fdAnswer, buffer, sizeof(buffer));
-                if (n > 0) {
-                    answer.append(buffer, static_cast<size_t>(n));
-                } else if (n == 0 || errno != EINTR) {
-                    bOpen = false;
-                }
+                readAnswer();
             }
             return end;
         }
