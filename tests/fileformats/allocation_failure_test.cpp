@@ -1,6 +1,6 @@
 // Loading the sample with each of its allocations failing in turn: every run ends with a
 // failure result, and a scene that is whole (or none), without a leak or a crash. This program
-// replaces the global allocation functions to count and fail allocations; nothing else does.
+// links the allocation functions that count and fail (support/failingallocation.h).
 // Every prefix of the sample, as a download or a copy cut short would leave it, loads or fails
 // cleanly too.
 #include <gtest/gtest.h>
@@ -19,6 +19,7 @@
 #include "engine/3dobjects/mesh.h"
 #include "fileformats/morv3d/morv3dloader.h"
 #include "fileformats/scenetext.h"
+#include "support/failingallocation.h"
 #include "support/tempfile.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -30,56 +31,14 @@
 
 namespace {
 
-// Only allocations of the thread that armed the counter are counted.
+// Only allocations of the thread that loads are counted.
 thread_local bool t_bCounting = false;
-thread_local uint64_t t_qwCount = 0;
-thread_local uint64_t t_qwFailAt = 0;  // 0: none fails
 
-void* Allocate(size_t nSize, bool bThrow) {
-    if (t_bCounting && ++t_qwCount == t_qwFailAt) {
-        if (bThrow) {
-            throw std::bad_alloc();
-        }
-        return nullptr;
-    }
-    void* p = std::malloc(nSize != 0 ? nSize : 1);
-    if (p == nullptr && bThrow) {
-        throw std::bad_alloc();
-    }
-    return p;
+bool ThisThreadCounts() {
+    return t_bCounting;
 }
 
 }  // namespace
-
-void* operator new(size_t nSize) {
-    return Allocate(nSize, true);
-}
-void* operator new[](size_t nSize) {
-    return Allocate(nSize, true);
-}
-void* operator new(size_t nSize, const std::nothrow_t&) noexcept {
-    return Allocate(nSize, false);
-}
-void* operator new[](size_t nSize, const std::nothrow_t&) noexcept {
-    return Allocate(nSize, false);
-}
-// These replace the global operators, so free is the right partner of Allocate's malloc; GCC
-// sees a new/free pair where the calls are inlined.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-    std::free(p);
-}
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -139,8 +98,7 @@ Outcome LoadSample(uint64_t qwFailAt, const std::string& strSample = kSample) {
     std::thread worker([&] {
         std::unique_ptr<CQVR3DNode> pRoot;
         std::vector<CMorv3DLoader::tMaterialMaps> materials;
-        t_qwCount = 0;
-        t_qwFailAt = qwFailAt;
+        SetFailingAllocationForTest(qwFailAt, &ThisThreadCounts);
         t_bCounting = true;
         {
             CMorv3DSceneLoader loader(nullptr);
@@ -150,7 +108,8 @@ Outcome LoadSample(uint64_t qwFailAt, const std::string& strSample = kSample) {
             materials.swap(loader.materials);
         }
         t_bCounting = false;
-        outcome.qwAllocations = t_qwCount;
+        outcome.qwAllocations = CountedAllocationsForTest();
+        SetFailingAllocationForTest(0, nullptr);
         if (pRoot != nullptr) {
             outcome.bConsistent = IsConsistent(*pRoot);
         }

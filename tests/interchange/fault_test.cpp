@@ -12,10 +12,10 @@
 
 #include "abstractdata/debugreport.h"
 #include "interchange/export.h"
-#include "interchange/failingallocation.h"
 #include "interchange/importguard.h"
 #include "interchange/importmodels.h"
 #include "interchange/importscene.h"
+#include "support/failingallocation.h"
 #include "support/tempfile.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -38,7 +38,7 @@ Run RunFailing(uint64_t qwFailAt, const std::string& strOut, const Work& work) {
     CTempDir dir;
     Run run;
     const std::string strPath = dir.File(strOut);
-    SetFailingAllocationForTest(qwFailAt);
+    SetFailingAllocationForTest(qwFailAt, &AllocationCountingOn);
     try {
         CAllocationCounting counting(true);
         run.hr = work(strPath);
@@ -46,7 +46,7 @@ Run RunFailing(uint64_t qwFailAt, const std::string& strOut, const Work& work) {
         run.bThrew = true;
     }
     run.qwCounted = CountedAllocationsForTest();
-    SetFailingAllocationForTest(0);
+    SetFailingAllocationForTest(0, nullptr);
     for (const std::string& strName : FilesIn(dir.Path())) {
         run.files[strName] = ReadWholeFile(dir.File(strName));
     }
