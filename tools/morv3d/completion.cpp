@@ -49,18 +49,22 @@ std::string LongName(const CLI::Option* pOption) {
     return names.empty() ? pOption->get_name() : "--" + names.front();
 }
 
-// Text inside a zsh _arguments description: its first clause, without brackets, colons or
-// quotes.
+// Text inside a single-quoted zsh _arguments description: its first clause, brackets and colons
+// as spaces, a quote closed, escaped and reopened ("pass's" stays "pass's").
 std::string ZshText(const std::string& strText) {
     std::string strShort = strText.substr(0, strText.find_first_of(";("));
     while (!strShort.empty() && strShort.back() == ' ') {
         strShort.pop_back();
     }
-    std::erase(strShort, '\'');
-    for (char& c : strShort) {
-        c = (c == '[' || c == ']' || c == ':') ? ' ' : c;
+    std::string strQuoted;
+    for (const char c : strShort) {
+        if (c == '\'') {
+            strQuoted += "'\\''";
+        } else {
+            strQuoted += (c == '[' || c == ']' || c == ':') ? ' ' : c;
+        }
     }
-    return strShort;
+    return strQuoted;
 }
 
 std::string Bash(const CLI::App& app) {
