@@ -40,7 +40,6 @@
 #include "AboutDlg.h"
 #include "abstractdata/codepage.h"
 #include "abstractdata/texturefind.h"
-#include "engine/3dobjects/nodewalk.h"
 #include "interchange/importscene.h"
 #include "morv3dViewerView.h"
 #include "pictures.h"
@@ -549,25 +548,7 @@ QString CMainFrame::EntryProperties(size_t nEntry) const {
 }
 
 bool CMainFrame::SelectObjectPath(const QString& strPath) {
-    const std::string strWanted = strPath.toStdString();
-    const auto pathOf = [](CQVR3DObject* pObject) {
-        return Windows1252ToUtf8(ObjectPath(pObject));
-    };
-    CQVR3DObject* pRoot = m_document._pNode;
-    CQVR3DObject* pFound = nullptr;
-    if (pRoot != nullptr && pathOf(pRoot) == strWanted) {
-        pFound = pRoot;
-    } else if (CQVR3DNode* pNode = AsPlainNode(pRoot)) {
-        // Only the nodes on the way to the wanted path are walked into.
-        WalkChildren(pNode, [&](CQVR3DObject* pChild) {
-            const std::string strChild = pathOf(pChild);
-            if (strChild == strWanted) {
-                pFound = pChild;
-                return EWalk::Stop;
-            }
-            return strWanted.starts_with(strChild + '/') ? EWalk::Descend : EWalk::Skip;
-        });
-    }
+    CQVR3DObject* pFound = ObjectAtPath(m_document._pNode, strPath.toStdString());
     return pFound != nullptr && m_pView->SelectObject(pFound);
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "abstractdata/codepage.h"
+#include "engine/3dobjects/nodewalk.h"
 #include "render/framewalk.h"
 
 HRESULT PickThroughPixel(CQVR3DObject* pRoot, const CCamera& camera, double dX, double dY,
@@ -75,4 +77,26 @@ std::string ObjectPath(CQVR3DObject* pObject) {
         strPath += (strPath.empty() ? "" : "/") + *it;
     }
     return strPath;
+}
+
+CQVR3DObject* ObjectAtPath(CQVR3DObject* pRoot, const std::string& strPath) {
+    const auto pathOf = [](CQVR3DObject* pObject) {
+        return Windows1252ToUtf8(ObjectPath(pObject));
+    };
+    if (pRoot == nullptr || pathOf(pRoot) == strPath) {
+        return pRoot;
+    }
+    CQVR3DObject* pFound = nullptr;
+    if (CQVR3DNode* pNode = AsPlainNode(pRoot)) {
+        // Only the nodes on the way to the wanted path are walked into.
+        WalkChildren(pNode, [&](CQVR3DObject* pChild) {
+            const std::string strChild = pathOf(pChild);
+            if (strChild == strPath) {
+                pFound = pChild;
+                return EWalk::Stop;
+            }
+            return strPath.starts_with(strChild + '/') ? EWalk::Descend : EWalk::Skip;
+        });
+    }
+    return pFound;
 }

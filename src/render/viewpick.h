@@ -25,3 +25,7 @@ HRESULT PickThroughPixel(CQVR3DObject* pRoot, const CCamera& camera, double dX, 
 // "scene/windows/haze/mesh[0]": the node names from the root down, a mesh by its place among
 // its parent's children, a node without a name as node[k].
 std::string ObjectPath(CQVR3DObject* pObject);
+
+// The object below pRoot (or pRoot itself) that ObjectPath names strPath, the names decoded to
+// UTF-8 as the desktop and the page show them; null when there is none.
+CQVR3DObject* ObjectAtPath(CQVR3DObject* pRoot, const std::string& strPath);

@@ -21,7 +21,6 @@
 #include "abstractdata/hresult.h"
 #include "abstractdata/picture.h"
 #include "abstractdata/texturefind.h"
-#include "engine/3dobjects/nodewalk.h"
 #include "interchange/export.h"
 #include "render/camera.h"
 #include "render/framewalk.h"
@@ -281,23 +280,7 @@ public:
 
     // The entry that shows the object at strPath (UTF-8, as ObjectPath names it), or -1.
     int32_t EntryOfPath(const std::string& strPath) const {
-        CQVR3DObject* pFound = nullptr;
-        const auto pathOf = [](CQVR3DObject* pObject) {
-            return Windows1252ToUtf8(ObjectPath(pObject));
-        };
-        CQVR3DObject* pRoot = m_doc._pNode;
-        if (pRoot != nullptr && pathOf(pRoot) == strPath) {
-            pFound = pRoot;
-        } else if (CQVR3DNode* pNode = AsPlainNode(pRoot)) {
-            WalkChildren(pNode, [&](CQVR3DObject* pChild) {
-                const std::string strChild = pathOf(pChild);
-                if (strChild == strPath) {
-                    pFound = pChild;
-                    return EWalk::Stop;
-                }
-                return strPath.starts_with(strChild + '/') ? EWalk::Descend : EWalk::Skip;
-            });
-        }
+        CQVR3DObject* pFound = ObjectAtPath(m_doc._pNode, strPath);
         return pFound != nullptr ? EntryIndex(m_entries.EntryOf(pFound)) : -1;
     }
 
