@@ -12,6 +12,8 @@ const PAGE_WORDS = {
   'Dateien oder Ordner hier ablegen': 'Drop files or folders here',
   'Bild speichern': 'Save picture',
   '.glb herunterladen': 'Download .glb',
+  'Dateien werden gelesen … %1 von %2': 'Reading the files … %1 of %2',
+  '%1 wird geladen …': 'Loading %1 …',
 };
 
 let language = 'de';

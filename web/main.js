@@ -1,12 +1,14 @@
 // The page: opening (button, drop, ?url=), filters, search, properties, statistics, time,
 // the language, and window.morv3dViewer for embedding and automation.
 import { browserLanguage, getLanguage, setLanguage, t, tm, tn, translateDocument } from './i18n.js';
-import { loadEngine, openStaged, stage } from './engine.js';
+import { describeResult, loadEngine, openStaged, stage } from './engine.js';
 import { TreeView } from './treeview.js';
 import { View } from './view.js';
 
 const $ = (id) => document.getElementById(id);
 const ALL_FLAGS = 0xFFFFFFFF;
+const E_OUTOFMEMORY = 0x8007000E;
+const E_FAIL = 0x80004005;
 // The desktop toolbar's toggles, in its order: bit and tooltip.
 const FILTERS = [
   [0x01, 'Show nodes'], [0x08, 'Show dummies'], [0x04, 'Show animation'], [0x02, 'Show meshes'],
@@ -178,42 +180,85 @@ function download(bytes, extension, type) {
 // Resolves once the browser has drawn the page as it now is.
 const painted = () => new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve, 0)));
 
+// What an open is doing, shown over the view.
+function progress(words, ...args) {
+  $('progress').hidden = !words;
+  $('progress').textContent = words ? t(words, ...args) : '';
+}
+
 async function toEntries(files) {
+  let read = 0;
+  progress('Dateien werden gelesen … %1 von %2', read, files.length);
   return Promise.all(Array.from(files, async (f) => {
-    if (f instanceof Blob) {
-      return { name: f.webkitRelativePath || f.name, data: new Uint8Array(await f.arrayBuffer()) };
-    }
-    return { name: String(f.name), data: f.data instanceof Uint8Array ? f.data : new Uint8Array(f.data) };
+    const entry = f instanceof Blob
+      ? { name: f.webkitRelativePath || f.name, data: new Uint8Array(await f.arrayBuffer()) }
+      : { name: String(f.name), data: f.data instanceof Uint8Array ? f.data : new Uint8Array(f.data) };
+    read += 1;
+    progress('Dateien werden gelesen … %1 von %2', read, files.length);
+    return entry;
   }));
 }
 
-async function open(files) {
+// A failure below the page's own checks: more than the browser gives the page (a buffer it
+// cannot make, a file it cannot read into memory, a WebAssembly heap that cannot grow and the
+// C++ allocation thrown through) is the desktop's out-of-memory message, anything else a failure.
+function thrownResult(err, name) {
+  const memory = err instanceof RangeError || err?.name === 'NotReadableError'
+    || (typeof WebAssembly.Exception === 'function' && err instanceof WebAssembly.Exception);
+  return { ok: false, opened: false,
+    message: t('Die Datei %1 kann nicht geöffnet werden:\n%2.', t('„%1“', name),
+      describeResult(engine.module, memory ? E_OUTOFMEMORY : E_FAIL, getLanguage())) };
+}
+
+// Reading (the browser paints meanwhile), then staging and loading, each shown; the last two run
+// on the main thread, where the WebAssembly document and its WebGL2 context live, so the browser
+// is given a frame to show that first.
+async function openNow(files) {
   await ready;
-  const entries = await toEntries(files || []);
-  const staged = stage(engine.module, entries);
+  const list = Array.from(files || []);
+  const firstName = list.length ? String(list[0].name).split('/').pop() : '';
   let result;
-  if (!entries.length) {
-    result = { ok: false, opened: false, message: t('Keine Datei gewählt.') };
-  } else if (!staged) {
-    const name = entries[0].name.split('/').pop();
-    result = { ok: false, opened: false,
-      message: t('Die Datei %1 ist keine .morv3d-Datei: die Seite liest nur .morv3d-Szenen.', t('„%1“', name)) };
-  } else {
-    const name = staged.split('/').pop();
-    result = openStaged(engine, staged, name, getLanguage());
-    if (result.opened) {
-      $('title').textContent = name;
-      engine.doc.buildTree(flags);
-      tree.load(engine.doc);
-      applySearch();
-      showProperties(-1);
-      showTime();
+  try {
+    const entries = await toEntries(list);
+    const scene = entries.find((e) => /\.morv3d$/i.test(e.name));
+    if (scene) {
+      progress('%1 wird geladen …', t('„%1“', scene.name.split('/').pop()));
+      await painted();
     }
+    const staged = stage(engine.module, entries);
+    if (!entries.length) {
+      result = { ok: false, opened: false, message: t('Keine Datei gewählt.') };
+    } else if (!staged) {
+      result = { ok: false, opened: false,
+        message: t('Die Datei %1 ist keine .morv3d-Datei: die Seite liest nur .morv3d-Szenen.', t('„%1“', firstName)) };
+    } else {
+      const name = staged.split('/').pop();
+      result = openStaged(engine, staged, name, getLanguage());
+      if (result.opened) {
+        $('title').textContent = name;
+        engine.doc.buildTree(flags);
+        tree.load(engine.doc);
+        applySearch();
+        showProperties(-1);
+        showTime();
+      }
+    }
+  } catch (err) {
+    result = thrownResult(err, firstName);
   }
+  progress('');
   showMessage(result.opened ? 'warning' : 'error', result.message);
   await (view.error ? painted() : view.redraw());
   if (!$('statistics').hidden) showStatistics(); // the textures are known once drawn
   return { ok: result.ok, message: result.message };
+}
+
+// One open at a time: a second one waits for the first.
+let opening = Promise.resolve();
+function open(files) {
+  const run = opening.then(() => openNow(files));
+  opening = run.catch(() => {});
+  return run;
 }
 
 // Every file below a dropped folder: a folder reader hands out its entries in batches, so it
@@ -376,6 +421,8 @@ window.morv3dViewer = {
   // The bytes `morv3d export FILE OUT.glb` writes.
   exportGlb: () => engine.doc.exportGlb(),
   language: (lang) => { if (lang) applyLanguage(lang); return getLanguage(); },
+  // The WebAssembly heap's size in bytes: it grows as scenes need it and never shrinks.
+  memory: () => (engine ? engine.module.HEAP8.length : 0),
   ready,
 };
 

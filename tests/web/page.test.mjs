@@ -22,7 +22,9 @@ const TYPES = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/cs
 const temp = fs.mkdtempSync(path.join(os.tmpdir(), 'morv-web-'));
 const written = path.join(temp, 'written');
 fs.mkdirSync(written);
-execFileSync(process.env.MORV_WEB_SCENE_WRITER, [], { env: { ...process.env, MORV_WEB_SCENES: written } });
+execFileSync(process.env.MORV_WEB_SCENE_WRITER, [], {
+  env: { ...process.env, MORV_WEB_SCENES: written, MORV_WEB_LARGE_SCENE: path.join(temp, 'large.morv3d') },
+});
 
 // The rows of tests/data/web/trees.tsv as [file, flags[]] with every '*' expanded.
 function sceneTable() {
@@ -61,8 +63,9 @@ let browser;
 let context;
 const foreign = [];
 
-async function newPage(query = '?lang=en') {
+async function newPage(query = '?lang=en', init = null) {
   const page = await context.newPage();
+  if (init) await page.addInitScript(init);
   page.errors = [];
   page.on('pageerror', (e) => page.errors.push(String(e)));
   await page.route('**/*', (route) => {
@@ -71,9 +74,12 @@ async function newPage(query = '?lang=en') {
       foreign.push(url.href);
       return route.abort();
     }
-    // The site: the page, and the sample scenes under /examples/ for ?url=.
-    const root = url.pathname.startsWith('/examples/') ? SOURCE : WEB;
-    const file = path.join(root, path.normalize(url.pathname === '/' ? '/index.html' : url.pathname));
+    // The site: the page, the sample scenes under /examples/ for ?url=, the test's own files
+    // under /temp/.
+    const [root, rest] = url.pathname.startsWith('/examples/') ? [SOURCE, url.pathname]
+      : url.pathname.startsWith('/temp/') ? [temp, url.pathname.slice(5)]
+        : [WEB, url.pathname === '/' ? '/index.html' : url.pathname];
+    const file = path.join(root, path.normalize(rest));
     if (!file.startsWith(root) || !fs.existsSync(file)) return route.fulfill({ status: 404 });
     return route.fulfill({ body: fs.readFileSync(file), contentType: TYPES[path.extname(file)] });
   });
@@ -226,6 +232,72 @@ describe('the page', () => {
       await page.click('#statistics-button');
       await page.screenshot({ path: process.env.MORV_WEB_SCREENSHOT });
     }
+    await page.close();
+  });
+
+  test('a dropped folder is read batch by batch and its textures found; a missing one is listed', async () => {
+    // Per case: the examples' textures left out of the dropped folder, so missing.
+    const cases = [[], ['glass.tga'], ['stone.bmp', 'wood.bmp']];
+    const examples = path.join(SOURCE, 'examples');
+    const page = await newPage();
+    await page.click('#statistics-button');
+    for (const leftOut of cases) {
+      const names = fs.readdirSync(examples).filter((f) => !leftOut.includes(f) && f !== 'sample.morv');
+      // A drop cannot carry a folder here: the event's items give entries that behave as the
+      // browser's, a folder's reader handing out one entry per batch, then an empty one.
+      const files = names.map((f) => ({ name: f, data: fs.readFileSync(path.join(examples, f)).toString('base64') }));
+      await page.evaluate((list) => {
+        const file = ({ name, data }) => ({
+          isFile: true, isDirectory: false, fullPath: `/examples/${name}`,
+          file: (ok) => ok(new File([Uint8Array.from(atob(data), (c) => c.charCodeAt(0))], name)),
+        });
+        const folderEntry = { isFile: false, isDirectory: true, fullPath: '/examples', createReader() {
+          const batches = list.map((f) => [file(f)]);
+          return { readEntries: (ok) => setTimeout(() => ok(batches.shift() ?? []), 0) };
+        } };
+        const drop = new Event('drop', { bubbles: true, cancelable: true });
+        drop.dataTransfer = { items: [{ webkitGetAsEntry: () => folderEntry }], files: [] };
+        document.getElementById('title').textContent = '';
+        document.getElementById('statistics').textContent = '';
+        document.dispatchEvent(drop);
+      }, files);
+      await page.waitForFunction(() => document.getElementById('title').textContent === 'sample.morv3d');
+      await page.waitForFunction(() => /Missing textures/.test(document.getElementById('statistics').textContent));
+      const listed = [...(await page.textContent('#statistics')).matchAll(/^ {2}(\S+) \(Material/gm)].map((m) => m[1]);
+      assert.deepEqual(listed.sort(), leftOut, leftOut.join(' '));
+    }
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test('what is beyond the browser\'s memory gets the desktop\'s message and the page goes on', async () => {
+    // The browser's limits played: the heap grows no further than window.heapCap, and a file
+    // named huge.morv3d cannot be read into memory.
+    const page = await newPage('?lang=en', () => {
+      const grow = WebAssembly.Memory.prototype.grow;
+      WebAssembly.Memory.prototype.grow = function (pages) {
+        if (this.buffer.byteLength + pages * 65536 > (window.heapCap ?? Infinity)) throw new RangeError('out of memory');
+        return grow.call(this, pages);
+      };
+      const read = Blob.prototype.arrayBuffer;
+      Blob.prototype.arrayBuffer = function () {
+        return this.name === 'huge.morv3d' ? Promise.reject(new DOMException('cannot read', 'NotReadableError')) : read.call(this);
+      };
+    });
+    const openLarge = () => page.evaluate(async () => {
+      window.heapCap = window.morv3dViewer.memory();
+      const data = new Uint8Array(await (await fetch('/temp/large.morv3d')).arrayBuffer());
+      return window.morv3dViewer.open([{ name: 'large.morv3d', data }]);
+    });
+    // The heap runs out while loading: what was loaded is shown, as on the desktop.
+    assert.deepEqual(await openLarge(), { ok: false, message: 'The file “large.morv3d” was not loaded completely:\n'
+      + 'Out of memory (0x8007000E).\nShown is what could be loaded.' });
+    assert.deepEqual(await page.evaluate(() => window.morv3dViewer.open([new File([], 'huge.morv3d')])),
+      { ok: false, message: 'The file “huge.morv3d” cannot be opened:\nOut of memory (0x8007000E).' });
+    assert.deepEqual(await openFiles(page, [SAMPLE()]), { ok: true, message: '' });
+    assert.equal(await page.evaluate(() => window.morv3dViewer.tree()), cliTree(SAMPLE(), '-').text);
+    assert.equal(await page.isHidden('#progress'), true);
+    assert.deepEqual(page.errors, []);
     await page.close();
   });
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fileformats/scenebytes.h"
+#include "fileformats/scenedesc.h"
 
 namespace {
 
@@ -49,6 +50,19 @@ TEST(WebScenes, Write) {
     for (const HexSection& section : ReadHexSections(strMalformed)) {
         WriteWholeFile(strDir + "/" + FileName("malformed", section.strTitle), section.bytes);
     }
+}
+
+// 20,000 copies of a node with a quad, written to $MORV_WEB_LARGE_SCENE: loaded, they need more
+// than the page's first 32 MiB of WebAssembly heap, so opening the scene makes the heap grow.
+TEST(WebScenes, WriteLarge) {
+    const char* pszPath = std::getenv("MORV_WEB_LARGE_SCENE");
+    if (pszPath == nullptr) {
+        GTEST_SKIP() << "MORV_WEB_LARGE_SCENE names no file";
+    }
+    Morv3DSceneDesc scene = ReadSceneDesc("web/large.txt", "large");
+    const Morv3DChildDesc quad = scene.pRoot->children.at(0);
+    scene.pRoot->children.assign(20000, quad);
+    ASSERT_EQ(WriteMorv3DScene(pszPath, scene), S_OK);
 }
 
 }  // namespace
