@@ -1,5 +1,5 @@
 # Thin wrapper over CMake. `make run` and `make test` are the two commands of the README.
-.PHONY: run test build release package deps bench fuzz coverage examples format clean web
+.PHONY: run test build release package deps bench bench-web fuzz coverage examples format clean web
 
 JOBS        ?= $(shell nproc)
 DEBUG_DIR   := build/debug
@@ -62,6 +62,12 @@ bench: deps release
 	@cmake --build $(RELEASE_DIR) --target benchmarks -j $(JOBS)
 	@for b in $(RELEASE_DIR)/bench/*_bench; do echo "== $$b"; $$b || exit 1; done
 	@for s in bench/*.sh; do echo "== $$s"; $$s $(RELEASE_DIR) || exit 1; done
+
+# The page against three.js in the same headless chromium (bench/web_vs_threejs/run.sh).
+bench-web: deps web
+	@cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORV_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(RELEASE_DIR) --target bench_scene_writer morv3d -j $(JOBS)
+	@bench/web_vs_threejs/run.sh $(RELEASE_DIR) build/web
 
 # Each fuzz target runs FUZZ_SECONDS on a copy of its corpus; findings land in build/fuzz/.
 fuzz: deps
