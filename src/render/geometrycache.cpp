@@ -1,6 +1,7 @@
 #include "render/geometrycache.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -118,6 +119,36 @@ void* Offset(size_t n) {
     return reinterpret_cast<void*>(n);
 }
 
+// An attribute array: its location, float count and byte offset in a record of the buffer.
+struct tAttribute {
+    GLuint location;
+    GLint nFloats;
+    size_t nOffset;
+};
+
+// The three record layouts the mesh program reads: a mesh's own vertices, a merged batch's
+// vertices in scene space with the highlight, and the instances' matrix rows with it.
+constexpr tAttribute kVertexLayout[] = {{0, 3, offsetof(Vertex, vPosition)},
+                                        {1, 3, offsetof(Vertex, vNormal)},
+                                        {2, 2, offsetof(Vertex, fU)}};
+constexpr tAttribute kMergedLayout[] = {
+    {0, 3, 0}, {1, 3, 3 * sizeof(float)}, {2, 2, 6 * sizeof(float)}, {7, 1, 8 * sizeof(float)}};
+constexpr tAttribute kInstanceLayout[] = {{3, 4, 0},
+                                          {4, 4, 4 * sizeof(float)},
+                                          {5, 4, 8 * sizeof(float)},
+                                          {6, 4, 12 * sizeof(float)},
+                                          {7, 1, 16 * sizeof(float)}};
+
+// Points the layout's attributes of the bound vertex array at records of nStride bytes from
+// byte nFirst of the buffer bound to GL_ARRAY_BUFFER.
+template <size_t N>
+void PointAttributes(const tAttribute (&layout)[N], size_t nStride, size_t nFirst) {
+    for (const tAttribute& a : layout) {
+        glVertexAttribPointer(a.location, a.nFloats, GL_FLOAT, GL_FALSE,
+                              static_cast<GLsizei>(nStride), Offset(nFirst + a.nOffset));
+    }
+}
+
 }  // namespace
 
 void CGeometryCache::Create() {
@@ -208,11 +239,12 @@ uint32_t CGeometryCache::Make(const CQVR3DMesh* pMesh) {
     glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(nVertexBytes), pVertices,
                  bOwn ? GL_DYNAMIC_DRAW : GL_STATIC_DRAW);
     b.dwUploadedTime = pMesh->dwAppliedTime;
-    for (int a = 0; a < 8; ++a) {
-        glEnableVertexAttribArray(a);
+    for (const tAttribute& a : kVertexLayout) {
+        glEnableVertexAttribArray(a.location);
     }
-    for (int r = 0; r < 5; ++r) {
-        glVertexAttribDivisor(3 + r, 1);
+    for (const tAttribute& a : kInstanceLayout) {
+        glEnableVertexAttribArray(a.location);
+        glVertexAttribDivisor(a.location, 1);
     }
     const uint16_t* pIndices = geometry.IndexBuffer();
     const size_t nIndexBytes =
@@ -236,25 +268,15 @@ void CGeometryCache::Bind(uint32_t dwEntry, uint32_t dwBaseVertex, uint32_t dwFi
     tBuffers& b = m_buffers[dwEntry];
     glBindVertexArray(b.vao);
     if (b.dwBoundBase != dwBaseVertex) {
-        const size_t nBase = static_cast<size_t>(dwBaseVertex) * sizeof(Vertex);
         glBindBuffer(GL_ARRAY_BUFFER, b.vbo);
-        glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, sizeof(Vertex), Offset(nBase));
-        glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, sizeof(Vertex),
-                              Offset(nBase + offsetof(Vertex, vNormal)));
-        glVertexAttribPointer(2, 2, GL_FLOAT, GL_FALSE, sizeof(Vertex),
-                              Offset(nBase + offsetof(Vertex, fU)));
+        PointAttributes(kVertexLayout, sizeof(Vertex),
+                        static_cast<size_t>(dwBaseVertex) * sizeof(Vertex));
         b.dwBoundBase = dwBaseVertex;
     }
     if (b.dwBoundInstance != dwFirstInstance) {
         const size_t nStride = kInstanceFloats * sizeof(float);
-        const size_t nFirst = static_cast<size_t>(dwFirstInstance) * nStride;
         glBindBuffer(GL_ARRAY_BUFFER, m_instanceVbo);
-        for (int r = 0; r < 4; ++r) {
-            glVertexAttribPointer(3 + r, 4, GL_FLOAT, GL_FALSE, nStride,
-                                  Offset(nFirst + r * 4 * sizeof(float)));
-        }
-        glVertexAttribPointer(7, 1, GL_FLOAT, GL_FALSE, nStride,
-                              Offset(nFirst + 16 * sizeof(float)));
+        PointAttributes(kInstanceLayout, nStride, static_cast<size_t>(dwFirstInstance) * nStride);
         b.dwBoundInstance = dwFirstInstance;
     }
 }
@@ -306,16 +328,10 @@ void CGeometryCache::UploadMerged(uint32_t dwEntry, uint32_t dwFirst, uint32_t d
         glGenBuffers(1, &m.ibo);
         glBindVertexArray(m.vao);
         glBindBuffer(GL_ARRAY_BUFFER, m.vbo);
-        const GLsizei nStride = kMergedFloats * sizeof(float);
-        const int aSizes[4] = {3, 3, 2, 1};
-        const int aLocations[4] = {0, 1, 2, 7};
-        size_t nOffset = 0;
-        for (int a = 0; a < 4; ++a) {
-            glEnableVertexAttribArray(aLocations[a]);
-            glVertexAttribPointer(aLocations[a], aSizes[a], GL_FLOAT, GL_FALSE, nStride,
-                                  Offset(nOffset * sizeof(float)));
-            nOffset += aSizes[a];
+        for (const tAttribute& a : kMergedLayout) {
+            glEnableVertexAttribArray(a.location);
         }
+        PointAttributes(kMergedLayout, kMergedFloats * sizeof(float), 0);
         glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m.ibo);
         glBindVertexArray(0);
     }
