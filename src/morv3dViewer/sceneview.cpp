@@ -280,7 +280,14 @@ std::vector<CQVR3DMesh*> CSceneView::PickAt(const QPoint& point) {
     }
     m_camera.SetViewport(width(), height());
     std::vector<ViewHit> hits;
-    PickThroughPixel(pRoot, m_camera, point.x(), point.y(), hits);
+    // The frame's list of meshes serves the pick (Prepare walks only when the time moved since,
+    // and then the next frame need not); until the renderer has the scene, the pick lists them.
+    if (m_bRendererReady && m_pRenderer != nullptr && !m_bSceneChanged &&
+        SUCCEEDED(m_pRenderer->Prepare())) {
+        PickThroughPixel(pRoot, m_pRenderer->Items(), m_camera, point.x(), point.y(), hits);
+    } else {
+        PickThroughPixel(pRoot, m_camera, point.x(), point.y(), hits);
+    }
     for (const ViewHit& hit : hits) {
         if (meshes.empty() || meshes.back() != hit.pMesh) {
             meshes.push_back(hit.pMesh);

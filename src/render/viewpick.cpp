@@ -10,17 +10,21 @@
 HRESULT PickThroughPixel(CQVR3DObject* pRoot, const CCamera& camera, double dX, double dY,
                          std::vector<ViewHit>& hits) {
     hits.clear();
+    std::vector<DrawItem> items;
+    const HRESULT hr = CollectDrawItems(pRoot, items);
+    return FAILED(hr) ? hr : PickThroughPixel(pRoot, items, camera, dX, dY, hits);
+}
+
+HRESULT PickThroughPixel(CQVR3DObject* pRoot, const std::vector<DrawItem>& items,
+                         const CCamera& camera, double dX, double dY, std::vector<ViewHit>& hits) {
+    hits.clear();
     if (pRoot == nullptr) {
         return S_OK;
-    }
-    std::vector<DrawItem> items;
-    HRESULT hr = CollectDrawItems(pRoot, items);
-    if (FAILED(hr)) {
-        return hr;
     }
     // Each mesh answers with its place in the list while the pick runs.
     std::vector<int32_t> ownIds;
     PickHitList found;
+    HRESULT hr = S_OK;
     try {
         ownIds.reserve(items.size());
         for (size_t i = 0; i < items.size(); ++i) {

@@ -8,6 +8,7 @@
 #include "abstractdata/hresult.h"
 #include "engine/3dobjects/mesh.h"
 #include "render/camera.h"
+#include "render/framewalk.h"
 
 struct ViewHit {
     CQVR3DMesh* pMesh = nullptr;
@@ -18,9 +19,13 @@ struct ViewHit {
 
 // Hits in front of the eye through pixel (x, y) (y from the top) of the camera's viewport,
 // nearest first, at the scene's requested time. The meshes' pick ids are lent to the pick and
-// restored.
+// restored. Walks the scene twice: once to list its meshes, once to pick.
 HRESULT PickThroughPixel(CQVR3DObject* pRoot, const CCamera& camera, double dX, double dY,
                          std::vector<ViewHit>& hits);
+// The same with the meshes below pRoot already listed at its requested time (a prepared
+// frame's items, framewalk.h): only the pick walks.
+HRESULT PickThroughPixel(CQVR3DObject* pRoot, const std::vector<DrawItem>& items,
+                         const CCamera& camera, double dX, double dY, std::vector<ViewHit>& hits);
 
 // "scene/windows/haze/mesh[0]": the node names from the root down, a mesh by its place among
 // its parent's children, a node without a name as node[k].

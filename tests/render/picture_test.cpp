@@ -149,8 +149,17 @@ TEST(Pictures, PicksNameTheMeshDrawnThere) {
                 if (!bInside) {
                     continue;
                 }
+                // The frame's list of meshes serves the pick as well as a walk of its own.
                 std::vector<ViewHit> hits;
-                ASSERT_EQ(PickThroughPixel(scene.pRoot, camera, x, y, hits), S_OK);
+                std::vector<ViewHit> walked;
+                ASSERT_EQ(PickThroughPixel(scene.pRoot, renderer.Items(), camera, x, y, hits),
+                          S_OK);
+                ASSERT_EQ(PickThroughPixel(scene.pRoot, camera, x, y, walked), S_OK);
+                ASSERT_EQ(hits.size(), walked.size());
+                for (size_t i = 0; i < hits.size(); ++i) {
+                    EXPECT_EQ(hits[i].pMesh, walked[i].pMesh);
+                    EXPECT_EQ(hits[i].nPickId, walked[i].nPickId);
+                }
                 ++nChecked;
                 if (dwId == 0) {
                     EXPECT_TRUE(hits.empty()) << x << "," << y;
