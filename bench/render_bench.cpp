@@ -115,7 +115,7 @@ void BM_HierarchyFrame(benchmark::State& state) {
     if (FAILED(renderer.Initialize(strError))) {
         std::abort();
     }
-    renderer.SetScene(&TheHierarchy().doc._Materials, pRoot, "");
+    renderer.SetScene(&TheHierarchy().doc._Materials, pRoot, nullptr);
     renderer.Prepare();
     // A small picture: the 50,000 quads of this scene lie on top of each other, and filling
     // their pixels is the software rasteriser's work, not the frame's cost on the processor.
@@ -176,7 +176,7 @@ void BM_MorphFrame(benchmark::State& state) {
     if (FAILED(renderer.Initialize(strError))) {
         std::abort();
     }
-    renderer.SetScene(nullptr, pRoot, "");
+    renderer.SetScene(nullptr, pRoot, nullptr);
     renderer.Prepare();
     const CCamera camera = CameraForPicture(renderer.Items(), 800, 600, EViewPreset::Front);
     renderer.Draw(camera, RenderOptions{});
@@ -188,7 +188,7 @@ void BM_MorphFrame(benchmark::State& state) {
         renderer.Prepare();
         renderer.Upload(RenderOptions{});
     }
-    renderer.SetScene(nullptr, nullptr, "");
+    renderer.SetScene(nullptr, nullptr, nullptr);
     delete pRoot;
     (void)gl;
 }

@@ -7,7 +7,7 @@ void BindTexture(PassContext& context, const DrawCall& call) {
     glBindTexture(GL_TEXTURE_2D,
                   context.textures.Get(call.dwMaterial, call.dwMap,
                                        context.pMaterials != nullptr ? *context.pMaterials : kNone,
-                                       context.strSceneDir, context.missing));
+                                       context.pFolder, context.missing));
 }
 
 }  // namespace

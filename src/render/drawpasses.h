@@ -15,7 +15,7 @@ struct PassContext {
     CGeometryCache& geometry;
     CTextureCache& textures;
     const std::vector<CMorv3DLoader::tMaterialMaps>* pMaterials;
-    const std::string& strSceneDir;
+    const CFileFolder* pFolder;
     std::vector<MissingTexture>& missing;
 };
 

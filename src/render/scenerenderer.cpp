@@ -46,7 +46,7 @@ struct CSceneRenderer::tImpl {
 
     const std::vector<CMorv3DLoader::tMaterialMaps>* pMaterials = nullptr;
     CQVR3DObject* pRoot = nullptr;
-    std::string strSceneDir;
+    const CFileFolder* pFolder = nullptr;
 
     // The prepared frame: the root's time it was walked at, its box once asked for.
     bool bPrepared = false;
@@ -75,7 +75,7 @@ struct CSceneRenderer::tImpl {
     }
 
     PassContext Passes(std::vector<MissingTexture>& missing) {
-        return {mesh, geometry, textures, pMaterials, strSceneDir, missing};
+        return {mesh, geometry, textures, pMaterials, pFolder, missing};
     }
 
     // Binds the mesh program with the camera's matrices.
@@ -128,12 +128,12 @@ HRESULT CSceneRenderer::Initialize(std::string& strError) {
 }
 
 void CSceneRenderer::SetScene(const std::vector<CMorv3DLoader::tMaterialMaps>* pMaterials,
-                              CQVR3DObject* pRoot, const std::string& strSceneDir) {
+                              CQVR3DObject* pRoot, const CFileFolder* pFolder) {
     tImpl& d = *m_pImpl;
     d.FreeScene();
     d.pMaterials = pMaterials;
     d.pRoot = pRoot;
-    d.strSceneDir = strSceneDir;
+    d.pFolder = pFolder;
     d.bPrepared = false;
     d.bBoxKnown = false;
     m_items.clear();

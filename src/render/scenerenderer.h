@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "abstractdata/filefolder.h"
 #include "abstractdata/hresult.h"
 #include "fileformats/morv3d/morv3dloader.h"
 #include "render/camera.h"
@@ -51,10 +52,10 @@ public:
     HRESULT Initialize(std::string& strError);
 
     // The scene to draw: its materials (each face group names one), its root and the folder
-    // its textures are looked up in. Not owned;
-    // everything must stay alive until the next SetScene or the renderer's end.
+    // its textures are looked up in (null: none is found). Not owned; everything must stay
+    // alive until the next SetScene or the renderer's end.
     void SetScene(const std::vector<CMorv3DLoader::tMaterialMaps>* pMaterials, CQVR3DObject* pRoot,
-                  const std::string& strSceneDir);
+                  const CFileFolder* pFolder);
 
     // Brings every object to its requested time (the caller sets it on the root) and lists
     // the meshes with their world matrices; the following Draw uses this list. When neither

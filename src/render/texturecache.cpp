@@ -87,7 +87,7 @@ GLuint Upload(const CImageRGBA& image) {
 
 GLuint CTextureCache::Get(uint32_t dwMaterial, uint32_t dwMap,
                           const std::vector<CMorv3DLoader::tMaterialMaps>& materials,
-                          const std::string& strSceneDir, std::vector<MissingTexture>& missing) {
+                          const CFileFolder* pFolder, std::vector<MissingTexture>& missing) {
     if (dwMaterial == kNoMaterial) {
         return m_white;
     }
@@ -99,7 +99,8 @@ GLuint CTextureCache::Get(uint32_t dwMaterial, uint32_t dwMap,
     const std::string& strName = materials[dwMaterial][dwMap].strTexture;
     std::string strReason = "not found";
     CImageRGBA image;
-    const HRESULT hr = LoadTexture(CDiskFolder(strSceneDir), strName, image, strReason);
+    const HRESULT hr =
+        pFolder != nullptr ? LoadTexture(*pFolder, strName, image, strReason) : E_FAIL;
     if (FAILED(hr)) {
         image = Checker(dwMaterial);
         missing.push_back({dwMaterial, strName, strReason});

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "abstractdata/filefolder.h"
 #include "fileformats/morv3d/morv3dloader.h"
 #include "render/drawlist.h"
 #include "render/glapi.h"
@@ -16,10 +17,11 @@ class CTextureCache {
 public:
     ~CTextureCache() { Free(); }
 
-    // The texture of map dwMap of material dwMaterial; white for kNoMaterial.
+    // The texture of map dwMap of material dwMaterial, its picture looked up in pFolder (null:
+    // not found); white for kNoMaterial.
     GLuint Get(uint32_t dwMaterial, uint32_t dwMap,
                const std::vector<CMorv3DLoader::tMaterialMaps>& materials,
-               const std::string& strSceneDir, std::vector<MissingTexture>& missing);
+               const CFileFolder* pFolder, std::vector<MissingTexture>& missing);
     // The one-pixel white texture of groups without a material (made with the programs).
     void MakeWhite();
     // Frees the scene's textures; bAll the white one too.

@@ -57,6 +57,7 @@ bool CMorv3dViewerDoc::OnOpenDocument(const std::string& strPath) {
         m_strSceneDir = nSlash == std::string::npos ? std::string(".")
                         : nSlash == 0               ? std::string("/")
                                                     : strPath.substr(0, nSlash);
+        m_pFolder = std::make_unique<CDiskFolder>(m_strSceneDir);
     } catch (const std::bad_alloc&) {
         ASSERT_HRESULT(E_OUTOFMEMORY);  // the textures are then looked for nowhere
     }
@@ -101,6 +102,7 @@ void CMorv3dViewerDoc::DeleteContents() {
     delete _pNode;
     _pNode = nullptr;
     m_strSceneDir.clear();
+    m_pFolder.reset();
     m_clock.Stop();
     m_clock.SetEndTime(0);
     m_hrOpen = S_OK;

@@ -2,9 +2,11 @@
 // hierarchy, filled by the loader's two passes. No window system here.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "abstractdata/filefolder.h"
 #include "abstractdata/hresult.h"
 #include "fileformats/morv3d/morv3dloader.h"
 #include "viewer/playback.h"
@@ -43,6 +45,8 @@ public:
     // The folder of the file the scene was loaded from, where its textures are found; empty
     // for the untitled document.
     const std::string& SceneDir() const { return m_strSceneDir; }
+    // That folder, as the texture rules read it; null for the untitled document.
+    const CFileFolder* Folder() const { return m_pFolder.get(); }
 
     // The scene's time: the one clock the transport, the 3D view and the root follow.
     CPlaybackClock& Clock() { return m_clock; }
@@ -62,6 +66,7 @@ private:
     bool BaseOpenDocument(const std::string& strPath);
 
     std::string m_strSceneDir;
+    std::unique_ptr<CDiskFolder> m_pFolder;
     CPlaybackClock m_clock;
     HRESULT m_hrOpen = S_OK;
     HRESULT m_hrMaterials = S_OK;

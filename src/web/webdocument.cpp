@@ -336,7 +336,7 @@ private:
         if (m_pRenderer) {
             emscripten_webgl_make_context_current(m_context);
             m_pRenderer->SetScene(bScene ? &m_doc._Materials : nullptr,
-                                  bScene ? m_doc._pNode : nullptr, m_doc.SceneDir());
+                                  bScene ? m_doc._pNode : nullptr, m_doc.Folder());
         }
     }
 

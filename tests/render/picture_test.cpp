@@ -123,7 +123,7 @@ TEST(Pictures, PicksNameTheMeshDrawnThere) {
         std::string strError;
         ASSERT_EQ(renderer.Initialize(strError), S_OK);
         ASSERT_EQ(target.Create(kWidth, kHeight, strError), S_OK);
-        renderer.SetScene(&scene.materials, scene.pRoot, "");
+        renderer.SetScene(&scene.materials, scene.pRoot, nullptr);
         ASSERT_EQ(renderer.Prepare(), S_OK);
         const CCamera camera = CameraForPicture(renderer.Items(), kWidth, kHeight, view);
         ASSERT_EQ(renderer.Draw(camera, {}), S_OK);  // the ids then reuse the picture's buffers
@@ -231,7 +231,7 @@ TEST(Pictures, PrepareWalksOnlyWhenTheTimeOrTheSceneChanged) {
     LoadedScene scene;
     ASSERT_TRUE(scene.Open(SamplePath()));
     CSceneRenderer renderer;
-    renderer.SetScene(&scene.materials, scene.pRoot, "");
+    renderer.SetScene(&scene.materials, scene.pRoot, nullptr);
     scene.pRoot->SetTime(10);
     ASSERT_EQ(renderer.Prepare(), S_OK);
     ASSERT_FALSE(renderer.Items().empty());
@@ -240,7 +240,7 @@ TEST(Pictures, PrepareWalksOnlyWhenTheTimeOrTheSceneChanged) {
     pMesh->dwRequestedTime = dwApplied + 1;
     ASSERT_EQ(renderer.Prepare(), S_OK);
     EXPECT_EQ(pMesh->dwAppliedTime, dwApplied);
-    renderer.SetScene(&scene.materials, scene.pRoot, "");
+    renderer.SetScene(&scene.materials, scene.pRoot, nullptr);
     pMesh->dwRequestedTime = dwApplied + 1;
     ASSERT_EQ(renderer.Prepare(), S_OK);
     EXPECT_EQ(pMesh->dwAppliedTime, dwApplied + 1);

@@ -33,8 +33,8 @@ Picture Render(const std::string& strPath, uint32_t dwTime, EViewPreset view,
     std::string strError;
     EXPECT_EQ(renderer.Initialize(strError), S_OK) << strError;
     EXPECT_EQ(target.Create(nWidth, nHeight, strError), S_OK) << strError;
-    const size_t nSlash = strPath.rfind('/');
-    renderer.SetScene(&scene.materials, scene.pRoot, strPath.substr(0, nSlash + 1));
+    const CDiskFolder folder(strPath.substr(0, strPath.rfind('/') + 1));
+    renderer.SetScene(&scene.materials, scene.pRoot, &folder);
     if (scene.pRoot != nullptr) {
         scene.pRoot->SetTime(dwTime);
     }

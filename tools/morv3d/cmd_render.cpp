@@ -64,11 +64,6 @@ void AddCameraOptions(CCli& cli, CLI::App* pVerb, const std::shared_ptr<PictureA
                  [a](const std::string& strValue) { return ParseView(strValue, a->view); });
 }
 
-std::string SceneDir(const std::string& strFile) {
-    const size_t nSlash = strFile.rfind('/');
-    return nSlash == std::string::npos ? "." : strFile.substr(0, nSlash + 1);
-}
-
 // Loads as the viewer does; false (and the message printed) when the file cannot be opened.
 bool Load(const std::string& strFile, CMorv3dViewerDoc& doc) {
     if (!doc.OpenScene(strFile)) {
@@ -109,7 +104,7 @@ int RunRender(const PictureArgs& a) {
         std::fprintf(stderr, "morv3d: cannot render without OpenGL: %s\n", strError.c_str());
         return kExitIncomplete;
     }
-    renderer.SetScene(&doc._Materials, doc._pNode, SceneDir(a.strFile));
+    renderer.SetScene(&doc._Materials, doc._pNode, doc.Folder());
     if (doc._pNode != nullptr) {
         doc._pNode->SetTime(a.dwTime);
     }
