@@ -11,6 +11,7 @@
 
 #include "abstractdata/picturealloc.h"
 #include "abstractdata/picturecheck.h"
+#include "abstractdata/pngfile.h"
 
 namespace {
 
@@ -150,8 +151,6 @@ HRESULT WritePng(const std::string& strPath, const CImageRGBA& image) {
     if (!SizeFits(image)) {
         return E_INVALIDARG;
     }
-    return stbi_write_png(strPath.c_str(), image.nWidth, image.nHeight, 4, image.pixels.data(),
-                          image.nWidth * 4)
-               ? S_OK
-               : E_FAIL;
+    return WritePngFile(strPath.c_str(), image.nWidth, image.nHeight, image.pixels.data()) ? S_OK
+                                                                                           : E_FAIL;
 }
