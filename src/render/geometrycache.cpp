@@ -402,15 +402,44 @@ void CGeometryCache::DrawTriangles(const DrawCall& call) {
         for (int r = 0; r < 4; ++r) {
             glVertexAttrib4f(3 + r, r == 0, r == 1, r == 2, r == 3);
         }
-        glDrawElements(
-            GL_TRIANGLES, nCount * static_cast<GLsizei>(call.dwInstances), GL_UNSIGNED_INT,
-            Offset(static_cast<size_t>(pMerged->groupFirst[call.dwGroup]) * sizeof(uint32_t)));
+        DrawSlices(GL_UNSIGNED_INT, sizeof(uint32_t), pMerged->groupFirst[call.dwGroup],
+                   static_cast<uint64_t>(nCount) * call.dwInstances, 1);
         return;
     }
-    Bind(call.dwEntry, group.dwBaseVertex, call.dwFirstInstance);
-    glDrawElementsInstanced(GL_TRIANGLES, nCount, GL_UNSIGNED_SHORT,
-                            Offset(static_cast<size_t>(group.dwFirstIndex) * sizeof(uint16_t)),
-                            static_cast<GLsizei>(call.dwInstances));
+    if (call.dwInstances == 0) {
+        return;
+    }
+    // Runs of instances within the budget, one instance at least.
+    const uint32_t dwTriangles = static_cast<uint32_t>(nCount) / 3;
+    const uint32_t dwRun = m_dwBudget == 0 || dwTriangles == 0
+                               ? call.dwInstances
+                               : std::clamp(m_dwBudget / dwTriangles, 1u, call.dwInstances);
+    for (uint32_t f = 0; f < call.dwInstances; f += dwRun) {
+        Bind(call.dwEntry, group.dwBaseVertex, call.dwFirstInstance + f);
+        DrawSlices(GL_UNSIGNED_SHORT, sizeof(uint16_t), group.dwFirstIndex,
+                   static_cast<uint64_t>(nCount), std::min(dwRun, call.dwInstances - f));
+    }
+}
+
+// A single instance larger than the budget goes in slices of its triangles; the order of the
+// triangles stays, and with it the picture.
+void CGeometryCache::DrawSlices(GLenum type, size_t nIndexSize, size_t nFirst, uint64_t qwIndices,
+                                uint32_t dwInstances) {
+    const uint64_t qwSlice =
+        m_dwBudget == 0 || dwInstances > 1 ? qwIndices : uint64_t{m_dwBudget} * 3;
+    for (uint64_t o = 0; o < qwIndices; o += qwSlice) {
+        const uint64_t qwCount = std::min(qwSlice, qwIndices - o);
+        glDrawElementsInstanced(GL_TRIANGLES, static_cast<GLsizei>(qwCount), type,
+                                Offset((nFirst + o) * nIndexSize),
+                                static_cast<GLsizei>(dwInstances));
+        if (m_dwBudget != 0) {
+            m_qwSinceFinish += qwCount / 3 * dwInstances;
+            if (m_qwSinceFinish >= m_dwBudget) {
+                glFinish();
+                m_qwSinceFinish = 0;
+            }
+        }
+    }
 }
 
 // Each edge of the entry's drawable groups once, its base vertex added.

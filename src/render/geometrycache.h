@@ -32,6 +32,9 @@ public:
     // The frame's instances, morphing meshes whose time changed, and the merged buffers.
     void Upload(const DrawList& list);
 
+    // At most dwTriangles triangles reach the driver before it is made to finish them (0: no
+    // bound). A software rasteriser keeps every triangle it was given until it draws them.
+    void SetTriangleBudget(uint32_t dwTriangles) { m_dwBudget = dwTriangles; }
     // Draws face group g of an entry for a run of instances (merged where it was uploaded so).
     void DrawTriangles(const DrawCall& call);
     // The group's triangle edges as lines, each edge once.
@@ -68,8 +71,12 @@ private:
     void UploadMerged(uint32_t dwEntry, uint32_t dwFirst, uint32_t dwInstances,
                       const std::vector<float>& instances);
     void MakeLines(uint32_t dwEntry);
+    void DrawSlices(GLenum type, size_t nIndexSize, size_t nFirst, uint64_t qwIndices,
+                    uint32_t dwInstances);
 
     GLuint m_instanceVbo = 0;
+    uint32_t m_dwBudget = 0;
+    uint64_t m_qwSinceFinish = 0;
     std::vector<GeometryEntry> m_entries;
     std::vector<tBuffers> m_buffers;
     std::vector<tMerged> m_merged;

@@ -201,6 +201,7 @@ HRESULT CSceneRenderer::Draw(const CCamera& camera, const RenderOptions& options
                      ((options.dwBackground >> 8) & 0xFF) / 255.0f,
                      (options.dwBackground & 0xFF) / 255.0f, 1.0f);
         d.UseMeshProgram(camera, 0);
+        d.geometry.SetTriangleBudget(options.dwTriangleBudget);
         PassContext passes = d.Passes(m_missing);
         if (!options.bWireframe) {
             // Faces give way to their own edges drawn over them.
@@ -236,6 +237,7 @@ HRESULT CSceneRenderer::DrawIds(const CCamera& camera) {
     }
     tImpl::Clear(0, 0, 0, 0);
     d.UseMeshProgram(camera, 1);
+    d.geometry.SetTriangleBudget(0);
     // Every drawable group of each item on its own, in the item's colour.
     for (size_t i = 0; i < m_items.size(); ++i) {
         const uint32_t dwEntry = d.itemEntry[i];

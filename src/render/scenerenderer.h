@@ -30,6 +30,10 @@ struct RenderOptions {
     bool bGrid = false;
     bool bAxes = false;
     uint32_t dwBackground = 0x3C4048;  // 0xRRGGBB
+    // The faces reach the driver this many triangles at a time, each batch finished before the
+    // next (0: all at once). A software rasteriser holds what it was given until it draws it:
+    // one large picture drawn on the processor needs less memory so.
+    uint32_t dwTriangleBudget = 0;
     // Meshes drawn in the highlight colour over their texture (empty: none).
     std::vector<const CQVR3DMesh*> highlighted;
 };
