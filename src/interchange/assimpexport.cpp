@@ -37,9 +37,10 @@ struct FormatTraits {
     bool bHierarchy;
     bool bNames;
     bool bNodeAnimation;
-    bool bOwnIO = true;         // writes through the IO handler
-    bool bFlatten = false;      // reads only the root's children: meshes placed in scene space
-    bool bRootDropped = false;  // writes the root's children only: the tree goes under one more
+    bool bOwnIO = true;            // writes through the IO handler
+    bool bFlatten = false;         // reads only the root's children: meshes placed in scene space
+    bool bRootDropped = false;     // writes the root's children only: the tree goes under one more
+    bool bNegatesNormals = false;  // writes every normal turned round
 };
 
 const FormatTraits kFormats[] = {
@@ -52,7 +53,10 @@ const FormatTraits kFormats[] = {
     {"stl", "stlb", false, false, false, false, false, false},
     {"ply", "plyb", false, false, true, false, false, false},
     {"3mf", "3mf", true, false, false, false, false, false, false, true},
-    {"x", "x", true, true, true, true, true, false},
+    // Assimp's X writer turns the scene left-handed (z mirrored, each triangle's corners
+    // reversed), as the format wants, and then writes every normal negated: handed over negated,
+    // they arrive pointing where their faces do, as in the .x files of other tools.
+    {"x", "x", true, true, true, true, true, false, true, false, false, true},
 };
 
 // A file Assimp writes, kept in memory until the export is complete.
@@ -276,7 +280,9 @@ struct AssimpBuilder {
             const Vertex& v = source.vertices[used[i]];
             const Vector3 p = TransformPoint(v.vPosition, place);
             pMesh->mVertices[i] = aiVector3D(p.x, p.y, p.z);
-            pMesh->mNormals[i] = aiVector3D(v.vNormal.x, v.vNormal.y, v.vNormal.z);
+            const float fTurn = traits.bNegatesNormals ? -1.0f : 1.0f;
+            pMesh->mNormals[i] =
+                aiVector3D(fTurn * v.vNormal.x, fTurn * v.vNormal.y, fTurn * v.vNormal.z);
             pMesh->mTextureCoords[0][i] = aiVector3D(v.fU, 1.0f - v.fV, 0.0f);
         }
         const size_t nFaces = primitive.indices.size() / 3;

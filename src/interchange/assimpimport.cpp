@@ -196,7 +196,7 @@ bool IsFinite(const aiMatrix4x4& m) {
     return true;
 }
 
-bool FromOurExport(const aiScene& scene) {
+bool HasOurGenerator(const aiScene& scene) {
     aiString generator;
     return scene.mMetaData != nullptr &&
            scene.mMetaData->Get(AI_METADATA_SOURCE_GENERATOR, generator) &&
@@ -240,10 +240,28 @@ bool IsExportedMeshHolder(const aiNode& node) {
     return node.mParent != nullptr && HasMeshNodeName(node);
 }
 
+// Assimp's X writer puts the scene under a frame "DXCC_ROOT" of its own, as DirectX's exporters
+// do: without a matrix or meshes, the scene's root its only child.
+bool IsXWriterFrame(const aiNode& node) {
+    return std::strcmp(node.mName.C_Str(), "DXCC_ROOT") == 0 && node.mNumChildren == 1 &&
+           node.mNumMeshes == 0 && node.mChildren != nullptr && node.mChildren[0] != nullptr &&
+           node.mTransformation.IsIdentity();
+}
+
+// A file of our export: the generator says so, or, in an .x file, which keeps none, the X
+// writer's frame does.
+bool FromOurExport(const aiScene& scene) {
+    return HasOurGenerator(scene) ||
+           (scene.mRootNode != nullptr && IsXWriterFrame(*scene.mRootNode));
+}
+
 // The root: Assimp's, except in a file of our own export where a reader put a bare node above
-// the root we wrote (FBX keeps no root of its own).
+// the root we wrote (FBX keeps no root of its own), and below the X writer's frame.
 const aiNode* SceneRoot(const aiScene& scene) {
     const aiNode* pRoot = scene.mRootNode;
+    if (IsXWriterFrame(*pRoot)) {
+        return pRoot->mChildren[0];
+    }
     if (FromOurExport(scene) && pRoot->mNumChildren == 1 && pRoot->mNumMeshes == 0 &&
         pRoot->mChildren != nullptr && pRoot->mChildren[0] != nullptr &&
         pRoot->mTransformation.IsIdentity() && std::strcmp(pRoot->mName.C_Str(), "RootNode") == 0) {
