@@ -703,7 +703,16 @@ void AddObject(Builder& b, CQVR3DObject* pObject, int nParent, uint32_t dwMeshOr
     }
     ExportNode& added = scene.nodes[static_cast<size_t>(nIndex)];
     CQVR3DNode* pNode = nType == QVR3DOBJ_NODE ? dynamic_cast<CQVR3DNode*>(pObject) : nullptr;
-    const Matrix4 local = pNode != nullptr ? pNode->GetLocalMatrix() : Matrix4::Identity();
+    if (pNode != nullptr) {
+        // Back to the state a load leaves (the stored matrix at time 0; playing evaluates the
+        // tracks into it): the samples then follow from the file alone, and the same scene
+        // exports the same bytes whatever was shown or exported before.
+        pNode->SetLocalMatrix(pNode->transform.GetStoredMatrix());
+        pNode->dwRequestedTime = 0;
+        pNode->dwAppliedTime = 0;
+    }
+    const Matrix4 local =
+        pNode != nullptr ? pNode->transform.GetStoredMatrix() : Matrix4::Identity();
     added.rest = bRoot ? MatrixProduct(local, WorldToViewAxes()) : local;
     added.restPose = DecomposeMatrix(added.rest);
     if (pNode != nullptr) {

@@ -162,6 +162,10 @@ Matrix4 InverseAffine(const Matrix4& m) {
 }
 
 void CQVR3DTransform::Evaluate(uint32_t dwTime) {
+    if (!m_bEvaluated) {
+        m_stored = m_matrix;
+        m_bEvaluated = true;
+    }
     EvaluateRotation(dwTime);
     EvaluatePosition(dwTime);
 }

@@ -48,7 +48,13 @@ public:
     void Evaluate(uint32_t dwTime);
 
     const Matrix4& GetMatrix() const { return m_matrix; }
-    void SetMatrix(const Matrix4& matrix) { m_matrix = matrix; }
+    void SetMatrix(const Matrix4& matrix) {
+        m_matrix = matrix;
+        m_bEvaluated = false;
+    }
+    // The matrix as last set, before any evaluation changed it: what the file stores, whatever
+    // times the node was shown at since.
+    const Matrix4& GetStoredMatrix() const { return m_bEvaluated ? m_stored : m_matrix; }
 
     // Keys in file order; the evaluation expects ascending times.
     PositionTrack& PositionKeys() { return m_positionKeys; }
@@ -63,6 +69,8 @@ private:
     PositionTrack m_positionKeys;
     RotationTrack m_rotationKeys;
     Matrix4 m_matrix = Matrix4::Identity();
+    Matrix4 m_stored = Matrix4::Identity();  // valid while m_bEvaluated
+    bool m_bEvaluated = false;
 };
 
 // out = a x b. out may be a or b.
