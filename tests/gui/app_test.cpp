@@ -1,4 +1,5 @@
 // The program as started from a shell: its command line, exit status and screenshot mode.
+#include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -7,6 +8,7 @@
 #include "MainFrm.h"
 #include "guitest.h"
 #include "morv3dViewer.h"
+#include "shellopen.h"
 
 using namespace gui_test;
 
@@ -102,6 +104,47 @@ private slots:
             QStringLiteral("config/Local AppWizard-Generated Applications/morv3dViewer.conf"))));
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("none.png"))));
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("lang.png"))));
+    }
+
+    // The cases of tests/data/gui/running_window.tsv: a second start while a window runs. The
+    // test serves the window's socket itself, in a folder of its own that the program is sent
+    // to (TMPDIR), so no other window or test shares it; each run is waited for on a thread of
+    // its own while this one answers, and killed after 20 s, so a run that misses the socket
+    // and opens a window of its own fails instead of hanging.
+    void runningWindowRefusesWhatCannotBeRead() {
+        if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+            QSKIP("the program runs offscreen: its socket's name is that platform's");
+        }
+        WriteTestScene(m_dir.filePath(QStringLiteral("shot.morv3d")).toStdString());
+        QTemporaryDir sockets;
+        CShellOpenServer server;
+        QVERIFY(server.Listen(QDir(sockets.path()).filePath(ShellOpenServerName())));
+        QStringList handed;
+        connect(&server, &CShellOpenServer::openRequested, this,
+                [&handed](const QString& strPath) { handed.append(strPath); });
+        const QList<QStringList> rows = ReadTable(QStringLiteral("gui/running_window.tsv"));
+        QVERIFY(rows.size() >= 3);
+        for (const QStringList& row : rows) {
+            handed.clear();
+            ProgramRun run;
+            QThread* pThread = QThread::create([&] {
+                run = RunProgram(QStringLiteral(MORV3D_VIEWER),
+                                 {QString(row[1]).replace("$DIR", m_dir.path())},
+                                 {{QStringLiteral("TMPDIR"), sockets.path()}},
+                                 m_dir.filePath(QStringLiteral("config")), 20000);
+            });
+            pThread->start();
+            QTRY_VERIFY_WITH_TIMEOUT(pThread->isFinished(), 30000);
+            delete pThread;
+            QCoreApplication::processEvents();  // the hand-over is queued
+            const QString strPrinted = QString(row[3]).replace("$DIR", m_dir.path());
+            const QString strHanded = QString(row[4]).replace("$DIR", m_dir.path());
+            QVERIFY2(run.nExit == row[2].toInt() &&
+                         (strPrinted == "-" || run.strErr.contains(strPrinted)) &&
+                         handed == (strHanded == "-" ? QStringList() : QStringList{strHanded}),
+                     qPrintable(row[0] + ": exit " + QString::number(run.nExit) + ", handed " +
+                                handed.join(' ') + "\nstderr:\n" + run.strErr));
+        }
     }
 
 private:

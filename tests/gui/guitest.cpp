@@ -162,7 +162,8 @@ void WriteFlatScene(const std::string& strPath, int nCount) {
 }
 
 ProgramRun RunProgram(const QString& strProgram, const QStringList& args,
-                      const QList<QPair<QString, QString>>& vars, const QString& strConfigDir) {
+                      const QList<QPair<QString, QString>>& vars, const QString& strConfigDir,
+                      int nTimeoutMs) {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -181,7 +182,7 @@ ProgramRun RunProgram(const QString& strProgram, const QStringList& args,
     process.setProcessEnvironment(env);
     process.start(strProgram, args);
     ProgramRun run;
-    if (!process.waitForFinished(120000)) {
+    if (!process.waitForFinished(nTimeoutMs)) {
         process.kill();
         return run;
     }

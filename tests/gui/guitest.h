@@ -33,7 +33,7 @@ void WriteTestScene(const std::string& strPath);
 // A root node with nCount child nodes.
 void WriteFlatScene(const std::string& strPath, int nCount);
 
-// How a program ended (-1: not within two minutes, -2: crashed) and what it printed.
+// How a program ended (-1: not within the time given, killed; -2: crashed) and what it printed.
 struct ProgramRun {
     int nExit = -1;
     QString strOut;
@@ -42,7 +42,8 @@ struct ProgramRun {
 // Runs a program on the offscreen platform under a C locale (German), its settings in
 // strConfigDir, with vars set on top (an empty value unsets one).
 ProgramRun RunProgram(const QString& strProgram, const QStringList& args,
-                      const QList<QPair<QString, QString>>& vars, const QString& strConfigDir);
+                      const QList<QPair<QString, QString>>& vars, const QString& strConfigDir,
+                      int nTimeoutMs = 120000);
 
 // Points the settings at a fresh folder for the life of the object.
 class CScopedSettings {
