@@ -20,11 +20,6 @@ inline float LoadF32(const uint8_t* p) {
     return f;
 }
 
-inline void StoreU16(uint8_t* p, uint16_t w) {
-    p[0] = static_cast<uint8_t>(w);
-    p[1] = static_cast<uint8_t>(w >> 8);
-}
-
 inline void StoreU32(uint8_t* p, uint32_t dw) {
     for (int i = 0; i < 4; ++i) {
         p[i] = static_cast<uint8_t>(dw >> (8 * i));

@@ -23,7 +23,6 @@ public:
 
     const std::string& OutPath() const { return m_strOutPath; }
     const std::string& Folder() const { return m_strFolder; }  // "." for a bare file name
-    const std::string& Stem() const { return m_strStem; }  // the output's name without extension
 
     // A file name beside the output for strWanted (a texture's name, an extension): the stem,
     // '_', then strWanted's last part with only letters, digits, '.', '-' and '_' kept; unique

@@ -431,7 +431,7 @@ private:
             // A sparse accessor's base values are copied as one block, without the stride.
             const int64_t qwSpan =
                 std::max(qwStride * (qwCount - 1) + qwElement, bSparse ? qwElement * qwCount : 0);
-            if (Size(qwOffset) + qwSpan > Size(Number(*pView, "byteLength"))) {
+            if (PastView(pView, qwOffset, qwSpan)) {
                 return kDataPastItsPlace;
             }
         }
@@ -465,8 +465,7 @@ private:
             const int64_t qwItem = std::strcmp(pszPart, "values") == 0
                                        ? qwElement
                                        : std::max(IndexSize(qwType), IndexSize(qwOwnType));
-            if (pView != nullptr &&
-                Size(qwOffset) + Size(qwCount) * qwItem > Size(Number(*pView, "byteLength"))) {
+            if (PastView(pView, qwOffset, Size(qwCount) * qwItem)) {
                 return kDataPastItsPlace;
             }
         }
@@ -474,6 +473,12 @@ private:
     }
 
     static int64_t Size(int64_t qwNumber) { return std::max<int64_t>(qwNumber, 0); }
+
+    // The one range rule of accessors and sparse parts: qwSpan bytes from qwOffset reach past
+    // the view's length. Every term is at most 2^31 - 1 times a small size: no overflow.
+    static bool PastView(const nlohmann::json* pView, int64_t qwOffset, int64_t qwSpan) {
+        return pView != nullptr && Size(qwOffset) + qwSpan > Size(Number(*pView, "byteLength"));
+    }
 
     static std::string KeyOf(const tEntries& entries, const nlohmann::json* pEntry) {
         for (const auto& [strKey, p] : entries) {
