@@ -7,17 +7,6 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#define STB_IMAGE_WRITE_STATIC
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#endif
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
