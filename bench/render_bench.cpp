@@ -115,7 +115,7 @@ void BM_HierarchyFrame(benchmark::State& state) {
     if (FAILED(renderer.Initialize(strError))) {
         std::abort();
     }
-    renderer.SetScene(&TheHierarchy().doc._Materials, pRoot, nullptr);
+    renderer.SetScene(&TheHierarchy().doc.materials, pRoot, nullptr);
     renderer.Prepare();
     // A small picture: the 50,000 quads of this scene lie on top of each other, and filling
     // their pixels is the software rasteriser's work, not the frame's cost on the processor.

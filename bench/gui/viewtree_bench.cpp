@@ -57,8 +57,8 @@ CMorv3dViewerDoc& Scene() {
             pRoot->AddChild(pGroup);
         }
         pDocument->_pNode = pRoot;
-        pDocument->_Materials.resize(50);
-        for (auto& material : pDocument->_Materials) {
+        pDocument->materials.resize(50);
+        for (auto& material : pDocument->materials) {
             material.resize(2);
             material[0].strTexture = "stone.bmp";
             material[1].strTexture = "glass.bmp";

@@ -222,7 +222,7 @@ void CSceneView::Render(int nWidthPixels, int nHeightPixels) {
         return;
     }
     if (m_bSceneChanged) {
-        m_pRenderer->SetScene(&m_pDocument->_Materials, Root(m_pDocument), m_pDocument->Folder());
+        m_pRenderer->SetScene(&m_pDocument->materials, Root(m_pDocument), m_pDocument->Folder());
         m_bSceneChanged = false;
     }
     m_camera.SetViewport(nWidthPixels, nHeightPixels);

@@ -42,10 +42,10 @@ bool CMorv3dViewerDoc::OnOpenDocument(const std::string& strPath) {
     CMorv3DSceneLoader loader(nullptr);
     m_hrMaterials = loader.Load(strPath, MORV3D_LOAD_MATERIALS);
     try {
-        _Materials = loader.materials;
+        materials = loader.materials;
     } catch (const std::bad_alloc&) {
         // A partial copy would be a list the file never had.
-        _Materials.clear();
+        materials.clear();
         if (SUCCEEDED(m_hrMaterials)) {
             m_hrMaterials = REPORTED(E_OUTOFMEMORY);
         }
@@ -97,8 +97,8 @@ bool CMorv3dViewerDoc::OnSaveDocument(const std::string& /*strPath*/) {
 }
 
 void CMorv3dViewerDoc::DeleteContents() {
-    _Materials.clear();
-    _Materials.shrink_to_fit();
+    materials.clear();
+    materials.shrink_to_fit();
     delete _pNode;
     _pNode = nullptr;
     m_strSceneDir.clear();

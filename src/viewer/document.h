@@ -54,7 +54,7 @@ public:
     // Hands the clock's time to the root; false when the root had it already (nothing to walk).
     bool FollowClock();
 
-    std::vector<CMorv3DLoader::tMaterialMaps> _Materials;
+    std::vector<CMorv3DLoader::tMaterialMaps> materials;
     CQVR3DObject* _pNode = nullptr;  // owned; the whole hierarchy goes with it
 
     // S_OK for a path that names a scene file, otherwise why not.

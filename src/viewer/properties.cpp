@@ -246,10 +246,10 @@ HRESULT ObjectProperties(CQVR3DObject* pObject, std::string* pText) {
 HRESULT MaterialProperties(const CMorv3dViewerDoc& doc, int32_t nMaterial, int32_t nMap,
                            const TextureResolver& resolve, std::string* pText) {
     if (pText == nullptr || nMaterial < 0 ||
-        static_cast<size_t>(nMaterial) >= doc._Materials.size()) {
+        static_cast<size_t>(nMaterial) >= doc.materials.size()) {
         return REPORTED(E_INVALIDARG);
     }
-    const CMorv3DLoader::tMaterialMaps& maps = doc._Materials[static_cast<size_t>(nMaterial)];
+    const CMorv3DLoader::tMaterialMaps& maps = doc.materials[static_cast<size_t>(nMaterial)];
     if (nMap >= 0 && static_cast<size_t>(nMap) >= maps.size()) {
         return REPORTED(E_INVALIDARG);
     }
@@ -287,8 +287,7 @@ HRESULT EntryProperties(const StructureTree& tree, size_t nEntry, const CMorv3dV
         case EEntryKind::Material:
         case EEntryKind::Map:
             // A tree built from another document could name a material this one lacks.
-            if (info.nMaterial < 0 ||
-                static_cast<size_t>(info.nMaterial) >= doc._Materials.size()) {
+            if (info.nMaterial < 0 || static_cast<size_t>(info.nMaterial) >= doc.materials.size()) {
                 return S_OK;
             }
             return MaterialProperties(doc, info.nMaterial, info.nMap, resolve, pText);

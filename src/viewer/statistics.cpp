@@ -44,8 +44,8 @@ HRESULT CountScene(const CMorv3dViewerDoc& doc, SceneStatistics* pStatistics) {
     }
     SceneStatistics& statistics = *pStatistics;
     statistics = SceneStatistics();
-    statistics.qwMaterials = doc._Materials.size();
-    for (const CMorv3DLoader::tMaterialMaps& material : doc._Materials) {
+    statistics.qwMaterials = doc.materials.size();
+    for (const CMorv3DLoader::tMaterialMaps& material : doc.materials) {
         statistics.qwMaps += material.size();
     }
     if (doc._pNode == nullptr) {

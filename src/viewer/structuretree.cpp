@@ -231,9 +231,9 @@ size_t CountMaterialEntries(const CMorv3dViewerDoc& doc, uint32_t dwShowFlags) {
     if (!(dwShowFlags & SHOW_MATERIALS)) {
         return 0;
     }
-    size_t nEntries = doc._Materials.size();
+    size_t nEntries = doc.materials.size();
     if (dwShowFlags & SHOW_MATERIAL_MAPS) {
-        for (const CMorv3DLoader::tMaterialMaps& material : doc._Materials) {
+        for (const CMorv3DLoader::tMaterialMaps& material : doc.materials) {
             nEntries += 3 * material.size();
         }
     }
@@ -244,7 +244,7 @@ void AddMaterials(StructureTree& tree, const CMorv3dViewerDoc& doc, uint32_t dwS
     if (!(dwShowFlags & SHOW_MATERIALS)) {
         return;
     }
-    for (const CMorv3DLoader::tMaterialMaps& material : doc._Materials) {
+    for (const CMorv3DLoader::tMaterialMaps& material : doc.materials) {
         AddEntry(tree, "Material", TREEIMAGE_MATERIAL, nullptr, false, 1);
         if (!(dwShowFlags & SHOW_MATERIAL_MAPS)) {
             continue;

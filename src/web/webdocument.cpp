@@ -303,7 +303,7 @@ public:
         // loaded once more, as `morv3d export` loads it, and exported from that.
         CMorv3dViewerDoc fresh;
         if (fresh.OnOpenDocument(m_strPath) &&
-            SUCCEEDED(ExportScene(fresh._Materials, fresh._pNode, fresh.SceneDir(), kOut,
+            SUCCEEDED(ExportScene(fresh.materials, fresh._pNode, fresh.SceneDir(), kOut,
                                   ExportOptions(), &report))) {
             std::ifstream in(kOut, std::ios::binary);
             bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -335,7 +335,7 @@ private:
     void SetRendererScene(bool bScene) {
         if (m_pRenderer) {
             emscripten_webgl_make_context_current(m_context);
-            m_pRenderer->SetScene(bScene ? &m_doc._Materials : nullptr,
+            m_pRenderer->SetScene(bScene ? &m_doc.materials : nullptr,
                                   bScene ? m_doc._pNode : nullptr, m_doc.Folder());
         }
     }

@@ -58,12 +58,12 @@ TEST_F(DocumentTest, EmptyUntilOpenedAndAfterNew) {
     WriteScene(m_dir.File("scene.morv3d"));
     // Its materials and objects as shown: OpensAsListed.
     ASSERT_TRUE(m_doc.OnOpenDocument(m_dir.File("scene.morv3d")));
-    ASSERT_FALSE(m_doc._Materials.empty());
+    ASSERT_FALSE(m_doc.materials.empty());
     EXPECT_TRUE(m_doc.OnSaveDocument(m_dir.File("never.morv3d")));
     EXPECT_TRUE(ReadWholeFile(m_dir.File("never.morv3d")).empty());
 
     EXPECT_TRUE(m_doc.OnNewDocument());
-    EXPECT_TRUE(m_doc._Materials.empty());
+    EXPECT_TRUE(m_doc.materials.empty());
     EXPECT_EQ(m_doc._pNode, nullptr);
     EXPECT_EQ(m_reports.Entries().size(), 0u);
 }
@@ -71,7 +71,7 @@ TEST_F(DocumentTest, EmptyUntilOpenedAndAfterNew) {
 TEST_F(DocumentTest, SecondOpenFreesTheFirstScene) {
     bool bDeleted = false;
     m_doc._pNode = new CWatchedNode(&bDeleted);
-    m_doc._Materials.resize(9);
+    m_doc.materials.resize(9);
     WriteContainer(m_dir.File("second.morv3d"), {Node("second")});
     ASSERT_TRUE(m_doc.OnOpenDocument(m_dir.File("second.morv3d")));
     EXPECT_TRUE(bDeleted);

@@ -117,7 +117,7 @@ TEST_F(StructureTreeFileTest, ScenesUnderEachSetOfFilters) {
     CMorv3DLoader::tMaterialMap map;
     map.morv3DMaterialMap.dwEffect = 1;
     map.strTexture = "gr\xFCn.bmp";
-    names._Materials.push_back({map});
+    names.materials.push_back({map});
     docs["empty"];
 
     const std::vector<ExpectedTree> trees = ExpectedTrees();

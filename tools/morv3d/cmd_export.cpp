@@ -66,8 +66,8 @@ int RunExport(const ExportArgs& parsed) {
         return kExitIncomplete;
     }
     ExportReport report;
-    const HRESULT hr = ExportScene(doc._Materials, doc._pNode, FolderOf(parsed.strIn),
-                                   parsed.strOut, parsed.options, &report);
+    const HRESULT hr = ExportScene(doc.materials, doc._pNode, FolderOf(parsed.strIn), parsed.strOut,
+                                   parsed.options, &report);
     PrintReport(report);
     if (FAILED(hr)) {
         PrintFailure(parsed.strOut, "could not be written", hr);

@@ -111,7 +111,7 @@ int RunRender(const PictureArgs& a) {
         std::fprintf(stderr, "morv3d: cannot render without OpenGL: %s\n", strError.c_str());
         return kExitIncomplete;
     }
-    renderer.SetScene(&doc._Materials, doc._pNode, doc.Folder());
+    renderer.SetScene(&doc.materials, doc._pNode, doc.Folder());
     if (doc._pNode != nullptr) {
         doc._pNode->SetTime(a.dwTime);
     }
